@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds Ringolan and prepares the bundled demo competition.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DRINGOLAN_TESTS=OFF
+cmake --build build -j"$(nproc)"
+mkdir -p demo
+./build/tools/mkdemo/ringolan-mkdemo --shooters 300 --seed 1 -o demo/demo.mdb
+echo "Demo competition: $(pwd)/demo/demo.mdb"
+mdb-tables -1 demo/demo.mdb | while read -r t; do
+  printf '  %-16s %6s rows\n' "$t" "$(mdb-export -H "demo/demo.mdb" "$t" | wc -l)"
+done

@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds with AddressSanitizer/UBSan and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+( cd tests/readers && npm ci --no-audit --no-fund --loglevel=error )
+cmake -S . -B build-test -DCMAKE_BUILD_TYPE=Debug -DRINGOLAN_SANITIZE=ON
+cmake --build build-test -j"$(nproc)"
+ctest --test-dir build-test --output-on-failure -j"$(nproc)"
