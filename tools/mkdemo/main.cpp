@@ -1,0 +1,106 @@
+// ringolan-mkdemo: writes a demo competition database.
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <string_view>
+
+#include "tools/mkdemo/demo.h"
+
+namespace {
+
+constexpr int kMaxShooters = 200000;
+
+const char* kUsage =
+    "usage: ringolan-mkdemo [--shooters N] [--seed S] [--no-itdatum] -o FILE.mdb\n"
+    "  --shooters N   number of shooters, 1 to 200000 (default 300)\n"
+    "  --seed S       random seed, 0 to 18446744073709551615 (default 1); the same seed\n"
+    "                 gives the same file\n"
+    "  --no-itdatum   leave out the \"itdatum\" row of Veranstaltung\n"
+    "  -o FILE.mdb    the database to write (replaced if it exists)\n";
+
+struct UsageError {
+    std::string message;
+};
+
+template <class T>
+T parse_number(std::string_view option, std::string_view text) {
+    T value{};
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size())
+        throw UsageError{std::string(option) + " needs a whole number, not \"" + std::string(text) + "\""};
+    return value;
+}
+
+struct Args {
+    ringolan::demo::DemoOptions options;
+    std::string output;
+    bool help = false;
+};
+
+Args parse(int argc, char** argv) {
+    Args a;
+    for (int i = 1; i < argc; ++i) {
+        std::string_view arg = argv[i];
+        std::string_view value;
+        bool inline_value = false;
+        if (arg.rfind("--", 0) == 0) {
+            if (const auto eq = arg.find('='); eq != std::string_view::npos) {
+                value = arg.substr(eq + 1);
+                arg = arg.substr(0, eq);
+                inline_value = true;
+            }
+        }
+        auto take = [&]() -> std::string_view {
+            if (inline_value) return value;
+            if (i + 1 >= argc) throw UsageError{std::string(arg) + " needs a value"};
+            return argv[++i];
+        };
+        if (arg == "-h" || arg == "--help") {
+            a.help = true;
+        } else if (arg == "--shooters") {
+            const long long n = parse_number<long long>(arg, take());
+            if (n < 1 || n > kMaxShooters)
+                throw UsageError{"--shooters must be between 1 and " + std::to_string(kMaxShooters)};
+            a.options.shooters = static_cast<int>(n);
+        } else if (arg == "--seed") {
+            a.options.seed = parse_number<uint64_t>(arg, take());
+        } else if (arg == "-o" || arg == "--output") {
+            const std::string_view out = take();
+            if (out.empty()) throw UsageError{"the output file name is empty"};
+            a.output = out;
+        } else if (arg == "--no-itdatum" && !inline_value) {
+            a.options.itdatum = false;
+        } else {
+            throw UsageError{"unknown argument \"" + std::string(argv[i]) + "\""};
+        }
+    }
+    if (!a.help && a.output.empty()) throw UsageError{"no output file given (-o FILE.mdb)"};
+    return a;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Args args;
+    try {
+        args = parse(argc, argv);
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "ringolan-mkdemo: %s\n%s", e.message.c_str(), kUsage);
+        return 2;
+    }
+    if (args.help) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    try {
+        const auto s = ringolan::demo::write_demo(args.options, args.output);
+        std::printf("%s: %zu tables, %zu rows, %ju bytes (%d shooters, seed %ju)\n", args.output.c_str(), s.tables, s.rows,
+                    s.bytes, args.options.shooters, static_cast<uintmax_t>(args.options.seed));
+        return 0;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "ringolan-mkdemo: cannot write %s: %s\n", args.output.c_str(), e.what());
+        return 1;
+    }
+}
