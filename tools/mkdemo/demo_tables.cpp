@@ -16,6 +16,11 @@ Column lng(const char* n) { return {n, ColumnType::Long}; }
 Column integer(const char* n) { return {n, ColumnType::Integer}; }
 Column dbl(const char* n) { return {n, ColumnType::Double}; }
 Column text(const char* n, int size) { return {n, ColumnType::Text, size}; }
+Column numbered(const char* prefix, int i, ColumnType type) {
+    std::string name(prefix);
+    name.append(std::to_string(i));
+    return {name, type};
+}
 
 Value v(int32_t x) { return static_cast<int64_t>(x); }
 Value v(double x) { return x; }
@@ -46,15 +51,15 @@ std::vector<Column> table_columns(int table) {
         case Verein: return {text("Vereinsnr", 10), text("Name", 80)};
         case Raenge:
             c = {lng("ErglistID"), lng("Startnr"), lng("Rang"), dbl("HauptErg"), text("Einheit", 10), text("TeilErg", 50), lng("MID")};
-            for (int i = 1; i <= 7; ++i) c.push_back({"E" + std::to_string(i), ColumnType::Double});
+            for (int i = 1; i <= 7; ++i) c.push_back(numbered("E", i, ColumnType::Double));
             return c;
         case Ergebnis: return {lng("Erg_id"), lng("Startnr"), lng("DP_Id")};
         case Zuordnung: return {lng("Erg_id"), lng("Scheiben_id"), integer("pos"), integer("Stand"), {"Zeit", ColumnType::DateTime}};
         case Scheiben:
             c = {lng("Sch_id"), dbl("summe")};
-            for (int i = 1; i <= kMaxShots; ++i) c.push_back({"R" + std::to_string(i), ColumnType::Double});
-            for (int i = 1; i <= kMaxShots; ++i) c.push_back({"t" + std::to_string(i), ColumnType::Long});
-            for (int i = 1; i <= kMaxShots; ++i) c.push_back({"w" + std::to_string(i), ColumnType::Integer});
+            for (int i = 1; i <= kMaxShots; ++i) c.push_back(numbered("R", i, ColumnType::Double));
+            for (int i = 1; i <= kMaxShots; ++i) c.push_back(numbered("t", i, ColumnType::Long));
+            for (int i = 1; i <= kMaxShots; ++i) c.push_back(numbered("w", i, ColumnType::Integer));
             return c;
         case Wettk:
             return {lng("DP_ID"), text("Bezeichnung", 50), text("Scheibentyp", 30), {"zehnerserien", ColumnType::Byte},
