@@ -61,8 +61,8 @@ void fill_parts(const Model& m, const ResultList& list, const Result& r, RankRow
     const bool whole = !spec.tenths;
     const double total = r.total10 / 10.0;
     if (list.kind == ListKind::TeamRound) {
-        row.haupt = r.series10[0] / 10.0;
-        row.e[0] = row.haupt;
+        row.haupt = r.series10[0] / 10.0;  // the first card is the only series
+        row.e[0] = row.e[2] = row.haupt;
         return;
     }
     switch (list.sort) {
