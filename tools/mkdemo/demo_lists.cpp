@@ -97,27 +97,32 @@ void fill_parts(const Model& m, const ResultList& list, const Result& r, RankRow
 
 // Ranks the members of a list (standard competition ranking: equal results share a rank).
 void rank_list(Model& m, int32_t list_index, const std::map<int32_t, int32_t>& mid_of_shooter) {
-    ResultList& list = m.lists[list_index];
-    auto key = [&](int32_t ri) -> Result {
-        Result r = m.results[ri];
-        if (list.kind == ListKind::TeamRound) r.total10 = r.series10[0];
-        return r;
-    };
-    std::vector<int32_t> order = list.members;
-    std::stable_sort(order.begin(), order.end(), [&](int32_t a, int32_t b) {
+    const ResultList& list = m.lists[list_index];
+    const size_t n = list.members.size();
+    std::vector<Result> first_cards;  // a preliminary round counts the first card only
+    if (list.kind == ListKind::TeamRound)
+        for (int32_t ri : list.members) {
+            first_cards.push_back(m.results[ri]);
+            first_cards.back().total10 = first_cards.back().series10[0];
+        }
+    auto key = [&](size_t pos) -> const Result& { return first_cards.empty() ? m.results[list.members[pos]] : first_cards[pos]; };
+    auto startnr = [&](size_t pos) { return m.shooters[m.results[list.members[pos]].shooter].startnr; };
+    std::vector<size_t> order(n);
+    for (size_t i = 0; i < n; ++i) order[i] = i;
+    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
         const int c = compare(list.sort, key(a), key(b));
-        return c != 0 ? c < 0 : m.shooters[m.results[a].shooter].startnr < m.shooters[m.results[b].shooter].startnr;
+        return c != 0 ? c < 0 : startnr(a) < startnr(b);
     });
     int32_t rang = 0;
-    for (size_t i = 0; i < order.size(); ++i) {
+    for (size_t i = 0; i < n; ++i) {
         if (i == 0 || compare(list.sort, key(order[i - 1]), key(order[i])) != 0) rang = static_cast<int32_t>(i) + 1;
         RankRow row{};
         row.list = list_index;
-        row.result = order[i];
+        row.result = list.members[order[i]];
         row.rang = rang;
-        const auto it = mid_of_shooter.find(m.results[order[i]].shooter);
+        const auto it = mid_of_shooter.find(m.results[row.result].shooter);
         if (it != mid_of_shooter.end()) row.mid = it->second;
-        fill_parts(m, list, m.results[order[i]], row);
+        fill_parts(m, list, m.results[row.result], row);
         m.ranks.push_back(std::move(row));
     }
 }

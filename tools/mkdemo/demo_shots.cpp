@@ -124,6 +124,8 @@ void make_shots(Model& m) {
 
     const int stands = std::clamp(10 + m.options.shooters / 1000, 10, 60);
     std::vector<int> disc_results(n_disc, 0);
+    m.results.reserve(m.shooters.size() * 2);
+    m.targets.reserve(m.shooters.size() * 5);
     int32_t erg_id = 0;
     for (int32_t si = 0; si < static_cast<int32_t>(m.shooters.size()); ++si) {
         const Shooter& s = m.shooters[si];
