@@ -43,7 +43,14 @@ std::string_view long_value_row(MdbHandle* mdb, uint32_t pg_row) {
     void* buf = nullptr;
     int off = 0;
     size_t len = 0;
-    if (pg_row >> 8 == 0 || mdb_find_pg_row(mdb, static_cast<int>(pg_row), &buf, &off, &len) != 0) {
+    bool found = pg_row >> 8 != 0 && mdb_find_pg_row(mdb, static_cast<int>(pg_row), &buf, &off, &len) == 0;
+    // mdb_find_row does not compare the row number with the page's row count; do it here.
+    if (found) {
+        const auto* page = static_cast<const unsigned char*>(buf);
+        found = page[0] == MDB_PAGE_DATA &&
+                (pg_row & 0xFF) < static_cast<uint32_t>(mdb_get_int16(buf, mdb->fmt->row_count_offset));
+    }
+    if (!found) {
         throw std::runtime_error("long-value row " + std::to_string(pg_row & 0xFF) + " on page " +
                                  std::to_string(pg_row >> 8) + " not found");
     }
@@ -147,6 +154,11 @@ std::string read_long_value(MdbHandle* mdb, int start, int size) {
 jet::Value decode_field(MdbHandle* mdb, const MdbColumn& col, const MdbField& f) {
     if (col.col_type == MDB_BOOL) return !f.is_null;  // a boolean is its null-mask bit
     if (f.is_null) return jet::Null{};
+    // libmdb does not catch every inconsistent offset table; keep reads inside the page.
+    if (f.siz < 0 || f.start < 0 || f.start + f.siz > mdb->fmt->pg_size) {
+        throw std::runtime_error("field at offset " + std::to_string(f.start) + " with " + std::to_string(f.siz) +
+                                 " bytes lies outside its page");
+    }
     const unsigned char* p = mdb->pg_buf + f.start;
     switch (col.col_type) {
         case MDB_BYTE:
