@@ -217,7 +217,7 @@ std::vector<CanonTable> canon_from_mdb_export(const std::filesystem::path& file)
         const std::string t = shell_quote(name);
         CanonTable c{name, {}, schema_types(run("mdb-schema -T " + t + " " + f + " access")), {}};
         const std::string data = run(
-            "env -u MDBICONV LC_ALL=C mdb-export -Q -d '\x1f' -R '\x1e' "
+            "env -u MDBICONV LC_ALL=C.UTF-8 mdb-export -Q -d '\x1f' -R '\x1e' "
             "-D '%Y-%m-%d %H:%M:%S' -T '%Y-%m-%d %H:%M:%S' " + f + " " + t);
         std::vector<std::string> records = split(data, '\x1e');
         if (records.empty() || !records.back().empty()) {

@@ -51,7 +51,7 @@ std::vector<CanonTable> canon_from_libmdb(const std::filesystem::path& file);
 std::vector<CanonTable> canon_from_mdbreader(const std::filesystem::path& file);
 
 // All user tables read with mdb-tables -1, mdb-schema (column types) and mdb-export (values,
-// run as `mdb-export -H -Q -d '\x1f' -R '\x1e' -T '%Y-%m-%d %H:%M:%S'` under LC_ALL=C).
+// run as `mdb-export -Q -d '\x1f' -R '\x1e'` with -D and -T '%Y-%m-%d %H:%M:%S' under LC_ALL=C.UTF-8).
 // mdb-export is lossy, so compare its result with mdb_export_view() of the expectation:
 // it prints NULL and "" alike (both become "NULL" here), singles with %.8g, doubles with
 // %.16g, memos cut after 199,999 bytes; a text holding byte 0x1E or 0x1F cannot be split.
