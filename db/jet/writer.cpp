@@ -45,7 +45,6 @@ struct DatabaseWriter::Impl {
     uint32_t map_page = 0;
     double creation_date = 43831.0;  // 2020-01-01: a fixed stamp keeps files reproducible
     bool finished = false;
-    std::vector<uint8_t> image;
 
     uint32_t new_page() {
         pages.push_back(std::make_unique<Page>());
@@ -217,21 +216,23 @@ void DatabaseWriter::Impl::finish() {
     finish_table(*catalog);
     for (const auto& t : table_impls) finish_table(*t);
     write_header_page(page(0), creation_date);
-
-    image.resize(pages.size() * kPageSize);
-    for (size_t i = 0; i < pages.size(); ++i) std::memcpy(image.data() + i * kPageSize, pages[i]->data(), kPageSize);
-    pages.clear();
 }
 
 std::vector<uint8_t> DatabaseWriter::image() {
     impl_->finish();
-    return impl_->image;
+    std::vector<uint8_t> out(impl_->pages.size() * kPageSize);
+    for (size_t i = 0; i < impl_->pages.size(); ++i)
+        std::memcpy(out.data() + i * kPageSize, impl_->pages[i]->data(), kPageSize);
+    return out;
 }
 
 void DatabaseWriter::save(const std::filesystem::path& target) {
     impl_->finish();
     const std::filesystem::path dir = target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
-    std::string tmpl = (dir / ("." + target.filename().string() + ".tmp.XXXXXX")).string();
+    std::string name = ".";
+    name += target.filename().string();
+    name += ".tmp.XXXXXX";
+    std::string tmpl = (dir / name).string();
     const int fd = ::mkstemp(tmpl.data());
     if (fd < 0) throw std::runtime_error("cannot create a file in " + dir.string() + ": " + std::strerror(errno));
     auto fail = [&](const std::string& what) {
@@ -240,16 +241,18 @@ void DatabaseWriter::save(const std::filesystem::path& target) {
         ::unlink(tmpl.c_str());
         throw std::runtime_error(what + " " + target.string() + ": " + std::strerror(err));
     };
-    const uint8_t* p = impl_->image.data();
-    size_t left = impl_->image.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            fail("cannot write");
+    for (const auto& pg : impl_->pages) {
+        const uint8_t* p = pg->data();
+        size_t left = kPageSize;
+        while (left > 0) {
+            const ssize_t n = ::write(fd, p, left);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                fail("cannot write");
+            }
+            p += n;
+            left -= size_t(n);
         }
-        p += n;
-        left -= size_t(n);
     }
     if (::fchmod(fd, 0644) != 0 || ::fsync(fd) != 0) fail("cannot write");
     if (::close(fd) != 0) {

@@ -150,9 +150,8 @@ Summary write_from_json(const std::string& text, const std::filesystem::path& ou
         }
         ++sum.tables;
     }
-    const std::vector<uint8_t> image = db.image();
-    sum.bytes = image.size();
     db.save(out);
+    sum.bytes = size_t(std::filesystem::file_size(out));
     return sum;
 }
 
