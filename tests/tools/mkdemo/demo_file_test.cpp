@@ -75,6 +75,19 @@ TEST(DemoFile, ReadsBackAsGeneratedWithIndependentReaders) {
     fs::remove(file);
 }
 
+// The full-size competition: reference usage maps, long-value pages and close to a million rows.
+// Takes minutes and gigabytes under the sanitizers; scripts/long-tests.sh runs it on an optimised build.
+TEST(DemoFile, FiftyThousandShootersReadBackAsGenerated) {
+    if (!std::getenv("RINGOLAN_LONG_TESTS")) GTEST_SKIP() << "set RINGOLAN_LONG_TESTS=1 (scripts/long-tests.sh)";
+    const fs::path file = temp_dir() / "demo50k.mdb";
+    const auto tables = ringolan::demo::make_demo(DemoOptions{50000, 1, true});
+    ringolan::demo::write_demo(tables, file);
+    std::vector<ringolan::readback::ExpectedTable> expected;
+    for (const auto& t : tables) expected.push_back({t.name, t.columns, t.rows});
+    ringolan::readback::expect_file_reads_back(file, expected);
+    fs::remove(file);
+}
+
 TEST(DemoCli, WritesTheFileAndPrintsOneSummaryLine) {
     const fs::path dir = temp_dir(), file = dir / "cli.mdb", plain = dir / "plain.mdb";
     const Outcome r = run("--shooters 40 --seed 9 --no-itdatum -o " + file.string());
