@@ -1,4 +1,4 @@
-// ringolan-mkdb --out FILE.mdb SPEC.json: writes a Jet 4 file from a JSON description.
+// ringolan-mkdb --out FILE.mdb TABLES.json: writes a Jet 4 file from a JSON description.
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -9,28 +9,28 @@
 
 namespace {
 int usage() {
-    std::cerr << "usage: ringolan-mkdb --out FILE.mdb SPEC.json   (SPEC.json may be - for standard input)\n";
+    std::cerr << "usage: ringolan-mkdb --out FILE.mdb TABLES.json   (TABLES.json may be - for standard input)\n";
     return 2;
 }
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string out, spec;
+    std::string out, input;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if ((a == "--out" || a == "-o") && i + 1 < argc) out = argv[++i];
         else if (a == "--help" || a == "-h") return usage(), 0;
-        else if (spec.empty() && (a == "-" || a[0] != '-')) spec = a;
+        else if (input.empty() && (a == "-" || a[0] != '-')) input = a;
         else return usage();
     }
-    if (out.empty() || spec.empty()) return usage();
+    if (out.empty() || input.empty()) return usage();
     std::stringstream text;
-    if (spec == "-") {
+    if (input == "-") {
         text << std::cin.rdbuf();
     } else {
-        std::ifstream in(spec, std::ios::binary);
+        std::ifstream in(input, std::ios::binary);
         if (!in) {
-            std::cerr << "ringolan-mkdb: cannot read " << spec << "\n";
+            std::cerr << "ringolan-mkdb: cannot read " << input << "\n";
             return 2;
         }
         text << in.rdbuf();

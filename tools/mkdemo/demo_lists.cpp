@@ -57,8 +57,8 @@ std::string series_text(const Result& r, bool whole) {
 
 // Part results of one ranked row, by the list's ranking rule.
 void fill_parts(const Model& m, const ResultList& list, const Result& r, RankRow& row) {
-    const auto& spec = *m.disciplines[r.disc];
-    const bool whole = !spec.tenths;
+    const auto& discipline = *m.disciplines[r.disc];
+    const bool whole = !discipline.tenths;
     const double total = r.total10 / 10.0;
     if (list.kind == ListKind::TeamRound) {
         row.haupt = r.series10[0] / 10.0;  // the first card is the only series
@@ -88,7 +88,7 @@ void fill_parts(const Model& m, const ResultList& list, const Result& r, RankRow
             row.haupt = total;
             row.e[0] = total;
             row.e[1] = static_cast<double>(r.inner);
-            for (int k = 0; k < std::min(spec.targets, kMaxSeries); ++k)
+            for (int k = 0; k < std::min(discipline.targets, kMaxSeries); ++k)
                 row.e[2 + k] = r.series10[k] / 10.0;  // 0 for a card not shot
             row.teilerg = series_text(r, whole);
             return;
@@ -201,14 +201,14 @@ void make_lists(Model& m) {
         if (m.results[ri].targets > 0) shot[m.results[ri].disc].push_back(ri);
 
     auto add_list = [&](int d, std::string titel, ListKind kind, int klasse, std::vector<int32_t> members) {
-        const auto& spec = *m.disciplines[d];
+        const auto& discipline = *m.disciplines[d];
         ResultList l{};
         l.id = static_cast<int32_t>(m.lists.size()) + 1;
         l.titel = std::move(titel);
         l.kind = kind;
         l.team = kind == ListKind::Team || kind == ListKind::TeamRound;
-        l.sort = l.team ? Sort::Ring : spec.sort;
-        l.einheit = spec.einheit;
+        l.sort = l.team ? Sort::Ring : discipline.sort;
+        l.einheit = discipline.einheit;
         l.disc = static_cast<int16_t>(d);
         l.klasse = static_cast<int8_t>(klasse);
         if (kind == ListKind::Hidden || kind == ListKind::TeamRound) l.selekt = 1;
@@ -224,21 +224,21 @@ void make_lists(Model& m) {
     // Individual lists: by class when a ring discipline has many starters.
     int tie_list = -1;
     for (int d = 0; d < n_disc; ++d) {
-        const auto& spec = *m.disciplines[d];
-        const std::string name = spec.name;
-        if (!sort_by_teiler(spec.sort) && shot[d].size() >= 60) {
+        const auto& discipline = *m.disciplines[d];
+        const std::string name = discipline.name;
+        if (!sort_by_teiler(discipline.sort) && shot[d].size() >= 60) {
             for (int c = 0; c < static_cast<int>(class_names().size()); ++c) {
                 std::vector<int32_t> members;
                 for (int32_t ri : shot[d])
                     if (m.shooters[m.results[ri].shooter].klasse == c) members.push_back(ri);
                 if (members.empty()) continue;
                 const int32_t li = add_list(d, name + " - " + class_names()[c], ListKind::Single, c, std::move(members));
-                if (spec.sort == Sort::Ring && (tie_list < 0 || m.lists[li].members.size() > m.lists[tie_list].members.size()))
+                if (discipline.sort == Sort::Ring && (tie_list < 0 || m.lists[li].members.size() > m.lists[tie_list].members.size()))
                     tie_list = li;
             }
         } else {
             const int32_t li = add_list(d, name, ListKind::Single, -1, shot[d]);
-            if (spec.sort == Sort::Ring && (tie_list < 0 || m.lists[li].members.size() > m.lists[tie_list].members.size()))
+            if (discipline.sort == Sort::Ring && (tie_list < 0 || m.lists[li].members.size() > m.lists[tie_list].members.size()))
                 tie_list = li;
         }
         if (d == 0) {
@@ -252,8 +252,8 @@ void make_lists(Model& m) {
     std::map<int32_t, int32_t> no_team;
     std::vector<std::pair<int32_t, std::map<int32_t, int32_t>>> team_lists;  // list, shooter -> Mann_id
     for (int d = 0; d < n_disc; ++d) {
-        const auto& spec = *m.disciplines[d];
-        if (sort_by_teiler(spec.sort) || (d >= 2 && shot[d].size() < 150)) continue;
+        const auto& discipline = *m.disciplines[d];
+        if (sort_by_teiler(discipline.sort) || (d >= 2 && shot[d].size() < 150)) continue;
         std::vector<int32_t> team_club;
         const auto teams = form_teams(m, rng, shot[d], team_club);
         if (teams.size() < 2) continue;
@@ -261,7 +261,7 @@ void make_lists(Model& m) {
             if (kind == ListKind::TeamRound && d != 0) continue;
             std::vector<int32_t> all;
             for (const auto& t : teams) all.insert(all.end(), t.begin(), t.end());
-            const std::string title = std::string(spec.name) + (kind == ListKind::Team ? " - Mannschaft" : " - Mannschaft Vorrunde");
+            const std::string title = std::string(discipline.name) + (kind == ListKind::Team ? " - Mannschaft" : " - Mannschaft Vorrunde");
             const int32_t li = add_list(d, title, kind, -1, all);
             std::map<int32_t, int32_t> mids;
             std::map<int32_t, int> per_club;
@@ -284,7 +284,7 @@ void make_lists(Model& m) {
                 for (int i = 0; i < kCounting && i < static_cast<int>(scores.size()); ++i) {
                     sum += scores[i];
                     if (!team.teilerg.empty()) team.teilerg += '+';
-                    team.teilerg += decimal(scores[i], !spec.tenths);
+                    team.teilerg += decimal(scores[i], !discipline.tenths);
                 }
                 team.result = sum / 10.0;
                 for (size_t i = 0; i < teams[k].size(); ++i)
@@ -309,20 +309,20 @@ void make_lists(Model& m) {
 
     // Options of each list.
     for (const auto& l : m.lists) {
-        const auto& spec = *m.disciplines[l.disc];
+        const auto& discipline = *m.disciplines[l.disc];
         auto add = [&](std::string option, std::optional<std::string> st, std::optional<int32_t> in,
                        std::optional<double> fl) {
             m.list_options.push_back({static_cast<int32_t>(m.list_options.size()) + 1, l.id, std::move(option),
                                       std::move(st), in, fl});
         };
-        const int shots = l.kind == ListKind::TeamRound || sort_by_teiler(spec.sort)
-                              ? spec.shots_per_target
-                              : spec.shots_per_target * spec.targets;
+        const int shots = l.kind == ListKind::TeamRound || sort_by_teiler(discipline.sort)
+                              ? discipline.shots_per_target
+                              : discipline.shots_per_target * discipline.targets;
         if (l.kind == ListKind::Team) add("MANNMODE", std::nullopt, kCounting, std::nullopt);
         if (!l.team) add("KLASSE", l.klasse < 0 ? std::string("alle") : class_names()[l.klasse], std::nullopt, std::nullopt);
         add("SCHUSS", std::nullopt, shots, std::nullopt);
-        if (sort_by_teiler(spec.sort))
-            add("TEILERFAKTOR", std::nullopt, std::nullopt, spec.face == Face::Pistol ? 0.3333 : 1.0);
+        if (sort_by_teiler(discipline.sort))
+            add("TEILERFAKTOR", std::nullopt, std::nullopt, discipline.face == Face::Pistol ? 0.3333 : 1.0);
         if (l.kind == ListKind::Single && l.disc < 2) add("STARTGELD", "EUR", std::nullopt, l.disc == 0 ? 8.5 : 7.0);
     }
 }

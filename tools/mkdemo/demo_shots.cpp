@@ -135,9 +135,9 @@ void make_shots(Model& m) {
         std::vector<double> weights;
         double acc = 0;
         for (int d = 0; d < n_disc; ++d) {
-            const auto& spec = *m.disciplines[d];
-            const bool ring_kind = !sort_by_teiler(spec.sort) && std::strcmp(spec.weapon, "*");
-            acc += ring_kind && weapon_matches(s, spec.weapon) ? preference(s, spec) : 0.0;
+            const auto& discipline = *m.disciplines[d];
+            const bool ring_kind = !sort_by_teiler(discipline.sort) && std::strcmp(discipline.weapon, "*");
+            acc += ring_kind && weapon_matches(s, discipline.weapon) ? preference(s, discipline) : 0.0;
             weights.push_back(acc);
         }
         if (acc > 0) {
@@ -147,18 +147,18 @@ void make_shots(Model& m) {
             takes[0] = true;
         }
         for (int d = 0; d < n_disc; ++d) {
-            const auto& spec = *m.disciplines[d];
-            if (takes[d] || !weapon_matches(s, spec.weapon)) continue;
-            if (sort_by_teiler(spec.sort))
+            const auto& discipline = *m.disciplines[d];
+            if (takes[d] || !weapon_matches(s, discipline.weapon)) continue;
+            if (sort_by_teiler(discipline.sort))
                 takes[d] = rng.chance(d == 2 ? 0.4 : 0.25);
-            else if (preference(s, spec) > 0)
+            else if (preference(s, discipline) > 0)
                 takes[d] = rng.chance(0.15);
         }
 
         for (int d = 0; d < n_disc; ++d) {
             if (!takes[d]) continue;
-            const auto& spec = *m.disciplines[d];
-            const bool blattl = sort_by_teiler(spec.sort);
+            const auto& discipline = *m.disciplines[d];
+            const bool blattl = sort_by_teiler(discipline.sort);
             Result r{};
             r.erg_id = ++erg_id;
             r.shooter = si;
@@ -167,13 +167,13 @@ void make_shots(Model& m) {
             r.start_second = 8 * 3600 + static_cast<int32_t>(rng.below(10 * 3600));
             r.first_target = static_cast<int32_t>(m.targets.size());
 
-            int cards = spec.targets;
+            int cards = discipline.targets;
             if (blattl) {  // more cards bought
                 if (rng.chance(0.2)) ++cards;
                 if (rng.chance(0.05)) ++cards;
             }
             if (rng.chance(0.01)) cards = 0;  // entered, did not turn up
-            else if (!blattl && spec.targets > 1 && rng.chance(0.03)) cards = rng.range(1, spec.targets - 1);
+            else if (!blattl && discipline.targets > 1 && rng.chance(0.03)) cards = rng.range(1, discipline.targets - 1);
             const bool forced_empty = blattl && ++disc_results[d] == 5;  // one unshot Blattl card
             if (forced_empty) cards = 1;
             r.targets = static_cast<uint8_t>(cards);
@@ -182,13 +182,13 @@ void make_shots(Model& m) {
                 Target tg{};
                 tg.id = static_cast<int32_t>(m.targets.size()) + 1;
                 tg.unused_null = rng.chance(0.5);
-                int shots = spec.shots_per_target;
+                int shots = discipline.shots_per_target;
                 if (k + 1 == cards) {
                     if (forced_empty || rng.chance(0.01)) shots = 0;
                     else if (shots > 1 && rng.chance(blattl ? 0.1 : 0.04)) shots = rng.range(1, shots - 1);
                 }
                 tg.shots = static_cast<uint8_t>(shots);
-                shoot(rng, s, spec, tg);
+                shoot(rng, s, discipline, tg);
                 m.targets.push_back(tg);
             }
             update_aggregates(m, r);
