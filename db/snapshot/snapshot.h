@@ -1,0 +1,60 @@
+// An immutable in-memory SQLite copy of the competition file, shared by all page requests.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace ringolan::db {
+
+struct SnapshotInfo {
+    std::filesystem::path source;                // the .mdb file it was read from
+    uint64_t generation = 0;                     // 1, 2, ... in the order snapshots were made
+    std::filesystem::file_time_type mtime{};     // of the source when it was read
+    uintmax_t size = 0;                          // of the source when it was read
+    std::chrono::milliseconds build_time{0};     // reading and converting
+    std::vector<std::string> tables;             // user tables, catalog order
+};
+
+class Snapshot : public std::enable_shared_from_this<Snapshot> {
+public:
+    // A read-only connection to the snapshot, returned to the snapshot's pool when destroyed.
+    // Several statements may be open on one connection at once; one connection serves one thread.
+    class Connection {
+    public:
+        Connection(Connection&&) noexcept;
+        Connection& operator=(Connection&&) = delete;
+        ~Connection();
+        sqlite3* get() const { return db_; }
+
+    private:
+        friend class Snapshot;
+        Connection(std::shared_ptr<const Snapshot> owner, sqlite3* db) : owner_(std::move(owner)), db_(db) {}
+        std::shared_ptr<const Snapshot> owner_;
+        sqlite3* db_;
+    };
+
+    // Takes a serialized SQLite database as made by build_snapshot_image (snapshot_build.h).
+    // Throws std::runtime_error when SQLite rejects it.
+    static std::shared_ptr<const Snapshot> from_image(std::vector<uint8_t> image, SnapshotInfo info);
+    ~Snapshot();
+
+    // A connection for the calling thread; Jet collation and functions are registered on it.
+    Connection connect() const;
+    const SnapshotInfo& info() const { return info_; }
+
+private:
+    struct Private;
+    Snapshot(std::unique_ptr<Private> p, SnapshotInfo info);
+    std::unique_ptr<Private> p_;
+    SnapshotInfo info_;
+    void release(sqlite3* db) const;
+};
+
+}  // namespace ringolan::db
