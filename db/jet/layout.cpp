@@ -15,13 +15,13 @@ constexpr uint32_t kMagic = 0x0659;
 constexpr size_t kHeaderFields = 63;  // up to the first column entry (no index entries)
 constexpr size_t kColumnEntry = 25;
 
-std::string lower_ascii(std::string s) {
+}  // namespace
+
+std::string name_key(std::string s) {
     for (auto& c : s)
         if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
     return s;
 }
-
-}  // namespace
 
 uint16_t fixed_size(ColumnType t) {
     switch (t) {
@@ -50,7 +50,7 @@ TableLayout make_layout(const std::vector<Column>& columns) {
         if (c.name.empty()) throw WriteError("column " + std::to_string(i + 1) + " has no name", int(i));
         if (utf16_length_checked(c.name) > 64)
             throw WriteError("column name \"" + c.name + "\" is longer than 64 characters", int(i));
-        if (!names.insert(lower_ascii(c.name)).second)
+        if (!names.insert(name_key(c.name)).second)
             throw WriteError("column name \"" + c.name + "\" occurs twice", int(i));
         ColumnLayout l;
         l.column = c;

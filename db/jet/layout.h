@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "db/jet/page.h"
@@ -23,6 +24,9 @@ struct TableLayout {
     uint16_t var_count = 0;
     uint16_t fixed_size = 0;
 };
+
+// Table and column names compare without regard to ASCII letter case.
+std::string name_key(std::string name);
 
 // Bytes a fixed column takes in the fixed area (0 for booleans, which live in the null mask).
 uint16_t fixed_size(ColumnType t);

@@ -13,6 +13,7 @@
 #include "db/jet/page.h"
 #include "db/jet/row_codec.h"
 #include "db/jet/usage_map.h"
+#include "db/jet/utf16.h"
 
 namespace ringolan::jet {
 namespace {
@@ -20,12 +21,6 @@ namespace {
 constexpr uint32_t kCatalogPage = 2;  // readers look for the catalog's definition here
 constexpr uint32_t kSystemFlags = 0x80000002;
 constexpr int16_t kObjectTable = 1;
-
-std::string lower_ascii(std::string s) {
-    for (auto& c : s)
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    return s;
-}
 
 // Pages written into, in order: each stream fills one page before starting the next.
 struct PageStream {
@@ -161,11 +156,11 @@ std::unique_ptr<TableWriter::Impl> DatabaseWriter::Impl::make_table(const std::s
 TableWriter& DatabaseWriter::add_table(const std::string& name, const std::vector<Column>& columns) {
     if (impl_->finished) throw WriteError("the database has already been written");
     if (name.empty()) throw WriteError("a table needs a name");
-    if (name.size() > 64) throw WriteError("table name \"" + name + "\" is longer than 64 characters");
-    if (lower_ascii(name).starts_with("msys")) throw WriteError("table name \"" + name + "\" is reserved");
-    if (impl_->names.contains(lower_ascii(name))) throw WriteError("table \"" + name + "\" exists already");
+    if (utf16_length_checked(name) > 64) throw WriteError("table name \"" + name + "\" is longer than 64 characters");
+    if (name_key(name).starts_with("msys")) throw WriteError("table name \"" + name + "\" is reserved");
+    if (impl_->names.contains(name_key(name))) throw WriteError("table \"" + name + "\" exists already");
     auto t = impl_->make_table(name, columns, false, 0);
-    impl_->names.insert(lower_ascii(name));
+    impl_->names.insert(name_key(name));
     impl_->tables.push_back(std::unique_ptr<TableWriter>(new TableWriter(t.get())));
     impl_->table_impls.push_back(std::move(t));
     return *impl_->tables.back();

@@ -166,6 +166,14 @@ TEST(JetWriter, RejectsBadTablesAndWritesAtomically) {
     EXPECT_THROW(w.add_table("", {{"a", ColumnType::Long}}), WriteError);
     EXPECT_THROW(w.add_table("MSysObjects", {{"a", ColumnType::Long}}), WriteError);
     EXPECT_THROW(w.add_table("x", {}), WriteError);
+    {
+        DatabaseWriter names;
+        EXPECT_THROW(names.add_table("Vereine\xC3", {{"a", ColumnType::Long}}), WriteError);  // malformed UTF-8
+        EXPECT_THROW(names.add_table(std::string(65, 'T'), {{"a", ColumnType::Long}}), WriteError);
+        std::string umlauts;  // 64 characters, 128 bytes
+        for (int i = 0; i < 64; ++i) umlauts += "Ü";
+        EXPECT_NO_THROW(names.add_table(umlauts, {{"a", ColumnType::Long}}));
+    }
 
     auto& t = w.add_table("verein", {{"n", ColumnType::Text, 3}});
     EXPECT_THROW(t.add_row({std::string("viel zu lang")}), WriteError);
