@@ -1,0 +1,46 @@
+#include "pages/vstblphp.h"
+
+#include "db/query/query.h"
+
+namespace ringolan::pages {
+
+namespace {
+
+constexpr std::string_view kStatement =
+    "SELECT verein.Name,verein.Vereinsnr, Count( verein.Vereinsnr ) AS Anzahl   FROM verein INNER JOIN "
+    "starter ON verein.Vereinsnr = starter.Vereinsnr  GROUP BY verein.Vereinsnr, verein.Name ORDER BY "
+    "Count( verein.Vereinsnr ) DESC;";
+
+constexpr std::string_view kTableStart =
+    "   <table border='1'>  <tr>    <td width='300'><b>Verein </b></td>    <td width='50'><b>Anzahl</b></td>  </tr>  ";
+
+}  // namespace
+
+std::string vstbl_page(PageContext& ctx) {
+    if (!ctx.snapshot) throw db::QueryError("vstbl.php: no competition database is loaded");
+    db::Query a1;
+    a1.set_command(kStatement);
+    a1.open(*ctx.snapshot);
+
+    std::string out(kTableStart);
+    out.reserve(kTableStart.size() + a1.row_count() * 120 + 8);
+    while (!a1.at_end()) {
+        const std::string nr = a1.field("Vereinsnr").as_text();
+        const std::string name = a1.field("name").as_text();
+        const std::string count = a1.field("anzahl").as_text();
+        out += "<tr><td><a href=\"vst.php?NR=";
+        out += nr;
+        out += "\">";
+        out += name;
+        out += "</a></td> <td><a href=\"vst.php?NR=";
+        out += nr;
+        out += "\">";
+        out += count;
+        out += "</a></td></tr>\n";
+        a1.next();
+    }
+    out += "</table>";
+    return out;
+}
+
+}  // namespace ringolan::pages

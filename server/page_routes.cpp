@@ -1,0 +1,26 @@
+#include "server/page_routes.h"
+
+#include "pages/vstblphp.h"
+
+namespace ringolan::server {
+
+namespace {
+
+std::string vstbl(pages::PageContext& ctx, std::string_view) { return pages::vstbl_page(ctx); }
+
+// One entry per page generator, in this order of tests:
+// start.php (unframed), vstbl.php, vst.php, est.php, ofls.php, sb.php, /erl.php, /merl.php,
+// mmerl.php, erlsel.php. A page whose generator is not here answers as not found.
+const PageRoute kRoutes[] = {
+    {"vstbl.php", vstbl, true},
+};
+
+}  // namespace
+
+std::span<const PageRoute> page_routes() { return kRoutes; }
+
+PageResult DispatchPage(pages::PageContext& ctx, std::string_view document_path, std::string_view query) {
+    return DispatchPage(page_routes(), ctx, document_path, query);
+}
+
+}  // namespace ringolan::server
