@@ -1,0 +1,98 @@
+// ringolan-page --db FILE.mdb 'PATH?QUERY': one page of a competition file, as the server
+// would answer it. The page bytes go to standard output, the status line to standard error.
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <string>
+
+#include "db/snapshot/snapshot.h"
+#include "db/snapshot/snapshot_build.h"
+#include "server/dispatcher.h"
+#include "server/request_target.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+int usage(const std::string& why) {
+    if (!why.empty()) std::cerr << "ringolan-page: " << why << "\n";
+    std::cerr << "usage: ringolan-page --db FILE.mdb 'PATH?QUERY'   (for example '/vstbl.php' or '/vst.php?NR=7')\n";
+    return 2;
+}
+
+// One line: line breaks of a message become blanks.
+std::string one_line(std::string text) {
+    for (char& c : text)
+        if (c == '\r' || c == '\n') c = ' ';
+    return text;
+}
+
+std::shared_ptr<const ringolan::db::Snapshot> load(const fs::path& file) {
+    ringolan::db::SnapshotInfo info;
+    info.source = file;
+    info.generation = 1;
+    info.size = fs::file_size(file);
+    info.mtime = fs::last_write_time(file);
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<uint8_t> image = ringolan::db::build_snapshot_image(file);
+    info.build_time = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    return ringolan::db::Snapshot::from_image(std::move(image), std::move(info));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string db, target;
+    bool have_target = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--db") {
+            if (i + 1 >= argc) return usage("--db needs a file name");
+            db = argv[++i];
+        } else if (a.rfind("--db=", 0) == 0) {
+            db = a.substr(5);
+        } else if (a == "--help" || a == "-h") {
+            usage("");
+            return 0;
+        } else if (!have_target && !a.starts_with("--")) {
+            target = a;
+            have_target = true;
+        } else {
+            return usage("unexpected argument " + a);
+        }
+    }
+    if (db.empty()) return usage("no database file (--db FILE.mdb)");
+    if (!have_target) return usage("no page address");
+
+    std::error_code ec;
+    if (!fs::is_regular_file(db, ec) || !std::ifstream(db, std::ios::binary)) {
+        std::cerr << "ringolan-page: cannot read " << db << ": "
+                  << (fs::exists(db, ec) ? "not a readable file" : "no such file") << "\n";
+        return 2;
+    }
+    std::shared_ptr<const ringolan::db::Snapshot> snapshot;
+    try {
+        snapshot = load(db);
+    } catch (const std::exception& e) {
+        std::cerr << "ringolan-page: cannot read " << db << ": " << one_line(e.what()) << "\n";
+        return 2;
+    }
+
+    const ringolan::server::RequestTarget request = ringolan::server::split_target(target);
+    ringolan::pages::PageContext ctx{snapshot};
+    ringolan::server::PageResult page;
+    try {
+        page = ringolan::server::DispatchPage(ctx, request.document_path, request.query);
+    } catch (const std::exception& e) {
+        std::cerr << "500 " << one_line(e.what()) << "\n";
+        return 1;
+    }
+    if (std::fwrite(page.body.data(), 1, page.body.size(), stdout) != page.body.size() || std::fflush(stdout) != 0) {
+        std::cerr << "ringolan-page: cannot write the page to standard output\n";
+        return 1;
+    }
+    std::cerr << page.status << "\n";
+    return 0;
+}
