@@ -8,40 +8,16 @@
 
 #include "server/dispatcher.h"
 #include "server/page_routes.h"
+#include "tests/server/page_literals.h"
 
 namespace {
 
+using namespace ringolan::test_pages;
 using ringolan::pages::PageContext;
 using ringolan::server::DispatchPage;
 using ringolan::server::FramesetPage;
 using ringolan::server::PageResult;
 using ringolan::server::PageRoute;
-
-// Typed line by line from the page frame's description.
-const std::string kHead =
-    "<HTML><HEAD>    <TITLE>KORVAN Ringolan</TITLE> <style fprolloverstyle>A:hover {color: #7DD2F7}</style> <script type='text/javascript'><!--" "\r"
-    "function right(){" "\r"
-    "if(event.button==2||event.button==3){" "\r"
-    "  var message=\"\\\"\\\"\";" "\r"
-    "  function clickIE() {if (document.all) {(message);return false;}}" "\r"
-    "  function clickNS(e) {if (document.layers||(document.getElementById&&!document.all)){" "\r"
-    "    if (e.which==2||e.which==3) {(message);return false;}}}" "\r"
-    "if (document.layers){document.captureEvents(Event.MOUSEDOWN);document.onmousedown=clickNS;}" "\r"
-    "  else{document.onmouseup=clickNS;document.oncontextmenu=clickIE;}" "\r"
-    "}}" "\r"
-    "document.onmousedown=right;" "\r"
-    "//--></script>" "\r"
-    "</HEAD>" "\r"
-    "<body bgcolor=\"#F7EBD6\" text=\"#000000\" vlink=\"#083986\" alink=\"#FF0000\" link=\"#083986\"> " "\r";
-const std::string kFoot = "\r</body></html>";
-const std::string kNotFound =
-    "<html><head><title>Error</title></head><body><h1> Seite ist nicht vorhanden </h1></body></html>";
-
-std::string frameset(const std::string& source) {
-    return "<HTML><HEAD><TITLE>   Beginn der Titelinformation</TITLE></HEAD>\r<FRAMESET ROWS=\"40,100%\" border=0>\r"
-           "<FRAME SRC=\"navi.html\" NAME=\"Verweisfenster\" scrolling=\"no\">\r<FRAME SRC=\"" +
-           source + "\" NAME=\"Hauptfenster\">\r" + "</FRAMESET>\r" + "<BODY></BODY></HTML>\r" + "\r</body></html>";
-}
 
 struct Call {
     std::string page;

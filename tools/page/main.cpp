@@ -1,20 +1,24 @@
 // ringolan-page --db FILE.mdb 'PATH?QUERY': one page of a competition file, as the server
 // would answer it. The page bytes go to standard output, the status line to standard error.
 #include <cstdio>
+#include <chrono>
 #include <exception>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <stdexcept>
 #include <string>
 
 #include "db/snapshot/snapshot.h"
-#include "db/snapshot/snapshot_build.h"
+#include "db/snapshot/snapshot_child.h"
 #include "server/dispatcher.h"
 #include "server/request_target.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+constexpr std::chrono::seconds kBuildLimit{120};
 
 int usage(const std::string& why) {
     if (!why.empty()) std::cerr << "ringolan-page: " << why << "\n";
@@ -35,10 +39,11 @@ std::shared_ptr<const ringolan::db::Snapshot> load(const fs::path& file) {
     info.generation = 1;
     info.size = fs::file_size(file);
     info.mtime = fs::last_write_time(file);
-    const auto start = std::chrono::steady_clock::now();
-    std::vector<uint8_t> image = ringolan::db::build_snapshot_image(file);
-    info.build_time = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-    return ringolan::db::Snapshot::from_image(std::move(image), std::move(info));
+    // In a child process: a damaged file that crashes or hangs libmdb ends with a message.
+    ringolan::db::BuildResult built = ringolan::db::build_snapshot_isolated(file, kBuildLimit);
+    if (!built.ok()) throw std::runtime_error(built.error);
+    info.build_time = built.elapsed;
+    return ringolan::db::Snapshot::from_image(std::move(built.image), std::move(info));
 }
 
 }  // namespace
@@ -76,7 +81,8 @@ int main(int argc, char** argv) {
     try {
         snapshot = load(db);
     } catch (const std::exception& e) {
-        std::cerr << "ringolan-page: cannot read " << db << ": " << one_line(e.what()) << "\n";
+        const std::string why = one_line(e.what());
+        std::cerr << "ringolan-page: " << (why.find(db) == std::string::npos ? "cannot read " + db + ": " : "") << why << "\n";
         return 2;
     }
 
