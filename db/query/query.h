@@ -12,18 +12,15 @@
 #include <vector>
 
 #include "db/snapshot/snapshot.h"
+#include "db/sql/query_error.h"
 
 namespace ringolan::db {
 
-// An error of the database layer (bad statement, missing table or field). The message names
-// what failed and is meant for the 500 answer's body.
-class QueryError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-// Data types as the dump and the text readings tell them apart.
-enum class FieldType { Text, Memo, Integer, Boolean, Real, Currency, DateTime, Null };
+// Data types as the dump and the text readings tell them apart. The type comes from the
+// column's declared type (BOOLEAN; BYTE, SMALLINT, LONG; SINGLE, DOUBLE; CURRENCY; DATETIME;
+// TEXT; MEMO) or, for a computed column, from its first non-NULL value. Binary: BLOB values
+// and declared types not listed (the dump skips them).
+enum class FieldType { Text, Memo, Integer, Boolean, Real, Currency, DateTime, Null, Binary };
 
 // A value bound to a "?" of a statement. Text is Windows-1252.
 struct Param {
@@ -42,10 +39,11 @@ class Field {
 public:
     // Whole numbers in plain digits, reals in general form (up to 15 significant digits,
     // decimal comma), yes/no as "Wahr"/"Falsch", dates as date-time text, NULL as "".
-    // Windows-1252.
+    // Windows-1252. Reading a result without rows gives NULL; after next() has passed the
+    // last row the last row is read (as the record stays on it).
     std::string as_text() const;
-    double as_real() const;     // NULL as 0
-    int64_t as_int() const;     // NULL as 0; reals rounded half to even
+    double as_real() const;     // NULL as 0; text is parsed (decimal comma or point) or throws
+    int64_t as_int() const;     // NULL as 0; reals rounded half to even; text parsed or throws
     bool is_null() const;
     FieldType type() const;     // the column's type (Null only for a constant NULL column)
     const std::string& name() const;
@@ -69,15 +67,19 @@ public:
     const std::string& command() const;
     // Runs the statement on the snapshot with the values for its "?" in order and positions
     // on the first row. The whole result set is read here (a static cursor).
+    // Throws QueryError with the engine's message and the statement. Closes first.
     void open(const Snapshot& snapshot, std::vector<Param> params = {});
+    // The same on a connection that has register_jet_functions applied.
+    void open(sqlite3* db, std::vector<Param> params = {});
     bool is_open() const;
-    bool at_end() const;
-    void next();
+    bool at_end() const;    // also true when closed
+    void next();            // no effect at the end
     void first();
     size_t row_count() const;
 
     // By name without regard to letter case; a column that occurs twice is found under its
-    // qualified name ("scheiben.sch_id"). Throws QueryError naming the field when missing.
+    // qualified name ("scheiben.sch_id": the real table name) and by its bare name as its first
+    // occurrence. Throws QueryError naming the field when missing or when closed.
     Field field(std::string_view name) const;
     size_t field_count() const;
     Field field(size_t index) const;

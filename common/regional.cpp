@@ -1,0 +1,249 @@
+#include "common/regional.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace ringolan::regional {
+
+const Settings& settings() {
+    static const Settings german;
+    return german;
+}
+
+namespace {
+
+// A rounded decimal: value = 0.digits x 10^exp; no digits means zero.
+struct Decimal {
+    bool negative = false;
+    std::string digits;
+    int exp = 0;
+};
+
+// Significant digits of a (> 0) printed with `precision` digits after the first one;
+// returns the exponent of the first digit as in 0.d x 10^exp.
+int print_digits(double a, int precision, std::string& digits) {
+    char stack_buf[64];
+    std::string heap_buf;
+    char* buf = stack_buf;
+    size_t size = sizeof stack_buf;
+    if (precision > 40) {
+        heap_buf.resize(precision + 32);
+        buf = heap_buf.data();
+        size = heap_buf.size();
+    }
+    std::snprintf(buf, size, "%.*e", precision, a);
+    digits.clear();
+    digits.push_back(buf[0]);
+    const char* p = buf + 2;
+    while (*p >= '0' && *p <= '9') digits.push_back(*p++);
+    // p now at 'e'
+    return std::atoi(p + 1) + 1;
+}
+
+// Rounds |v| half away from zero (on the exact binary value) to at most `sig` significant
+// digits and at most `decimals` digits after the point (single rounding, like a fixed
+// format with a precision); sig <= 15.
+Decimal round_decimal(double v, int sig, int decimals) {
+    Decimal r;
+    r.negative = std::signbit(v);
+    const double a = std::fabs(v);
+    if (a == 0) return r;
+
+    // 18 significant digits, correctly rounded by printf. With half away from zero only the
+    // first digit behind the rounding position decides (>= 5 rounds up), and that digit can
+    // only differ from the exact one when the 18-digit tail reads 500...0 (the exact value
+    // may be ...4999...); then the exact expansion (at most 767 digits) decides.
+    std::string d;
+    int exp = print_digits(a, 17, d);
+    const int n = std::min(sig, exp + decimals);
+    if (n < 0) return r;
+    bool up = d[n] >= '5';
+    if (d[n] == '5' && std::all_of(d.begin() + n + 1, d.end(), [](char c) { return c == '0'; })) {
+        std::string exact;
+        print_digits(a, 800, exact);
+        up = exact[n] >= '5';
+    }
+    d.resize(n);
+    if (up) {
+        int i = n - 1;
+        while (i >= 0 && d[i] == '9') d[i--] = '0';
+        if (i >= 0) {
+            ++d[i];
+        } else {
+            d.insert(d.begin(), '1');
+            ++exp;
+        }
+    }
+    while (!d.empty() && d.back() == '0') d.pop_back();
+    if (d.empty()) return r;
+    r.digits = std::move(d);
+    r.exp = exp;
+    return r;
+}
+
+std::string exponent_form(const Decimal& r, char sep) {
+    std::string s = r.negative ? "-" : "";
+    s += r.digits[0];
+    if (r.digits.size() > 1) {
+        s += sep;
+        s.append(r.digits, 1);
+    }
+    s += 'E';
+    const int x = r.exp - 1;
+    if (x < 0) s += '-';
+    s += std::to_string(std::abs(x));
+    return s;
+}
+
+const char* special(double v) {
+    if (std::isnan(v)) return "NAN";
+    if (std::isinf(v)) return v < 0 ? "-INF" : "INF";
+    return nullptr;
+}
+
+}  // namespace
+
+std::string general_real(double value) {
+    if (const char* s = special(value)) return s;
+    const char sep = settings().decimal_separator;
+    const Decimal r = round_decimal(value, 15, 100000);
+    if (r.digits.empty()) return "0";
+    if (r.exp > 15 || r.exp < -3) return exponent_form(r, sep);
+    std::string s = r.negative ? "-" : "";
+    const int n = static_cast<int>(r.digits.size());
+    if (r.exp <= 0) {
+        s += '0';
+        s += sep;
+        s.append(-r.exp, '0');
+        s += r.digits;
+    } else {
+        s.append(r.digits, 0, std::min(n, r.exp));
+        if (n < r.exp) s.append(r.exp - n, '0');
+        if (n > r.exp) {
+            s += sep;
+            s.append(r.digits, r.exp);
+        }
+    }
+    return s;
+}
+
+std::string one_decimal(double value) {
+    if (const char* s = special(value)) return s;
+    const char sep = settings().decimal_separator;
+    const Decimal r = round_decimal(value, 5, 1);
+    if (r.digits.empty()) return std::string("0") + sep + '0';
+    if (r.exp > 5) return exponent_form(r, sep);
+    std::string s = r.negative ? "-" : "";
+    const int n = static_cast<int>(r.digits.size());
+    if (r.exp <= 0) {
+        s += '0';
+    } else {
+        s.append(r.digits, 0, std::min(n, r.exp));
+        if (n < r.exp) s.append(r.exp - n, '0');
+    }
+    s += sep;
+    s += (r.exp >= 0 && r.exp < n) ? r.digits[r.exp] : '0';
+    return s;
+}
+
+namespace {
+
+struct DateTimeParts {
+    int64_t year;
+    unsigned month, day;
+    unsigned hour, minute, second;
+};
+
+DateTimeParts split(double days) {
+    double whole = std::trunc(days);
+    int64_t ms = std::llround(std::fabs(days - whole) * 86400000.0);
+    int64_t day = static_cast<int64_t>(whole);
+    if (ms >= 86400000) {  // rounds up to midnight: the time always runs forward from the day
+        ms -= 86400000;
+        ++day;
+    }
+    // civil_from_days (H. Hinnant), day 0 = 1899-12-30 = 1970-01-01 - 25569
+    int64_t z = day - 25569 + 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const int64_t doe = z - era * 146097;
+    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const int64_t mp = (5 * doy + 2) / 153;
+    DateTimeParts p{};
+    p.day = static_cast<unsigned>(doy - (153 * mp + 2) / 5 + 1);
+    p.month = static_cast<unsigned>(mp < 10 ? mp + 3 : mp - 9);
+    p.year = yoe + era * 400 + (p.month <= 2);
+    const int64_t secs = ms / 1000;
+    p.hour = static_cast<unsigned>(secs / 3600);
+    p.minute = static_cast<unsigned>(secs / 60 % 60);
+    p.second = static_cast<unsigned>(secs % 60);
+    return p;
+}
+
+void append_number(std::string& out, int64_t v, size_t width) {
+    std::string s = std::to_string(v < 0 ? -v : v);
+    if (v < 0) out += '-';
+    if (s.size() < width) out.append(width - s.size(), '0');
+    out += s;
+}
+
+// Writes a format of runs of d, m, y (date) or h, n, m, s (time); other characters literal.
+std::string format(const std::string& fmt, const DateTimeParts& p, bool time) {
+    std::string out;
+    for (size_t i = 0; i < fmt.size();) {
+        const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(fmt[i])));
+        size_t run = 1;
+        while (i + run < fmt.size() && std::tolower(static_cast<unsigned char>(fmt[i + run])) == c) ++run;
+        const size_t width = run >= 2 ? 2 : 1;
+        if (!time && c == 'd') {
+            append_number(out, p.day, width);
+        } else if (!time && c == 'm') {
+            append_number(out, p.month, width);
+        } else if (!time && c == 'y') {
+            if (run >= 3) append_number(out, p.year, 4);
+            else append_number(out, ((p.year % 100) + 100) % 100, 2);
+        } else if (time && c == 'h') {
+            append_number(out, p.hour, width);
+        } else if (time && (c == 'n' || c == 'm')) {
+            append_number(out, p.minute, width);
+        } else if (time && c == 's') {
+            append_number(out, p.second, width);
+        } else {
+            out.append(fmt, i, run);
+        }
+        i += run;
+    }
+    return out;
+}
+
+// Beyond any date the file can hold (the year 9999 is day 2958465); keeps the arithmetic in range.
+bool out_of_range(double days) { return !std::isfinite(days) || std::fabs(days) > 1e8; }
+
+}  // namespace
+
+std::string date_text(double days) {
+    if (out_of_range(days)) return "";
+    return format(settings().short_date, split(days), false);
+}
+
+std::string time_text(double days) {
+    if (out_of_range(days)) return "";
+    return format(settings().long_time, split(days), true);
+}
+
+std::string datetime_text(double days) {
+    if (out_of_range(days)) return "";
+    const DateTimeParts p = split(days);
+    std::string s = format(settings().short_date, p, false);
+    if (p.hour != 0 || p.minute != 0 || p.second != 0) {
+        s += ' ';
+        s += format(settings().long_time, p, true);
+    }
+    return s;
+}
+
+}  // namespace ringolan::regional

@@ -1,0 +1,191 @@
+// Collation JET and like() for SQLite connections.
+//
+// Jet's General sort order compares text the way the German Windows locale does with letter
+// case ignored: umlauts sort with their base letter but are not equal to it ("Muller" <
+// "Müller" < "Mullers", and "Müller" <> "Muller"), and "ß" is equal to "ss" ("Weiß" = "Weiss").
+// An ICU collator for "de" at secondary strength gives exactly this: case is a tertiary
+// difference (ignored), accents are secondary (kept), and "ß" differs from "ss" only at the
+// tertiary level. German's standard (dictionary) order is used, not the phone-book order that
+// would sort "ä" as "ae".
+#include "db/sql/jet_functions.h"
+
+#include <unicode/ucol.h>
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace ringolan::db {
+namespace {
+
+UCollator* open_german_collator() {
+    UErrorCode status = U_ZERO_ERROR;
+    UCollator* c = ucol_open("de", &status);
+    if (U_FAILURE(status)) throw std::runtime_error(std::string("ICU: Kollation 'de' nicht verfügbar: ") + u_errorName(status));
+    ucol_setStrength(c, UCOL_SECONDARY);
+    return c;
+}
+
+// The collator every connection clones, and for each ASCII character its rank in the
+// collation at secondary strength (0 = ignorable). Built once.
+struct Prototype {
+    UCollator* collator;
+    std::array<uint8_t, 128> rank{};
+
+    Prototype() : collator(open_german_collator()) {
+        std::vector<int> chars;
+        for (int c = 0; c < 128; ++c) {
+            const char s[1] = {static_cast<char>(c)};
+            UErrorCode status = U_ZERO_ERROR;
+            if (ucol_strcollUTF8(collator, s, 1, "", 0, &status) == UCOL_EQUAL) continue;  // ignorable
+            chars.push_back(c);
+        }
+        std::stable_sort(chars.begin(), chars.end(), [this](int a, int b) { return cmp(a, b) < 0; });
+        uint8_t r = 0;
+        for (size_t i = 0; i < chars.size(); ++i) {
+            if (i == 0 || cmp(chars[i - 1], chars[i]) != 0) ++r;
+            rank[chars[i]] = r;
+        }
+    }
+    int cmp(int a, int b) const {
+        const char sa[1] = {static_cast<char>(a)};
+        const char sb[1] = {static_cast<char>(b)};
+        UErrorCode status = U_ZERO_ERROR;
+        return ucol_strcollUTF8(collator, sa, 1, sb, 1, &status);
+    }
+};
+
+const Prototype& prototype() {
+    static const Prototype p;
+    return p;
+}
+
+bool all_ascii(const unsigned char* s, int n) {
+    for (int i = 0; i < n; ++i)
+        if (s[i] >= 0x80) return false;
+    return true;
+}
+
+// For ASCII text the collation at secondary strength reduces to comparing the characters'
+// ranks, ignorable characters skipped: ASCII has no contractions, expansions or secondary
+// differences in ICU's German/root tables (the tests compare this with ICU).
+int ascii_compare(const std::array<uint8_t, 128>& rank, const unsigned char* a, int na, const unsigned char* b, int nb) {
+    int i = 0, j = 0;
+    for (;;) {
+        while (i < na && rank[a[i]] == 0) ++i;
+        while (j < nb && rank[b[j]] == 0) ++j;
+        if (i == na || j == nb) return (i == na ? 0 : 1) - (j == nb ? 0 : 1);
+        const int d = int(rank[a[i]]) - int(rank[b[j]]);
+        if (d != 0) return d < 0 ? -1 : 1;
+        ++i;
+        ++j;
+    }
+}
+
+int collate(void* arg, int na, const void* a, int nb, const void* b) {
+    auto* collator = static_cast<UCollator*>(arg);
+    const auto* ua = static_cast<const unsigned char*>(a);
+    const auto* ub = static_cast<const unsigned char*>(b);
+    if (all_ascii(ua, na) && all_ascii(ub, nb)) return ascii_compare(prototype().rank, ua, na, ub, nb);
+    UErrorCode status = U_ZERO_ERROR;
+    const UCollationResult r = ucol_strcollUTF8(collator, static_cast<const char*>(a), na, static_cast<const char*>(b), nb, &status);
+    if (U_FAILURE(status)) {  // malformed UTF-8 cannot come from the snapshot; keep a total order anyway
+        const int c = std::memcmp(a, b, static_cast<size_t>(std::min(na, nb)));
+        return c != 0 ? c : na - nb;
+    }
+    return r;
+}
+
+void destroy_collator(void* arg) { ucol_close(static_cast<UCollator*>(arg)); }
+
+// Next code point of UTF-8 text, letter case folded (simple folding: one code point each).
+UChar32 next_folded(const unsigned char* s, int32_t& i, int32_t n) {
+    UChar32 c;
+    U8_NEXT(s, i, n, c);
+    if (c < 0) return 0xFFFD;
+    if (c < 0x80) return (c >= 'A' && c <= 'Z') ? c + 32 : c;
+    return u_foldCase(c, U_FOLD_CASE_DEFAULT);
+}
+
+// Jet LIKE: "%" any run of characters (also none), "_" exactly one character, everything else
+// itself with letter case ignored. Greedy with backtracking to the last "%": O(n*m) at worst.
+bool like_match(const unsigned char* p, int32_t np, const unsigned char* t, int32_t nt) {
+    int32_t pi = 0, ti = 0;
+    int32_t star_p = -1, star_t = 0;
+    while (ti < nt) {
+        if (pi < np) {
+            int32_t pn = pi;
+            const UChar32 pc = next_folded(p, pn, np);
+            if (pc == '%') {
+                star_p = pi = pn;
+                star_t = ti;
+                continue;
+            }
+            int32_t tn = ti;
+            const UChar32 tc = next_folded(t, tn, nt);
+            if (pc == '_' || pc == tc) {
+                pi = pn;
+                ti = tn;
+                continue;
+            }
+        }
+        if (star_p < 0) return false;
+        // let the last "%" swallow one more character
+        pi = star_p;
+        next_folded(t, star_t, nt);
+        ti = star_t;
+    }
+    while (pi < np) {
+        int32_t pn = pi;
+        if (next_folded(p, pn, np) != '%') return false;
+        pi = pn;
+    }
+    return true;
+}
+
+void like_function(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL || sqlite3_value_type(argv[1]) == SQLITE_NULL) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    const auto* pattern = sqlite3_value_text(argv[0]);
+    const int np = sqlite3_value_bytes(argv[0]);
+    const auto* text = sqlite3_value_text(argv[1]);
+    const int nt = sqlite3_value_bytes(argv[1]);
+    if (!pattern || !text) {
+        sqlite3_result_error_nomem(ctx);
+        return;
+    }
+    sqlite3_result_int(ctx, like_match(pattern, np, text, nt) ? 1 : 0);
+}
+
+void like_with_escape(sqlite3_context* ctx, int, sqlite3_value**) {
+    sqlite3_result_error(ctx, "LIKE mit ESCAPE wird nicht unterstützt", -1);
+}
+
+}  // namespace
+
+void register_jet_functions(sqlite3* db) {
+    // A misspelled column in double quotes must stay an error, never turn into a string.
+    sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
+    sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
+
+    UErrorCode status = U_ZERO_ERROR;
+    UCollator* clone = ucol_clone(prototype().collator, &status);
+    if (U_FAILURE(status)) throw std::runtime_error(std::string("ICU: Kollation nicht kopierbar: ") + u_errorName(status));
+    int rc = sqlite3_create_collation_v2(db, kJetCollation, SQLITE_UTF8, clone, collate, destroy_collator);
+    if (rc != SQLITE_OK) ucol_close(clone);  // SQLite does not call the destructor on failure
+    if (rc != SQLITE_OK) throw std::runtime_error(std::string("SQLite: Kollation JET: ") + sqlite3_errmsg(db));
+    const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS;
+    rc = sqlite3_create_function_v2(db, "like", 2, flags, nullptr, like_function, nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_create_function_v2(db, "like", 3, flags, nullptr, like_with_escape, nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) throw std::runtime_error(std::string("SQLite: Funktion like: ") + sqlite3_errmsg(db));
+}
+
+}  // namespace ringolan::db
