@@ -3,10 +3,10 @@
 // Jet's General sort order compares text the way the German Windows locale does with letter
 // case ignored: umlauts sort with their base letter but are not equal to it ("Muller" <
 // "Müller" < "Mullers", and "Müller" <> "Muller"), and "ß" is equal to "ss" ("Weiß" = "Weiss").
-// An ICU collator for "de" at secondary strength gives exactly this: case is a tertiary
-// difference (ignored), accents are secondary (kept), and "ß" differs from "ss" only at the
-// tertiary level. German's standard (dictionary) order is used, not the phone-book order that
-// would sort "ä" as "ae".
+// An ICU collator at secondary strength gives this: case is a tertiary difference (ignored),
+// accents are secondary (kept). German's standard (dictionary) order is used, not the
+// phone-book order that would sort "ä" as "ae". That order is ICU's root order, which makes
+// "ß" a secondary difference from "ss"; a one-line tailoring turns it into a tertiary one.
 #include "db/sql/jet_functions.h"
 
 #include <unicode/ucol.h>
@@ -24,10 +24,13 @@ namespace ringolan::db {
 namespace {
 
 UCollator* open_german_collator() {
+    // German's standard order is the root order; "ß" is tailored to a tertiary variant of "ss"
+    // (in the root order it differs at the secondary level).
+    static const UChar rules[] = u"&ss<<<\u00DF";
     UErrorCode status = U_ZERO_ERROR;
-    UCollator* c = ucol_open("de", &status);
-    if (U_FAILURE(status)) throw std::runtime_error(std::string("ICU: Kollation 'de' nicht verfügbar: ") + u_errorName(status));
-    ucol_setStrength(c, UCOL_SECONDARY);
+    UParseError parse_error;
+    UCollator* c = ucol_openRules(rules, -1, UCOL_DEFAULT, UCOL_SECONDARY, &parse_error, &status);
+    if (U_FAILURE(status)) throw std::runtime_error(std::string("ICU: Kollation nicht verfügbar: ") + u_errorName(status));
     return c;
 }
 

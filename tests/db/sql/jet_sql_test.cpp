@@ -1,0 +1,2 @@
+#include "db/sql/jet_sql.h"
+#include <gtest/gtest.h>
