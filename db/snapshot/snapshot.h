@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ringolan::db {
@@ -40,8 +41,9 @@ public:
         sqlite3* db_;
     };
 
-    // Takes a serialized SQLite database as made by build_snapshot_image (snapshot_build.h).
-    // Throws std::runtime_error when SQLite rejects it.
+    // Takes a serialized SQLite database as made by build_snapshot_image (snapshot_build.h);
+    // info.tables is filled from its schema. The image is copied once into a store that all
+    // connections of the snapshot share. Throws std::runtime_error when SQLite rejects it.
     static std::shared_ptr<const Snapshot> from_image(std::vector<uint8_t> image, SnapshotInfo info);
     ~Snapshot();
 

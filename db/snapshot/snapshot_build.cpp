@@ -1,0 +1,167 @@
+#include "db/snapshot/snapshot_build.h"
+
+#include <sqlite3.h>
+
+#include <memory>
+#include <stdexcept>
+#include <variant>
+
+#include "db/mdbread/mdb_read.h"
+#include "db/sql/jet_functions.h"
+
+namespace ringolan::db {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct DbClose {
+    void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+struct StmtFinalize {
+    void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
+};
+using DbPtr = std::unique_ptr<sqlite3, DbClose>;
+using StmtPtr = std::unique_ptr<sqlite3_stmt, StmtFinalize>;
+
+[[noreturn]] void sqlite_fail(const fs::path& file, sqlite3* db, const std::string& what) {
+    throw std::runtime_error(file.string() + ": " + what + ": " + sqlite3_errmsg(db));
+}
+
+std::string quote(const std::string& name) {
+    std::string out = "\"";
+    for (char c : name) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    return out + '"';
+}
+
+bool is_text(jet::ColumnType t) { return t == jet::ColumnType::Text || t == jet::ColumnType::Memo; }
+
+bool same_name(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
+        if (lower(a[i]) != lower(b[i])) return false;
+    }
+    return true;
+}
+
+void exec(const fs::path& file, sqlite3* db, const std::string& sql) {
+    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) sqlite_fail(file, db, sql);
+}
+
+void bind(sqlite3_stmt* st, int index, const jet::Value& value) {
+    struct Binder {
+        sqlite3_stmt* st;
+        int i;
+        int operator()(jet::Null) const { return sqlite3_bind_null(st, i); }
+        int operator()(bool b) const { return sqlite3_bind_int(st, i, b ? -1 : 0); }
+        int operator()(int64_t v) const { return sqlite3_bind_int64(st, i, v); }
+        int operator()(double v) const { return sqlite3_bind_double(st, i, v); }
+        int operator()(jet::Currency c) const { return sqlite3_bind_double(st, i, double(c.scaled) / 10000.0); }
+        int operator()(jet::DateTime d) const { return sqlite3_bind_double(st, i, d.days); }
+        int operator()(const std::string& s) const {
+            return sqlite3_bind_text64(st, i, s.data(), s.size(), SQLITE_STATIC, SQLITE_UTF8);
+        }
+    };
+    std::visit(Binder{st, index}, value);
+}
+
+void load_table(const fs::path& file, sqlite3* db, const mdbread::TableData& table, bool indexes) {
+    const std::string name = quote(table.name);
+    std::string create = "CREATE TABLE " + name + " (";
+    std::string insert = "INSERT INTO " + name + " VALUES (";
+    for (size_t i = 0; i < table.columns.size(); ++i) {
+        const auto& col = table.columns[i];
+        if (i) {
+            create += ", ";
+            insert += ',';
+        }
+        create += quote(col.name) + ' ' + declared_type(col.type);
+        if (is_text(col.type)) create += std::string(" COLLATE ") + kJetCollation;
+        insert += '?';
+    }
+    exec(file, db, create + ")");
+
+    sqlite3_stmt* raw = nullptr;
+    insert += ')';
+    if (sqlite3_prepare_v3(db, insert.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &raw, nullptr) != SQLITE_OK) {
+        sqlite_fail(file, db, "cannot prepare the insert into " + table.name);
+    }
+    StmtPtr st(raw);
+    for (const jet::Row& row : table.rows) {
+        for (size_t i = 0; i < row.size(); ++i) bind(raw, int(i) + 1, row[i]);
+        if (sqlite3_step(raw) != SQLITE_DONE) sqlite_fail(file, db, "cannot insert into " + table.name);
+        sqlite3_reset(raw);
+    }
+
+    if (!indexes) return;
+    for (const auto& col : table.columns) {
+        for (const std::string& wanted : indexed_columns()) {
+            if (!same_name(col.name, wanted)) continue;
+            exec(file, db, "CREATE INDEX " + quote("ix_" + table.name + "_" + col.name) + " ON " + name + " (" +
+                               quote(col.name) + ")");
+        }
+    }
+}
+
+}  // namespace
+
+std::string declared_type(jet::ColumnType type) {
+    switch (type) {
+    case jet::ColumnType::Boolean: return "BOOLEAN";
+    case jet::ColumnType::Byte: return "BYTE";
+    case jet::ColumnType::Integer: return "SMALLINT";
+    case jet::ColumnType::Long: return "LONG";
+    case jet::ColumnType::Currency: return "CURRENCY";
+    case jet::ColumnType::Single: return "SINGLE";
+    case jet::ColumnType::Double: return "DOUBLE";
+    case jet::ColumnType::DateTime: return "DATETIME";
+    case jet::ColumnType::Text: return "TEXT";
+    case jet::ColumnType::Memo: return "MEMO TEXT";
+    case jet::ColumnType::Ole: return "OLE TEXT";
+    }
+    switch (static_cast<int>(type)) {
+    case 0x09: return "BINARY TEXT";
+    case 0x0F: return "GUID TEXT";
+    case 0x10: return "NUMERIC TEXT";
+    default: return "TYPE" + std::to_string(static_cast<int>(type)) + " TEXT";
+    }
+}
+
+const std::vector<std::string>& indexed_columns() {
+    static const std::vector<std::string> columns = {"Startnr", "Vereinsnr", "Erg_id", "Scheiben_id", "Sch_id",
+                                                     "ErglistID", "Mann_id", "Wettb_id", "DP_ID", "ID"};
+    return columns;
+}
+
+std::vector<uint8_t> build_snapshot_image(const fs::path& mdb) { return build_snapshot_image(mdb, BuildOptions{}); }
+
+std::vector<uint8_t> build_snapshot_image(const fs::path& mdb, const BuildOptions& options) {
+    // Read first: a file libmdb cannot read fails before any SQLite work.
+    const std::vector<std::string> names = mdbread::table_names(mdb);
+
+    sqlite3* raw = nullptr;
+    if (sqlite3_open_v2(":memory:", &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+        DbPtr guard(raw);
+        throw std::runtime_error(mdb.string() + ": cannot create an in-memory SQLite database");
+    }
+    DbPtr db(raw);
+    register_jet_functions(raw);
+    exec(mdb, raw, "PRAGMA journal_mode=OFF");
+    exec(mdb, raw, "PRAGMA synchronous=OFF");
+    exec(mdb, raw, "BEGIN");
+    // One table at a time keeps only the largest table's rows in memory.
+    for (const std::string& name : names) load_table(mdb, raw, mdbread::read_table(mdb, name), options.indexes);
+    exec(mdb, raw, "COMMIT");
+
+    sqlite3_int64 size = 0;
+    unsigned char* bytes = sqlite3_serialize(raw, "main", &size, 0);
+    if (!bytes) throw std::runtime_error(mdb.string() + ": cannot serialize the snapshot (out of memory)");
+    std::vector<uint8_t> image(bytes, bytes + size);
+    sqlite3_free(bytes);
+    return image;
+}
+
+}  // namespace ringolan::db

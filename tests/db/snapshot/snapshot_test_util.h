@@ -1,0 +1,78 @@
+// Helpers of the snapshot tests: a private temporary folder, small Jet files and SQL reads.
+#pragma once
+
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "db/jet/writer.h"
+
+namespace ringolan::db::test {
+
+namespace fs = std::filesystem;
+
+class TempDir {
+public:
+    TempDir() {
+        static std::atomic<int> n{0};
+        path_ = fs::temp_directory_path() /
+                ("snapshot_test_" + std::to_string(::getpid()) + "_" + std::to_string(++n));
+        fs::remove_all(path_);
+        fs::create_directories(path_);
+    }
+    ~TempDir() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    const fs::path& path() const { return path_; }
+    fs::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    fs::path path_;
+};
+
+// Every row of a statement, each value as text ("NULL" for NULL).
+inline std::vector<std::vector<std::string>> rows(sqlite3* db, const std::string& sql) {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
+        throw std::runtime_error(sql + ": " + sqlite3_errmsg(db));
+    }
+    std::vector<std::vector<std::string>> out;
+    int rc;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+        std::vector<std::string> row;
+        for (int i = 0; i < sqlite3_column_count(st); ++i) {
+            const auto* t = sqlite3_column_text(st, i);
+            row.emplace_back(t ? reinterpret_cast<const char*>(t) : "NULL");
+        }
+        out.push_back(std::move(row));
+    }
+    sqlite3_finalize(st);
+    if (rc != SQLITE_DONE) throw std::runtime_error(sql + ": " + sqlite3_errmsg(db));
+    return out;
+}
+
+// The first column of every row.
+inline std::vector<std::string> column(sqlite3* db, const std::string& sql) {
+    std::vector<std::string> out;
+    for (auto& r : rows(db, sql)) out.push_back(r.at(0));
+    return out;
+}
+
+inline std::string scalar(sqlite3* db, const std::string& sql) { return rows(db, sql).at(0).at(0); }
+
+// One table with the given columns and rows, saved atomically.
+inline void write_table(const fs::path& file, const std::string& name, const std::vector<jet::Column>& columns,
+                        const std::vector<jet::Row>& rows) {
+    jet::DatabaseWriter w;
+    auto& t = w.add_table(name, columns);
+    for (const auto& r : rows) t.add_row(r);
+    w.save(file);
+}
+
+}  // namespace ringolan::db::test
