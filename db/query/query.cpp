@@ -194,7 +194,8 @@ size_t Query::row_count() const { return result_ ? result_->rows : 0; }
 size_t Query::field_count() const { return result_ ? result_->names.size() : 0; }
 
 Field Query::field(std::string_view name) const {
-    if (!result_) throw QueryError("Feld '" + std::string(name) + "' gelesen, aber die Abfrage ist nicht geöffnet: " + command_);
+    if (!result_)
+        throw QueryError("Feld '" + std::string(name) + text::utf8_to_cp1252("' gelesen, aber die Abfrage ist nicht geöffnet: ") + command_);
     const auto it = result_->by_name.find(fold(name));
     if (it == result_->by_name.end())
         throw QueryError("Feld '" + std::string(name) + "' nicht gefunden in der Abfrage: " + command_);
@@ -251,7 +252,7 @@ int64_t Field::as_int() const {
     if (std::holds_alternative<std::monostate>(v)) return 0;
     const double d = std::nearbyint(as_real());  // half to even in the default rounding mode
     if (!(d >= -9223372036854775808.0 && d < 9223372036854775808.0))
-        throw QueryError("Feld '" + name() + "': Wert außerhalb des Bereichs ganzer Zahlen");
+        throw QueryError("Feld '" + name() + text::utf8_to_cp1252("': Wert außerhalb des Bereichs ganzer Zahlen"));
     return static_cast<int64_t>(d);
 }
 

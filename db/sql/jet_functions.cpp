@@ -9,6 +9,8 @@
 // "ß" a secondary difference from "ss"; a one-line tailoring turns it into a tertiary one.
 #include "db/sql/jet_functions.h"
 
+#include "common/cp1252.h"
+
 #include <unicode/ucol.h>
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
@@ -30,7 +32,7 @@ UCollator* open_german_collator() {
     UErrorCode status = U_ZERO_ERROR;
     UParseError parse_error;
     UCollator* c = ucol_openRules(rules, -1, UCOL_DEFAULT, UCOL_SECONDARY, &parse_error, &status);
-    if (U_FAILURE(status)) throw std::runtime_error(std::string("ICU: Kollation nicht verfügbar: ") + u_errorName(status));
+    if (U_FAILURE(status)) throw std::runtime_error(text::utf8_to_cp1252("ICU: Kollation nicht verfügbar: ") + u_errorName(status));
     return c;
 }
 

@@ -3,7 +3,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <array>
+#include <iterator>
 #include <cctype>
 #include <string>
 #include <vector>
@@ -14,12 +14,14 @@ namespace ringolan::db {
 namespace {
 
 // Keywords that mean the same in Jet and SQLite and pass through.
-constexpr std::array<std::string_view, 22> kKeywords = {
-    "SELECT", "DISTINCT", "FROM", "WHERE", "AND", "OR",  "NOT",   "IS",    "NULL", "LIKE", "IN",
-    "BETWEEN", "INNER",   "LEFT", "OUTER", "JOIN", "ON", "GROUP", "BY", "ORDER", "ASC", "DESC",
+constexpr std::string_view kKeywords[] = {
+    "SELECT", "DISTINCT", "FROM", "WHERE", "AND", "OR", "NOT",   "IS", "NULL",  "LIKE", "IN", "BETWEEN",
+    "INNER",  "LEFT",     "OUTER", "JOIN", "ON",  "AS", "GROUP", "BY", "ORDER", "ASC",  "DESC",
 };
+// Those of them that may stand before "(".
+constexpr std::string_view kBeforeParen[] = {"AND", "OR", "NOT", "ON", "WHERE", "IN", "LIKE", "BETWEEN", "JOIN", "FROM"};
 // Jet words this translator does not take on (not understood, or with another meaning).
-constexpr std::array<std::string_view, 43> kRejected = {
+constexpr std::string_view kRejected[] = {
     "UNION",  "HAVING",    "TOP",    "DISTINCTROW", "INSERT",   "UPDATE",  "DELETE",    "INTO",  "VALUES",
     "SET",    "EXISTS",    "ALL",    "ANY",         "SOME",     "CREATE",  "DROP",      "ALTER", "TRANSFORM",
     "PIVOT",  "PARAMETERS", "PROCEDURE", "EXCEPT",  "INTERSECT", "WITH",   "CASE",      "WHEN",  "THEN",
@@ -34,7 +36,7 @@ std::string upper(std::string_view s) {
 }
 
 bool is_in(std::string_view word, const auto& list) {
-    return std::find(list.begin(), list.end(), word) != list.end();
+    return std::find(std::begin(list), std::end(list), word) != std::end(list);
 }
 
 bool id_start(unsigned char c) { return std::isalpha(c) || c == '_' || c >= 0x80; }
@@ -64,7 +66,13 @@ public:
     Translator(std::string_view jet) : original_(jet), s_(text::cp1252_to_utf8(jet)) {}
 
     std::string run() {
-        while (skip_blanks(), i_ < s_.size()) token();
+        for (;;) {
+            const size_t before = i_;
+            skip_blanks();
+            if (i_ >= s_.size()) break;
+            if (dot_ && i_ != before) fail("nach \".\" fehlt der Name");
+            token();
+        }
         if (!seen_select_) fail("nur SELECT-Anweisungen werden unterstützt");
         if (dot_) fail("nach \".\" fehlt der Name");
         return out_;
@@ -72,7 +80,7 @@ public:
 
 private:
     [[noreturn]] void fail(const std::string& what) const {
-        throw QueryError("SQL nicht übersetzbar (" + text::utf8_to_cp1252(what) + "): " + std::string(original_));
+        throw QueryError(text::utf8_to_cp1252("SQL nicht übersetzbar (" + what + "): ") + std::string(original_));
     }
 
     void skip_blanks() {
@@ -81,9 +89,10 @@ private:
 
     void emit(const std::string& t, bool glue_left = false) {
         if (ended_) fail("Text nach dem abschließenden \";\"");
+        if (t == "," || t == ")") glue_left = true;
         if (!out_.empty() && !glue_left && !glue_next_) out_ += ' ';
         out_ += t;
-        glue_next_ = false;
+        glue_next_ = t == "(";
         last_was_name_ = false;
     }
 
@@ -167,7 +176,7 @@ private:
         const bool call = peek_after_blanks(i_) == '(';
         if (u == "COUNT" && call) {
             emit("count");
-            glue_next_ = true;  // "count(" reads better in messages
+            glue_next_ = true;  // "count(" reads better
             return;
         }
         if (u == "SELECT") {
@@ -178,7 +187,10 @@ private:
         }
         if (u == "TRUE") return emit("-1");
         if (u == "FALSE") return emit("0");
-        if (is_in(u, kKeywords)) return emit(u);
+        if (is_in(u, kKeywords)) {
+            if (call && !is_in(u, kBeforeParen)) fail("Funktion nicht unterstützt: " + std::string(w));
+            return emit(u);
+        }
         if (is_in(u, kRejected)) fail("nicht unterstützt: " + std::string(w));
         if (call) fail("Funktion nicht unterstützt: " + std::string(w));
         emit(identifier(w));

@@ -57,7 +57,7 @@ CREATE TABLE mannschaft (Mann_id LONG, Wettb_id LONG, vereinsnr TEXT COLLATE JET
   MRang LONG, MErgebnis DOUBLE, Klasse TEXT COLLATE JET, MTeilErg TEXT COLLATE JET, Preis CURRENCY);
 CREATE TABLE mann_teiln (Mann_id LONG, Startnr LONG, Reihenfolge SMALLINT, Ersatz BOOLEAN);
 CREATE TABLE Veranstaltung (ID LONG, Option TEXT COLLATE JET, Wert_int LONG, Wert_str TEXT COLLATE JET,
-  Wert_float DOUBLE, bemerkung MEMO COLLATE JET);
+  Wert_float DOUBLE, bemerkung MEMO TEXT COLLATE JET);
 )" + scheiben);
 }
 
