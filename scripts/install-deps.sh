@@ -12,6 +12,7 @@ PACKAGES=(
   nlohmann-json3-dev
   libgtest-dev
   nodejs
+  clang
 )
 
 SUDO=""

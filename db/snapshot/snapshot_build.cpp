@@ -151,6 +151,8 @@ std::vector<uint8_t> build_snapshot_image(const fs::path& mdb, const BuildOption
     register_jet_functions(raw);
     exec(mdb, raw, "PRAGMA journal_mode=OFF");
     exec(mdb, raw, "PRAGMA synchronous=OFF");
+    // Writing the header gives even a file without tables a page, so the image is never empty.
+    exec(mdb, raw, "PRAGMA application_id=" + std::to_string(kSnapshotApplicationId));
     exec(mdb, raw, "BEGIN");
     // One table at a time keeps only the largest table's rows in memory.
     for (const std::string& name : names) load_table(mdb, raw, mdbread::read_table(mdb, name), options.indexes);

@@ -23,6 +23,9 @@ namespace ringolan::db {
 // NULL stays NULL.
 std::string declared_type(jet::ColumnType type);
 
+// Stored in the image's header (PRAGMA application_id): "RgLn".
+inline constexpr int32_t kSnapshotApplicationId = 0x52674C6E;
+
 struct BuildOptions {
     bool indexes = true;  // indexes on the join columns the page statements use
 };
