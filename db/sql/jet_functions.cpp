@@ -16,11 +16,9 @@
 #include <unicode/utf8.h>
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 #include <stdexcept>
 #include <string>
-#include <vector>
 
 namespace ringolan::db {
 namespace {
@@ -36,67 +34,16 @@ UCollator* open_german_collator() {
     return c;
 }
 
-// The collator every connection clones, and for each ASCII character its rank in the
-// collation at secondary strength (0 = ignorable). Built once.
-struct Prototype {
-    UCollator* collator;
-    std::array<uint8_t, 128> rank{};
-
-    Prototype() : collator(open_german_collator()) {
-        std::vector<int> chars;
-        for (int c = 0; c < 128; ++c) {
-            const char s[1] = {static_cast<char>(c)};
-            UErrorCode status = U_ZERO_ERROR;
-            if (ucol_strcollUTF8(collator, s, 1, "", 0, &status) == UCOL_EQUAL) continue;  // ignorable
-            chars.push_back(c);
-        }
-        std::stable_sort(chars.begin(), chars.end(), [this](int a, int b) { return cmp(a, b) < 0; });
-        uint8_t r = 0;
-        for (size_t i = 0; i < chars.size(); ++i) {
-            if (i == 0 || cmp(chars[i - 1], chars[i]) != 0) ++r;
-            rank[chars[i]] = r;
-        }
-    }
-    int cmp(int a, int b) const {
-        const char sa[1] = {static_cast<char>(a)};
-        const char sb[1] = {static_cast<char>(b)};
-        UErrorCode status = U_ZERO_ERROR;
-        return ucol_strcollUTF8(collator, sa, 1, sb, 1, &status);
-    }
-};
-
-const Prototype& prototype() {
-    static const Prototype p;
+// The collator every connection clones; built once.
+UCollator* prototype() {
+    static UCollator* const p = open_german_collator();
     return p;
 }
 
-bool all_ascii(const unsigned char* s, int n) {
-    for (int i = 0; i < n; ++i)
-        if (s[i] >= 0x80) return false;
-    return true;
-}
-
-// For ASCII text the collation at secondary strength reduces to comparing the characters'
-// ranks, ignorable characters skipped: ASCII has no contractions, expansions or secondary
-// differences in ICU's German/root tables (the tests compare this with ICU).
-int ascii_compare(const std::array<uint8_t, 128>& rank, const unsigned char* a, int na, const unsigned char* b, int nb) {
-    int i = 0, j = 0;
-    for (;;) {
-        while (i < na && rank[a[i]] == 0) ++i;
-        while (j < nb && rank[b[j]] == 0) ++j;
-        if (i == na || j == nb) return (i == na ? 0 : 1) - (j == nb ? 0 : 1);
-        const int d = int(rank[a[i]]) - int(rank[b[j]]);
-        if (d != 0) return d < 0 ? -1 : 1;
-        ++i;
-        ++j;
-    }
-}
-
+// No shortcut for ASCII text: ICU's own Latin fast path sorts 50,000 ASCII names as fast as a
+// rank table did (measured).
 int collate(void* arg, int na, const void* a, int nb, const void* b) {
     auto* collator = static_cast<UCollator*>(arg);
-    const auto* ua = static_cast<const unsigned char*>(a);
-    const auto* ub = static_cast<const unsigned char*>(b);
-    if (all_ascii(ua, na) && all_ascii(ub, nb)) return ascii_compare(prototype().rank, ua, na, ub, nb);
     UErrorCode status = U_ZERO_ERROR;
     const UCollationResult r = ucol_strcollUTF8(collator, static_cast<const char*>(a), na, static_cast<const char*>(b), nb, &status);
     if (U_FAILURE(status)) {  // malformed UTF-8 cannot come from the snapshot; keep a total order anyway
@@ -181,7 +128,7 @@ void register_jet_functions(sqlite3* db) {
     sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
 
     UErrorCode status = U_ZERO_ERROR;
-    UCollator* clone = ucol_clone(prototype().collator, &status);
+    UCollator* clone = ucol_clone(prototype(), &status);
     if (U_FAILURE(status)) throw std::runtime_error(std::string("ICU: Kollation nicht kopierbar: ") + u_errorName(status));
     int rc = sqlite3_create_collation_v2(db, kJetCollation, SQLITE_UTF8, clone, collate, destroy_collator);
     if (rc != SQLITE_OK) ucol_close(clone);  // SQLite does not call the destructor on failure
