@@ -212,9 +212,10 @@ namespace {
 
 const Value kNull;
 
-// The value of the current row: none without rows, the last row once past the end.
+// The value of the current row: none without rows, the last row once past the end. A field
+// kept across close() or a reopen with fewer columns reads NULL.
 const Value& current(const auto* r, size_t row, size_t column) {
-    if (!r || r->rows == 0) return kNull;
+    if (!r || r->rows == 0 || column >= r->names.size()) return kNull;
     return r->at(std::min(row, r->rows - 1), column);
 }
 
@@ -260,7 +261,15 @@ bool Field::is_null() const {
     return std::holds_alternative<std::monostate>(current(q_->result_.get(), q_->row_, column_));
 }
 
-FieldType Field::type() const { return q_->result_->types[column_]; }
-const std::string& Field::name() const { return q_->result_->names[column_]; }
+FieldType Field::type() const {
+    const auto* r = q_->result_.get();
+    return r && column_ < r->types.size() ? r->types[column_] : FieldType::Null;
+}
+
+const std::string& Field::name() const {
+    static const std::string none;
+    const auto* r = q_->result_.get();
+    return r && column_ < r->names.size() ? r->names[column_] : none;
+}
 
 }  // namespace ringolan::db

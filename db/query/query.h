@@ -34,7 +34,8 @@ struct Param {
 
 class Query;
 
-// One field of the current row.
+// One field of the current row of its query (whichever row is current when it is read). After
+// close() it reads as NULL; it must not outlive the Query object.
 class Field {
 public:
     // Whole numbers in plain digits, reals in general form (up to 15 significant digits,

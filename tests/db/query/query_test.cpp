@@ -177,10 +177,16 @@ TEST_F(QueryTest, CursorMovesLikeAStaticDataset) {
     EXPECT_EQ(a.field("titel").as_text(), "");
     EXPECT_EQ(a.field("Wert_in").as_int(), 0);
     EXPECT_THROW(a.field("Wert_out"), QueryError);
+    // a field kept across close() reads NULL instead of touching freed rows
+    open(a, jet::kClubShooters, {"12"});
+    const Field kept = a.field("Vorname");
+    EXPECT_EQ(kept.as_text(), "Ida");
     a.close();
     a.close();
     EXPECT_FALSE(a.is_open());
     EXPECT_TRUE(a.at_end());
+    EXPECT_EQ(kept.as_text(), "");
+    EXPECT_EQ(kept.type(), FieldType::Null);
 }
 
 // Two query objects open on one connection at once, the inner one reopened for each outer row.
