@@ -1,16 +1,74 @@
 // ringolan-snapshot-reader FILE.mdb: the child process of build_snapshot_isolated. Reads the
 // file and writes the snapshot image, or the error text, to file descriptor 3.
+//
+// libmdb reports a page it cannot read (a file cut short: "offset N is beyond EOF") or a
+// damaged row only on stderr and goes on with what it has, which would make a snapshot with
+// tables or rows missing. Its stderr is therefore captured during the build; any such report
+// turns the build into an error. Everything captured is passed on to the real stderr.
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "db/snapshot/snapshot_build.h"
 #include "db/snapshot/snapshot_child.h"
+
+namespace {
+
+// The first line of libmdb's output that means data were lost, or "".
+std::string loss_report(const std::string& log) {
+    size_t start = 0;
+    while (start < log.size()) {
+        size_t end = log.find('\n', start);
+        if (end == std::string::npos) end = log.size();
+        const std::string line = log.substr(start, end - start);
+        for (const char* sign : {"beyond EOF", "failed", "Invalid", "invalid"}) {
+            if (line.find(sign) != std::string::npos) return line;
+        }
+        start = end + 1;
+    }
+    return {};
+}
+
+std::vector<uint8_t> build_watching_stderr(const std::filesystem::path& mdb) {
+    const int log = ::memfd_create("libmdb-stderr", MFD_CLOEXEC);
+    const int saved = ::dup(2);
+    if (log < 0 || saved < 0) return ringolan::db::build_snapshot_image(mdb);
+    std::fflush(stderr);
+    ::dup2(log, 2);
+    std::vector<uint8_t> image;
+    std::string error;
+    try {
+        image = ringolan::db::build_snapshot_image(mdb);
+    } catch (const std::exception& e) {
+        error = e.what();
+    }
+    std::fflush(stderr);
+    ::dup2(saved, 2);
+    std::string text;
+    char buf[4096];
+    for (off_t at = 0;;) {
+        const ssize_t n = ::pread(log, buf, sizeof buf, at);
+        if (n <= 0) break;
+        text.append(buf, size_t(n));
+        at += n;
+    }
+    if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stderr);
+    if (!error.empty()) throw std::runtime_error(error);
+    const std::string loss = loss_report(text);
+    if (!loss.empty()) throw std::runtime_error(mdb.string() + ": damaged or incomplete file (libmdb: " + loss + ")");
+    return image;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     if (argc != 2) {
         std::fprintf(stderr, "usage: ringolan-snapshot-reader FILE.mdb (answer on file descriptor 3)\n");
         return 2;
     }
-    return ringolan::db::answer_build(3, argv[1], [](const std::filesystem::path& p) {
-        return ringolan::db::build_snapshot_image(p);
-    });
+    return ringolan::db::answer_build(3, argv[1], build_watching_stderr);
 }

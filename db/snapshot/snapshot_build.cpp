@@ -141,6 +141,8 @@ std::vector<uint8_t> build_snapshot_image(const fs::path& mdb) { return build_sn
 std::vector<uint8_t> build_snapshot_image(const fs::path& mdb, const BuildOptions& options) {
     // Read first: a file libmdb cannot read fails before any SQLite work.
     const std::vector<std::string> names = mdbread::table_names(mdb);
+    // libmdb lists no tables when it cannot read the catalog's pages (a file cut short).
+    if (names.empty()) throw std::runtime_error(mdb.string() + ": no tables (damaged or incomplete file)");
 
     sqlite3* raw = nullptr;
     if (sqlite3_open_v2(":memory:", &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {

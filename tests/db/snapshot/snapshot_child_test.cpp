@@ -99,7 +99,22 @@ TEST_F(IsolatedBuild, DamagedFilesGiveErrorsNamingTheFile) {
     write_bytes(half, demo_bytes);
     r = build_snapshot_isolated(half, 10s);
     EXPECT_FALSE(r.ok());
-    EXPECT_TRUE(contains(r.error, half.string())) << r.error;
+    EXPECT_TRUE(contains(r.error, half.string()) && contains(r.error, "incomplete")) << r.error;
+
+    // Cut after the catalog: libmdb finds the tables but not all their pages.
+    for (size_t keep : {demo_bytes.size() * 3 / 4, read_bytes(*dir_ / "demo.mdb").size() - 4096}) {
+        auto cut = read_bytes(*dir_ / "demo.mdb");
+        cut.resize(keep);
+        write_bytes(half, cut);
+        r = build_snapshot_isolated(half, 10s);
+        EXPECT_TRUE(contains(r.error, half.string()) && contains(r.error, "incomplete")) << keep << ": " << r.error;
+    }
+
+    // A Jet file without tables is of no use as a competition.
+    const fs::path bare = dir / "bare.mdb";
+    jet::DatabaseWriter().save(bare);
+    r = build_snapshot_isolated(bare, 10s);
+    EXPECT_TRUE(contains(r.error, bare.string()) && contains(r.error, "no tables")) << r.error;
     EXPECT_TRUE(r.image.empty());
     EXPECT_TRUE(no_children());
 }
