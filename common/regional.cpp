@@ -131,9 +131,34 @@ std::string general_real(double value) {
     return s;
 }
 
+namespace {
+
+// one_decimal below 10000 (always one decimal there) without printing digits: the tenths
+// n = round_half_away(|v| * 10), decided exactly. p = |v|*10 rounded, e = the rounding error
+// (exact through fma), so |v|*10 = p + e; with f = floor(p) and d = p - f (exact), round up
+// when d + e >= 0.5. For d < 0.25 it cannot be (|e| is below 2^-36); otherwise d - 0.5 is
+// exact (Sterbenz) and the test is d - 0.5 >= -e.
+std::string small_one_decimal(double value, char sep) {
+    const double a = std::fabs(value);
+    const double p = a * 10.0;
+    const double e = std::fma(a, 10.0, -p);
+    const double f = std::floor(p);
+    const double d = p - f;
+    const bool up = d >= 0.25 && d - 0.5 >= -e;
+    const int64_t n = static_cast<int64_t>(f) + (up ? 1 : 0);
+    std::string s = (n != 0 && value < 0) ? "-" : "";
+    s += std::to_string(n / 10);
+    s += sep;
+    s += static_cast<char>('0' + n % 10);
+    return s;
+}
+
+}  // namespace
+
 std::string one_decimal(double value) {
     if (const char* s = special(value)) return s;
     const char sep = settings().decimal_separator;
+    if (std::fabs(value) < 1e4) return small_one_decimal(value, sep);
     const Decimal r = round_decimal(value, 5, 1);
     if (r.digits.empty()) return std::string("0") + sep + '0';
     if (r.exp > 5) return exponent_form(r, sep);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <random>
 #include <string>
 
@@ -72,23 +73,52 @@ TEST(OneDecimal, AtMostFiveSignificantDigits) {
     EXPECT_EQ(one_decimal(-2500000), "-2,5E6");
 }
 
-// Independent check: the printed tenths n must satisfy |v|*10 = |n| + d with d in [-0.5, 0.5)
-// exactly; fma gives |v|*10 - |n| without rounding error in this range.
-TEST(OneDecimal, RandomValuesAgreeWithExactResidual) {
+// Oracle from the exact decimal expansion printed by printf (a double has at most 1074
+// fractional digits): the tenths rounded up when the hundredths digit is 5 or more.
+std::string exact_one_decimal(double v) {
+    char buf[1200];
+    std::snprintf(buf, sizeof buf, "%.1100f", std::fabs(v));
+    std::string s(buf);
+    const size_t point = s.find('.');
+    std::string digits = s.substr(0, point) + s[point + 1];  // integer part and tenths
+    if (s[point + 2] >= '5') {
+        int i = static_cast<int>(digits.size()) - 1;
+        while (i >= 0 && digits[i] == '9') digits[i--] = '0';
+        if (i < 0) digits.insert(digits.begin(), '1');
+        else ++digits[i];
+    }
+    while (digits.size() > 2 && digits[0] == '0') digits.erase(0, 1);
+    const bool zero = digits.find_first_not_of('0') == std::string::npos;
+    return (v < 0 && !zero ? "-" : "") + digits.substr(0, digits.size() - 1) + "," + digits.back();
+}
+
+// Random values below 10000, half of them the doubles nearest to the ties x.x5, against the
+// printf oracle and against the exact residual: |v|*10 = |n| + d with d in [-0.5, 0.5),
+// computed by fma without rounding error in this range.
+TEST(OneDecimal, RandomValuesAgreeWithExactExpansion) {
     std::mt19937_64 rng(42);
     std::uniform_real_distribution<double> any(-9999.0, 9999.0);
     std::uniform_int_distribution<int> k(-99999, 99998);
-    for (int i = 0; i < 200000; ++i) {
-        // half of them on the doubles nearest to the ties x.x5
-        const double v = i % 2 ? any(rng) : (2.0 * k(rng) + 1) / 20.0;
+    std::uniform_int_distribution<int> scale(0, 8);
+    for (int i = 0; i < 100000; ++i) {
+        double v = i % 2 ? any(rng) : (2.0 * k(rng) + 1) / 20.0;
+        if (i % 5 == 0) v /= std::pow(10.0, scale(rng));  // small values too
         const std::string s = one_decimal(v);
+        ASSERT_EQ(s, exact_one_decimal(v)) << v;
         const int64_t n = tenths(s);
         const double d = std::fma(std::fabs(v), 10.0, -static_cast<double>(std::llabs(n)));
         ASSERT_TRUE(d >= -0.5 && d < 0.5) << v << " -> " << s;
-        if (n != 0) {
-            ASSERT_EQ(s[0] == '-', v < 0) << v << " -> " << s;
-        }
     }
+}
+
+// Around 10000, where the fifth digit moves before the separator.
+TEST(OneDecimal, AroundTenThousand) {
+    EXPECT_EQ(one_decimal(9999.94), "9999,9");
+    EXPECT_EQ(one_decimal(std::nextafter(1e4, 0.0)), "10000,0");
+    EXPECT_EQ(one_decimal(1e4), "10000,0");
+    EXPECT_EQ(one_decimal(10000.4), "10000,0");
+    EXPECT_EQ(one_decimal(10000.5), "10001,0");
+    EXPECT_EQ(one_decimal(-10000.5), "-10001,0");
 }
 
 TEST(GeneralReal, PlainAndExponentForms) {
