@@ -3,10 +3,9 @@
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <iterator>
 #include <cctype>
+#include <iterator>
 #include <string>
-#include <vector>
 
 #include "common/cp1252.h"
 
