@@ -1,0 +1,123 @@
+// Connection string handling and opening competition files.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "db/dm/data_module.h"
+#include "db/jet/writer.h"
+
+namespace fs = std::filesystem;
+using namespace ringolan::db;
+
+namespace {
+
+// The template as its seventeen pairs read, typed from their list.
+const std::vector<std::string> kPairs = {"Provider=Microsoft.Jet.OLEDB.4.0",
+                                         "User ID=Admin",
+                                         "Data Source=",
+                                         "Mode=Share Deny None",
+                                         "Jet OLEDB:System database=\"\"",
+                                         "Jet OLEDB:Registry Path=\"\"",
+                                         "Jet OLEDB:Database Password=\"\"",
+                                         "Jet OLEDB:Engine Type=5",
+                                         "Jet OLEDB:Database Locking Mode=1",
+                                         "Jet OLEDB:Global Partial Bulk Ops=2",
+                                         "Jet OLEDB:Global Bulk Transactions=1",
+                                         "Jet OLEDB:New Database Password=\"\"",
+                                         "Jet OLEDB:Create System Database=False",
+                                         "Jet OLEDB:Encrypt Database=False",
+                                         "Jet OLEDB:Don't Copy Locale on Compact=False",
+                                         "Jet OLEDB:Compact Without Replica Repair=False",
+                                         "Jet OLEDB:SFP=False"};
+
+std::string joined(std::vector<std::string> pairs, const std::string& source) {
+    pairs[2] += source;
+    std::string s;
+    for (const auto& p : pairs) s += p + ";";
+    return s;
+}
+
+fs::path temp_dir() {
+    fs::path d = fs::temp_directory_path() / ("dm_test_" + std::to_string(::getpid()));
+    fs::create_directories(d);
+    return d;
+}
+
+fs::path write_file(const std::string& name, const std::string& club) {
+    ringolan::jet::DatabaseWriter w;
+    w.add_table("verein", {{"Vereinsnr", ringolan::jet::ColumnType::Text, 10},
+                           {"Name", ringolan::jet::ColumnType::Text, 50}})
+        .add_row({std::string("1"), club});
+    const fs::path p = temp_dir() / name;
+    w.save(p);
+    return p;
+}
+
+std::string club_name(const TDM& dm) {
+    auto snap = dm.Current();
+    if (!snap) return "<closed>";
+    auto c = snap->connect();
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(c.get(), "SELECT Name FROM verein", -1, &st, nullptr);
+    std::string out = sqlite3_step(st) == SQLITE_ROW ? reinterpret_cast<const char*>(sqlite3_column_text(st, 0)) : "";
+    sqlite3_finalize(st);
+    return out;
+}
+
+}  // namespace
+
+TEST(ReplaceDataSource, ReplacesTheValueOfTheFirstKeyInAnyCase) {
+    EXPECT_EQ(std::string(kConnectionTemplate), joined(kPairs, ""));
+    EXPECT_EQ(ReplaceDataSource(kConnectionTemplate, "C:\\x\\sport.mdb"), joined(kPairs, "C:\\x\\sport.mdb"));
+    // Replacing twice leaves only the newest path.
+    EXPECT_EQ(ReplaceDataSource(ReplaceDataSource(kConnectionTemplate, "/a.mdb"), "/b c.mdb"),
+              joined(kPairs, "/b c.mdb"));
+    EXPECT_EQ(ReplaceDataSource("provider=x;data source=old.mdb;mode=1;", "/new.mdb"),
+              "provider=x;data source=/new.mdb;mode=1;");
+    EXPECT_EQ(ReplaceDataSource("Data Source=old.mdb", "/n.mdb"), "Data Source=/n.mdb;");  // no closing ";"
+    EXPECT_EQ(ReplaceDataSource("Provider=x;", "/n.mdb"), "Provider=x;");
+}
+
+TEST(ReplaceDataSource, ParsedBackAsTheEngineReadsIt) {
+    std::string path;
+    ASSERT_TRUE(ParseDataSource(ReplaceDataSource(kConnectionTemplate, "/mit blank/x.mdb"), path));
+    EXPECT_EQ(path, "/mit blank/x.mdb");
+    EXPECT_FALSE(ParseDataSource(ReplaceDataSource(kConnectionTemplate, "/a;b.mdb"), path));  // "b.mdb" is no pair
+    EXPECT_FALSE(ParseDataSource(kConnectionTemplate, path));  // no data source
+}
+
+TEST(DataModule, OpensSwitchesAndFailsClosed) {
+    const fs::path a = write_file("a b.mdb", "Schützen A");  // a blank in the path is fine
+    const fs::path b = write_file("b.mdb", "Schützen B");
+    TDM dm;
+    EXPECT_FALSE(dm.Connected());
+    EXPECT_EQ(dm.Current(), nullptr);
+
+    ASSERT_TRUE(dm.OpenDatabase(a.string()));
+    EXPECT_TRUE(dm.Connected());
+    EXPECT_EQ(club_name(dm), "Schützen A");
+    EXPECT_EQ(dm.ConnectionString(), joined(kPairs, a.string()));
+
+    ASSERT_TRUE(dm.OpenDatabase(b.string()));
+    EXPECT_EQ(club_name(dm), "Schützen B");
+
+    const fs::path missing = temp_dir() / "fehlt.mdb";
+    EXPECT_FALSE(dm.OpenDatabase(missing.string()));
+    EXPECT_FALSE(dm.Connected());
+    EXPECT_EQ(dm.ConnectionString(), joined(kPairs, missing.string()));
+
+    const fs::path semi = temp_dir() / "x;y.mdb";
+    fs::copy_file(a, semi);
+    EXPECT_FALSE(dm.OpenDatabase(semi.string()));  // the ";" breaks the connection string
+
+    const fs::path junk = temp_dir() / "junk.mdb";
+    std::ofstream(junk) << std::string(9000, 'x');
+    EXPECT_FALSE(dm.OpenDatabase(junk.string()));
+    EXPECT_FALSE(dm.OpenDatabase(temp_dir().string()));  // a folder
+
+    ASSERT_TRUE(dm.OpenDatabase(a.string()));
+    EXPECT_EQ(club_name(dm), "Schützen A");
+    fs::remove_all(temp_dir());
+}
