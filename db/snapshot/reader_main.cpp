@@ -5,6 +5,7 @@
 // damaged row only on stderr and goes on with what it has, which would make a snapshot with
 // tables or rows missing. Its stderr is therefore captured during the build; any such report
 // turns the build into an error. Everything captured is passed on to the real stderr.
+#include <malloc.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -70,5 +71,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: ringolan-snapshot-reader FILE.mdb (answer on file descriptor 3)\n");
         return 2;
     }
+    // One heap growing in large steps: a second arena for the reading thread would grow by
+    // an mprotect call per allocation, about 100,000 of them for a large file.
+    ::mallopt(M_ARENA_MAX, 1);
+    ::mallopt(M_TOP_PAD, 64 << 20);
+    ::mallopt(M_TRIM_THRESHOLD, 512 << 20);
+    ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
     return ringolan::db::answer_build(3, argv[1], build_watching_stderr);
 }

@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <future>
 #include <memory>
 #include <stdexcept>
 #include <variant>
@@ -82,7 +83,9 @@ void load_table(const fs::path& file, sqlite3* db, const mdbread::TableData& tab
         if (is_text(col.type)) create += std::string(" COLLATE ") + kJetCollation;
         insert += '?';
     }
-    exec(file, db, create + ")");
+    if (sqlite3_exec(db, (create + ")").c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
+        sqlite_fail(file, db, "table " + table.name + ": cannot create it");  // e.g. a damaged column name
+    }
 
     sqlite3_stmt* raw = nullptr;
     insert += ')';
@@ -153,11 +156,19 @@ std::vector<uint8_t> build_snapshot_image(const fs::path& mdb, const BuildOption
     register_jet_functions(raw);
     exec(mdb, raw, "PRAGMA journal_mode=OFF");
     exec(mdb, raw, "PRAGMA synchronous=OFF");
+    exec(mdb, raw, "PRAGMA temp_store=MEMORY");  // index sorts stay off the disk
     // Writing the header gives even a file without tables a page, so the image is never empty.
     exec(mdb, raw, "PRAGMA application_id=" + std::to_string(kSnapshotApplicationId));
     exec(mdb, raw, "BEGIN");
-    // One table at a time keeps only the largest table's rows in memory.
-    for (const std::string& name : names) load_table(mdb, raw, mdbread::read_table(mdb, name), options.indexes);
+    // One table is read (its own libmdb handle, another thread) while the one before it goes
+    // into SQLite: reading and inserting overlap, and at most two tables' rows are in memory.
+    auto read = [&mdb](const std::string& name) { return mdbread::read_table(mdb, name); };
+    std::future<mdbread::TableData> next = std::async(std::launch::async, read, names[0]);
+    for (size_t i = 0; i < names.size(); ++i) {
+        mdbread::TableData table = next.get();
+        if (i + 1 < names.size()) next = std::async(std::launch::async, read, names[i + 1]);
+        load_table(mdb, raw, table, options.indexes);
+    }
     exec(mdb, raw, "COMMIT");
 
     sqlite3_int64 size = 0;
