@@ -58,30 +58,30 @@ const Statement kStatements[] = {
      "ORDER BY Count(verein.Vereinsnr) DESC",
      nullptr},
     {"vst (shooters of a club)", "SELECT Startnr, Nachname, Vorname FROM starter WHERE Vereinsnr = ?1",
-     "SELECT Vereinsnr FROM verein"},
+     "SELECT Vereinsnr FROM verein ORDER BY 1"},
     {"est (targets of a shooter)",
      "SELECT scheiben.*, wettk.Bezeichnung, wettk.Teilermessung, scheiben.Sch_id, wettk.DP_ID "
      "FROM scheiben, wettk, ergebnis, zuordnung WHERE Startnr = ?1 AND ergebnis.Erg_id = zuordnung.Erg_id "
      "AND zuordnung.Scheiben_id = scheiben.Sch_id AND ergebnis.DP_Id = wettk.DP_ID ORDER BY Bezeichnung, pos",
-     "SELECT Startnr FROM starter"},
+     "SELECT Startnr FROM starter ORDER BY 1"},
     {"est (ranks of a shooter)",
      "SELECT raenge.ErglistID, wettb_def.Id, wettb_def.Sortierung, wettb_def.Titel, raenge.Startnr, raenge.Rang "
      "FROM wettb_def INNER JOIN raenge ON wettb_def.ID = raenge.ErglistID WHERE raenge.Startnr = ?1",
-     "SELECT Startnr FROM starter"},
+     "SELECT Startnr FROM starter ORDER BY 1"},
     {"erl (results list)",
      "SELECT raenge.*, wettb_def.Sortierung, wettb_def.Titel, starter.Nachname, starter.Vorname, verein.Name, "
      "verein.vereinsnr FROM verein, starter, wettb_def, raenge WHERE raenge.ErglistID = ?1 "
      "AND raenge.Startnr = starter.Startnr AND starter.Vereinsnr = verein.Vereinsnr "
      "AND wettb_def.ID = raenge.ErglistID ORDER BY Rang",
-     "SELECT ID FROM wettb_def"},
+     "SELECT ID FROM wettb_def ORDER BY 1"},
     {"mmerl (teams of a club)",
      "SELECT mannschaft.wettb_id, mannschaft.MRang, mannschaft.Name, mann_teiln.Startnr, mannschaft.Mann_id, "
      "wettb_def.Titel, Nachname, Vorname, HauptErg, MErgebnis FROM wettb_def, mannschaft, mann_teiln, starter, "
      "raenge WHERE mannschaft.Mann_id = mann_teiln.Mann_id AND wettb_def.ID = mannschaft.Wettb_id "
      "AND starter.Startnr = mann_teiln.Startnr AND starter.Startnr = raenge.Startnr "
      "AND wettb_def.ID = raenge.ErglistID AND mannschaft.vereinsnr = ?1",
-     "SELECT DISTINCT vereinsnr FROM mannschaft"},
-    {"sb (one target)", "SELECT * FROM scheiben WHERE Sch_id = ?1", "SELECT Sch_id FROM scheiben"},
+     "SELECT DISTINCT vereinsnr FROM mannschaft ORDER BY 1"},
+    {"sb (one target)", "SELECT * FROM scheiben WHERE Sch_id = ?1", "SELECT Sch_id FROM scheiben ORDER BY 1"},
 };
 
 std::vector<std::string> params_of(sqlite3* db, const char* sql) {

@@ -71,8 +71,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: ringolan-snapshot-reader FILE.mdb (answer on file descriptor 3)\n");
         return 2;
     }
-    // One heap growing in large steps: a second arena for the reading thread would grow by
-    // an mprotect call per allocation, about 100,000 of them for a large file.
+    // The heap grows in large steps and is not given back during the build: the rows of a
+    // large table take hundreds of megabytes in many small blocks.
     ::mallopt(M_ARENA_MAX, 1);
     ::mallopt(M_TOP_PAD, 64 << 20);
     ::mallopt(M_TRIM_THRESHOLD, 512 << 20);
