@@ -103,6 +103,17 @@ BuildResult build_snapshot_isolated(const fs::path& mdb, std::chrono::millisecon
     const std::string program = build ? std::string() : snapshot_reader_program().string();
     const std::string file = mdb.string();
     char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>(file.c_str()), nullptr};
+    // The reader's heap of a large file takes hundreds of megabytes: transparent huge pages
+    // for it (glibc 2.35 and later; others ignore the setting) cut its time by a fifth.
+    std::vector<char*> envp;
+    bool tunables_set = false;
+    for (char** e = environ; *e; ++e) {
+        tunables_set = tunables_set || std::strncmp(*e, "GLIBC_TUNABLES=", 15) == 0;
+        envp.push_back(*e);
+    }
+    static char kHugePages[] = "GLIBC_TUNABLES=glibc.malloc.hugetlb=1";
+    if (!tunables_set) envp.push_back(kHugePages);
+    envp.push_back(nullptr);
     if (!build && program.empty()) {
         return finish("the reader program ringolan-snapshot-reader was not found");
     }
@@ -131,7 +142,7 @@ BuildResult build_snapshot_isolated(const fs::path& mdb, std::chrono::millisecon
         } else if (::dup2(fds[1], kAnswerFd) < 0) {
             ::_exit(kExecFailed);
         }
-        ::execv(argv[0], argv);
+        ::execve(argv[0], argv, envp.data());
         ::_exit(kExecFailed);
     }
     ::close(fds[1]);

@@ -30,7 +30,8 @@ using ImageBuilder = std::vector<uint8_t> (*)(const std::filesystem::path& mdb);
 // of the build tree), started with fork and exec: a forked copy of a multi-threaded process
 // inherits every lock another thread held at the fork (SQLite's memory mutex, say) in the
 // locked state and can hang on it; between fork and exec the child calls only
-// async-signal-safe functions (prctl, dup2, execv, _exit). The child dies with the parent
+// async-signal-safe functions (prctl, pthread_sigmask, dup2, fcntl, execve, _exit); argv and
+// the environment are made before the fork. The child dies with the parent
 // (PR_SET_PDEATHSIG).
 //
 // Never throws for problems of the file or the child; throws std::system_error only when the
