@@ -164,9 +164,10 @@ TEST_F(Follower, SetPathSwitchesFiles) {
     const fs::path other = dir / "anderer.mdb";
     save_version(file, 1);
     save_version(other, 7);
-    SnapshotFollower f(file);
+    // Declared before the follower: its thread may still call back until it is destroyed.
     std::mutex m;
     std::vector<SnapshotFollower::Status> seen;
+    SnapshotFollower f(file);
     f.on_change([&](const SnapshotFollower::Status& s) {
         std::lock_guard lock(m);
         seen.push_back(s);
