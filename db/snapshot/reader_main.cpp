@@ -77,5 +77,7 @@ int main(int argc, char** argv) {
     ::mallopt(M_TOP_PAD, 64 << 20);
     ::mallopt(M_TRIM_THRESHOLD, 512 << 20);
     ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
-    return ringolan::db::answer_build(3, argv[1], build_watching_stderr);
+    const int code = ringolan::db::answer_build(3, argv[1], build_watching_stderr);
+    std::fflush(nullptr);
+    ::_exit(code);  // no static destructors: nothing is left to clean up, and nothing can hang
 }

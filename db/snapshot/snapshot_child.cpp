@@ -206,8 +206,20 @@ BuildResult build_snapshot_isolated(const fs::path& mdb, std::chrono::millisecon
     }
     ::close(fd);
 
-    if (timed_out && !reaped.done) ::kill(pid, SIGKILL);
-    if (!reaped.done) reaped = try_reap(pid, true);
+    // The child has answered or closed the pipe; it still gets only the rest of the limit to end.
+    while (!timed_out && !reaped.done) {
+        reaped = try_reap(pid, false);
+        if (reaped.done) break;
+        if (Clock::now() >= deadline) {
+            timed_out = true;
+            break;
+        }
+        ::poll(nullptr, 0, 2);
+    }
+    if (!reaped.done) {
+        ::kill(pid, SIGKILL);
+        reaped = try_reap(pid, true);
+    }
     result.child_peak_kib = reaped.peak_kib;
 
     if (timed_out) {
