@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <exception>
@@ -198,7 +199,7 @@ BuildResult build_snapshot_isolated(const fs::path& mdb, std::chrono::millisecon
                 if ((header[0] != kImage && header[0] != kError) || expected > (uint64_t(1) << 40)) {
                     break;  // garbage on the pipe
                 }
-                payload.reserve(expected);
+                payload.reserve(std::min<uint64_t>(expected, uint64_t(1) << 28));  // grows beyond as data come
             }
         }
         payload.insert(payload.end(), chunk.begin() + used, chunk.begin() + n);
