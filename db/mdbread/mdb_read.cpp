@@ -5,6 +5,7 @@
 #include <mdbtools.h>
 
 #include <cstring>
+#include <functional>
 #include <fstream>
 #include <memory>
 #include <stdexcept>
@@ -70,28 +71,35 @@ int column_size(const MdbHandle* mdb, const MdbColumn& col) {
     return col.col_size;
 }
 
-TableData read_entry(const fs::path& file, MdbHandle* mdb, MdbCatalogEntry* entry) {
-    TableData data;
-    data.name = entry->object_name;
-    const std::string where = "table " + data.name;
+using ColumnsFn = std::function<void(const std::string&, const std::vector<ColumnInfo>&)>;
+using RowFn = std::function<void(const jet::Row&)>;
+
+// Reads one table: its columns first, then each row into the same Row object.
+void scan_entry(const fs::path& file, MdbHandle* mdb, MdbCatalogEntry* entry, const ColumnsFn& on_table,
+                const RowFn& on_row) {
+    const std::string name = entry->object_name;
+    const std::string where = "table " + name;
 
     TablePtr table(mdb_read_table(entry));
     if (!table) fail(file, where + ": cannot read its definition");
     if (!mdb_read_columns(table.get())) fail(file, where + ": cannot read its columns");
 
     std::vector<MdbColumn*> cols;
+    std::vector<ColumnInfo> infos;
     for (guint i = 0; i < table->columns->len; ++i) {
         auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, i));
         cols.push_back(col);
-        data.columns.push_back({col->name, static_cast<jet::ColumnType>(col->col_type), column_size(mdb, *col)});
+        infos.push_back({col->name, static_cast<jet::ColumnType>(col->col_type), column_size(mdb, *col)});
     }
+    on_table(name, infos);
 
     // mdb_fetch_row finds the next live row and leaves its page in mdb->pg_buf with cur_row
     // just past it; cracking the row again yields the null flags and field positions.
     std::vector<MdbField> fields(cols.size());
+    jet::Row row(cols.size());
+    size_t row_no = 0;
     mdb_rewind_table(table.get());
     while (mdb_fetch_row(table.get())) {
-        const size_t row_no = data.rows.size();
         int start = 0;
         size_t len = 0;
         if (table->cur_row == 0 || mdb_find_row(mdb, static_cast<int>(table->cur_row) - 1, &start, &len) != 0) {
@@ -101,18 +109,28 @@ TableData read_entry(const fs::path& file, MdbHandle* mdb, MdbCatalogEntry* entr
         if (mdb_crack_row(table.get(), start, len, fields.data()) < 0) {
             fail(file, where + ": cannot split row " + std::to_string(row_no));
         }
-        jet::Row row;
-        row.reserve(cols.size());
         for (size_t i = 0; i < cols.size(); ++i) {
             const MdbColumn& col = *cols[fields[i].colnum];
             try {
-                row.push_back(detail::decode_field(mdb, col, fields[i]));
+                row[i] = detail::decode_field(mdb, col, fields[i]);
             } catch (const std::runtime_error& e) {
                 fail(file, where + ", row " + std::to_string(row_no) + ", column " + col.name + ": " + e.what());
             }
         }
-        data.rows.push_back(std::move(row));
+        on_row(row);
+        ++row_no;
     }
+}
+
+TableData read_entry(const fs::path& file, MdbHandle* mdb, MdbCatalogEntry* entry) {
+    TableData data;
+    scan_entry(
+        file, mdb, entry,
+        [&](const std::string& name, const std::vector<ColumnInfo>& columns) {
+            data.name = name;
+            data.columns = columns;
+        },
+        [&](const jet::Row& row) { data.rows.push_back(row); });
     return data;
 }
 
@@ -139,6 +157,13 @@ std::vector<TableData> read_all(const std::filesystem::path& file) {
     std::vector<TableData> tables;
     for (MdbCatalogEntry* entry : user_tables(mdb.get())) tables.push_back(read_entry(file, mdb.get(), entry));
     return tables;
+}
+
+size_t scan_all(const std::filesystem::path& file, const ColumnsFn& on_table, const RowFn& on_row) {
+    Handle mdb = open_database(file);
+    const auto entries = user_tables(mdb.get());
+    for (MdbCatalogEntry* entry : entries) scan_entry(file, mdb.get(), entry, on_table, on_row);
+    return entries.size();
 }
 
 TableData read_table(const std::filesystem::path& file, const std::string& name) {

@@ -18,6 +18,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,13 @@ std::vector<std::string> table_names(const std::filesystem::path& file);
 std::vector<TableData> read_all(const std::filesystem::path& file);
 // One table; the name is matched without regard to case (ASCII and Latin-1 letters).
 TableData read_table(const std::filesystem::path& file, const std::string& name);
+
+// Reads every user table in catalog order, one row at a time, through one open file:
+// on_table(name, columns) before a table's rows, then on_row(row) for each of them (the same
+// Row object is refilled for every row). Returns the number of tables.
+size_t scan_all(const std::filesystem::path& file,
+                const std::function<void(const std::string&, const std::vector<ColumnInfo>&)>& on_table,
+                const std::function<void(const jet::Row&)>& on_row);
 
 // All functions throw std::runtime_error naming the file when it cannot be opened, is not a
 // Jet database, has an unreadable catalog or table, or (read_table) lacks the table.

@@ -68,45 +68,60 @@ void bind(sqlite3_stmt* st, int index, const jet::Value& value) {
     std::visit(Binder{st, index}, value);
 }
 
-void load_table(const fs::path& file, sqlite3* db, const mdbread::TableData& table, bool indexes) {
-    const std::string name = quote(table.name);
-    std::string create = "CREATE TABLE " + name + " (";
-    std::string insert = "INSERT INTO " + name + " VALUES (";
-    for (size_t i = 0; i < table.columns.size(); ++i) {
-        const auto& col = table.columns[i];
-        if (i) {
-            create += ", ";
-            insert += ',';
+// Creates one table and fills it row by row as the reader delivers them.
+class TableLoader {
+public:
+    TableLoader(const fs::path& file, sqlite3* db, const std::string& table,
+                const std::vector<mdbread::ColumnInfo>& columns)
+        : file_(file), db_(db), table_(table), columns_(columns) {
+        const std::string name = quote(table);
+        std::string create = "CREATE TABLE " + name + " (";
+        std::string insert = "INSERT INTO " + name + " VALUES (";
+        for (size_t i = 0; i < columns.size(); ++i) {
+            const auto& col = columns[i];
+            if (i) {
+                create += ", ";
+                insert += ',';
+            }
+            create += quote(col.name) + ' ' + declared_type(col.type);
+            if (is_text(col.type)) create += std::string(" COLLATE ") + kJetCollation;
+            insert += '?';
         }
-        create += quote(col.name) + ' ' + declared_type(col.type);
-        if (is_text(col.type)) create += std::string(" COLLATE ") + kJetCollation;
-        insert += '?';
-    }
-    if (sqlite3_exec(db, (create + ")").c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
-        sqlite_fail(file, db, "table " + table.name + ": cannot create it");  // e.g. a damaged column name
+        if (sqlite3_exec(db, (create + ")").c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
+            sqlite_fail(file, db, "table " + table + ": cannot create it");  // e.g. a damaged column name
+        }
+        sqlite3_stmt* raw = nullptr;
+        insert += ')';
+        if (sqlite3_prepare_v3(db, insert.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &raw, nullptr) != SQLITE_OK) {
+            sqlite_fail(file, db, "cannot prepare the insert into " + table);
+        }
+        insert_.reset(raw);
     }
 
-    sqlite3_stmt* raw = nullptr;
-    insert += ')';
-    if (sqlite3_prepare_v3(db, insert.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &raw, nullptr) != SQLITE_OK) {
-        sqlite_fail(file, db, "cannot prepare the insert into " + table.name);
-    }
-    StmtPtr st(raw);
-    for (const jet::Row& row : table.rows) {
-        for (size_t i = 0; i < row.size(); ++i) bind(raw, int(i) + 1, row[i]);
-        if (sqlite3_step(raw) != SQLITE_DONE) sqlite_fail(file, db, "cannot insert into " + table.name);
-        sqlite3_reset(raw);
+    void add(const jet::Row& row) {
+        sqlite3_stmt* st = insert_.get();
+        for (size_t i = 0; i < row.size(); ++i) bind(st, int(i) + 1, row[i]);
+        if (sqlite3_step(st) != SQLITE_DONE) sqlite_fail(file_, db_, "cannot insert into " + table_);
+        sqlite3_reset(st);
     }
 
-    if (!indexes) return;
-    for (const auto& col : table.columns) {
-        for (const std::string& wanted : indexed_columns()) {
-            if (!same_name(col.name, wanted)) continue;
-            exec(file, db, "CREATE INDEX " + quote("ix_" + table.name + "_" + col.name) + " ON " + name + " (" +
-                               quote(col.name) + ")");
+    void add_indexes() {
+        for (const auto& col : columns_) {
+            for (const std::string& wanted : indexed_columns()) {
+                if (!same_name(col.name, wanted)) continue;
+                exec(file_, db_, "CREATE INDEX " + quote("ix_" + table_ + "_" + col.name) + " ON " + quote(table_) +
+                                     " (" + quote(col.name) + ")");
+            }
         }
     }
-}
+
+private:
+    const fs::path& file_;
+    sqlite3* db_;
+    std::string table_;
+    std::vector<mdbread::ColumnInfo> columns_;
+    StmtPtr insert_;
+};
 
 }  // namespace
 
@@ -141,11 +156,6 @@ const std::vector<std::string>& indexed_columns() {
 std::vector<uint8_t> build_snapshot_image(const fs::path& mdb) { return build_snapshot_image(mdb, BuildOptions{}); }
 
 std::vector<uint8_t> build_snapshot_image(const fs::path& mdb, const BuildOptions& options) {
-    // Read first: a file libmdb cannot read fails before any SQLite work.
-    const std::vector<std::string> names = mdbread::table_names(mdb);
-    // libmdb lists no tables when it cannot read the catalog's pages (a file cut short).
-    if (names.empty()) throw std::runtime_error(mdb.string() + ": no tables (damaged or incomplete file)");
-
     sqlite3* raw = nullptr;
     if (sqlite3_open_v2(":memory:", &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
         DbPtr guard(raw);
@@ -159,10 +169,22 @@ std::vector<uint8_t> build_snapshot_image(const fs::path& mdb, const BuildOption
     // Writing the header gives even a file without tables a page, so the image is never empty.
     exec(mdb, raw, "PRAGMA application_id=" + std::to_string(kSnapshotApplicationId));
     exec(mdb, raw, "BEGIN");
-    // One table at a time keeps only the largest table's rows in memory. (Reading the next
-    // table on a second thread while inserting was measured slower: the rows then come from
-    // another malloc arena.)
-    for (const std::string& name : names) load_table(mdb, raw, mdbread::read_table(mdb, name), options.indexes);
+    // Rows go into SQLite as the reader delivers them; no table is held in memory.
+    std::unique_ptr<TableLoader> loader;
+    auto finish_table = [&] {
+        if (loader && options.indexes) loader->add_indexes();
+        loader.reset();
+    };
+    const size_t tables = mdbread::scan_all(
+        mdb,
+        [&](const std::string& name, const std::vector<mdbread::ColumnInfo>& columns) {
+            finish_table();
+            loader = std::make_unique<TableLoader>(mdb, raw, name, columns);
+        },
+        [&](const jet::Row& row) { loader->add(row); });
+    finish_table();
+    // libmdb lists no tables when it cannot read the catalog's pages (a file cut short).
+    if (tables == 0) throw std::runtime_error(mdb.string() + ": no tables (damaged or incomplete file)");
     exec(mdb, raw, "COMMIT");
 
     sqlite3_int64 size = 0;

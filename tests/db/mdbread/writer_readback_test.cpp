@@ -56,3 +56,38 @@ TEST(MdbReadWriter, WrittenTableReadsBackExactlyWithAllReaders) {
     EXPECT_EQ(mdbread::read_table(file, "SCHÜTZEN").name, "Schützen");
     fs::remove_all(dir);
 }
+
+// Row by row through one open file gives what whole-table reading gives, though the reader
+// refills one Row object; tables come in catalog order, an empty one included.
+TEST(MdbReadWriter, ScanDeliversEveryTableRowByRow) {
+    const fs::path dir = fs::temp_directory_path() / ("mdbread_scan_" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const fs::path file = dir / "scan.mdb";
+    {
+        jet::DatabaseWriter db;
+        auto& a = db.add_table("starter", {{"Startnr", ColumnType::Long}, {"Nachname", ColumnType::Text, 30}});
+        for (int64_t i = 0; i < 3000; ++i)
+            a.add_row({i, i % 5 ? jet::Value("Schütze " + std::to_string(i)) : jet::Value(jet::Null{})});
+        db.add_table("leer", {{"x", ColumnType::Double}});
+        db.add_table("verein", {{"Name", ColumnType::Memo}}).add_row({std::string(5000, 'v')});
+        db.save(file);
+    }
+    std::vector<mdbread::TableData> scanned;
+    const size_t count = mdbread::scan_all(
+        file,
+        [&](const std::string& name, const std::vector<mdbread::ColumnInfo>& columns) {
+            scanned.push_back({name, columns, {}});
+        },
+        [&](const jet::Row& row) { scanned.back().rows.push_back(row); });
+    const auto whole = mdbread::read_all(file);
+    ASSERT_EQ(count, 3u);
+    ASSERT_EQ(scanned.size(), whole.size());
+    for (size_t t = 0; t < whole.size(); ++t) {
+        EXPECT_EQ(scanned[t].name, whole[t].name);
+        EXPECT_EQ(scanned[t].rows, whole[t].rows) << whole[t].name;
+    }
+    EXPECT_EQ(scanned[0].rows.size(), 3000u);
+    EXPECT_TRUE(std::holds_alternative<jet::Null>(scanned[0].rows[5][1]));
+    EXPECT_EQ(std::get<std::string>(scanned[0].rows[6][1]), "Schütze 6");
+    fs::remove_all(dir);
+}
