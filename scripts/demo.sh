@@ -8,6 +8,9 @@ cmake --build build -j"$(nproc)"
 mkdir -p demo
 ./build/tools/mkdemo/ringolan-mkdemo --shooters 300 --seed 1 -o demo/demo.mdb
 echo "Demo competition: $(pwd)/demo/demo.mdb"
+# The club participation list as the page server will answer it (status on stderr).
+./build/tools/page/ringolan-page --db demo/demo.mdb /vstbl.php > demo/vstbl.html
+echo "Club participation list: $(pwd)/demo/vstbl.html ($(wc -c < demo/vstbl.html) bytes)"
 mdb-tables -1 demo/demo.mdb | while read -r t; do
   printf '  %-16s %6s rows\n' "$t" "$(mdb-export -H "demo/demo.mdb" "$t" | wc -l)"
 done
