@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "tests/support/process.h"
 #include "tools/mkdb/json_spec.h"
 
 namespace fs = std::filesystem;
@@ -14,11 +15,7 @@ using ringolan::mkdb::write_from_json;
 
 namespace {
 
-fs::path temp_dir() {
-    fs::path d = fs::temp_directory_path() / ("mkdb_test_" + std::to_string(::getpid()));
-    fs::create_directories(d);
-    return d;
-}
+fs::path temp_dir() { return ringolan::readback::scratch_dir("mkdb_test"); }
 
 std::string error_of(const std::string& json) {
     const fs::path out = temp_dir() / "err.mdb";
@@ -39,13 +36,9 @@ std::string table(const std::string& columns, const std::string& rows) {
 const std::string kCols = R"({"name":"Startnr","type":"long"},{"name":"Nachname","type":"text","size":5})";
 
 int run(const std::string& args, std::string* err = nullptr) {
-    const fs::path errfile = temp_dir() / "stderr.txt";
-    const int rc = std::system((std::string(MKDB_BINARY) + " " + args + " 2>" + errfile.string() + " >/dev/null").c_str());
-    if (err) {
-        std::ifstream in(errfile);
-        std::getline(in, *err, '\0');
-    }
-    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    const auto r = ringolan::readback::run_program(MKDB_BINARY, args, temp_dir());
+    if (err) *err = r.err;
+    return r.code;
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "tests/support/process.h"
 #include "tests/support/read_back.h"
 #include "tools/mkdemo/demo.h"
 
@@ -17,27 +18,12 @@ using ringolan::demo::DemoOptions;
 
 namespace {
 
-fs::path temp_dir() {
-    fs::path d = fs::temp_directory_path() / ("mkdemo_test_" + std::to_string(::getpid()));
-    fs::create_directories(d);
-    return d;
-}
+fs::path temp_dir() { return ringolan::readback::scratch_dir("mkdemo_test"); }
 
-std::string bytes_of(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using ringolan::readback::file_bytes;
+using ringolan::readback::Outcome;
 
-struct Outcome {
-    int code;
-    std::string out, err;
-};
-
-Outcome run(const std::string& args) {
-    const fs::path out = temp_dir() / "stdout.txt", err = temp_dir() / "stderr.txt";
-    const int rc = std::system((std::string(MKDEMO_BINARY) + " " + args + " >" + out.string() + " 2>" + err.string()).c_str());
-    return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, bytes_of(out), bytes_of(err)};
-}
+Outcome run(const std::string& args) { return ringolan::readback::run_program(MKDEMO_BINARY, args, temp_dir()); }
 
 }  // namespace
 
@@ -50,12 +36,12 @@ TEST(DemoFile, SameSeedGivesTheSameBytesOnBothPaths) {
     ringolan::demo::write_demo(options, dir / "stream2.mdb");
     ringolan::demo::write_demo(DemoOptions{300, 2, true}, dir / "seed2.mdb");
 
-    const std::string a = bytes_of(dir / "tables.mdb");
+    const std::string a = file_bytes(dir / "tables.mdb");
     ASSERT_FALSE(a.empty());
     EXPECT_EQ(a.size() % 4096, 0u) << "Jet 4 files consist of 4096-byte pages";
-    EXPECT_TRUE(a == bytes_of(dir / "stream1.mdb"));
-    EXPECT_TRUE(a == bytes_of(dir / "stream2.mdb"));
-    EXPECT_FALSE(a == bytes_of(dir / "seed2.mdb"));
+    EXPECT_TRUE(a == file_bytes(dir / "stream1.mdb"));
+    EXPECT_TRUE(a == file_bytes(dir / "stream2.mdb"));
+    EXPECT_FALSE(a == file_bytes(dir / "seed2.mdb"));
 
     size_t rows = 0;
     for (const auto& t : tables) rows += t.rows.size();
@@ -100,9 +86,9 @@ TEST(DemoCli, WritesTheFileAndPrintsOneSummaryLine) {
     // The options reach the generator: the same options through the library give the same file,
     // and leaving out --no-itdatum gives another.
     ringolan::demo::write_demo(DemoOptions{40, 9, false}, plain);
-    EXPECT_TRUE(bytes_of(file) == bytes_of(plain));
+    EXPECT_TRUE(file_bytes(file) == file_bytes(plain));
     ASSERT_EQ(run("--shooters=40 --seed=9 -o " + plain.string()).code, 0);
-    EXPECT_FALSE(bytes_of(file) == bytes_of(plain));
+    EXPECT_FALSE(file_bytes(file) == file_bytes(plain));
 
     const Outcome help = run("--help");
     EXPECT_EQ(help.code, 0);

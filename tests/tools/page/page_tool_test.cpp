@@ -11,6 +11,7 @@
 
 #include "server/dispatcher.h"
 #include "tests/pages/page_fixture.h"
+#include "tests/support/process.h"
 #include "tests/server/page_literals.h"
 #include "tools/mkdemo/demo.h"
 
@@ -19,22 +20,11 @@ using namespace ringolan::test_pages;
 
 namespace {
 
-std::string bytes_of(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-struct Outcome {
-    int code;
-    std::string out, err;
-};
+using ringolan::readback::file_bytes;
+using ringolan::readback::Outcome;
 
 // args are passed through the shell as written.
-Outcome run(const std::string& args) {
-    const fs::path out = test_dir() / "stdout.bin", err = test_dir() / "stderr.txt";
-    const int rc = std::system((std::string(PAGE_BINARY) + " " + args + " >" + out.string() + " 2>" + err.string()).c_str());
-    return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, bytes_of(out), bytes_of(err)};
-}
+Outcome run(const std::string& args) { return ringolan::readback::run_program(PAGE_BINARY, args, test_dir()); }
 
 class PageTool : public ::testing::Test {
 protected:
