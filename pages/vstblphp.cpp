@@ -17,7 +17,7 @@ constexpr std::string_view kTableStart =
 }  // namespace
 
 std::string vstbl_page(PageContext& ctx) {
-    if (!ctx.snapshot) throw db::QueryError("vstbl.php: no competition database is loaded");
+    if (!ctx.snapshot) throw db::QueryError("Keine Wettkampfdatenbank ge\xF6" "ffnet");  // Windows-1252, as every page text
     db::Query a1;
     a1.set_command(kStatement);
     a1.open(*ctx.snapshot);

@@ -140,3 +140,14 @@ TEST(VstblPage, MissingTableFailsWithAClearMessage) {
 }
 
 }  // namespace
+
+// Before any competition file is loaded the page fails with a message, not a crash.
+TEST(VstblPage, WithoutADatabaseFailsWithAMessage) {
+    ringolan::pages::PageContext ctx;
+    try {
+        DispatchPage(ctx, "/vstbl.php", "");
+        FAIL() << "no error";
+    } catch (const ringolan::db::QueryError& e) {
+        EXPECT_EQ(std::string(e.what()), "Keine Wettkampfdatenbank ge\xF6" "ffnet");
+    }
+}
