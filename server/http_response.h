@@ -1,0 +1,43 @@
+// Response record of the page server and its serialization into an HTTP/1.1 answer.
+#pragma once
+
+#include "server/http_request.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace ringolan::server {
+
+// Reason text for a status code ("OK", "Not Found", "Internal Server Error", ...).
+std::string_view reason_text(int status_code);
+
+struct Response {
+    int status_code = 200;
+    std::string reason = "OK";
+    std::string content;                   // the body, sent unchanged
+    std::string content_type = "text/html";  // header omitted when empty
+    int64_t content_length = -1;           // -1: not set
+    std::string server_name = "Indy/9.0.14";
+    bool close_connection = true;          // one request per connection, always
+    bool header_written = false;           // status line and headers have gone out
+
+    // Sets the status code together with its reason text.
+    void set_status(int code);
+};
+
+using Handler = std::function<void(const Request&, Response&)>;
+
+// Runs the handler on a preset response. A failure becomes status 500 with the failure's
+// message as content; the content type stays as the handler left it.
+Response run_handler(const Request& request, const Handler& handler);
+
+// Status line, header lines and the empty line. An unset content length becomes the
+// content's byte length when the content is non-empty.
+std::string serialize_head(const Response& response);
+
+// The head followed by the content.
+std::string serialize(const Response& response);
+
+}  // namespace ringolan::server

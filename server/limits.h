@@ -1,0 +1,28 @@
+// Limits of the page server; every bound a client could otherwise push is named here.
+#pragma once
+
+#include <algorithm>
+#include <chrono>
+#include <cstddef>
+#include <thread>
+
+namespace ringolan::server {
+
+// Longest request line or header line, without its line end.
+inline constexpr std::size_t kMaxLineLength = 16384;
+// Time a client has to send the request line and all header lines.
+inline constexpr std::chrono::seconds kHeaderReadTimeout{10};
+// Time a client has to send the request body once the headers are in.
+inline constexpr std::chrono::seconds kBodyReadTimeout{10};
+// Largest request body accepted; page requests carry at most a short form.
+inline constexpr std::size_t kMaxBodyBytes = 1024 * 1024;
+// Most header lines accepted in one request.
+inline constexpr std::size_t kMaxHeaderLines = 100;
+// Connections served at once; further accepted connections wait in a queue.
+inline constexpr std::size_t kMaxConnections = 2048;
+// Threads generating answers: one per hardware thread, at least two.
+inline const unsigned kWorkerThreads = std::max(2u, std::thread::hardware_concurrency());
+// Longest wait for open connections to end when the server stops.
+inline constexpr std::chrono::milliseconds kStopWait{5000};
+
+}  // namespace ringolan::server
