@@ -34,9 +34,11 @@ Response run_handler(const Request& request, const Handler& handler) {
     } catch (const std::exception& e) {
         response.set_status(500);
         response.content = e.what();
+        response.content_length = -1;  // a length the handler set belongs to its own body, not the message
     } catch (...) {
         response.set_status(500);
         response.content = "Unknown error.";
+        response.content_length = -1;
     }
     return response;
 }

@@ -62,6 +62,13 @@ TEST(Response, FailingHandlerGives500WithMessage) {
     EXPECT_EQ(plain.content_type, "text/plain");
     EXPECT_EQ(plain.content, "x");
 
+    // A length the handler had set for its own body does not survive into the error answer.
+    const Response sized = run_handler(Request{}, [](const Request&, Response& out) {
+        out.content_length = 5000;
+        throw std::runtime_error("Datei weg");
+    });
+    EXPECT_NE(serialize(sized).find("Content-Length: 9\r\n"), std::string::npos) << serialize(sized);
+
     const Response odd = run_handler(Request{}, [](const Request&, Response&) { throw 42; });
     EXPECT_EQ(odd.status_code, 500);
     EXPECT_FALSE(odd.content.empty());
