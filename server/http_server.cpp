@@ -1,0 +1,396 @@
+#include "server/http_server.h"
+
+#include <asio.hpp>
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <fstream>
+#include <list>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <thread>
+#include <type_traits>
+
+namespace ringolan::server {
+
+namespace {
+
+using asio::ip::tcp;
+
+// A response carries a file to stream after the head once it has a `file` member.
+template <typename R>
+concept HasFile = requires(R r) { r.file; };
+
+template <typename R>
+std::string file_to_send(const R& response) {
+    if constexpr (HasFile<R>) return response.file.string();
+    else return {};
+}
+
+class Connection;
+
+}  // namespace
+
+struct HttpServer::Core {
+    Handler handler;
+    ConnectObserver on_connect;
+    ServerOptions options;
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::size_t active = 0;           // open connections
+    std::size_t threads_running = 0;  // I/O and worker threads not yet ended
+    bool stopping = false;
+    std::list<std::weak_ptr<Connection>> connections;
+    std::vector<std::size_t> paused;  // acceptors waiting for a free connection slot
+
+    asio::io_context io;
+    asio::io_context workers;
+    std::vector<tcp::acceptor> acceptors;
+    std::vector<Binding> bound;
+    std::optional<asio::executor_work_guard<asio::io_context::executor_type>> io_guard;
+    std::optional<asio::executor_work_guard<asio::io_context::executor_type>> worker_guard;
+    std::vector<std::thread> threads;
+
+    void accept_next(std::size_t index);
+    void release(std::list<std::weak_ptr<Connection>>::iterator slot);
+};
+
+namespace {
+
+class Connection : public std::enable_shared_from_this<Connection> {
+public:
+    Connection(HttpServer::Core& core, tcp::socket socket)
+        : core_(core), socket_(std::move(socket)), timer_(socket_.get_executor()) {}
+    ~Connection() {
+        if (registered_) core_.release(slot_);
+    }
+
+    void set_slot(std::list<std::weak_ptr<Connection>>::iterator slot) {
+        slot_ = slot;
+        registered_ = true;
+    }
+    tcp::socket::executor_type executor() { return socket_.get_executor(); }
+
+    void begin() {
+        if (core_.on_connect) {
+            try {
+                core_.on_connect();
+            } catch (...) {
+            }
+        }
+        asio::error_code ec;
+        auto remote = socket_.remote_endpoint(ec);
+        if (!ec) remote_address_ = remote.address().to_string();
+        arm_timer(core_.options.header_timeout);
+        read();
+    }
+
+    // Ends the connection from any thread.
+    void disconnect() {
+        asio::post(socket_.get_executor(), [self = shared_from_this()] { self->close(); });
+    }
+
+private:
+    void arm_timer(std::chrono::milliseconds limit) {
+        timer_.expires_after(limit);
+        timer_.async_wait([self = shared_from_this()](const asio::error_code& ec) {
+            if (!ec) self->close();
+        });
+    }
+
+    void read() {
+        socket_.async_read_some(asio::buffer(buffer_), [self = shared_from_this()](
+                                                           const asio::error_code& ec, std::size_t n) {
+            self->on_read(ec, n);
+        });
+    }
+
+    void on_read(const asio::error_code& ec, std::size_t n) {
+        if (closed_) return;
+        ParseStatus status;
+        if (ec == asio::error::eof) {
+            status = parser_.end_of_input();
+        } else if (ec) {
+            return close();
+        } else {
+            std::string_view bytes(buffer_.data(), n);
+            watch_header_end(bytes);
+            status = parser_.feed(bytes);
+        }
+        switch (status) {
+            case ParseStatus::need_more:
+                if (ec) return close();
+                return read();
+            case ParseStatus::reject:
+            case ParseStatus::body_too_large:  // closed without an answer, like other refusals
+                return close();
+            case ParseStatus::complete:
+                timer_.cancel();
+                return dispatch();
+        }
+    }
+
+    // Switches to the body time limit at the empty line that ends the headers.
+    void watch_header_end(std::string_view bytes) {
+        if (in_body_) return;
+        for (char c : bytes) {
+            if (c == '\n') {
+                if (line_length_ == 0 && lines_ > 0) {
+                    in_body_ = true;
+                    arm_timer(core_.options.body_timeout);
+                    return;
+                }
+                ++lines_;
+                line_length_ = 0;
+            } else if (c != '\r') {
+                ++line_length_;
+            }
+        }
+    }
+
+    void dispatch() {
+        request_ = parser_.take_request();
+        request_.remote_address = remote_address_;
+        asio::post(core_.workers, [self = shared_from_this()] {
+            Response response = run_handler(self->request_, self->core_.handler);
+            asio::post(self->socket_.get_executor(), [self, response = std::move(response)]() mutable {
+                self->write(std::move(response));
+            });
+        });
+    }
+
+    void write(Response response) {
+        if (closed_) return;
+        head_ = serialize_head(response);
+        content_ = std::move(response.content);
+        std::string file = file_to_send(response);
+        if (!file.empty()) {  // the file replaces the content
+            content_.clear();
+            file_.open(file, std::ios::binary);
+        }
+        std::array<asio::const_buffer, 2> buffers{asio::buffer(head_), asio::buffer(content_)};
+        asio::async_write(socket_, buffers, [self = shared_from_this()](const asio::error_code& ec, std::size_t) {
+            if (ec) return self->close();
+            self->send_file_chunk();
+        });
+    }
+
+    void send_file_chunk() {
+        if (closed_) return;
+        if (!file_.is_open()) return finish();
+        file_.read(buffer_.data(), buffer_.size());
+        std::size_t n = static_cast<std::size_t>(file_.gcount());
+        if (n == 0) return finish();
+        asio::async_write(socket_, asio::buffer(buffer_.data(), n),
+                          [self = shared_from_this()](const asio::error_code& ec, std::size_t) {
+                              if (ec) return self->close();
+                              self->send_file_chunk();
+                          });
+    }
+
+    void finish() {
+        asio::error_code ignored;
+        socket_.shutdown(tcp::socket::shutdown_both, ignored);
+        close();
+    }
+
+    void close() {
+        if (closed_) return;
+        closed_ = true;
+        asio::error_code ignored;
+        timer_.cancel();
+        socket_.close(ignored);
+        file_.close();
+    }
+
+    HttpServer::Core& core_;
+    tcp::socket socket_;
+    asio::steady_timer timer_;
+    std::list<std::weak_ptr<Connection>>::iterator slot_;
+    RequestParser parser_;
+    Request request_;
+    std::string remote_address_;
+    std::array<char, 16384> buffer_{};
+    std::string head_;
+    std::string content_;
+    std::ifstream file_;
+    bool closed_ = false;
+    bool registered_ = false;
+    bool in_body_ = false;
+    std::size_t lines_ = 0;
+    std::size_t line_length_ = 0;
+};
+
+}  // namespace
+
+void HttpServer::Core::accept_next(std::size_t index) {
+    {
+        std::lock_guard lock(mutex);
+        if (stopping) return;
+        if (active >= options.max_connections) {
+            paused.push_back(index);  // the kernel backlog holds further clients meanwhile
+            return;
+        }
+    }
+    acceptors[index].async_accept(asio::make_strand(io), [this, index](const asio::error_code& ec,
+                                                                       tcp::socket socket) {
+        if (ec == asio::error::operation_aborted) return;
+        if (!ec) {
+            try {
+                auto connection = std::make_shared<Connection>(*this, std::move(socket));
+                bool refused = false;
+                {
+                    std::lock_guard lock(mutex);
+                    refused = stopping;
+                    if (!refused) {
+                        ++active;
+                        connections.push_front(connection);
+                        connection->set_slot(connections.begin());
+                    }
+                }
+                if (refused) return;
+                asio::post(connection->executor(), [connection] { connection->begin(); });
+            } catch (...) {
+            }
+        }
+        accept_next(index);
+    });
+}
+
+void HttpServer::Core::release(std::list<std::weak_ptr<Connection>>::iterator slot) {
+    std::vector<std::size_t> resume;
+    {
+        std::lock_guard lock(mutex);
+        connections.erase(slot);
+        --active;
+        if (!stopping) resume.swap(paused);
+        changed.notify_all();
+    }
+    for (std::size_t index : resume) asio::post(io, [this, index] { accept_next(index); });
+}
+
+namespace {
+
+void run_thread(const std::shared_ptr<HttpServer::Core>& core, asio::io_context& context) {
+    for (;;) {
+        try {
+            context.run();
+            break;
+        } catch (...) {  // nothing thrown inside a completion handler ends the thread
+        }
+    }
+    std::lock_guard lock(core->mutex);
+    --core->threads_running;
+    core->changed.notify_all();
+}
+
+tcp::endpoint endpoint_for(const Binding& binding) {
+    if (binding.address.empty()) return {asio::ip::address_v4::any(), binding.port};
+    asio::error_code ec;
+    auto address = asio::ip::make_address(binding.address, ec);
+    if (ec) throw std::runtime_error("Invalid address \"" + binding.address + "\": " + ec.message());
+    return {address, binding.port};
+}
+
+}  // namespace
+
+HttpServer::HttpServer(Handler handler, ConnectObserver on_connect, ServerOptions options)
+    : handler_(std::move(handler)), on_connect_(std::move(on_connect)), options_(options) {}
+
+HttpServer::~HttpServer() {
+    try {
+        stop();
+    } catch (...) {
+    }
+}
+
+bool HttpServer::is_running() const { return core_ != nullptr; }
+
+std::vector<Binding> HttpServer::endpoints() const { return core_ ? core_->bound : std::vector<Binding>{}; }
+
+void HttpServer::start(std::vector<Binding> bindings) {
+    if (core_) throw std::runtime_error("The server is already running.");
+    if (bindings.empty()) bindings.push_back({"", 80});
+    auto core = std::make_shared<Core>();
+    core->handler = handler_;
+    core->on_connect = on_connect_;
+    core->options = options_;
+    if (core->options.max_connections == 0) core->options.max_connections = 1;
+    for (const Binding& binding : bindings) {
+        tcp::endpoint endpoint = endpoint_for(binding);
+        tcp::acceptor acceptor(core->io);
+        asio::error_code ec;
+        acceptor.open(endpoint.protocol(), ec);
+        if (!ec) acceptor.set_option(tcp::acceptor::reuse_address(true), ec);
+        if (!ec) acceptor.bind(endpoint, ec);
+        if (!ec) acceptor.listen(core->options.listen_backlog, ec);
+        if (ec) {
+            // the acceptors bound so far close with core
+            throw std::runtime_error("Cannot listen on " + endpoint.address().to_string() + ":" +
+                                     std::to_string(binding.port) + ": " + ec.message());
+        }
+        tcp::endpoint local = acceptor.local_endpoint(ec);
+        core->bound.push_back({local.address().to_string(), local.port()});
+        core->acceptors.push_back(std::move(acceptor));
+    }
+    core->io_guard.emplace(core->io.get_executor());
+    core->worker_guard.emplace(core->workers.get_executor());
+    for (std::size_t i = 0; i < core->acceptors.size(); ++i) core->accept_next(i);
+    unsigned io_threads = std::max(1u, options_.io_threads);
+    unsigned worker_threads = std::max(1u, options_.worker_threads);
+    core->threads_running = io_threads + worker_threads;
+    for (unsigned i = 0; i < io_threads; ++i)
+        core->threads.emplace_back([core] { run_thread(core, core->io); });
+    for (unsigned i = 0; i < worker_threads; ++i)
+        core->threads.emplace_back([core] { run_thread(core, core->workers); });
+    core_ = std::move(core);
+}
+
+void HttpServer::stop() {
+    if (!core_) return;
+    std::shared_ptr<Core> core = std::move(core_);
+    auto deadline = std::chrono::steady_clock::now() + core->options.stop_wait;
+    std::vector<std::shared_ptr<Connection>> open;
+    {
+        std::lock_guard lock(core->mutex);
+        core->stopping = true;
+        core->paused.clear();
+        for (auto& weak : core->connections)
+            if (auto connection = weak.lock()) open.push_back(std::move(connection));
+    }
+    asio::post(core->io, [raw = core.get()] {  // a shared_ptr here would keep core alive from its own queue
+        for (auto& acceptor : raw->acceptors) {
+            asio::error_code ignored;
+            acceptor.close(ignored);
+        }
+    });
+    for (auto& connection : open) connection->disconnect();
+    open.clear();
+
+    std::unique_lock lock(core->mutex);
+    core->changed.wait_until(lock, deadline, [&] { return core->active == 0; });
+    lock.unlock();
+    core->io_guard.reset();
+    core->worker_guard.reset();
+    core->io.stop();
+    core->workers.stop();
+    lock.lock();
+    bool ended = core->changed.wait_until(lock, deadline, [&] { return core->threads_running == 0; });
+    lock.unlock();
+    if (!ended) {
+        // The threads keep core alive until they end.
+        for (auto& thread : core->threads) thread.detach();
+        throw std::runtime_error("Terminate Thread Timeout");
+    }
+    for (auto& thread : core->threads) thread.join();
+    core->threads.clear();
+    for (auto& acceptor : core->acceptors) {
+        asio::error_code ignored;
+        acceptor.close(ignored);
+    }
+}
+
+}  // namespace ringolan::server

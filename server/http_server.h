@@ -1,0 +1,67 @@
+// The page server's socket layer: listeners, connections with read time limits, a connection
+// cap, and a worker pool that runs the request handler away from the I/O threads.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "server/http_request.h"
+#include "server/http_response.h"
+#include "server/limits.h"
+
+namespace ringolan::server {
+
+struct Binding {
+    std::string address;  // an IPv4 or IPv6 address; empty or "0.0.0.0" for all addresses
+    uint16_t port = 80;   // 0 picks a free port (see HttpServer::ports)
+};
+
+struct ServerOptions {
+    std::chrono::milliseconds header_timeout = kHeaderReadTimeout;
+    std::chrono::milliseconds body_timeout = kBodyReadTimeout;
+    std::size_t max_connections = kMaxConnections;
+    unsigned worker_threads = kWorkerThreads;
+    unsigned io_threads = 2;
+    int listen_backlog = 128;
+    std::chrono::milliseconds stop_wait = kStopWait;
+};
+
+class HttpServer {
+public:
+    using Handler = std::function<void(const Request&, Response&)>;
+    // Called once per accepted connection on an I/O thread before anything is read. It must not
+    // block: anything slow has to be posted elsewhere.
+    using ConnectObserver = std::function<void()>;
+
+    explicit HttpServer(Handler handler, ConnectObserver on_connect = {}, ServerOptions options = {});
+    ~HttpServer();  // stops; a stop failure is swallowed here
+    HttpServer(const HttpServer&) = delete;
+    HttpServer& operator=(const HttpServer&) = delete;
+
+    // Binds every binding (an empty list: all addresses, port 80) and starts serving. Either all
+    // bindings listen or none: on a failure the others are released and std::runtime_error is
+    // thrown with the system's message. Throws when already running.
+    void start(std::vector<Binding> bindings);
+    // Closes the listeners, disconnects every connection and waits at most options.stop_wait for
+    // the threads to end; throws std::runtime_error("Terminate Thread Timeout") when they do not.
+    void stop();
+    bool is_running() const;
+
+    // The bound (address, port) pairs while running, in the order of the bindings.
+    std::vector<Binding> endpoints() const;
+
+    struct Core;
+
+private:
+    Handler handler_;
+    ConnectObserver on_connect_;
+    ServerOptions options_;
+    std::shared_ptr<Core> core_;
+};
+
+}  // namespace ringolan::server

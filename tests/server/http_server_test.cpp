@@ -1,0 +1,312 @@
+// Raw-socket tests of the page server on the loopback interface.
+#include "server/http_server.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+using namespace ringolan::server;
+using namespace std::chrono_literals;
+
+namespace {
+
+// A blocking client socket with a receive limit, so no test can hang.
+class Client {
+public:
+    explicit Client(uint16_t port) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (fd_ < 0) throw std::runtime_error("socket");
+        timeval tv{10, 0};
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(port);
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+            throw std::runtime_error("connect");
+    }
+    ~Client() { ::close(fd_); }
+    void send(std::string_view bytes) {
+        while (!bytes.empty()) {
+            ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+            if (n <= 0) return;
+            bytes.remove_prefix(static_cast<std::size_t>(n));
+        }
+    }
+    void shutdown_write() { ::shutdown(fd_, SHUT_WR); }
+    // Everything until the server closes; closed() tells whether it did within the limit.
+    std::string receive_all() {
+        std::string out;
+        char buf[4096];
+        for (;;) {
+            ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+            if (n == 0) {
+                closed_ = true;
+                break;
+            }
+            if (n < 0) break;  // timeout or reset
+            out.append(buf, static_cast<std::size_t>(n));
+        }
+        return out;
+    }
+    bool closed() const { return closed_; }
+
+private:
+    int fd_ = -1;
+    bool closed_ = false;
+};
+
+ServerOptions quick_options() {
+    ServerOptions options;
+    options.header_timeout = 1000ms;
+    options.body_timeout = 1000ms;
+    options.stop_wait = 3000ms;
+    return options;
+}
+
+struct Fixture {
+    explicit Fixture(HttpServer::Handler handler, HttpServer::ConnectObserver observer = {},
+                     ServerOptions options = quick_options())
+        : server(std::move(handler), std::move(observer), options) {
+        server.start({{"127.0.0.1", 0}});
+        port = server.endpoints().at(0).port;
+    }
+    std::string exchange(std::string_view request) {
+        Client client(port);
+        client.send(request);
+        return client.receive_all();
+    }
+    HttpServer server;
+    uint16_t port = 0;
+};
+
+// Sets the file to stream where responses have that field.
+template <typename R>
+bool set_file(R& response, const std::filesystem::path& path) {
+    if constexpr (requires { response.file; }) {
+        response.file = path;
+        return true;
+    } else {
+        return false;
+    }
+}
+
+void page_handler(const Request& request, Response& response) {
+    response.content = "<p>" + request.command + " " + request.document_path + " " + request.query + "</p>";
+}
+
+}  // namespace
+
+TEST(HttpServerAnswers, GetIsAnsweredByteExactly) {
+    Fixture f(page_handler);
+    std::string answer = f.exchange("GET /vst.php?NR=12 HTTP/1.0\r\nConnection: keep-alive\r\n\r\n");
+    // body "<p>GET /vst.php NR=12</p>" has 25 bytes
+    EXPECT_EQ(answer,
+              "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Type: text/html\r\n"
+              "Content-Length: 25\r\nServer: Indy/9.0.14\r\n\r\n<p>GET /vst.php NR=12</p>");
+}
+
+TEST(HttpServerAnswers, LowerCaseCommandIsServed) {
+    Fixture f(page_handler);
+    std::string answer = f.exchange("get /a%20b.htm HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(answer.substr(0, 17), "HTTP/1.1 200 OK\r\n");
+    EXPECT_NE(answer.find("<p>GET /a b.htm </p>"), std::string::npos);
+}
+
+TEST(HttpServerAnswers, RefusedRequestsGetNoBytesAndAreClosed) {
+    std::atomic<int> calls{0};
+    Fixture f([&](const Request&, Response&) { ++calls; });
+    for (const char* request : {"PUT /x HTTP/1.1\r\n\r\n", "OPTIONS * HTTP/1.1\r\n\r\n", "NOBLANK\r\n\r\n",
+                                "GET / HTTP/1.1\r\nAuthorization: Digest abc\r\n\r\n"}) {
+        Client client(f.port);
+        client.send(request);
+        EXPECT_EQ(client.receive_all(), "") << request;
+        EXPECT_TRUE(client.closed()) << request;
+    }
+    EXPECT_EQ(calls, 0);
+}
+
+TEST(HttpServerAnswers, PostBodyIsReadBeforeTheHandler) {
+    Fixture f([](const Request& request, Response& response) {
+        response.content = request.body + "|" + request.query;
+    });
+    EXPECT_NE(f.exchange("POST /f.php?x=1 HTTP/1.1\r\nContent-Length: 5\r\n\r\na=1&b").find("\r\n\r\na=1&b|x=1"),
+              std::string::npos);
+    // without Content-Length the body lasts until the client closes its side
+    Client client(f.port);
+    client.send("POST /f.php HTTP/1.1\r\n\r\nq=7");
+    client.shutdown_write();
+    EXPECT_NE(client.receive_all().find("\r\n\r\nq=7|"), std::string::npos);
+}
+
+TEST(HttpServerAnswers, HandlerFailureAndEmptyHandler) {
+    Fixture failing([](const Request&, Response&) { throw std::runtime_error("Tabelle fehlt"); });
+    EXPECT_EQ(failing.exchange("GET / HTTP/1.1\r\n\r\n"),
+              "HTTP/1.1 500 Internal Server Error\r\nConnection: close\r\nContent-Type: text/html\r\n"
+              "Content-Length: 13\r\nServer: Indy/9.0.14\r\n\r\nTabelle fehlt");
+    Fixture empty([](const Request&, Response&) {});
+    Client client(empty.port);
+    client.send("GET / HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(client.receive_all(),
+              "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Type: text/html\r\nServer: Indy/9.0.14\r\n\r\n");
+    EXPECT_TRUE(client.closed());
+}
+
+TEST(HttpServerAnswers, FileIsStreamedAfterTheHead) {
+    Response probe;
+    if (!set_file(probe, "x")) GTEST_SKIP() << "responses carry no file yet";
+    auto path = std::filesystem::temp_directory_path() / ("ringolan_server_file_" + std::to_string(::getpid()));
+    std::string data;
+    for (int i = 0; i < 100000; ++i) data += static_cast<char>('a' + i % 26);
+    std::ofstream(path, std::ios::binary) << data;
+    Fixture f([&](const Request&, Response& response) {
+        response.content_type = "text/plain";
+        response.content_length = static_cast<int64_t>(data.size());
+        set_file(response, path);
+    });
+    EXPECT_EQ(f.exchange("GET /a.txt HTTP/1.1\r\n\r\n"),
+              "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Type: text/plain\r\nContent-Length: 100000\r\n"
+              "Server: Indy/9.0.14\r\n\r\n" + data);
+    std::filesystem::remove(path);
+}
+
+TEST(HttpServerReading, RequestSentByteByByte) {
+    Fixture f(page_handler);
+    Client client(f.port);
+    for (char c : std::string("GET /x.php?a=b HTTP/1.1\r\nHost: h\r\n\r\n")) {
+        client.send(std::string(1, c));
+        std::this_thread::sleep_for(2ms);
+    }
+    EXPECT_NE(client.receive_all().find("<p>GET /x.php a=b</p>"), std::string::npos);
+}
+
+TEST(HttpServerReading, SilentAndSlowClientsAreClosedAfterTheTimeLimit) {
+    Fixture f(page_handler);
+    auto begin = std::chrono::steady_clock::now();
+    Client silent(f.port);
+    EXPECT_EQ(silent.receive_all(), "");
+    EXPECT_TRUE(silent.closed());
+    auto waited = std::chrono::steady_clock::now() - begin;
+    EXPECT_GE(waited, 900ms);
+    EXPECT_LT(waited, 5s);
+    // a body that never completes is cut off too
+    Client slow_body(f.port);
+    slow_body.send("POST / HTTP/1.1\r\nContent-Length: 10\r\n\r\nabc");
+    EXPECT_EQ(slow_body.receive_all(), "");
+    EXPECT_TRUE(slow_body.closed());
+}
+
+TEST(HttpServerLoad, MoreClientsThanTheCapAreAllServed) {
+    ServerOptions options = quick_options();
+    options.max_connections = 2;
+    std::atomic<int> inside{0}, most{0};
+    Fixture f(
+        [&](const Request&, Response& response) {
+            int now = ++inside;
+            int seen = most.load();
+            while (now > seen && !most.compare_exchange_weak(seen, now)) {
+            }
+            std::this_thread::sleep_for(50ms);
+            --inside;
+            response.content = "ok";
+        },
+        {}, options);
+    std::vector<std::future<std::string>> answers;
+    for (int i = 0; i < 8; ++i)
+        answers.push_back(std::async(std::launch::async, [&] { return f.exchange("GET / HTTP/1.1\r\n\r\n"); }));
+    for (auto& answer : answers) EXPECT_NE(answer.get().find("\r\n\r\nok"), std::string::npos);
+    EXPECT_LE(most.load(), 2);
+}
+
+TEST(HttpServerLoad, ManyParallelRequestsAreAllAnswered) {
+    Fixture f(page_handler);
+    std::atomic<int> good{0};
+    std::vector<std::thread> clients;
+    for (int t = 0; t < 20; ++t)
+        clients.emplace_back([&, t] {
+            for (int i = 0; i < 10; ++i) {
+                std::string query = std::to_string(t * 10 + i);
+                std::string answer = f.exchange("GET /p.php?" + query + " HTTP/1.1\r\n\r\n");
+                if (answer.ends_with("<p>GET /p.php " + query + "</p>")) ++good;
+            }
+        });
+    for (auto& client : clients) client.join();
+    EXPECT_EQ(good, 200);
+}
+
+TEST(HttpServerLoad, SlowHandlerDoesNotBlockOthers) {
+    ServerOptions options = quick_options();
+    options.worker_threads = 2;
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    Fixture f(
+        [&](const Request& request, Response& response) {
+            if (request.document_path == "/slow") released.wait_for(5s);
+            response.content = request.document_path;
+        },
+        {}, options);
+    auto slow = std::async(std::launch::async, [&] { return f.exchange("GET /slow HTTP/1.1\r\n\r\n"); });
+    auto begin = std::chrono::steady_clock::now();
+    EXPECT_TRUE(f.exchange("GET /fast HTTP/1.1\r\n\r\n").ends_with("/fast"));
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 2s);
+    release.set_value();
+    EXPECT_TRUE(slow.get().ends_with("/slow"));
+}
+
+TEST(HttpServerLifecycle, StopWithAConnectedClient) {
+    Fixture f(page_handler);
+    Client client(f.port);
+    client.send("GET / HT");
+    std::this_thread::sleep_for(100ms);
+    auto begin = std::chrono::steady_clock::now();
+    f.server.stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 2s);
+    EXPECT_FALSE(f.server.is_running());
+    EXPECT_EQ(client.receive_all(), "");
+    EXPECT_TRUE(client.closed());
+    EXPECT_THROW(Client late(f.port), std::runtime_error);
+}
+
+TEST(HttpServerLifecycle, TakenPortFailsAndReleasesTheOthers) {
+    Fixture first(page_handler);
+    uint16_t spare = 0;
+    {
+        Fixture probe(page_handler);
+        spare = probe.port;
+    }
+    HttpServer second(page_handler, {}, quick_options());
+    // the first binding succeeds, the second collides with the running server
+    try {
+        second.start({{"127.0.0.1", spare}, {"127.0.0.1", first.port}});
+        ADD_FAILURE() << "start on a taken port succeeded";
+    } catch (const std::runtime_error& error) {
+        EXPECT_NE(std::string(error.what()).find(std::to_string(first.port)), std::string::npos) << error.what();
+    }
+    EXPECT_FALSE(second.is_running());
+    EXPECT_TRUE(second.endpoints().empty());
+    EXPECT_THROW(Client refused(spare), std::runtime_error);  // the spare port is not left listening
+    HttpServer third(page_handler, {}, quick_options());
+    EXPECT_NO_THROW(third.start({{"127.0.0.1", spare}}));
+    EXPECT_NE(first.exchange("GET / HTTP/1.1\r\n\r\n").find("200 OK"), std::string::npos);
+}
+
+TEST(HttpServerLifecycle, ConnectObserverRunsOncePerConnection) {
+    std::atomic<int> connects{0};
+    Fixture f(page_handler, [&] { ++connects; });
+    for (int i = 0; i < 5; ++i) f.exchange("GET / HTTP/1.1\r\n\r\n");
+    f.exchange("PUT / HTTP/1.1\r\n\r\n");  // refused requests are still connections
+    EXPECT_EQ(connects, 6);
+}
