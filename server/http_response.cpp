@@ -34,10 +34,12 @@ Response run_handler(const Request& request, const Handler& handler) {
     } catch (const std::exception& e) {
         response.set_status(500);
         response.content = e.what();
+        response.file.clear();
         response.content_length = -1;  // a length the handler set belongs to its own body, not the message
     } catch (...) {
         response.set_status(500);
         response.content = "Unknown error.";
+        response.file.clear();
         response.content_length = -1;
     }
     return response;

@@ -4,6 +4,7 @@
 #include "server/http_request.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -19,6 +20,7 @@ struct Response {
     std::string content;                   // the body, sent unchanged
     std::string content_type = "text/html";  // header omitted when empty
     int64_t content_length = -1;           // -1: not set
+    std::filesystem::path file;            // sent after the head instead of content; empty: none
     std::string server_name = "Indy/9.0.14";
     bool close_connection = true;          // one request per connection, always
     bool header_written = false;           // status line and headers have gone out
@@ -37,7 +39,7 @@ Response run_handler(const Request& request, const Handler& handler);
 // content's byte length when the content is non-empty.
 std::string serialize_head(const Response& response);
 
-// The head followed by the content.
+// The head followed by the content (a file to send is not read here).
 std::string serialize(const Response& response);
 
 }  // namespace ringolan::server
