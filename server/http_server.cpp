@@ -172,6 +172,7 @@ private:
             file_.open(file, std::ios::binary);
         }
         std::array<asio::const_buffer, 2> buffers{asio::buffer(head_), asio::buffer(content_)};
+        arm_timer(core_.options.body_timeout);  // a client that stops reading is cut off too
         asio::async_write(socket_, buffers, [self = shared_from_this()](const asio::error_code& ec, std::size_t) {
             if (ec) return self->close();
             self->send_file_chunk();
@@ -184,6 +185,7 @@ private:
         file_.read(buffer_.data(), buffer_.size());
         std::size_t n = static_cast<std::size_t>(file_.gcount());
         if (n == 0) return finish();
+        arm_timer(core_.options.body_timeout);
         asio::async_write(socket_, asio::buffer(buffer_.data(), n),
                           [self = shared_from_this()](const asio::error_code& ec, std::size_t) {
                               if (ec) return self->close();

@@ -1,5 +1,7 @@
 // The page server's socket layer: listeners, connections with read time limits, a connection
 // cap, and a worker pool that runs the request handler away from the I/O threads.
+// One request per connection. Refused requests (unparsable, other methods, a body over
+// kMaxBodyBytes, a read time limit passed) are closed without sending a byte.
 #pragma once
 
 #include <chrono>
@@ -23,7 +25,7 @@ struct Binding {
 
 struct ServerOptions {
     std::chrono::milliseconds header_timeout = kHeaderReadTimeout;
-    std::chrono::milliseconds body_timeout = kBodyReadTimeout;
+    std::chrono::milliseconds body_timeout = kBodyReadTimeout;  // also bounds each write of the answer
     std::size_t max_connections = kMaxConnections;
     unsigned worker_threads = kWorkerThreads;
     unsigned io_threads = 2;

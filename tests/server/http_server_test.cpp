@@ -130,7 +130,8 @@ TEST(HttpServerAnswers, RefusedRequestsGetNoBytesAndAreClosed) {
     std::atomic<int> calls{0};
     Fixture f([&](const Request&, Response&) { ++calls; });
     for (const char* request : {"PUT /x HTTP/1.1\r\n\r\n", "OPTIONS * HTTP/1.1\r\n\r\n", "NOBLANK\r\n\r\n",
-                                "GET / HTTP/1.1\r\nAuthorization: Digest abc\r\n\r\n"}) {
+                                "GET / HTTP/1.1\r\nAuthorization: Digest abc\r\n\r\n",
+                                "POST / HTTP/1.1\r\nContent-Length: 1048577\r\n\r\n"}) {
         Client client(f.port);
         client.send(request);
         EXPECT_EQ(client.receive_all(), "") << request;
