@@ -311,3 +311,32 @@ TEST(HttpServerLifecycle, ConnectObserverRunsOncePerConnection) {
     f.exchange("PUT / HTTP/1.1\r\n\r\n");  // refused requests are still connections
     EXPECT_EQ(connects, 6);
 }
+
+TEST(HttpServerLifecycle, StopGivesUpOnAHandlerThatOutlastsTheStopWait) {
+    ServerOptions options = quick_options();
+    options.stop_wait = 300ms;
+    std::atomic<bool> entered{false};
+    auto server = std::make_unique<HttpServer>(
+        [&entered](const Request&, Response&) {
+            entered = true;
+            std::this_thread::sleep_for(1500ms);
+        },
+        HttpServer::ConnectObserver{}, options);
+    server->start({{"127.0.0.1", 0}});
+    Client client(server->endpoints().at(0).port);
+    client.send("GET / HTTP/1.1\r\n\r\n");
+    for (int i = 0; i < 200 && !entered; ++i) std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(entered);
+    auto begin = std::chrono::steady_clock::now();
+    try {
+        server->stop();
+        ADD_FAILURE() << "stop did not report the running handler";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), "Terminate Thread Timeout");
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 1000ms);
+    EXPECT_FALSE(server->is_running());
+    EXPECT_EQ(client.receive_all(), "");  // disconnected, the late answer is dropped
+    server.reset();
+    std::this_thread::sleep_for(1500ms);  // the detached worker finishes and frees the server state
+}
