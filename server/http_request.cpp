@@ -219,8 +219,8 @@ ParseStatus RequestParser::on_headers_end() {
     std::string absolute_host;
     std::string_view path_part;
     if (split_absolute(target_, absolute_host, path_part)) {
-        std::string path(path_part);
-        if (path.empty() || path[0] != '/') path.insert(0, "/");
+        std::string path(path_part.empty() || path_part[0] != '/' ? "/" : "");
+        path += path_part;
         RequestTarget t = split_target(path);
         r.document_path = std::move(t.document_path);
         r.query = std::move(t.query);
