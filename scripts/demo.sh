@@ -14,3 +14,7 @@ echo "Club participation list: $(pwd)/demo/vstbl.html ($(wc -c < demo/vstbl.html
 mdb-tables -1 demo/demo.mdb | while read -r t; do
   printf '  %-16s %6s rows\n' "$t" "$(mdb-export -H "demo/demo.mdb" "$t" | wc -l)"
 done
+# The main job: the page server on the demo competition (Ctrl-C stops it).
+PORT="${RINGOLAN_PORT:-8080}"
+echo "Starting the page server; open http://localhost:${PORT}/vstbl.php"
+exec ./build/app/ringolan-server --db demo/demo.mdb --port "$PORT"
