@@ -64,13 +64,6 @@ const std::string_view kPageHead{kHead, sizeof kHead - 1};
 const std::string_view kPageFoot{kFoot, sizeof kFoot - 1};
 const std::string_view kNotFoundPage{kNotFound, sizeof kNotFound - 1};
 
-std::string ascii_lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    return out;
-}
-
 std::string FramesetPage(std::string_view text) {
     const std::string_view source =
         text.size() > kFrameSourceOffset ? text.substr(kFrameSourceOffset, kFrameSourceLength) : std::string_view{};

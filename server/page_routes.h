@@ -1,6 +1,8 @@
 // The generator table of the dispatcher: which path substring runs which page generator.
 #pragma once
 
+#include "common/ascii.h"
+
 #include <functional>
 #include <span>
 #include <string>
@@ -28,7 +30,6 @@ PageResult DispatchPage(std::span<const PageRoute> routes, pages::PageContext& c
 // The generators of the product, in the order of the path tests.
 std::span<const PageRoute> page_routes();
 
-// Only A to Z change; every other byte stays.
-std::string ascii_lower(std::string_view text);
+using text::ascii_lower;
 
 }  // namespace ringolan::server

@@ -1,5 +1,7 @@
 #include "db/dm/data_module.h"
 
+#include "common/ascii.h"
+
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
@@ -9,13 +11,6 @@ namespace {
 
 // The longest a first read of a file may take before opening counts as failed.
 constexpr std::chrono::milliseconds kOpenWait{kBuildLimit + std::chrono::seconds(5)};
-
-std::string upper_ascii(std::string_view s) {
-    std::string u(s);
-    for (auto& c : u)
-        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
-    return u;
-}
 
 std::string_view trim(std::string_view s) {
     while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
@@ -36,7 +31,7 @@ const std::string_view kConnectionTemplate =
 
 std::string ReplaceDataSource(std::string_view cs, std::string_view path) {
     static constexpr std::string_view kKey = "DATA SOURCE=";
-    const size_t at = upper_ascii(cs).find(kKey);
+    const size_t at = text::ascii_upper(cs).find(kKey);
     if (at == std::string::npos) return std::string(cs);  // nothing to replace
     const size_t value = at + kKey.size();
     std::string out(cs.substr(0, value));
@@ -56,7 +51,7 @@ bool ParseDataSource(std::string_view cs, std::string& path) {
         if (trim(pair).empty()) continue;
         const size_t eq = pair.find('=');
         if (eq == std::string_view::npos) return false;
-        if (!found && upper_ascii(trim(pair.substr(0, eq))) == "DATA SOURCE") {
+        if (!found && text::ascii_upper(trim(pair.substr(0, eq))) == "DATA SOURCE") {
             path = std::string(trim(pair.substr(eq + 1)));
             found = true;
         }

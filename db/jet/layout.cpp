@@ -4,6 +4,7 @@
 #include <set>
 #include <string>
 
+#include "common/ascii.h"
 #include "db/jet/page.h"
 #include "db/jet/utf16.h"
 #include "db/jet/writer.h"
@@ -17,11 +18,7 @@ constexpr size_t kColumnEntry = 25;
 
 }  // namespace
 
-std::string name_key(std::string s) {
-    for (auto& c : s)
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    return s;
-}
+std::string name_key(std::string s) { return text::ascii_lower(s); }
 
 uint16_t fixed_size(ColumnType t) {
     switch (t) {

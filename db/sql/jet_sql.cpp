@@ -7,6 +7,7 @@
 #include <iterator>
 #include <string>
 
+#include "common/ascii.h"
 #include "common/cp1252.h"
 
 namespace ringolan::db {
@@ -27,12 +28,6 @@ constexpr std::string_view kRejected[] = {
     "ELSE",   "END",       "LIMIT",  "OFFSET",      "CROSS",    "FULL",    "NATURAL",   "USING", "ESCAPE",
     "COLLATE", "GLOB",     "REGEXP", "MATCH",       "CAST",     "RIGHT",   "MOD",
 };
-
-std::string upper(std::string_view s) {
-    std::string u(s);
-    for (char& c : u) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return u;
-}
 
 bool is_in(std::string_view word, const auto& list) {
     return std::find(std::begin(list), std::end(list), word) != std::end(list);
@@ -171,7 +166,7 @@ private:
             name_done();
             return;
         }
-        const std::string u = upper(w);
+        const std::string u = text::ascii_upper(w);
         const bool call = peek_after_blanks(i_) == '(';
         if (u == "COUNT" && call) {
             emit("count");
