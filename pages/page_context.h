@@ -16,8 +16,17 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The start page's settings (section "Startseite"), read at each request so that a change
+// takes effect on the next one. Windows-1252.
+struct StartSettings {
+    std::string StartPicture = "SScheibe.jpg";
+    std::string LinkText = "Aktuelle Termine";
+    std::string LinkTarget = "Termine.htm";
+};
+
 struct PageContext {
     std::shared_ptr<const db::Snapshot> snapshot;  // one snapshot for the whole page
+    StartSettings start;
 };
 
 }  // namespace ringolan::pages

@@ -1,5 +1,7 @@
 #include "server/dispatcher.h"
 
+#include "common/escape.h"
+
 #include "server/page_routes.h"
 
 namespace ringolan::server {
@@ -41,22 +43,6 @@ constexpr std::string_view kEmptyBody = "<BODY></BODY></HTML>\r";
 constexpr size_t kFrameSourceOffset = 6;    // drops "/rahme", keeps the "n"
 constexpr size_t kFrameSourceLength = 255;
 
-// The frame source comes from the request: keep it inside its attribute. "&" stays so that
-// ordinary links are unchanged.
-std::string escape_attribute(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\'': out += "&#39;"; break;
-            default: out += c;
-        }
-    }
-    return out;
-}
 
 }  // namespace
 
@@ -70,7 +56,7 @@ std::string FramesetPage(std::string_view text) {
     std::string page;
     page.reserve(kFramesetStart.size() + source.size() + 128);
     page += kFramesetStart;
-    page += escape_attribute(source);
+    page += text::escape_request_text(source);
     page += kFrameEnd;
     page += kFramesetEnd;
     page += kEmptyBody;

@@ -47,6 +47,7 @@ void check_readable(const fs::path& file) {
 void handle_page(const HandlerEnv& env, const Request& request, Response& response) {
     pages::PageContext ctx;
     if (env.snapshot) ctx.snapshot = env.snapshot();
+    if (env.start_settings) ctx.start = env.start_settings();
     PageResult page = DispatchPage(ctx, request.document_path, request.query);
     response.content = std::move(page.body);
     if (env.on_page) env.on_page(response.content);

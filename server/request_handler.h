@@ -8,6 +8,7 @@
 #include <string>
 
 #include "db/snapshot/snapshot.h"
+#include "pages/page_context.h"
 #include "server/http_request.h"
 #include "server/http_response.h"
 
@@ -30,6 +31,8 @@ struct HandlerEnv {
     MimeTable mime;
     // The newest snapshot of the competition file (nullptr when none is loaded); taken once per page.
     std::function<std::shared_ptr<const db::Snapshot>()> snapshot;
+    // The start page's current settings; defaults when empty.
+    std::function<pages::StartSettings()> start_settings;
     // Receives the text of every generated page (the window's Memo3); may be empty.
     std::function<void(const std::string&)> on_page;
 };

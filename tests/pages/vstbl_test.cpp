@@ -29,7 +29,8 @@ std::string page_of(const std::string& rows) { return kHead + kTableHead + rows 
 
 ringolan::server::PageResult vstbl(const std::string& file, const std::vector<Club>& clubs,
                                    const std::vector<Shooter>& shooters) {
-    ringolan::pages::PageContext ctx{snapshot_of(write_clubs_file(file, clubs, shooters))};
+    ringolan::pages::PageContext ctx;
+    ctx.snapshot = snapshot_of(write_clubs_file(file, clubs, shooters));
     return DispatchPage(ctx, "/vstbl.php", "");
 }
 
@@ -128,7 +129,8 @@ TEST(VstblPage, ClubNumbersJoinAndGroupWithoutRegardToCase) {
 
 TEST(VstblPage, MissingTableFailsWithAClearMessage) {
     const auto file = write_clubs_file("noverein.mdb", {}, shooters_of({{"1", 2}}), false);
-    ringolan::pages::PageContext ctx{snapshot_of(file)};
+    ringolan::pages::PageContext ctx;
+    ctx.snapshot = snapshot_of(file);
     try {
         DispatchPage(ctx, "/vstbl.php", "");
         FAIL() << "no error";

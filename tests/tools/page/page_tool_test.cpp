@@ -40,7 +40,8 @@ protected:
 fs::path* PageTool::demo_ = nullptr;
 
 TEST_F(PageTool, WritesTheDispatchedPageExactly) {
-    ringolan::pages::PageContext ctx{snapshot_of(*demo_)};
+    ringolan::pages::PageContext ctx;
+    ctx.snapshot = snapshot_of(*demo_);
     const auto expected = ringolan::server::DispatchPage(ctx, "/vstbl.php", "");
     ASSERT_EQ(expected.status, 200);
     ASSERT_GT(expected.body.size(), kHead.size() + 500) << "the demo has clubs with shooters";

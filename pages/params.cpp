@@ -1,0 +1,71 @@
+#include "pages/params.h"
+
+#include "common/escape.h"
+#include "pages/page_context.h"
+
+namespace ringolan::pages {
+
+std::string_view param_slice(std::string_view query, std::size_t start, std::size_t length) {
+    if (start >= query.size()) return {};
+    return query.substr(start, length);
+}
+
+std::string_view value_after_first_equals(std::string_view query) {
+    const auto eq = query.find('=');
+    if (eq == std::string_view::npos) return param_slice(query, 0);
+    return param_slice(query, eq + 1);
+}
+
+std::string_view value_after_key(std::string_view query, std::string_view key, std::size_t fallback_start) {
+    const auto at = query.find(key);
+    if (at == std::string_view::npos) return param_slice(query, fallback_start);
+    return param_slice(query, at + key.size());
+}
+
+std::string_view value_after_key(std::string_view query, std::string_view key) {
+    // A missing key is found at 1-based position 0; the copy starts at 0 + key length (1-based).
+    return value_after_key(query, key, key.empty() ? 0 : key.size() - 1);
+}
+
+std::string_view cut_before_amp(std::string_view value) {
+    const auto amp = value.find('&');
+    if (amp == std::string_view::npos) return {};
+    return value.substr(0, amp);
+}
+
+std::string_view up_to_amp(std::string_view value) {
+    return value.substr(0, value.find('&'));
+}
+
+int64_t whole_number(std::string_view value, std::string_view what) {
+    auto fail = [&]() -> int64_t {
+        std::string message = "Ung\xFCltige";
+        message += ' ';
+        message.append(what);
+        if (value.empty()) {
+            message += ": kein Wert angegeben";
+        } else {
+            message += ": \xBB";
+            message += text::escape_request_text(value);
+            message += "\xAB";
+        }
+        throw InputError(message);
+    };
+    std::size_t i = 0, end = value.size();
+    while (i < end && value[i] == ' ') ++i;
+    while (end > i && value[end - 1] == ' ') --end;
+    bool negative = false;
+    if (i < end && (value[i] == '+' || value[i] == '-')) negative = value[i++] == '-';
+    if (i == end) return fail();
+    uint64_t magnitude = 0;
+    for (; i < end; ++i) {
+        const char c = value[i];
+        if (c < '0' || c > '9') return fail();
+        const uint64_t digit = uint64_t(c - '0');
+        if (magnitude > (uint64_t(INT64_MAX) - digit) / 10) return fail();
+        magnitude = magnitude * 10 + digit;
+    }
+    return negative ? -int64_t(magnitude) : int64_t(magnitude);
+}
+
+}  // namespace ringolan::pages
