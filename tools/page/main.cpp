@@ -87,7 +87,8 @@ int main(int argc, char** argv) {
     }
 
     const ringolan::server::RequestTarget request = ringolan::server::split_target(target);
-    ringolan::pages::PageContext ctx{snapshot};
+    ringolan::pages::PageContext ctx;
+    ctx.snapshot = snapshot;
     ringolan::server::PageResult page;
     try {
         page = ringolan::server::DispatchPage(ctx, request.document_path, request.query);
