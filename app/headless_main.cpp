@@ -9,6 +9,9 @@
 
 #include <pthread.h>
 
+#include <chrono>
+
+#include "common/log.h"
 #include "db/dm/data_module.h"
 #include "server/http_server.h"
 #include "server/request_handler.h"
@@ -17,13 +20,17 @@ namespace {
 
 using namespace ringolan;
 
-const char kUsage[] = "usage: ringolan-server --db FILE.mdb [--web DIR] [--port N] [--bind ADDR]...\n";
+const char kUsage[] =
+    "usage: ringolan-server --db FILE.mdb [--web DIR] [--port N] [--listen ADDR]... [--access-log]\n"
+    "  --port 0 picks a free port; --listen (or --bind) may be given for each address to serve\n"
+    "  (default: all addresses); --access-log writes one line per request to stderr.\n";
 
 struct Options {
     std::string db;
     std::filesystem::path web;
     uint16_t port = 80;
     std::vector<std::string> addresses;
+    bool access_log = false;
 };
 
 // Parses the command line; false with a message on stderr for anything unusable.
@@ -33,6 +40,10 @@ bool parse(int argc, char** argv, Options& options) {
         if (arg == "--help" || arg == "-h") {
             std::cout << kUsage;
             std::exit(0);
+        }
+        if (arg == "--access-log") {
+            options.access_log = true;
+            continue;
         }
         if (i + 1 >= argc) {
             std::cerr << "ringolan-server: " << arg << " needs a value\n" << kUsage;
@@ -53,7 +64,7 @@ bool parse(int argc, char** argv, Options& options) {
             } catch (const std::exception&) {
                 used = 0;
             }
-            if (used != value.size() || port == 0 || port > 65535) {
+            if (used != value.size() || port > 65535) {
                 std::cerr << "ringolan-server: invalid port \"" << value << "\"\n";
                 return false;
             }
@@ -78,6 +89,35 @@ std::filesystem::path default_web_root(const char* argv0) {
     return exe.parent_path() / "Web";
 }
 
+// One access-log line: client, command, target, status, bytes, milliseconds. Request text is
+// cut and stripped of control bytes so that a client cannot forge log lines.
+std::string access_line(const server::Request& request, const server::Response& response,
+                        std::chrono::steady_clock::duration took) {
+    auto clean = [](std::string_view text, std::size_t limit) {
+        std::string out;
+        for (char c : text.substr(0, limit)) out += (static_cast<unsigned char>(c) < 32 || c == 127) ? '?' : c;
+        if (text.size() > limit) out += "...";
+        return out;
+    };
+    std::string target = request.document_path;
+    if (!request.query.empty()) target += "?" + request.query;
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(took).count();
+    return "access " + request.remote_address + " " + clean(request.command, 16) + " " + clean(target, 300) +
+           " " + std::to_string(response.status_code) + " " + std::to_string(response.content_length >= 0 ? response.content_length : int64_t(response.content.size())) + " " +
+           std::to_string(ms) + "ms";
+}
+
+// One log line per read of the competition file after the first.
+void log_snapshot_change(const db::SnapshotFollower::Status& status) {
+    if (!status.error.empty()) {
+        logging::log_line("competition file " + status.path.string() + " not read: " + status.error +
+                          (status.has_snapshot ? " (still serving the last good state)" : ""));
+    } else if (status.has_snapshot) {
+        logging::log_line("competition file " + status.path.string() + " read again (state " +
+                          std::to_string(status.generation) + ")");
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -96,42 +136,61 @@ int main(int argc, char** argv) {
 
     db::TDM dm;
     if (!dm.OpenDatabase(options.db)) {
-        std::cerr << "Datenbank konnte nicht geöffnet werden!\n";
+        const std::string why = dm.Status().error;
+        logging::log_line("Datenbank konnte nicht ge\xC3\xB6" "ffnet werden! " + options.db +
+                          (why.empty() ? "" : ": " + why));
         return 1;
     }
+    dm.OnChange(log_snapshot_change);
 
     auto env = std::make_shared<server::HandlerEnv>();
     env->web_root = options.web.empty() ? default_web_root(argv[0]) : options.web;
     env->snapshot = [&dm] { return dm.Current(); };
 
-    server::HttpServer http(
-        [env](const server::Request& request, server::Response& response) {
+    const bool access_log = options.access_log;
+    server::HttpServer http([env, access_log](const server::Request& request, server::Response& response) {
+        const auto begun = std::chrono::steady_clock::now();
+        try {
             server::HandleRequest(*env, request, response);
-        });
+        } catch (const std::exception& e) {
+            // Answered with status 500 and the error text by the server; logged here.
+            logging::log_line("failure " + request.document_path + ": " + e.what());
+            if (access_log) {
+                server::Response failed;
+                failed.status_code = 500;
+                logging::log_line(access_line(request, failed, std::chrono::steady_clock::now() - begun));
+            }
+            throw;
+        }
+        if (access_log) logging::log_line(access_line(request, response, std::chrono::steady_clock::now() - begun));
+    });
     std::vector<server::Binding> bindings;
     for (const auto& address : options.addresses) bindings.push_back({address, options.port});
     if (bindings.empty()) bindings.push_back({"", options.port});
     try {
         http.start(bindings);
     } catch (const std::exception& e) {
-        std::cerr << "ringolan-server: " << e.what() << "\n";
+        logging::log_line(std::string("cannot listen: ") + e.what());
         return 1;
     }
-    std::cerr << "ringolan-server: " << options.db << ", web root " << env->web_root.string() << "\n";
+    const auto state = dm.Status();
+    logging::log_line("started: competition file " + state.path.string() + " (state " +
+                      std::to_string(state.generation) + "), web root " + env->web_root.string());
     for (const auto& bound : http.endpoints()) {
-        std::string host = bound.address == "0.0.0.0" ? "localhost" : bound.address;
+        std::string host = bound.address == "0.0.0.0" || bound.address == "::" ? "localhost" : bound.address;
         if (host.find(':') != std::string::npos) host = "[" + host + "]";
         std::cout << "Listening on http://" << host << ":" << bound.port << "/" << std::endl;
     }
 
     int received = 0;
     sigwait(&signals, &received);
-    std::cerr << "ringolan-server: stopping\n";
+    logging::log_line(received == SIGINT ? "stopping (SIGINT)" : "stopping (SIGTERM)");
     try {
         http.stop();
     } catch (const std::exception& e) {
-        std::cerr << "ringolan-server: " << e.what() << "\n";
+        logging::log_line(std::string("stop: ") + e.what());
         return 1;
     }
+    logging::log_line("stopped");
     return 0;
 }

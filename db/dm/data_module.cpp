@@ -80,8 +80,14 @@ bool TDM::OpenDatabase(const std::string& path) {
     auto follower = std::make_unique<SnapshotFollower>(source);
     follower->wait_for_attempt(kOpenWait);
     if (!follower->current()) return false;
+    if (on_change_) follower->on_change(on_change_);
     follower_ = std::move(follower);
     return true;
+}
+
+void TDM::OnChange(std::function<void(const SnapshotFollower::Status&)> callback) {
+    on_change_ = std::move(callback);
+    if (follower_) follower_->on_change(on_change_);
 }
 
 std::shared_ptr<const Snapshot> TDM::Current() const { return follower_ ? follower_->current() : nullptr; }

@@ -2,6 +2,7 @@
 // pages as the newest consistent snapshot.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -38,8 +39,12 @@ public:
     // The newest snapshot of the open file (nullptr when closed). Take it once per page.
     std::shared_ptr<const Snapshot> Current() const;
     SnapshotFollower::Status Status() const;
+    // Called on the follower's thread after every later read attempt of the open file (not for
+    // the first read, which OpenDatabase reports). Kept across OpenDatabase calls.
+    void OnChange(std::function<void(const SnapshotFollower::Status&)> callback);
 
 private:
+    std::function<void(const SnapshotFollower::Status&)> on_change_;
     std::string connection_string_;
     std::unique_ptr<SnapshotFollower> follower_;
 };
