@@ -1,18 +1,23 @@
 #include "server/page_routes.h"
 
+#include "pages/estphp.h"
+#include "pages/start.h"
 #include "pages/vstblphp.h"
 
 namespace ringolan::server {
 
 namespace {
 
+std::string start(pages::PageContext& ctx, std::string_view) { return pages::start_page(ctx); }
 std::string vstbl(pages::PageContext& ctx, std::string_view) { return pages::vstbl_page(ctx); }
 
 // One entry per page generator, in this order of tests:
 // start.php (unframed), vstbl.php, vst.php, est.php, ofls.php, sb.php, /erl.php, /merl.php,
 // mmerl.php, erlsel.php. A page whose generator is not here answers as not found.
 const PageRoute kRoutes[] = {
+    {"start.php", start, false},
     {"vstbl.php", vstbl, true},
+    {"est.php", pages::est_page, true},
 };
 
 }  // namespace
