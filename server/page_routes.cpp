@@ -1,5 +1,7 @@
 #include "server/page_routes.h"
 
+#include "pages/erlphp.h"
+#include "pages/sbphp.h"
 #include "pages/vstblphp.h"
 
 namespace ringolan::server {
@@ -13,6 +15,8 @@ std::string vstbl(pages::PageContext& ctx, std::string_view) { return pages::vst
 // mmerl.php, erlsel.php. A page whose generator is not here answers as not found.
 const PageRoute kRoutes[] = {
     {"vstbl.php", vstbl, true},
+    {"sb.php", pages::sb_page, true},
+    {"/erl.php", pages::erl_page, true},
 };
 
 }  // namespace
