@@ -67,6 +67,17 @@ TEST(SbGeometry, FaceRowsAndTheirScalesAreSinglePrecision) {
     // 281 + 10^7 * 0.0318f * sin = 318281.018.
     const auto q = hit_position(target_layout(1), 1e9, 8192);
     EXPECT_EQ(q.left, 318281);
+    // The vertical angle divides by 32768: cos(pi'/2) with pi' = 3.14159 is 1.3268e-6, so
+    // 396 - 0.4246 -> 396 (with 32767 the angle passes the quarter and y would be 411).
+    EXPECT_EQ(q.top, 396);
+}
+
+TEST(SbGeometry, HorizontalAngleUses32767AndTheConstant314159) {
+    // Half a turn, far out: sin(16384 / 32767 * 2 * 3.14159) = -9.3223e-5, times 10^7 * 0.109f:
+    // 262 - 101.613 = 160.387 -> 160. With 32768 it would be 265, with the full pi 157.
+    const auto p = hit_position(target_layout(0), 1e9, 16384);
+    EXPECT_EQ(p.left, 160);
+    EXPECT_EQ(p.top, 1103378);  // 378 + 1102999.97
 }
 
 TEST(SbGeometry, HalvesRoundToEven) {
