@@ -14,7 +14,7 @@ namespace ringolan::pages {
 struct TargetLayout {
     int left, top;              // the face picture's top left corner
     int offset_x, offset_y;     // added to left/top: a hit marker in the centre of the face
-    float scale_x, scale_y;     // pixels per hundredth of the distance value (single precision)
+    float scale_x, scale_y;     // pixels per unit of t / 100 (single precision)
     std::string_view picture, picture_width, picture_height;
     std::string_view hit_image, hit_width, hit_height;
     std::string_view mean_image, mean_width, mean_height;
