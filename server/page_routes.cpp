@@ -1,6 +1,8 @@
 #include "server/page_routes.h"
 
+#include "pages/erlphp.h"
 #include "pages/estphp.h"
+#include "pages/sbphp.h"
 #include "pages/start.h"
 #include "pages/vstblphp.h"
 
@@ -18,6 +20,8 @@ const PageRoute kRoutes[] = {
     {"start.php", start, false},
     {"vstbl.php", vstbl, true},
     {"est.php", pages::est_page, true},
+    {"sb.php", pages::sb_page, true},
+    {"/erl.php", pages::erl_page, true},
 };
 
 }  // namespace
