@@ -64,12 +64,5 @@ TEST_F(SettingsPathChoice, ConfigFolderFallsBackToDotConfigInHome) {
     EXPECT_EQ(xdg_config_home(), root() / "config");
 }
 
-TEST(ProgramFile, IsThisTestProgram) {
-    const fs::path exe = program_file();
-    EXPECT_TRUE(exe.is_absolute());
-    EXPECT_EQ(exe.filename(), "settings_tests");
-    EXPECT_TRUE(fs::is_regular_file(exe));
-}
-
 }  // namespace
 }  // namespace ringolan::setup
