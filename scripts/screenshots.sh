@@ -45,11 +45,12 @@ if [ -z "$BROWSER" ]; then
 fi
 
 # First value of column want in table, among the rows whose column col equals val (all rows without col).
+# awk reads to the end: leaving early would fail the pipeline on mdb-export's broken pipe.
 first_value() {
   mdb-export -d '|' -Q "$DB" "$1" | awk -F'|' -v want="$2" -v col="${3:-}" -v val="${4:-}" '
     NR == 1 { for (i = 1; i <= NF; i++) { h = tolower($i); if (h == tolower(want)) w = i; if (col != "" && h == tolower(col)) c = i }
-              if (!w || (col != "" && !c)) exit; next }
-    col == "" || $c == val { print $w; exit }'
+              next }
+    !done && w && (col == "" || (c && $c == val)) { print $w; done = 1 }'
 }
 
 if [ ${#ADDRESSES[@]} -eq 0 ]; then
