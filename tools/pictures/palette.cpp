@@ -15,7 +15,8 @@ uint32_t mix(uint32_t a, uint32_t b, int i, int steps) {
     uint32_t out = 0;
     for (int shift : {16, 8, 0}) {
         const int ca = channel(a, shift), cb = channel(b, shift);
-        const int v = ca + ((cb - ca) * i * 2 + (steps - 1) * (cb >= ca ? 1 : -1)) / (2 * (steps - 1));
+        // Rounded to nearest, halves up, so that a ramp and its reverse hold the same colours.
+        const int v = (ca * (steps - 1 - i) * 2 + cb * i * 2 + (steps - 1)) / (2 * (steps - 1));
         out |= static_cast<uint32_t>(v) << shift;
     }
     return out;

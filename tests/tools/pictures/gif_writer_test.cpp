@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "tools/pictures/gif_writer.h"
+#include "tools/pictures/palette.h"
 
 using ringolan::pictures::encode_gif;
 using ringolan::pictures::IndexedImage;
@@ -145,6 +146,29 @@ TEST(GifWriter, RejectsInconsistentImages) {
     bad = ok;
     bad.transparent = 4;
     EXPECT_THROW(encode_gif(bad), std::invalid_argument);
+}
+
+TEST(Palette, RampsAndNearestColours) {
+    using ringolan::pictures::ramp_palette;
+    using ringolan::pictures::to_indexed;
+    // Black to white in 5 steps: 0, 64, 128, 191, 255 (rounded to nearest); white to black adds nothing.
+    const auto grey = ramp_palette({{0x000000, 0xFFFFFF}, {0xFFFFFF, 0x000000}}, 5);
+    ASSERT_EQ(grey.size(), 5u);
+    EXPECT_EQ(grey[1], 0x404040u);
+    EXPECT_EQ(grey[3], 0xBFBFBFu);
+    EXPECT_THROW(ramp_palette({{0x000000, 0xFFFFFF}, {0xFF0000, 0x00FF00}}, 200), std::invalid_argument);
+
+    QImage img(3, 1, QImage::Format_ARGB32);
+    img.setPixel(0, 0, qRgba(0x30, 0x30, 0x30, 255));  // nearest: 0x404040
+    img.setPixel(1, 0, qRgba(0xF0, 0xF0, 0xF0, 127));  // under half covered: transparent
+    img.setPixel(2, 0, qRgba(0xF0, 0x00, 0x00, 128));  // half covered: nearest grey of its colour
+    const auto indexed = to_indexed(img, grey, true);
+    ASSERT_EQ(indexed.palette.size(), 6u);
+    EXPECT_EQ(indexed.transparent, 5);
+    EXPECT_EQ(indexed.pixels, (std::vector<uint8_t>{1, 5, 1}));
+    const auto opaque = to_indexed(img, grey, false);
+    EXPECT_EQ(opaque.transparent, -1);
+    EXPECT_EQ(opaque.pixels[1], 4);
 }
 
 }  // namespace
