@@ -11,6 +11,10 @@
 
 #include <chrono>
 
+#include "app/settings/paths.h"
+#include "app/settings/settings_store.h"
+#include "app/settings/start_settings.h"
+#include "common/cp1252.h"
 #include "common/log.h"
 #include "db/dm/data_module.h"
 #include "server/http_server.h"
@@ -21,13 +25,17 @@ namespace {
 using namespace ringolan;
 
 const char kUsage[] =
-    "usage: ringolan-server --db FILE.mdb [--web DIR] [--port N] [--listen ADDR]... [--access-log]\n"
+    "usage: ringolan-server [--db FILE.mdb] [--web DIR] [--port N] [--listen ADDR]... [--ini FILE]\n"
+    "                       [--access-log]\n"
+    "  The competition file and the start page's settings come from the settings file (--ini, else\n"
+    "  ringolan.ini beside the program or in the user's configuration folder); --db overrides it.\n"
     "  --port 0 picks a free port; --listen (or --bind) may be given for each address to serve\n"
     "  (default: all addresses); --access-log writes one line per request to stderr.\n";
 
 struct Options {
     std::string db;
     std::filesystem::path web;
+    std::filesystem::path ini;
     uint16_t port = 80;
     std::vector<std::string> addresses;
     bool access_log = false;
@@ -52,6 +60,8 @@ bool parse(int argc, char** argv, Options& options) {
         std::string value = argv[++i];
         if (arg == "--db") {
             options.db = value;
+        } else if (arg == "--ini") {
+            options.ini = value;
         } else if (arg == "--web") {
             options.web = value;
         } else if (arg == "--bind" || arg == "--listen") {
@@ -73,10 +83,6 @@ bool parse(int argc, char** argv, Options& options) {
             std::cerr << "ringolan-server: unknown option " << arg << "\n" << kUsage;
             return false;
         }
-    }
-    if (options.db.empty()) {
-        std::cerr << kUsage;
-        return false;
     }
     return true;
 }
@@ -134,6 +140,15 @@ int main(int argc, char** argv) {
     sigaddset(&signals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
+    // Read once; the headless server never writes the settings file.
+    const std::filesystem::path ini =
+        options.ini.empty() ? setup::settings_path(setup::program_file().parent_path()).file : options.ini;
+    auto settings = std::make_shared<setup::SettingsStore>(ini);
+    settings->LoadSettings();
+    // The settings file holds Windows-1252 text; file names here are UTF-8.
+    if (options.db.empty()) options.db = text::cp1252_to_utf8(settings->get().DatabaseFile);
+    logging::log_line("settings " + ini.string() + (std::filesystem::exists(ini) ? "" : " (not there: defaults)"));
+
     db::TDM dm;
     if (!dm.OpenDatabase(options.db)) {
         const std::string why = dm.Status().error;
@@ -146,6 +161,7 @@ int main(int argc, char** argv) {
     auto env = std::make_shared<server::HandlerEnv>();
     env->web_root = options.web.empty() ? default_web_root(argv[0]) : options.web;
     env->snapshot = [&dm] { return dm.Current(); };
+    env->start_settings = [settings] { return setup::current_start_settings(*settings); };
 
     const bool access_log = options.access_log;
     server::HttpServer http([env, access_log](const server::Request& request, server::Response& response) {

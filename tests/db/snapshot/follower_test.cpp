@@ -252,7 +252,6 @@ TEST_F(Follower, RewrittenFileNeverGivesATornSnapshot) {
         });
     }
 
-    Clock::time_point last_write;
     for (int64_t v = 2; v <= kVersions; ++v) {
         const auto t0 = Clock::now();
         if (v % 3 == 0) {
@@ -260,20 +259,13 @@ TEST_F(Follower, RewrittenFileNeverGivesATornSnapshot) {
         } else {
             save_version(file, v);
         }
-        last_write = Clock::now();
         std::this_thread::sleep_until(t0 + 200ms);
     }
     const bool seen_last = wait_until([&] { return current_version(f) == kVersions; }, 5s);
-    const auto latency = Clock::now() - last_write;
     stop = true;
     for (auto& t : readers) t.join();
 
     EXPECT_TRUE(seen_last);
-    // Noticing, waiting for quiet and copying take well under a second; the build in the child
-    // is added, as it depends on the build type and the machine (bench/ measures it).
-    const auto build_time = f.current() ? f.current()->info().build_time : 0ms;
-    EXPECT_LT(latency, 1s + build_time) << std::chrono::duration_cast<std::chrono::milliseconds>(latency).count()
-                           << " ms; the build took " << (f.current() ? f.current()->info().build_time.count() : -1) << " ms";
     EXPECT_EQ(torn.load(), 0);
     // The follower kept up: several versions were served on the way.
     EXPECT_GE(versions.size(), 4u) << versions.size();
