@@ -12,7 +12,7 @@ PACKAGES=(
   nlohmann-json3-dev
   libgtest-dev
   nodejs
-  clang
+  clang libclang-rt-14-dev
 )
 
 SUDO=""
