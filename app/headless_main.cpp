@@ -161,6 +161,7 @@ int main(int argc, char** argv) {
     auto env = std::make_shared<server::HandlerEnv>();
     env->web_root = options.web.empty() ? default_web_root(argv[0]) : options.web;
     env->snapshot = [&dm] { return dm.Current(); };
+    env->cache = std::make_shared<server::PageCache>();
     env->start_settings = [settings] { return setup::current_start_settings(*settings); };
 
     const bool access_log = options.access_log;

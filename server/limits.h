@@ -22,6 +22,9 @@ inline constexpr std::size_t kMaxHeaderLines = 100;
 inline constexpr std::size_t kMaxConnections = 2048;
 // Threads generating answers: one per hardware thread, at least two.
 inline const unsigned kWorkerThreads = std::max(2u, std::thread::hardware_concurrency());
+// Generated pages kept per state of the competition file (bytes and count).
+inline constexpr std::size_t kPageCacheBytes = 64 * 1024 * 1024;
+inline constexpr std::size_t kPageCacheEntries = 20000;
 // Longest wait for open connections to end when the server stops.
 inline constexpr std::chrono::milliseconds kStopWait{5000};
 

@@ -11,6 +11,7 @@
 #include "pages/page_context.h"
 #include "server/http_request.h"
 #include "server/http_response.h"
+#include "server/page_cache.h"
 
 namespace ringolan::server {
 
@@ -33,6 +34,8 @@ struct HandlerEnv {
     std::function<std::shared_ptr<const db::Snapshot>()> snapshot;
     // The start page's current settings; defaults when empty.
     std::function<pages::StartSettings()> start_settings;
+    // Pages generated from the current snapshot; none: every page is generated.
+    std::shared_ptr<PageCache> cache;
     // Receives the text of every generated page (the window's Memo3); may be empty.
     std::function<void(const std::string&)> on_page;
 };

@@ -1,0 +1,105 @@
+#include "server/page_cache.h"
+
+#include <gtest/gtest.h>
+
+#include "db/snapshot/snapshot_build.h"
+#include "server/request_handler.h"
+#include "tests/pages/page_fixture.h"
+
+namespace ringolan::server {
+namespace {
+
+using test_pages::Club;
+
+std::shared_ptr<const db::Snapshot> snapshot(const std::string& file, const std::string& club, uint64_t generation,
+                                             const std::string& source = "wettkampf.mdb") {
+    const auto mdb = test_pages::write_clubs_file(file, {Club{"7", club}}, {{1, "7"}});
+    db::SnapshotInfo info;
+    info.source = source;
+    info.generation = generation;
+    return db::Snapshot::from_image(db::build_snapshot_image(mdb), info);
+}
+
+PageResult page(const std::string& body) { return PageResult{body, 200}; }
+
+TEST(PageCache, PagesAreKeptPerSnapshotAddressAndSettings) {
+    const auto s1 = snapshot("cache1.mdb", "A", 1);
+    const auto s2 = snapshot("cache2.mdb", "B", 2);
+    PageCache cache;
+    pages::StartSettings start;
+    cache.store(s1, start, "/est.php", "ST=1", page("one"));
+    EXPECT_EQ(cache.find(s1, start, "/est.php", "ST=1")->body, "one");
+    EXPECT_FALSE(cache.find(s1, start, "/est.php", "ST=2"));
+    EXPECT_FALSE(cache.find(s1, start, "/EST.PHP", "ST=1"));  // the frameset uses the path as typed
+    pages::StartSettings other;
+    other.LinkText = "anders";
+    EXPECT_FALSE(cache.find(s1, other, "/est.php", "ST=1"));
+    // "a\0b" splits differently than "a" + "\0b": keys cannot run into each other.
+    cache.store(s1, start, "/x", std::string("a\0b", 3), page("two"));
+    EXPECT_FALSE(cache.find(s1, start, std::string("/x\0a", 4), "b"));
+
+    // A new state of the file empties the cache.
+    EXPECT_FALSE(cache.find(s2, start, "/est.php", "ST=1"));
+    EXPECT_EQ(cache.entries(), 0u);
+    cache.store(s2, start, "/est.php", "ST=1", page("new"));
+    // A request still on the old state neither sees nor pushes out the new pages.
+    EXPECT_FALSE(cache.find(s1, start, "/est.php", "ST=1"));
+    cache.store(s1, start, "/est.php", "ST=1", page("old"));
+    EXPECT_EQ(cache.find(s2, start, "/est.php", "ST=1")->body, "new");
+    // Another file (the user opened another competition) replaces the pages whatever its number.
+    const auto other_file = snapshot("cache3.mdb", "C", 1, "anderer.mdb");
+    EXPECT_FALSE(cache.find(other_file, start, "/est.php", "ST=1"));
+    cache.store(other_file, start, "/est.php", "ST=1", page("C"));
+    EXPECT_EQ(cache.find(other_file, start, "/est.php", "ST=1")->body, "C");
+    EXPECT_FALSE(cache.find(nullptr, start, "/est.php", "ST=1"));
+}
+
+TEST(PageCache, BoundsEvictTheLeastRecentlyUsed) {
+    const auto s = snapshot("cache4.mdb", "A", 1);
+    pages::StartSettings start;
+    PageCache by_count(1 << 20, 3);
+    for (const char* q : {"1", "2", "3"}) by_count.store(s, start, "/p", q, page(q));
+    ASSERT_TRUE(by_count.find(s, start, "/p", "1"));  // "1" is now the most recent
+    by_count.store(s, start, "/p", "4", page("4"));
+    EXPECT_EQ(by_count.entries(), 3u);
+    EXPECT_TRUE(by_count.find(s, start, "/p", "1"));
+    EXPECT_FALSE(by_count.find(s, start, "/p", "2"));
+    EXPECT_TRUE(by_count.find(s, start, "/p", "4"));
+
+    PageCache by_bytes(4000, 100);
+    by_bytes.store(s, start, "/p", "big", page(std::string(1001, 'x')));  // over a quarter: not kept
+    EXPECT_FALSE(by_bytes.find(s, start, "/p", "big"));
+    for (int i = 0; i < 10; ++i) by_bytes.store(s, start, "/p", std::to_string(i), page(std::string(900, 'y')));
+    EXPECT_LE(by_bytes.bytes(), 4000u);
+    EXPECT_TRUE(by_bytes.find(s, start, "/p", "9"));
+    EXPECT_FALSE(by_bytes.find(s, start, "/p", "0"));
+}
+
+// Through the request handler: cached answers equal fresh ones, also across a change of file.
+TEST(PageCache, HandlerAnswersEqualFreshGeneration) {
+    auto current = snapshot("cache5.mdb", "Erster Verein", 1);
+    HandlerEnv cached_env, fresh_env;
+    cached_env.snapshot = fresh_env.snapshot = [&] { return current; };
+    cached_env.cache = std::make_shared<PageCache>();
+    auto answer = [](const HandlerEnv& env, const std::string& path) {
+        Request request;
+        request.command = "GET";
+        request.document_path = path;
+        Response response;
+        HandleRequest(env, request, response);
+        return std::to_string(response.status_code) + response.content;
+    };
+    for (int round = 0; round < 2; ++round) {
+        for (const char* path : {"/vstbl.php", "/rahmenvstbl.php", "/nix.php"}) {
+            EXPECT_EQ(answer(cached_env, path), answer(fresh_env, path)) << path;
+            EXPECT_EQ(answer(cached_env, path), answer(fresh_env, path)) << path;
+        }
+        EXPECT_NE(answer(cached_env, "/vstbl.php").find(round == 0 ? "Erster Verein" : "Zweiter Verein"),
+                  std::string::npos);
+        current = snapshot("cache6.mdb", "Zweiter Verein", 2);
+    }
+    EXPECT_GT(cached_env.cache->entries(), 0u);
+}
+
+}  // namespace
+}  // namespace ringolan::server
