@@ -37,6 +37,12 @@ std::string_view up_to_amp(std::string_view value) {
     return value.substr(0, value.find('&'));
 }
 
+std::string_view before_inner_amp(std::string_view value) {
+    const auto amp = value.find('&');
+    if (amp == std::string_view::npos || amp == 0) return value;
+    return value.substr(0, amp);
+}
+
 int64_t whole_number(std::string_view value, std::string_view what) {
     auto fail = [&]() -> int64_t {
         std::string message = "Ung\xFCltige";

@@ -33,6 +33,9 @@ std::string_view value_after_key(std::string_view query, std::string_view key);
 std::string_view cut_before_amp(std::string_view value);
 // The characters before the first "&", or the whole value when there is none.
 std::string_view up_to_amp(std::string_view value);
+// The characters before the first "&" when it is the second character or a later one;
+// otherwise (no "&", or "&" first) the whole value (mmerl.php).
+std::string_view before_inner_amp(std::string_view value);
 
 // A value spliced unquoted where a whole number belongs: optional blanks around an optional
 // sign and decimal digits. Anything else throws InputError naming `what` in plain German,

@@ -1,7 +1,10 @@
 #include "server/page_routes.h"
 
 #include "pages/erlphp.h"
+#include "pages/erlselphp.h"
 #include "pages/estphp.h"
+#include "pages/merlphp.h"
+#include "pages/mmerlphp.h"
 #include "pages/sbphp.h"
 #include "pages/start.h"
 #include "pages/vstblphp.h"
@@ -12,6 +15,7 @@ namespace {
 
 std::string start(pages::PageContext& ctx, std::string_view) { return pages::start_page(ctx); }
 std::string vstbl(pages::PageContext& ctx, std::string_view) { return pages::vstbl_page(ctx); }
+std::string erlsel(pages::PageContext& ctx, std::string_view) { return pages::erlsel_page(ctx); }
 
 // One entry per page generator, in this order of tests:
 // start.php (unframed), vstbl.php, vst.php, est.php, ofls.php, sb.php, /erl.php, /merl.php,
@@ -22,6 +26,9 @@ const PageRoute kRoutes[] = {
     {"est.php", pages::est_page, true},
     {"sb.php", pages::sb_page, true},
     {"/erl.php", pages::erl_page, true},
+    {"/merl.php", pages::merl_page, true},
+    {"mmerl.php", pages::mmerl_page, true},
+    {"erlsel.php", erlsel, true},
 };
 
 }  // namespace

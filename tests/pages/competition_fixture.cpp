@@ -53,6 +53,19 @@ CompetitionFile::CompetitionFile() {
                                              {"zeitstempel", ColumnType::DateTime},
                                              {"mannschaft", ColumnType::Boolean},
                                              {"selekt", ColumnType::Long}});
+    wettb_opt_def_ = &w_.add_table("wettb_opt_def", {{"ID", ColumnType::Long},
+                                                     {"Erglist_id", ColumnType::Long},
+                                                     {"Option", ColumnType::Text, 30},
+                                                     {"Wert_ST", ColumnType::Text, 100},
+                                                     {"Wert_In", ColumnType::Long},
+                                                     {"Wert_float", ColumnType::Double}});
+    mannschaft_ = &w_.add_table("mannschaft", {{"Mann_id", ColumnType::Long},
+                                               {"Wettb_id", ColumnType::Long},
+                                               {"vereinsnr", ColumnType::Text, 10},
+                                               {"Name", ColumnType::Text, 80},
+                                               {"MRang", ColumnType::Long},
+                                               {"MErgebnis", ColumnType::Double}});
+    mann_teiln_ = &w_.add_table("mann_teiln", {{"Mann_id", ColumnType::Long}, {"Startnr", ColumnType::Long}});
 }
 
 void CompetitionFile::club(const std::string& nr, V name) { verein_->add_row({nr, std::move(name)}); }
@@ -81,6 +94,21 @@ void CompetitionFile::target(int64_t sch_id, const std::vector<std::pair<V, V>>&
 void CompetitionFile::list(int64_t id, V titel, V sortierung) {
     wettb_def_->add_row({id, std::move(titel), std::move(sortierung), jet::DateTime{46000.5}, false, jet::Null{}});
 }
+
+void CompetitionFile::list(int64_t id, V titel, bool mannschaft, V selekt) {
+    wettb_def_->add_row({id, std::move(titel), std::string("ring"), jet::DateTime{46000.5}, mannschaft, std::move(selekt)});
+}
+
+void CompetitionFile::option(int64_t list_id, const std::string& option, V wert_in) {
+    wettb_opt_def_->add_row({++option_id_, list_id, option, jet::Null{}, std::move(wert_in), jet::Null{}});
+}
+
+void CompetitionFile::team(int64_t mann_id, int64_t list_id, const std::string& vereinsnr, V name, V mrang,
+                           V mergebnis) {
+    mannschaft_->add_row({mann_id, list_id, vereinsnr, std::move(name), std::move(mrang), std::move(mergebnis)});
+}
+
+void CompetitionFile::member(int64_t mann_id, int64_t startnr) { mann_teiln_->add_row({mann_id, startnr}); }
 
 void CompetitionFile::rank(int64_t list_id, int64_t startnr, int64_t rang, V haupterg, V einheit,
                            const std::array<V, 7>& e) {

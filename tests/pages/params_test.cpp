@@ -32,6 +32,17 @@ TEST(PageParams, ValueAfterKeyAndCuts) {
     EXPECT_EQ(value_after_key("titel=123456789012345678901", "titel="), "12345678901234567890");
 }
 
+TEST(PageParams, BeforeInnerAmpKeepsALeadingAmpersand) {
+    EXPECT_EQ(before_inner_amp("12&wettbid=5"), "12");
+    EXPECT_EQ(before_inner_amp("12"), "12");        // no "&": the whole value
+    EXPECT_EQ(before_inner_amp("&x"), "&x");        // "&" first: not cut
+    EXPECT_EQ(before_inner_amp("&x&y"), "&x&y");
+    EXPECT_EQ(before_inner_amp("1&&"), "1");
+    EXPECT_EQ(before_inner_amp(""), "");
+    EXPECT_EQ(before_inner_amp(value_after_key("wettbid=5&vnr=12&x=1", "vnr=")), "12");
+    EXPECT_EQ(before_inner_amp(value_after_key("vnr=&abc", "vnr=")), "&abc");
+}
+
 TEST(PageParams, WholeNumberAcceptsWhatJetReadsAsANumber) {
     EXPECT_EQ(whole_number("1017", "Startnummer"), 1017);
     EXPECT_EQ(whole_number(" 12 ", "Startnummer"), 12);

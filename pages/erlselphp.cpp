@@ -1,0 +1,48 @@
+#include "pages/erlselphp.h"
+
+#include "db/query/query.h"
+
+namespace ringolan::pages {
+
+namespace {
+
+constexpr std::string_view kTeamLists =
+    "SELECT ID, Titel FROM wettb_def WHERE mannschaft=true  and (selekt is null or selekt<>1) ORDER BY Titel";
+constexpr std::string_view kSingleLists =
+    "SELECT ID, Titel FROM wettb_def WHERE mannschaft=false and (selekt is null or selekt<>1) ORDER BY Titel";
+
+// One link per list: "<a href=\"<page>?startnr=0&titel=<id>&Rang=0\"><title></a><br>\r".
+void append_links(std::string& out, db::Query& q, std::string_view page) {
+    while (!q.at_end()) {
+        const std::string title = q.field("titel").as_text();
+        const std::string id = q.field("id").as_text();
+        q.next();
+        out += "<a href=\"";
+        out += page;
+        out += "?startnr=0&titel=";
+        out += id;
+        out += "&Rang=0\">";
+        out += title;
+        out += "</a><br>\r";
+    }
+}
+
+}  // namespace
+
+std::string erlsel_page(PageContext& ctx) {
+    if (!ctx.snapshot) throw db::QueryError("Keine Wettkampfdatenbank ge\xF6" "ffnet");  // Windows-1252, as every page text
+    db::Query a1;
+    a1.set_command(kTeamLists);
+    a1.open(*ctx.snapshot);
+    std::string out = "<Font size=\"5\"> Mannschaftsk\xE4mpfe:</font><br>";
+    append_links(out, a1, "merl.php");
+
+    a1.close();
+    a1.set_command(kSingleLists);
+    a1.open(*ctx.snapshot);
+    out += "<br><hr><Font size=\"5\">Einzelk\xE4mpfe:</font><br>";
+    append_links(out, a1, "erl.php");
+    return out;
+}
+
+}  // namespace ringolan::pages
