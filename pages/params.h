@@ -39,4 +39,10 @@ std::string_view up_to_amp(std::string_view value);
 // e.g. "Ungültige Startnummer: »12a«" (Windows-1252). The echoed value is HTML-escaped.
 int64_t whole_number(std::string_view value, std::string_view what);
 
+// A value spliced between the double quotes of a string literal, bound as text instead. A
+// double quote in it would have ended the literal (a syntax error, or a statement of another
+// meaning), so it throws InputError naming `what` like whole_number does; anything else,
+// the empty text included, comes back unchanged.
+std::string_view quoted_text(std::string_view value, std::string_view what);
+
 }  // namespace ringolan::pages

@@ -2,9 +2,11 @@
 
 #include "pages/erlphp.h"
 #include "pages/estphp.h"
+#include "pages/ofslphp.h"
 #include "pages/sbphp.h"
 #include "pages/start.h"
 #include "pages/vstblphp.h"
+#include "pages/vstphp.h"
 
 namespace ringolan::server {
 
@@ -19,7 +21,9 @@ std::string vstbl(pages::PageContext& ctx, std::string_view) { return pages::vst
 const PageRoute kRoutes[] = {
     {"start.php", start, false},
     {"vstbl.php", vstbl, true},
+    {"vst.php", pages::vst_page, true},
     {"est.php", pages::est_page, true},
+    {"ofls.php", pages::ofls_page, true},
     {"sb.php", pages::sb_page, true},
     {"/erl.php", pages::erl_page, true},
 };
