@@ -59,5 +59,21 @@ TEST(PageParams, WholeNumberRejectsWithPlainGermanAndEscapedEcho) {
     }
 }
 
+TEST(PageParams, QuotedTextRejectsOnlyADoubleQuote) {
+    EXPECT_EQ(quoted_text("12", "Vereinsnummer"), "12");
+    EXPECT_EQ(quoted_text("", "Vereinsnummer"), "");  // an empty literal is valid
+    EXPECT_EQ(quoted_text("A' or '1'='1", "x"), "A' or '1'='1");
+    EXPECT_EQ(quoted_text("%_<b>&;\xC4", "x"), "%_<b>&;\xC4");
+    for (std::string_view bad : {"\"", "12\"", "\"\"", "A\") or (\"1\"=\"1"}) {
+        EXPECT_THROW(quoted_text(bad, "Vereinsnummer"), InputError) << bad;
+    }
+    try {
+        quoted_text("<b>\"", "Anfangsbuchstaben");
+        FAIL();
+    } catch (const InputError& e) {
+        EXPECT_EQ(std::string(e.what()), "Ung\xFCltige Anfangsbuchstaben: \xBB&lt;b&gt;&quot;\xAB");
+    }
+}
+
 }  // namespace
 }  // namespace ringolan::pages
