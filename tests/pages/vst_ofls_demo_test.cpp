@@ -183,7 +183,9 @@ TEST_F(DemoNamePages, EveryClubListsItsShootersInNameOrder) {
         for (size_t i = 0; i < starts.size(); ++i) {
             const Shooter& s = shooter(starts[i]);
             EXPECT_EQ(texts[i], s.nachname + " " + s.vorname) << s.startnr;
-            if (i > 0) EXPECT_TRUE(in_name_order(shooter(starts[i - 1]), s)) << starts[i - 1] << " before " << s.startnr;
+            if (i > 0) {
+                EXPECT_TRUE(in_name_order(shooter(starts[i - 1]), s)) << starts[i - 1] << " before " << s.startnr;
+            }
         }
         listed += starts.size();
         empty_clubs += starts.empty() ? 1 : 0;
@@ -230,7 +232,9 @@ TEST_F(DemoNamePages, EveryInitialListsTheMatchingShootersWithTheirClubs) {
                                    "</a></td><td><a href=\"est.php?ST=" + s.startnr + "\">" + s.nachname + ", " +
                                    s.vorname + "</a></td><td><a href=\"vst.php?NR=" + club.first + "\">" + club.second +
                                    "</a></td>");
-            if (i > 0) EXPECT_TRUE(in_name_order(shooter(starts[i - 1]), s)) << starts[i - 1] << " before " << s.startnr;
+            if (i > 0) {
+                EXPECT_TRUE(in_name_order(shooter(starts[i - 1]), s)) << starts[i - 1] << " before " << s.startnr;
+            }
         }
         EXPECT_EQ(page.find('\n'), std::string::npos);
         with_rows += rows.empty() ? 0 : 1;
