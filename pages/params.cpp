@@ -48,7 +48,10 @@ namespace {
         message += ": kein Wert angegeben";
     } else {
         message += ": \xBB";
-        message += text::escape_request_text(value);
+        for (char c : text::escape_request_text(value)) {
+            if (c == '\0') message += "\\0";  // would end the message text
+            else message += c;
+        }
         message += "\xAB";
     }
     throw InputError(message);
@@ -57,7 +60,7 @@ namespace {
 }  // namespace
 
 std::string_view quoted_text(std::string_view value, std::string_view what) {
-    if (value.find('"') != std::string_view::npos) reject(value, what);
+    if (value.find_first_of(std::string_view("\"\0", 2)) != std::string_view::npos) reject(value, what);
     return value;
 }
 

@@ -41,8 +41,9 @@ int64_t whole_number(std::string_view value, std::string_view what);
 
 // A value spliced between the double quotes of a string literal, bound as text instead. A
 // double quote in it would have ended the literal (a syntax error, or a statement of another
-// meaning), so it throws InputError naming `what` like whole_number does; anything else,
-// the empty text included, comes back unchanged.
+// meaning) and a NUL byte would have cut the statement short, so either throws InputError
+// naming `what` like whole_number does; anything else, the empty text included, comes back
+// unchanged.
 std::string_view quoted_text(std::string_view value, std::string_view what);
 
 }  // namespace ringolan::pages

@@ -189,6 +189,8 @@ TEST(VstPage, HostileClubNumbers) {
         expect_plain_message(input_error(vst_page, ctx, q), "Vereinsnummer");
     }
     EXPECT_NE(input_error(vst_page, ctx, "NR=<b>\"").find("&lt;b&gt;&quot;"), std::string::npos);
+    // A NUL byte would have cut the statement (and the collation would ignore it: "12\0" = "12").
+    expect_plain_message(input_error(vst_page, ctx, std::string("NR=12\0", 6)), "Vereinsnummer");
     EXPECT_THROW(ringolan::server::DispatchPage(ctx, "/vst.php", "NR=1\""), InputError);
 
     // Anything else is a club number that matches nothing, echoed escaped into the link.
@@ -284,6 +286,7 @@ TEST(OflsPage, HostileInitials) {
         expect_plain_message(input_error(ofls_page, ctx, q), "Anfangsbuchstaben");
     }
     EXPECT_THROW(ringolan::server::DispatchPage(ctx, "/ofls.php", "B=\""), InputError);
+    expect_plain_message(input_error(ofls_page, ctx, std::string("B=Ad\0", 5)), "Anfangsbuchstaben");
     // Without a double quote: a pattern that matches nothing, echoed escaped in the heading.
     EXPECT_EQ(ofls_page(ctx, "B=<script>alert(1)</script>"),
               ofls_head("&lt;script&gt;alert(1)&lt;/sc") + kOflsEnd);
