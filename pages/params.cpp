@@ -43,20 +43,35 @@ std::string_view before_inner_amp(std::string_view value) {
     return value.substr(0, amp);
 }
 
-int64_t whole_number(std::string_view value, std::string_view what) {
-    auto fail = [&]() -> int64_t {
-        std::string message = "Ung\xFCltige";
-        message += ' ';
-        message.append(what);
-        if (value.empty()) {
-            message += ": kein Wert angegeben";
-        } else {
-            message += ": \xBB";
-            message += text::escape_request_text(value);
-            message += "\xAB";
+namespace {
+
+// "Ungültige <what>: »<value>«" with the value escaped, or "...: kein Wert angegeben".
+[[noreturn]] void reject(std::string_view value, std::string_view what) {
+    std::string message = "Ung\xFCltige";
+    message += ' ';
+    message.append(what);
+    if (value.empty()) {
+        message += ": kein Wert angegeben";
+    } else {
+        message += ": \xBB";
+        for (char c : text::escape_request_text(value)) {
+            if (c == '\0') message += "\\0";  // would end the message text
+            else message += c;
         }
-        throw InputError(message);
-    };
+        message += "\xAB";
+    }
+    throw InputError(message);
+}
+
+}  // namespace
+
+std::string_view quoted_text(std::string_view value, std::string_view what) {
+    if (value.find_first_of(std::string_view("\"\0", 2)) != std::string_view::npos) reject(value, what);
+    return value;
+}
+
+int64_t whole_number(std::string_view value, std::string_view what) {
+    auto fail = [&]() -> int64_t { reject(value, what); };
     std::size_t i = 0, end = value.size();
     while (i < end && value[i] == ' ') ++i;
     while (end > i && value[end - 1] == ' ') --end;

@@ -42,4 +42,11 @@ std::string_view before_inner_amp(std::string_view value);
 // e.g. "Ungültige Startnummer: »12a«" (Windows-1252). The echoed value is HTML-escaped.
 int64_t whole_number(std::string_view value, std::string_view what);
 
+// A value spliced between the double quotes of a string literal, bound as text instead. A
+// double quote in it would have ended the literal (a syntax error, or a statement of another
+// meaning) and a NUL byte would have cut the statement short, so either throws InputError
+// naming `what` like whole_number does; anything else, the empty text included, comes back
+// unchanged.
+std::string_view quoted_text(std::string_view value, std::string_view what);
+
 }  // namespace ringolan::pages

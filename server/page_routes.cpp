@@ -5,9 +5,11 @@
 #include "pages/estphp.h"
 #include "pages/merlphp.h"
 #include "pages/mmerlphp.h"
+#include "pages/ofslphp.h"
 #include "pages/sbphp.h"
 #include "pages/start.h"
 #include "pages/vstblphp.h"
+#include "pages/vstphp.h"
 
 namespace ringolan::server {
 
@@ -23,7 +25,9 @@ std::string erlsel(pages::PageContext& ctx, std::string_view) { return pages::er
 const PageRoute kRoutes[] = {
     {"start.php", start, false},
     {"vstbl.php", vstbl, true},
+    {"vst.php", pages::vst_page, true},
     {"est.php", pages::est_page, true},
+    {"ofls.php", pages::ofls_page, true},
     {"sb.php", pages::sb_page, true},
     {"/erl.php", pages::erl_page, true},
     {"/merl.php", pages::merl_page, true},

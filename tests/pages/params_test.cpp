@@ -70,5 +70,29 @@ TEST(PageParams, WholeNumberRejectsWithPlainGermanAndEscapedEcho) {
     }
 }
 
+TEST(PageParams, QuotedTextRejectsOnlyADoubleQuoteOrNul) {
+    EXPECT_EQ(quoted_text("12", "Vereinsnummer"), "12");
+    EXPECT_EQ(quoted_text("", "Vereinsnummer"), "");  // an empty literal is valid
+    EXPECT_EQ(quoted_text("A' or '1'='1", "x"), "A' or '1'='1");
+    EXPECT_EQ(quoted_text("%_<b>&;\xC4", "x"), "%_<b>&;\xC4");
+    for (std::string_view bad : {"\"", "12\"", "\"\"", "A\") or (\"1\"=\"1"}) {
+        EXPECT_THROW(quoted_text(bad, "Vereinsnummer"), InputError) << bad;
+    }
+    EXPECT_THROW(quoted_text(std::string_view("12\0", 3), "Vereinsnummer"), InputError);
+    try {
+        quoted_text(std::string_view("1\0" "2", 3), "Vereinsnummer");
+        FAIL();
+    } catch (const InputError& e) {
+        EXPECT_EQ(std::string(e.what()), "Ung\xFCltige Vereinsnummer: \xBB" "1\\0" "2\xAB");
+    }
+    EXPECT_EQ(quoted_text("\x01\t\r\n", "x"), "\x01\t\r\n");
+    try {
+        quoted_text("<b>\"", "Anfangsbuchstaben");
+        FAIL();
+    } catch (const InputError& e) {
+        EXPECT_EQ(std::string(e.what()), "Ung\xFCltige Anfangsbuchstaben: \xBB&lt;b&gt;&quot;\xAB");
+    }
+}
+
 }  // namespace
 }  // namespace ringolan::pages
