@@ -41,6 +41,22 @@ std::string real_text(double value) {
     return s;
 }
 
+namespace {
+
+// An exact decimal as the snapshot keeps it ("12.5000") in general form with the regional
+// separator: trailing zeros of the fraction dropped ("12,5", "3").
+std::string bcd_text(const std::string& text) {
+    std::string t = text;
+    const auto point = t.find('.');
+    if (point == std::string::npos) return t;
+    while (t.size() > point + 1 && t.back() == '0') t.pop_back();
+    if (t.size() == point + 1) t.pop_back();
+    else t[point] = regional::settings().decimal_separator;
+    return t;
+}
+
+}  // namespace
+
 std::string TSQLDump::ValueText(DumpType type, const std::string& text, double real) const {
     auto delimited = [](const std::string& delim, std::string_view v) {
         std::string out;
@@ -61,12 +77,7 @@ std::string TSQLDump::ValueText(DumpType type, const std::string& text, double r
     }
     case DumpType::FixedText: return delimited(StringDelim, text);
     case DumpType::Integer: return delimited(NumericDelim, text);
-    case DumpType::Bcd: {
-        std::string t = text;
-        for (char& c : t)
-            if (c == '.') c = regional::settings().decimal_separator;
-        return delimited(NumericDelim, t);
-    }
+    case DumpType::Bcd: return delimited(NumericDelim, bcd_text(text));
     case DumpType::Real: return real_text(real);
     case DumpType::Currency: return delimited(CurrencyDelim, text);
     case DumpType::Boolean: return delimited(BoolDelim, text == "Falsch" ? "-1" : "0");

@@ -19,7 +19,7 @@ enum class DumpType {
     Text,       // variable-length and wide text: StringDelim escaped with "\"
     FixedText,  // fixed-length text: delimited, not escaped
     Integer,    // every whole-number kind: NumericDelim
-    Bcd,        // exact decimal: NumericDelim, regional decimal separator
+    Bcd,        // exact decimal: NumericDelim, general form with the regional separator
     Real,       // one-decimal form with ".", no delimiter
     Currency,   // CurrencyDelim, general number form with the regional separator
     Boolean,    // BoolDelim, "-1" for "Falsch", "0" otherwise
