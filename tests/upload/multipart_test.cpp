@@ -71,7 +71,7 @@ TEST(Multipart, UploadBodyByteExact) {
 }
 
 TEST(Multipart, ValuesAndNamesAsPassedAndAnEmptyFile) {
-    const fs::path empty = scratch_dir() / "C:\\Korvan\\d.sql.gz";  // backslashes kept in the file name
+    const fs::path empty = scratch_dir() / "C:\\Verein\\d.sql.gz";  // backslashes kept in the file name
     write_bytes(empty, "");
     TMsMultiPartFormDataStream body(kAt);
     body.AddTextField("a b", "100% \"sicher\"\r\nzweite Zeile \xE4");
