@@ -44,10 +44,16 @@ std::string fold(std::string_view s) {
     return f;
 }
 
+// First word of a declared type, upper case; empty for a computed column.
+std::string type_word(const char* decl) {
+    std::string t;
+    for (const char* p = decl; p && *p && *p != '(' && *p != ' '; ++p) t += static_cast<char>(std::toupper(static_cast<unsigned char>(*p)));
+    return t;
+}
+
 FieldType declared_type(const char* decl) {
     if (!decl) return FieldType::Null;  // computed: decided by the values
-    std::string t;
-    for (const char* p = decl; *p && *p != '(' && *p != ' '; ++p) t += static_cast<char>(std::toupper(static_cast<unsigned char>(*p)));
+    const std::string t = type_word(decl);
     if (t == "BOOLEAN" || t == "BIT" || t == "YESNO") return FieldType::Boolean;
     if (t == "BYTE" || t == "SMALLINT" || t == "LONG" || t == "INTEGER" || t == "INT" || t == "BIGINT")
         return FieldType::Integer;
@@ -86,6 +92,7 @@ bool parse_real(const std::string& s, double& out) {
 struct Query::Result {
     std::vector<std::string> names;  // Windows-1252, as the engine names the columns
     std::vector<FieldType> types;
+    std::vector<std::string> declared;  // type_word of each column
     std::unordered_map<std::string, size_t> by_name;  // folded bare and qualified names
     std::vector<Value> values;                      // row-major
     size_t rows = 0;
@@ -141,6 +148,7 @@ void Query::open(sqlite3* db, std::vector<Param> params) {
         const char* name = sqlite3_column_name(raw, c);
         r->names.push_back(text::utf8_to_cp1252(name ? name : ""));
         r->types.push_back(declared_type(sqlite3_column_decltype(raw, c)));
+        r->declared.push_back(type_word(sqlite3_column_decltype(raw, c)));
         computed[c] = sqlite3_column_decltype(raw, c) == nullptr;
         r->by_name.emplace(fold(r->names.back()), c);
     }
@@ -264,6 +272,12 @@ bool Field::is_null() const {
 FieldType Field::type() const {
     const auto* r = q_->result_.get();
     return r && column_ < r->types.size() ? r->types[column_] : FieldType::Null;
+}
+
+const std::string& Field::declared_type() const {
+    static const std::string none;
+    const auto* r = q_->result_.get();
+    return r && column_ < r->declared.size() ? r->declared[column_] : none;
 }
 
 const std::string& Field::name() const {

@@ -47,6 +47,10 @@ public:
     int64_t as_int() const;     // NULL as 0; reals rounded half to even; text parsed or throws
     bool is_null() const;
     FieldType type() const;     // the column's type (Null only for a constant NULL column)
+    // The first word of the column's declared type in upper case, as the snapshot keeps the
+    // Jet type ("BYTE", "SMALLINT", "LONG", "SINGLE", "DOUBLE", "TEXT", "MEMO", "GUID",
+    // "NUMERIC", ...); empty for a computed column.
+    const std::string& declared_type() const;
     const std::string& name() const;
 
 private:

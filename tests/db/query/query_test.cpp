@@ -135,6 +135,30 @@ TEST_F(QueryTest, YesNoDatesCurrencyAndMemo) {
     EXPECT_EQ(a.field("zehnerserien").as_text(), "4");
 }
 
+// The Jet type word of each column survives aliases, "*", DISTINCT and joins; computed columns have none.
+TEST_F(QueryTest, DeclaredJetTypeOfColumns) {
+    Query a;
+    auto words = [&] {
+        Strings out;
+        for (size_t i = 0; i < a.field_count(); ++i) out.push_back(a.field(i).declared_type());
+        return out;
+    };
+    open(a, jet::kUploadWettk);
+    EXPECT_EQ(words(), (Strings{"LONG", "TEXT", "TEXT", "BYTE", "TEXT"}));
+    open(a, jet::kUploadZuordnung);
+    EXPECT_EQ(words(), (Strings{"LONG", "LONG", "SMALLINT", "SMALLINT", "DATETIME"}));
+    open(a, jet::kUploadVeranstaltung);
+    EXPECT_EQ(words(), (Strings{"LONG", "TEXT", "LONG", "TEXT", "DOUBLE", "MEMO"}));
+    open(a, jet::kUploadMannschaft);
+    EXPECT_EQ(a.field("Preis").declared_type(), "CURRENCY");
+    open(a, jet::kUploadStarterWithResults);
+    EXPECT_EQ(words(), (Strings{"LONG", "TEXT", "TEXT", "TEXT", "TEXT", "TEXT", ""}));
+    open(a, jet::kUploadWettbDef);
+    EXPECT_EQ(a.field("mannschaft").declared_type(), "BOOLEAN");
+    a.close();
+    EXPECT_EQ(a.field_count(), 0u);
+}
+
 // Computed columns take their type from the values.
 TEST_F(QueryTest, ComputedColumnTypes) {
     Query a;

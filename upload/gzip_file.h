@@ -1,0 +1,43 @@
+// One gzip member (RFC 1952) of a whole file, the same bytes for the same input:
+// 1F 8B, method 8, flags 08 (file name), modification time 0, extra flags 0, OS 0, the base
+// name of the source and a zero byte, raw deflate at level 6 (zlib, default strategy), then
+// CRC-32 and length (modulo 2^32), each low byte first. Streamed in fixed-size pieces.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <istream>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace ringolan::upload {
+
+// Paths longer than this cannot be compressed (the upload shows kGzipPathTooLong then).
+inline constexpr size_t kGzipMaxPath = 240;
+inline constexpr std::string_view kGzipPathTooLong = "Unable to GZip this file: path name is too long";
+
+class GzipPathTooLong : public std::runtime_error {
+public:
+    GzipPathTooLong() : std::runtime_error(std::string(kGzipPathTooLong)) {}
+};
+
+struct GzipResult {
+    uint64_t input_bytes = 0;
+    uint64_t output_bytes = 0;
+    uint32_t crc32 = 0;
+};
+
+// Compresses everything readable from in into one member written to out; name goes into the
+// header as given (8-bit, must not contain a zero byte). Throws std::runtime_error when
+// reading, writing or zlib fails.
+GzipResult gzip_stream(std::istream& in, std::ostream& out, std::string_view name);
+
+// Compresses the file source into target (created or overwritten) with the base name of
+// source in the header. Throws GzipPathTooLong when the path of source is longer than
+// kGzipMaxPath characters, std::runtime_error naming the file when source cannot be read
+// or target cannot be written.
+GzipResult gzip_file(const std::filesystem::path& source, const std::filesystem::path& target);
+
+}  // namespace ringolan::upload

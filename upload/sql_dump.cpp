@@ -1,0 +1,153 @@
+#include "upload/sql_dump.h"
+
+#include <fstream>
+#include <stdexcept>
+
+#include "common/regional.h"
+
+namespace ringolan::upload {
+
+DumpType dump_type(std::string_view declared, db::FieldType computed) {
+    if (declared.empty()) {
+        switch (computed) {
+        case db::FieldType::Text:
+        case db::FieldType::Null: return DumpType::Text;
+        case db::FieldType::Integer: return DumpType::Integer;
+        case db::FieldType::Boolean: return DumpType::Boolean;
+        case db::FieldType::Real: return DumpType::Real;
+        case db::FieldType::Currency: return DumpType::Currency;
+        case db::FieldType::DateTime: return DumpType::DateTime;
+        case db::FieldType::Memo:
+        case db::FieldType::Binary: return DumpType::Skipped;
+        }
+        return DumpType::Skipped;
+    }
+    if (declared == "TEXT") return DumpType::Text;
+    if (declared == "BYTE" || declared == "SMALLINT" || declared == "LONG") return DumpType::Integer;
+    if (declared == "SINGLE" || declared == "DOUBLE") return DumpType::Real;
+    if (declared == "CURRENCY") return DumpType::Currency;
+    if (declared == "BOOLEAN") return DumpType::Boolean;
+    if (declared == "DATETIME") return DumpType::DateTime;
+    if (declared == "GUID") return DumpType::Guid;
+    if (declared == "NUMERIC") return DumpType::Bcd;
+    return DumpType::Skipped;
+}
+
+DumpType dump_type(const db::Field& field) { return dump_type(field.declared_type(), field.type()); }
+
+std::string real_text(double value) {
+    std::string s = regional::one_decimal(value);
+    if (const auto comma = s.find(','); comma != std::string::npos) s[comma] = '.';
+    return s;
+}
+
+namespace {
+
+// An exact decimal as the snapshot keeps it ("12.5000") in general form with the regional
+// separator: trailing zeros of the fraction dropped ("12,5", "3").
+std::string bcd_text(const std::string& text) {
+    std::string t = text;
+    const auto point = t.find('.');
+    if (point == std::string::npos) return t;
+    while (t.size() > point + 1 && t.back() == '0') t.pop_back();
+    if (t.size() == point + 1) t.pop_back();
+    else t[point] = regional::settings().decimal_separator;
+    return t;
+}
+
+}  // namespace
+
+std::string TSQLDump::ValueText(DumpType type, const std::string& text, double real) const {
+    auto delimited = [](const std::string& delim, std::string_view v) {
+        std::string out;
+        out.reserve(delim.size() * 2 + v.size());
+        out.append(delim).append(v).append(delim);
+        return out;
+    };
+    switch (type) {
+    case DumpType::Text: {
+        if (StringDelim.size() != 1) return delimited(StringDelim, text);
+        std::string escaped;
+        escaped.reserve(text.size() + 2);
+        for (char c : text) {
+            if (c == StringDelim[0]) escaped += '\\';
+            escaped += c;
+        }
+        return delimited(StringDelim, escaped);
+    }
+    case DumpType::FixedText: return delimited(StringDelim, text);
+    case DumpType::Integer: return delimited(NumericDelim, text);
+    case DumpType::Bcd: return delimited(NumericDelim, bcd_text(text));
+    case DumpType::Real: return real_text(real);
+    case DumpType::Currency: return delimited(CurrencyDelim, text);
+    case DumpType::Boolean: return delimited(BoolDelim, text == "Falsch" ? "-1" : "0");
+    case DumpType::DateTime: return delimited(DateDelim, text);
+    case DumpType::Guid: return delimited(GUIDDelim, text);
+    case DumpType::Skipped: break;
+    }
+    return {};
+}
+
+std::string TSQLDump::ValueText(DumpType type, const db::Field& field) const {
+    if (type == DumpType::Skipped) return {};
+    if (type == DumpType::Real) return real_text(field.as_real());
+    return ValueText(type, field.as_text(), 0.0);
+}
+
+bool TSQLDump::ready() const { return DataSet && DataSet->is_open() && !TableName.empty(); }
+
+std::vector<DumpType> TSQLDump::column_types() const {
+    std::vector<DumpType> types;
+    for (size_t i = 0; i < DataSet->field_count(); ++i) types.push_back(dump_type(DataSet->field(i)));
+    return types;
+}
+
+void TSQLDump::append_line(std::string& line, std::string_view table_code, const std::vector<DumpType>& types) const {
+    line.append("#*i").append(table_code).append("#*");
+    for (size_t i = 0; i < types.size(); ++i) {
+        if (types[i] == DumpType::Skipped) continue;
+        line += ValueText(types[i], DataSet->field(i));
+        line += ',';
+    }
+    line.pop_back();  // the last "," (or the "*" of "#*" when nothing was written)
+    line.append(");");
+}
+
+void TSQLDump::Dump(std::string_view table_code) {
+    sql_.clear();
+    if (!ready()) return;
+    const auto types = column_types();
+    for (DataSet->first(); !DataSet->at_end(); DataSet->next()) {
+        std::string line;
+        append_line(line, table_code, types);
+        sql_.push_back(std::move(line));
+    }
+}
+
+size_t TSQLDump::DumpTo(std::ostream& out, std::string_view table_code) {
+    sql_.clear();
+    if (!ready()) return 0;
+    const auto types = column_types();
+    size_t lines = 0;
+    std::string line;
+    for (DataSet->first(); !DataSet->at_end(); DataSet->next()) {
+        line.clear();
+        append_line(line, table_code, types);
+        line.append("\r\n");
+        out.write(line.data(), static_cast<std::streamsize>(line.size()));
+        if (!out) throw std::runtime_error("Die Zeilen der Tabelle " + TableName + " konnten nicht geschrieben werden");
+        ++lines;
+    }
+    return lines;
+}
+
+size_t TSQLDump::DumpToFile(const std::filesystem::path& file, std::string_view table_code) {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    if (!out) throw std::runtime_error("Die Datei " + file.string() + " kann nicht geschrieben werden");
+    const size_t lines = DumpTo(out, table_code);
+    out.close();
+    if (!out) throw std::runtime_error("Die Datei " + file.string() + " kann nicht geschrieben werden");
+    return lines;
+}
+
+}  // namespace ringolan::upload

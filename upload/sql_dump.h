@@ -1,0 +1,88 @@
+// TSQLDump: every row of an open query result as one compact insert line for the publishing
+// site: "#*i" + table code + "#*" + the values, each followed by ",", the last "," replaced by
+// ")" + ";". Values are formatted and delimited by the column's data type.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "db/query/query.h"
+
+namespace ringolan::upload {
+
+// How a column's values are written. Skipped columns are left out of the line entirely.
+enum class DumpType {
+    Text,       // variable-length and wide text: StringDelim escaped with "\"
+    FixedText,  // fixed-length text: delimited, not escaped
+    Integer,    // every whole-number kind: NumericDelim
+    Bcd,        // exact decimal: NumericDelim, general form with the regional separator
+    Real,       // one-decimal form with ".", no delimiter
+    Currency,   // CurrencyDelim, general number form with the regional separator
+    Boolean,    // BoolDelim, "-1" for "Falsch", "0" otherwise
+    DateTime,   // DateDelim, date-time text
+    Guid,       // GUIDDelim
+    Skipped,    // memo, binary, OLE and every other type
+};
+
+// The dump type of a column from the Jet type the snapshot declares for it:
+//   TEXT -> Text; BYTE, SMALLINT, LONG -> Integer; SINGLE, DOUBLE -> Real; CURRENCY -> Currency;
+//   BOOLEAN -> Boolean; DATETIME -> DateTime; GUID -> Guid; NUMERIC -> Bcd; MEMO, OLE, BINARY
+//   and any other declared type -> Skipped.
+// A computed column (no declared type, as the constant 0 of the starter statements) goes by the
+// type its values gave it; a computed column that is NULL in every row is written as text.
+DumpType dump_type(std::string_view declared_type, db::FieldType computed);
+DumpType dump_type(const db::Field& field);
+
+// A real value in one-decimal form (rounded half away from zero, at most five significant
+// digits) with the first "," turned into ".": 9.75 -> "9.8", 12345.67 -> "12346.0". A value
+// that needs more than five digits before the point is written as mantissa with five
+// significant digits, "E" and the exponent: 123456.7 -> "1.2346E5", -2500000 -> "-2.5E6".
+std::string real_text(double value);
+
+class TSQLDump {
+public:
+    TSQLDump() = default;
+
+    db::Query* DataSet = nullptr;  // the result to dump; not owned
+    std::string TableName;         // must not be empty for Dump to write anything; not written
+    std::string StringDelim = "'";
+    std::string DateDelim = "'";
+    std::string NumericDelim;
+    std::string CurrencyDelim;
+    std::string GUIDDelim = "'";
+    std::string BoolDelim;
+
+    // The lines of the last Dump (empty after DumpTo).
+    const std::vector<std::string>& SQL() const { return sql_; }
+
+    // Replaces SQL with one line per row of DataSet. Nothing is written when DataSet is unset
+    // or closed or TableName is empty. DataSet is left at the end of its result; its errors
+    // pass through.
+    void Dump(std::string_view table_code);
+
+    // The same lines streamed: each line followed by "\r\n" (a file saved from SQL), none kept
+    // in memory; SQL is cleared. Returns the number of lines. Throws std::runtime_error when
+    // the stream fails.
+    size_t DumpTo(std::ostream& out, std::string_view table_code);
+    // DumpTo into a file that is created or overwritten (8-bit text, binary mode).
+    size_t DumpToFile(const std::filesystem::path& file, std::string_view table_code);
+
+    // The value text of one field as it appears in a line (without the following ",").
+    std::string ValueText(DumpType type, const db::Field& field) const;
+    // The same from the field's text and, for reals, its value (NULL: empty text, 0).
+    std::string ValueText(DumpType type, const std::string& text, double real) const;
+
+private:
+    bool ready() const;
+    // Appends the line of the current row, without a line break.
+    void append_line(std::string& line, std::string_view table_code, const std::vector<DumpType>& types) const;
+    std::vector<DumpType> column_types() const;
+
+    std::vector<std::string> sql_;
+};
+
+}  // namespace ringolan::upload
