@@ -7,6 +7,11 @@
 #include <fstream>
 #include <thread>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include "tests/upload/script_peer.h"
 #include "upload/http_client.h"
 
@@ -120,6 +125,16 @@ TEST(HttpClientConnections, PostAnswerWithoutKeepAliveClosesTheConnection) {
     EXPECT_FALSE(client.has_connection());
     EXPECT_EQ(client.get(peer.base() + "/c"), "3");
     EXPECT_EQ(peer.connections(), 2);
+}
+
+TEST(HttpClientConnections, PostAnswerWithProxyConnectionKeepAliveKeepsIt) {
+    ScriptPeer peer({answer_all(reply("HTTP/1.1 200 OK", "Proxy-Connection: KEEP-ALIVE\r\n", "1"))});
+    HttpClient client;
+    StringBodySource body("x");
+    client.post(peer.base() + "/p", body);
+    EXPECT_TRUE(client.has_connection());
+    EXPECT_EQ(client.get(peer.base() + "/c"), "1");
+    EXPECT_EQ(peer.connections(), 1);
 }
 
 TEST(HttpClientConnections, TwoPostsNeverShareAConnection) {
@@ -316,6 +331,50 @@ TEST(HttpClientCookies, CookiesGoBackToTheHostThatSetThemOnly) {
     EXPECT_EQ(got[0].find("Cookie:"), got[0].rfind("Cookie:")) << "the first request had no cookie";
     EXPECT_EQ(got[1].find("Cookie"), std::string::npos) << "localhost is another host";
     EXPECT_NE(got[1].find("Host: localhost:" + std::to_string(peer.port()) + "\r\n"), std::string::npos);
+}
+
+// A listener whose accept queue is full: further connection attempts get no answer at all.
+class FullListener {
+public:
+    FullListener() {
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        ::bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        ::listen(listener_, 0);
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len);
+        port_ = ntohs(addr.sin_port);
+        ::connect(filler_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    }
+    ~FullListener() {
+        ::close(filler_);
+        ::close(listener_);
+    }
+    uint16_t port() const { return port_; }
+
+private:
+    int listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    int filler_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    uint16_t port_ = 0;
+};
+
+TEST(HttpClientTimeLimits, UnansweredConnectEndsAfterTheConnectLimit) {
+    FullListener full;
+    ClientOptions options;
+    options.connect_timeout = 300ms;
+    HttpClient client(options);
+    auto start = std::chrono::steady_clock::now();
+    try {
+        client.get("http://127.0.0.1:" + std::to_string(full.port()) + "/");
+        FAIL() << "no error";
+    } catch (const TimeoutError& e) {
+        EXPECT_NE(std::string(e.what()).find("Connect timed out"), std::string::npos) << e.what();
+    }
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, 290ms);
+    EXPECT_LT(took, 3s);
+    EXPECT_FALSE(client.has_connection());
 }
 
 TEST(HttpClientTimeLimits, SilentSiteEndsTheRequestAfterTheReadLimit) {
