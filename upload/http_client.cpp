@@ -16,6 +16,11 @@ bool succeeded(const ReplyHead& head) {
     return head.status >= 200 && head.status <= 299 && !head.find("Location");
 }
 
+// A failure on a kept connection that may only mean the site had closed it meanwhile.
+bool retryable(const TransportError& e) {
+    return !dynamic_cast<const TimeoutError*>(&e) && !dynamic_cast<const CancelledError*>(&e);
+}
+
 std::string_view path_of(std::string_view target) { return target.substr(0, target.find('?')); }
 
 // Whether the connection may carry the next request once this reply has been read.
@@ -85,10 +90,8 @@ bool HttpClient::exchange(std::string_view method, const Address& address, BodyS
     try {
         transport_.write(request_head(method, address, body, size), options_.send_timeout);
         if (body) send_body(*body, size);
-    } catch (const TimeoutError&) {
-        throw;
-    } catch (const TransportError&) {
-        if (reused) return false;
+    } catch (const TransportError& e) {
+        if (reused && retryable(e)) return false;
         throw;
     }
 
@@ -110,8 +113,8 @@ bool HttpClient::exchange(std::string_view method, const Address& address, BodyS
         } catch (const TimeoutError&) {
             if (error_deadline) break;
             throw;
-        } catch (const TransportError&) {
-            if (reused && !parser.started()) return false;
+        } catch (const TransportError& e) {
+            if (reused && !parser.started() && retryable(e)) return false;
             throw;
         }
         if (n == 0) {

@@ -6,7 +6,7 @@
 // first POST every request says "Connection: keep-alive", and the content type set for a POST is
 // sent with every later request, GETs included.
 //
-// One request at a time, from one thread.
+// One request at a time, from one thread; only cancel may come from another.
 #pragma once
 
 #include <chrono>
@@ -68,6 +68,11 @@ public:
     // Throws std::invalid_argument for a value with a line break or other control byte.
     void set_content_type(std::string content_type);
     const std::string& content_type() const { return content_type_; }
+
+    // May be called from any thread: the request in progress ends with CancelledError, and so
+    // does every later one until resume is called.
+    void cancel() { transport_.cancel(); }
+    void resume() { transport_.resume(); }
 
     bool has_connection() const { return transport_.is_open(); }
     void disconnect() { transport_.close(); }

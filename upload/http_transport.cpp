@@ -6,6 +6,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
 
+#include <atomic>
 #include <optional>
 
 namespace ringolan::upload {
@@ -20,6 +21,8 @@ using Clock = std::chrono::steady_clock;
 struct Transport::Impl {
     asio::io_context io;
     tcp::socket socket{io};
+    tcp::resolver resolver{io};
+    std::atomic<bool> cancelled{false};
     std::unique_ptr<asio::ssl::context> tls_context;
     std::filesystem::path tls_context_ca;
     std::unique_ptr<asio::ssl::stream<tcp::socket&>> tls;
@@ -82,6 +85,7 @@ struct Transport::Impl {
             done = true;
         });
         if (!wait(done, deadline)) throw TimeoutError("Connect timed out (TLS handshake with " + peer + ")");
+        check_cancelled();
         if (ec) {
             long verify = SSL_get_verify_result(ssl);
             if (verify != X509_V_OK)
@@ -89,6 +93,10 @@ struct Transport::Impl {
                                      X509_verify_cert_error_string(verify));
             throw TransportError("TLS handshake with " + peer + " failed: " + ec.message());
         }
+    }
+
+    void check_cancelled() const {
+        if (cancelled) throw CancelledError("Request cancelled");
     }
 
     template <typename Operation>
@@ -104,6 +112,22 @@ Transport::~Transport() = default;
 
 bool Transport::is_open() const { return impl_->socket.is_open(); }
 
+void Transport::cancel() {
+    Impl* d = impl_.get();
+    d->cancelled = true;
+    // Runs on the thread that waits for the operation, inside Impl::wait.
+    asio::post(d->io, [d] {
+        if (!d->cancelled) return;
+        d->resolver.cancel();
+        asio::error_code ignored;
+        d->socket.close(ignored);
+    });
+}
+
+void Transport::resume() { impl_->cancelled = false; }
+
+bool Transport::cancelled() const { return impl_->cancelled; }
+
 void Transport::close() {
     impl_->tls.reset();
     asio::error_code ignored;
@@ -116,20 +140,21 @@ void Transport::connect(const Address& address, const TlsSettings& tls, std::chr
     d.peer = (address.host.find(':') != std::string::npos ? "[" + address.host + "]" : address.host) + ":" +
              std::to_string(address.port);
     const auto deadline = Clock::now() + limit;
+    d.check_cancelled();
 
-    tcp::resolver resolver(d.io);
     tcp::resolver::results_type endpoints;
     asio::error_code ec;
     bool done = false;
-    resolver.async_resolve(address.host, std::to_string(address.port),
+    d.resolver.async_resolve(address.host, std::to_string(address.port),
                            [&](const asio::error_code& e, tcp::resolver::results_type results) {
                                ec = e;
                                endpoints = std::move(results);
                                done = true;
                            });
-    if (!d.wait(done, deadline, [&] { resolver.cancel(); })) {
+    if (!d.wait(done, deadline, [&] { d.resolver.cancel(); })) {
         throw TimeoutError("Connect timed out (resolving " + address.host + ")");
     }
+    d.check_cancelled();
     if (ec) throw TransportError(ec.message() + " (resolving " + address.host + ")");
 
     done = false;
@@ -138,8 +163,9 @@ void Transport::connect(const Address& address, const TlsSettings& tls, std::chr
         done = true;
     });
     if (!d.wait(done, deadline)) throw TimeoutError("Connect timed out (connecting to " + d.peer + ")");
-    if (ec) {
+    if (ec || d.cancelled) {
         close();
+        d.check_cancelled();
         throw TransportError(ec.message() + " (connecting to " + d.peer + ")");
     }
     asio::error_code ignored;
@@ -157,6 +183,7 @@ void Transport::connect(const Address& address, const TlsSettings& tls, std::chr
 
 void Transport::write(std::string_view bytes, std::chrono::milliseconds limit) {
     Impl& d = *impl_;
+    d.check_cancelled();
     if (!is_open()) throw TransportError("Not connected");
     asio::error_code ec;
     bool done = false;
@@ -171,14 +198,16 @@ void Transport::write(std::string_view bytes, std::chrono::milliseconds limit) {
         close();
         throw TimeoutError("Send timed out (" + d.peer + ")");
     }
-    if (ec) {
+    if (ec || d.cancelled) {
         close();
+        d.check_cancelled();
         throw TransportError(ec.message() + " (sending to " + d.peer + ")");
     }
 }
 
 std::size_t Transport::read_some(char* out, std::size_t max, std::chrono::milliseconds limit) {
     Impl& d = *impl_;
+    d.check_cancelled();
     if (!is_open()) throw TransportError("Not connected");
     asio::error_code ec;
     std::size_t n = 0;
@@ -193,6 +222,10 @@ std::size_t Transport::read_some(char* out, std::size_t max, std::chrono::millis
     if (!d.wait(done, Clock::now() + limit)) {
         close();
         throw TimeoutError("Read timed out (" + d.peer + ")");
+    }
+    if (d.cancelled) {
+        close();
+        d.check_cancelled();
     }
     if (ec == asio::error::eof || ec == asio::ssl::error::stream_truncated) return 0;
     if (ec) {

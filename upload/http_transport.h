@@ -24,6 +24,11 @@ struct TimeoutError : TransportError {
     using TransportError::TransportError;
 };
 
+// The request was cancelled (Transport::cancel).
+struct CancelledError : TransportError {
+    using TransportError::TransportError;
+};
+
 struct TlsSettings {
     // Certificates (PEM) trusted for https; empty: the system's trust store.
     std::filesystem::path ca_file;
@@ -42,6 +47,12 @@ public:
     void connect(const Address& address, const TlsSettings& tls, std::chrono::milliseconds limit);
     bool is_open() const;
     void close();
+
+    // May be called from any thread: ends the operation in progress and refuses every later
+    // one with CancelledError until resume is called.
+    void cancel();
+    void resume();
+    bool cancelled() const;
 
     // Sends all bytes within limit.
     void write(std::string_view bytes, std::chrono::milliseconds limit);

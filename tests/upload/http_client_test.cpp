@@ -393,6 +393,23 @@ TEST(HttpClientTimeLimits, SilentSiteEndsTheRequestAfterTheReadLimit) {
     EXPECT_FALSE(client.has_connection());
 }
 
+TEST(HttpClientTimeLimits, ReadLimitOnAKeptConnectionIsNotRetried) {
+    ScriptPeer peer({[](PeerConn& c) {
+        c.read_request();
+        c.send(reply("HTTP/1.1 200 OK", "", "a"));
+        c.read_request();
+        c.wait_closed(5s);
+    }});
+    ClientOptions options;
+    options.read_timeout = 300ms;
+    HttpClient client(options);
+    EXPECT_EQ(client.get(peer.base() + "/1"), "a");
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_THROW(client.get(peer.base() + "/2"), TimeoutError);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 550ms) << "one wait, not two";
+    EXPECT_EQ(peer.connections(), 1) << "a site that is only slow does not get the request twice";
+}
+
 TEST(HttpClientTimeLimits, ErrorBodyIsReadForTheErrorLimitOnly) {
     ScriptPeer peer({[](PeerConn& c) {
         c.read_request();
@@ -412,6 +429,30 @@ TEST(HttpClientTimeLimits, ErrorBodyIsReadForTheErrorLimitOnly) {
     }
     EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
     EXPECT_FALSE(client.has_connection());
+}
+
+TEST(HttpClientCancel, CancelEndsAWaitingRequestAndRefusesLaterOnesUntilResumed) {
+    ScriptPeer silent({[](PeerConn& c) {
+        c.read_request();
+        c.wait_closed(5s);
+    }});
+    HttpClient client;  // the long default read limit: only the cancel can end the wait early
+    std::thread canceller([&] {
+        std::this_thread::sleep_for(200ms);
+        client.cancel();
+    });
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_THROW(client.get(silent.base() + "/"), CancelledError);
+    canceller.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+    EXPECT_FALSE(client.has_connection());
+
+    ScriptPeer peer({answer_all(reply("HTTP/1.1 200 OK", "", "ok"))});
+    EXPECT_THROW(client.get(peer.base() + "/"), CancelledError);
+    EXPECT_EQ(peer.connections(), 0);
+    client.resume();
+    EXPECT_EQ(client.get(peer.base() + "/"), "ok");
+    client.disconnect();  // lets the peer's script end before the peer goes
 }
 
 }  // namespace
