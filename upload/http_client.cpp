@@ -130,7 +130,8 @@ bool HttpClient::exchange(std::string_view method, const Address& address, BodyS
             if (sink && !piece.empty()) sink(piece);
         } else {
             if (!error_deadline) error_deadline = Clock::now() + options_.error_body_timeout;
-            error_body.append(piece, 0, std::min(piece.size(), kMaxTextReplyBytes - std::min(kMaxTextReplyBytes, error_body.size())));
+            std::size_t room = kMaxTextReplyBytes - std::min(kMaxTextReplyBytes, error_body.size());
+            error_body.append(piece, 0, std::min(piece.size(), room));
         }
     }
 

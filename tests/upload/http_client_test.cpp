@@ -401,12 +401,12 @@ TEST(HttpClientTimeLimits, ReadLimitOnAKeptConnectionIsNotRetried) {
         c.wait_closed(5s);
     }});
     ClientOptions options;
-    options.read_timeout = 300ms;
+    options.read_timeout = 1s;
     HttpClient client(options);
     EXPECT_EQ(client.get(peer.base() + "/1"), "a");
     auto start = std::chrono::steady_clock::now();
     EXPECT_THROW(client.get(peer.base() + "/2"), TimeoutError);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 550ms) << "one wait, not two";
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1900ms) << "one wait, not two";
     EXPECT_EQ(peer.connections(), 1) << "a site that is only slow does not get the request twice";
 }
 
