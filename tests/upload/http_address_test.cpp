@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "upload/http_address.h"
+#include "upload/site_addresses.h"
 
 namespace ringolan::upload {
 namespace {
@@ -95,6 +96,15 @@ TEST(QueryValues, BuiltAddressSurvivesParsing) {
     EXPECT_EQ(address, "http://h:8080/ergebnisse/loeschen.php?id=Club%20%231&pw=a%5Cb");
     EXPECT_EQ(parse_address(address).target, "/ergebnisse/loeschen.php?id=Club%20%231&pw=a%5Cb");
     EXPECT_EQ(build_address("http://h", "/ergebnisse/5.php", {{"id", ""}}), "http://h/ergebnisse/5.php?id=");
+}
+
+TEST(SiteAddresses, TheFourRequestsOfARun) {
+    const std::string base = "https://results.example:8443/";
+    EXPECT_EQ(delete_address(base, "SV 1", "p&w"), "https://results.example:8443/ergebnisse/loeschen.php?id=SV%201&pw=p%26w");
+    EXPECT_EQ(upload_address(base, "SV 1"), "https://results.example:8443/ergebnisse/5.php?id=SV%201");
+    EXPECT_EQ(insert_address(base, "SV 1", "p&w"), "https://results.example:8443/ergebnisse/einfuegen.php?id=SV%201&pw=p%26w");
+    EXPECT_EQ(count_address(base, "SV 1", "wettb_opt_def"),
+              "https://results.example:8443/ergebnisse/anzahl.php?id=SV%201&tabelle=wettb_opt_def");
 }
 
 }  // namespace
