@@ -108,6 +108,7 @@ QWidget* TfmHTTPServerMain::buildUploadTab() {
     ProgressBar1 = named(new QProgressBar(tab), "ProgressBar1");
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);
     Memo2 = named(new QPlainTextEdit(tab), "Memo2");
     Memo2->setReadOnly(true);
     Memo2->setLineWrapMode(QPlainTextEdit::NoWrap);
