@@ -3,6 +3,7 @@
 #include <QApplication>
 
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <optional>
 #include <string>
@@ -25,6 +26,13 @@ int main(int argc, char** argv) {
     if (wants_help) {
         std::fputs(window::kCommandLineUsage, stdout);
         return 0;
+    }
+
+    bool platform_given = std::getenv("QT_QPA_PLATFORM") != nullptr;
+    for (const auto& a : args) platform_given = platform_given || a == "-platform";
+    if (!platform_given && !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) {
+        std::fputs("ringolan: no display; without one, ringolan-server serves the pages alone\n", stderr);
+        return 1;
     }
 
     QApplication app(argc, argv);

@@ -154,12 +154,15 @@ TEST_F(WindowServer, AddressListEndsWithLoopbackAndFeedsTheBindings) {
     auto w = open();
     const QStringList lines =
         w->child<QPlainTextEdit>("Memo1")->toPlainText().split('\n', Qt::SkipEmptyParts);
-    ASSERT_FALSE(lines.isEmpty());
-    EXPECT_TRUE(lines.front() == "127.0.0.1" || lines.back() == "127.0.0.1") << lines.join(',').toStdString();
     EXPECT_FALSE(w->child<QPlainTextEdit>("Memo1")->isEnabled());
-    // One listening address per distinct line.
     QStringList bound;
     for (const auto& b : w->window->serverEndpoints()) bound << QString::fromStdString(b.address);
+    if (lines.isEmpty()) {  // a host name that resolves to nothing: all addresses
+        EXPECT_EQ(bound, QStringList{"0.0.0.0"});
+        return;
+    }
+    EXPECT_TRUE(lines.front() == "127.0.0.1" || lines.back() == "127.0.0.1") << lines.join(',').toStdString();
+    // One listening address per distinct line.
     QStringList distinct = lines;
     distinct.removeDuplicates();
     EXPECT_EQ(bound, distinct);
