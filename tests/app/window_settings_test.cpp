@@ -309,6 +309,13 @@ TEST_F(WindowSettings, ClosingFromEitherMenuEndsTheProgram) {
         w->window.reset();  // FormDestroy stops the server
         EXPECT_EQ(http_get(port, "/"), "") << item;
     }
+    // Also from the tray menu while the window is hidden in the notification area.
+    auto w = open();
+    w->window->show();
+    w->window->hide();
+    QSignalSpy closed(w->window.get(), &TfmHTTPServerMain::closed);
+    w->child<QAction>("Beenden1")->trigger();
+    EXPECT_EQ(closed.count(), 1);
 }
 
 TEST_F(WindowSettings, UploadControlsCallTheHookOnly) {
