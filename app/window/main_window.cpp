@@ -88,10 +88,7 @@ void TfmHTTPServerMain::FormCreate() {
     env_->web_root = options_.program_dir / "Web";
     env_->snapshot = [dm = &dm_] { return dm->Current(); };
     env_->start_settings = [store = &settings_] { return setup::to_start_settings(store->get()); };
-    env_->on_page = [this](const std::string& page) {
-        // Request threads: Memo3 belongs to the window's thread.
-        QMetaObject::invokeMethod(this, [this, text = from_cp1252(page)] { showPage(text); }, Qt::QueuedConnection);
-    };
+    env_->on_page = [this](const std::string& page) { pageGenerated(page); };
     auto env = env_;
     HTTPServer = std::make_unique<server::HttpServer>(
         [env](const server::Request& request, server::Response& response) {
@@ -153,7 +150,27 @@ void TfmHTTPServerMain::showError(const QString& text) {
     options_.error(shown);
 }
 
-void TfmHTTPServerMain::showPage(const QString& page) { Memo3->setPlainText(page); }
+// Request threads: Memo3 belongs to the window's thread. Only the newest page is shown, so
+// a burst of requests costs the window one update, not one per page.
+void TfmHTTPServerMain::pageGenerated(const std::string& page) {
+    QString text = from_cp1252(page);
+    std::lock_guard lock(page_mutex_);
+    pending_page_ = std::move(text);
+    if (page_posted_) return;
+    page_posted_ = true;
+    QMetaObject::invokeMethod(this, &TfmHTTPServerMain::showPage, Qt::QueuedConnection);
+}
+
+void TfmHTTPServerMain::showPage() {
+    QString text;
+    {
+        std::lock_guard lock(page_mutex_);
+        text = std::move(pending_page_);
+        pending_page_.clear();
+        page_posted_ = false;
+    }
+    Memo3->setPlainText(text);
+}
 
 bool TfmHTTPServerMain::event(QEvent* event) {
     if (event->type() == QEvent::WindowActivate) FormActivate();

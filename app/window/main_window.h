@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -126,7 +127,8 @@ private:
     QWidget* buildSettingsTab();
     void Minimized();
     void HTTPServerConnect();  // on an I/O thread
-    void showPage(const QString& page);
+    void pageGenerated(const std::string& page);  // on a request thread
+    void showPage();
     void databaseOpened(const QString& file, bool was_running, bool ok);
     void showError(const QString& text);
 
@@ -140,6 +142,9 @@ private:
     int icon_state_ = -1;
     bool BrowserStartPending = false;
     QFutureWatcher<bool>* opening_ = nullptr;
+    std::mutex page_mutex_;  // guards the two below
+    QString pending_page_;   // the newest page not yet in Memo3
+    bool page_posted_ = false;
 
     QTabWidget* PageControl1 = nullptr;
     // "Lokaler Ergebnisserver"

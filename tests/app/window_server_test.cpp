@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+
+#include <algorithm>
 #include <QMenu>
 #include <QSystemTrayIcon>
 
@@ -42,6 +44,32 @@ TEST_F(WindowServer, TickedCBWSStartsTheServerAtCreation) {
     const auto body = answer.substr(answer.find("\r\n\r\n") + 4);
     ASSERT_TRUE(wait_for([&] { return !w->child<QPlainTextEdit>("Memo3")->toPlainText().isEmpty(); }));
     EXPECT_EQ(to_cp1252(w->child<QPlainTextEdit>("Memo3")->toPlainText()).size(), body.size());
+}
+
+// The text as a plain-text control shows it: every line end one "\n".
+std::string lines_of(std::string text) {
+    for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;) text.replace(at, 2, "\n");
+    std::replace(text.begin(), text.end(), '\r', '\n');
+    return text;
+}
+
+TEST_F(WindowServer, Memo3HoldsTheLastPageSentTheNotFoundPageIncluded) {
+    write_ini(true);
+    auto w = open();
+    const uint16_t port = w->loopback_port();
+    ASSERT_NE(port, 0);
+    auto* memo = w->child<QPlainTextEdit>("Memo3");
+    std::string body;
+    for (const char* target : {"/vstbl.php", "/erlsel.php", "/gibtsnicht.php"}) {
+        const std::string answer = http_get(port, target);
+        body = answer.substr(answer.find("\r\n\r\n") + 4);
+    }
+    ASSERT_TRUE(wait_for([&] { return lines_of(to_cp1252(memo->toPlainText())) == lines_of(body); }))
+        << to_cp1252(memo->toPlainText()).substr(0, 300) << "\n----\n" << body.substr(0, 300);
+    // Files are not shown there.
+    http_get(port, "/index.html");
+    QTest::qWait(100);
+    EXPECT_EQ(lines_of(to_cp1252(memo->toPlainText())), lines_of(body));
 }
 
 TEST_F(WindowServer, ClearCBWSLeavesTheServerNeverStarted) {
