@@ -1,0 +1,75 @@
+// ringolan: the desktop program. Loads the settings, creates the data module and the main
+// window, and runs until the window is closed.
+#include <QApplication>
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/settings/paths.h"
+#include "app/settings/settings_store.h"
+#include "app/window/command_line.h"
+#include "app/window/main_window.h"
+#include "db/dm/data_module.h"
+
+int main(int argc, char** argv) {
+    using namespace ringolan;
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+    // Qt's own options (-platform offscreen, ...) are left to QApplication; ours are read
+    // from what it leaves.
+    bool wants_help = false;
+    for (const auto& a : args) wants_help = wants_help || a == "--help" || a == "-h";
+    if (wants_help) {
+        std::fputs(window::kCommandLineUsage, stdout);
+        return 0;
+    }
+
+    bool platform_given = std::getenv("QT_QPA_PLATFORM") != nullptr;
+    for (const auto& a : args) platform_given = platform_given || a == "-platform";
+    if (!platform_given && !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) {
+        std::fputs("ringolan: no display; without one, ringolan-server serves the pages alone\n", stderr);
+        return 1;
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Ringolan"));
+    QApplication::setApplicationVersion(QStringLiteral("1.0.11"));
+    QApplication::setQuitOnLastWindowClosed(false);  // a window hidden in the tray is not closed
+
+    window::CommandLine options;
+    try {
+        std::vector<std::string> left;
+        for (int i = 1; i < argc; ++i) left.emplace_back(argv[i]);
+        options = window::parse_command_line(left);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "ringolan: %s\n%s", e.what(), window::kCommandLineUsage);
+        return 2;
+    }
+
+    const std::filesystem::path program_dir = setup::program_file().parent_path();
+    setup::SettingsPath where{};
+    std::optional<setup::SettingsLocation> location;
+    if (options.ini) {
+        where.file = std::filesystem::absolute(*options.ini);
+    } else {
+        where = setup::settings_path(program_dir);
+        location = where.location;
+    }
+
+    // LoadSettings, then the data module, then the window (FormCreate).
+    setup::SettingsStore settings(where.file);
+    settings.LoadSettings();
+    db::TDM dm;
+    window::WindowOptions window_options;
+    window_options.program_dir = program_dir;
+    window_options.settings_location = location;
+    window_options.port = options.port;
+    window::TfmHTTPServerMain window(settings, dm, window_options);
+    QObject::connect(&window, &window::TfmHTTPServerMain::closed, &app, &QApplication::quit, Qt::QueuedConnection);
+    window.show();
+    return app.exec();
+}
