@@ -1,0 +1,194 @@
+#include "site/statement_parser.h"
+
+#include <unordered_set>
+
+namespace ringolan::site {
+
+namespace {
+
+// Work allowed for one statement (characters scanned while trying readings of its quotes);
+// bounds the time a hostile line can take.
+constexpr std::size_t kStepBudget = 20'000'000;
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+bool is_code_char(char c) {
+    return is_digit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+}
+
+// Sign, digits with at most one ".", at least one digit, an optional exponent.
+bool is_number(std::string_view t) {
+    std::size_t i = 0;
+    if (i < t.size() && (t[i] == '-' || t[i] == '+')) ++i;
+    std::size_t digits = 0;
+    while (i < t.size() && is_digit(t[i])) ++i, ++digits;
+    if (i < t.size() && t[i] == '.') {
+        ++i;
+        while (i < t.size() && is_digit(t[i])) ++i, ++digits;
+    }
+    if (digits == 0) return false;
+    if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+        ++i;
+        if (i < t.size() && (t[i] == '-' || t[i] == '+')) ++i;
+        std::size_t exp_digits = 0;
+        while (i < t.size() && is_digit(t[i])) ++i, ++exp_digits;
+        if (exp_digits == 0) return false;
+    }
+    return i == t.size();
+}
+
+std::string unescape(std::string_view body) {
+    std::string out;
+    out.reserve(body.size());
+    for (std::size_t i = 0; i < body.size(); ++i) {
+        if (body[i] == '\\' && i + 1 < body.size() && body[i + 1] == '\'') continue;
+        out += body[i];
+    }
+    return out;
+}
+
+// Parses the statement that starts at `begin`; tries the readings of ambiguous quotes in
+// order of likelihood and remembers value positions from which no reading works.
+class StatementParser {
+public:
+    StatementParser(std::string_view s, std::size_t begin)
+        : s_(s), begin_(begin), limit_(std::min(s.size(), begin + kMaxStatementBytes)) {}
+
+    // True with `values` and `end` set; false with `reason` set.
+    bool parse() {
+        if (s_.substr(begin_, 3) != "#*i") return fail(begin_, "expected \"#*i\" at the start of a statement");
+        std::size_t p = begin_ + 3;
+        while (p < limit_ && is_code_char(s_[p])) ++p;
+        if (p == begin_ + 3) return fail(p, "missing table code after \"#*i\"");
+        code = std::string(s_.substr(begin_ + 3, p - begin_ - 3));
+        if (p >= limit_ || s_[p] != '#') return fail(p, "expected \"#*\" after the table code");
+        if (p + 1 < limit_ && s_[p + 1] == ')') return end_at(p + 1);  // a row without fields
+        if (p + 1 >= limit_ || s_[p + 1] != '*') return fail(p, "expected \"#*\" after the table code");
+        return values_from(p + 2);
+    }
+
+    std::string code;
+    std::vector<Value> values;
+    std::size_t end = 0;
+    std::size_t reason_pos = 0;
+    std::string reason;
+
+private:
+    bool fail(std::size_t pos, std::string why) {
+        if (reason.empty() || pos >= reason_pos) {
+            reason_pos = pos;
+            reason = std::move(why);
+        }
+        return false;
+    }
+
+    bool spend(std::size_t steps) {
+        steps_ += steps;
+        return steps_ <= kStepBudget;
+    }
+
+    bool values_from(std::size_t pos) {
+        if (failed_.contains(pos)) return false;
+        if (values.size() >= kMaxValues) return fail(pos, "more than " + std::to_string(kMaxValues) + " values");
+        const bool ok = pos < limit_ && s_[pos] == '\'' ? quoted(pos) : bare(pos);
+        if (!ok) failed_.insert(pos);
+        return ok;
+    }
+
+    bool after_value(std::size_t p) {
+        if (p >= limit_) return fail(p, "statement does not end with \");\"");
+        if (s_[p] == ',') return values_from(p + 1);
+        if (s_[p] == ')') return end_at(p);
+        return fail(p, "expected \",\" or \")\" after a value");
+    }
+
+    bool end_at(std::size_t p) {
+        if (p + 1 >= s_.size() || s_[p + 1] != ';') return fail(p + 1, "expected \";\" after \")\"");
+        std::size_t q = p + 2;
+        if (q == s_.size()) return finish(q);
+        if (s_[q] == '\n') q += 1;
+        else if (s_[q] == '\r' && q + 1 < s_.size() && s_[q + 1] == '\n') q += 2;
+        else return fail(q, "expected a line end after \");\"");
+        while (q < s_.size() && (s_[q] == '\r' || s_[q] == '\n')) ++q;  // blank lines
+        if (q == s_.size() || s_.substr(q, 3) == "#*i") return finish(q);
+        return fail(q, "expected a statement after the line end");
+    }
+
+    bool finish(std::size_t q) {
+        end = q;
+        return true;
+    }
+
+    bool quoted(std::size_t pos) {
+        const std::size_t body = pos + 1;
+        // First reading: the first unescaped quote before "," or ")" closes the value.
+        // Second: a quote after "\" closes it (the text ended with a backslash).
+        for (int pass = 0; pass < 2; ++pass) {
+            for (std::size_t q = body; q < limit_; ++q) {
+                if (!spend(1)) return fail(q, "statement too ambiguous to read");
+                if (s_[q] == '\n' && s_.substr(q + 1, 3) == "#*i") break;  // a new statement begins
+                if (s_[q] != '\'' || q + 1 >= s_.size() || (s_[q + 1] != ',' && s_[q + 1] != ')')) continue;
+                const bool escaped = q > body && s_[q - 1] == '\\';
+                if (escaped != (pass == 1)) continue;
+                values.push_back(Value::text_value(unescape(s_.substr(body, q - body))));
+                if (after_value(q + 1)) return true;
+                values.pop_back();
+                if (steps_ > kStepBudget) return false;
+            }
+        }
+        return fail(pos, "quoted value without its closing quote");
+    }
+
+    bool bare(std::size_t pos) {
+        std::size_t q = pos;
+        while (q < limit_ && s_[q] != ',' && s_[q] != ')') {
+            if (s_[q] == '\'' || s_[q] == '\r' || s_[q] == '\n')
+                return fail(q, "unexpected character in an unquoted value");
+            ++q;
+        }
+        const std::string_view token = s_.substr(pos, q - pos);
+        if (!token.empty() && !is_number(token))
+            return fail(pos, "value is neither quoted nor a number: " + std::string(token.substr(0, 40)));
+        values.push_back(token.empty() ? Value::null_value() : Value::number_value(std::string(token)));
+        if (after_value(q)) return true;
+        values.pop_back();
+        return false;
+    }
+
+    std::string_view s_;
+    std::size_t begin_;
+    std::size_t limit_;
+    std::size_t steps_ = 0;
+    std::unordered_set<std::size_t> failed_;
+};
+
+}  // namespace
+
+void parse_dump(std::string_view dump, const std::function<void(Statement&&)>& sink) {
+    std::size_t pos = 0;
+    std::size_t line = 1;
+    std::size_t counted = 0;  // line breaks are counted up to here
+    while (pos < dump.size()) {
+        for (; counted < pos; ++counted)
+            if (dump[counted] == '\n') ++line;
+        StatementParser parser(dump, pos);
+        if (!parser.parse()) {
+            std::size_t at = line;
+            for (std::size_t i = pos; i < parser.reason_pos && i < dump.size(); ++i)
+                if (dump[i] == '\n') ++at;
+            throw DumpError(at, parser.reason);
+        }
+        sink(Statement{std::move(parser.code), std::move(parser.values), line});
+        pos = parser.end;
+    }
+}
+
+Statement parse_statement(std::string_view line) {
+    std::vector<Statement> found;
+    parse_dump(line, [&](Statement&& st) { found.push_back(std::move(st)); });
+    if (found.size() != 1)
+        throw DumpError(1, found.empty() ? "no statement" : "more than one statement");
+    return std::move(found.front());
+}
+
+}  // namespace ringolan::site
