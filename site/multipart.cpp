@@ -98,9 +98,12 @@ std::string form_boundary(std::string_view content_type) {
 std::vector<FormPart> parse_multipart(std::string_view body, std::string_view boundary) {
     const std::string delimiter = "--" + std::string(boundary);
     // The first delimiter may open the body; every later one follows a line break.
-    std::size_t at = body.starts_with(delimiter) ? 0 : body.find("\r\n" + delimiter);
-    if (at == std::string_view::npos) throw MultipartError("the body holds no part delimiter");
-    if (at != 0) at += 2;
+    std::size_t at = 0;
+    if (!body.starts_with(delimiter)) {
+        at = body.find("\r\n" + delimiter);
+        if (at == std::string_view::npos) throw MultipartError("the body holds no part delimiter");
+        at += 2;
+    }
     std::vector<FormPart> parts;
     const std::string next_delimiter = "\r\n" + delimiter;
     for (;;) {

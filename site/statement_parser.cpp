@@ -54,7 +54,7 @@ public:
     StatementParser(std::string_view s, std::size_t begin)
         : s_(s), begin_(begin), limit_(std::min(s.size(), begin + kMaxStatementBytes)) {}
 
-    // True with `values` and `end` set; false with `reason` set.
+    // True with the values and `end` set; false with `reason` set.
     bool parse() {
         if (s_.substr(begin_, 3) != "#*i") return fail(begin_, "expected \"#*i\" at the start of a statement");
         std::size_t p = begin_ + 3;
@@ -67,8 +67,20 @@ public:
         return values_from(p + 2);
     }
 
+    // The values found, decoded once the whole statement has parsed.
+    std::vector<Value> take_values() const {
+        std::vector<Value> out;
+        out.reserve(spans_.size());
+        for (const Span& v : spans_) {
+            const std::string_view t = s_.substr(v.begin, v.end - v.begin);
+            if (v.kind == Value::Kind::text) out.push_back(Value::text_value(unescape(t)));
+            else if (t.empty()) out.push_back(Value::null_value());
+            else out.push_back(Value::number_value(std::string(t)));
+        }
+        return out;
+    }
+
     std::string code;
-    std::vector<Value> values;
     std::size_t end = 0;
     std::size_t reason_pos = 0;
     std::string reason;
@@ -82,6 +94,11 @@ private:
         return false;
     }
 
+    struct Span {
+        Value::Kind kind;
+        std::size_t begin, end;  // the value's text without its quotes
+    };
+
     bool spend(std::size_t steps) {
         steps_ += steps;
         return steps_ <= kStepBudget;
@@ -89,7 +106,7 @@ private:
 
     bool values_from(std::size_t pos) {
         if (failed_.contains(pos)) return false;
-        if (values.size() >= kMaxValues) return fail(pos, "more than " + std::to_string(kMaxValues) + " values");
+        if (spans_.size() >= kMaxValues) return fail(pos, "more than " + std::to_string(kMaxValues) + " values");
         const bool ok = pos < limit_ && s_[pos] == '\'' ? quoted(pos) : bare(pos);
         if (!ok) failed_.insert(pos);
         return ok;
@@ -123,17 +140,26 @@ private:
         const std::size_t body = pos + 1;
         // First reading: the first unescaped quote before "," or ")" closes the value.
         // Second: a quote after "\" closes it (the text ended with a backslash).
+        // A value read with an unescaped quote inside (fixed-length text) stays on its line.
         for (int pass = 0; pass < 2; ++pass) {
+            bool line_break = false, bare_quote = false;
             for (std::size_t q = body; q < limit_; ++q) {
                 if (!spend(1)) return fail(q, "statement too ambiguous to read");
-                if (s_[q] == '\n' && s_.substr(q + 1, 3) == "#*i") break;  // a new statement begins
-                if (s_[q] != '\'' || q + 1 >= s_.size() || (s_[q + 1] != ',' && s_[q + 1] != ')')) continue;
+                if (s_[q] == '\n') {
+                    if (s_.substr(q + 1, 3) == "#*i") break;  // a new statement begins
+                    line_break = true;
+                }
+                if (s_[q] != '\'') continue;
                 const bool escaped = q > body && s_[q - 1] == '\\';
-                if (escaped != (pass == 1)) continue;
-                values.push_back(Value::text_value(unescape(s_.substr(body, q - body))));
-                if (after_value(q + 1)) return true;
-                values.pop_back();
-                if (steps_ > kStepBudget) return false;
+                if (line_break && bare_quote) break;
+                const bool closes = q + 1 < s_.size() && (s_[q + 1] == ',' || s_[q + 1] == ')');
+                if (closes && escaped == (pass == 1)) {
+                    spans_.push_back({Value::Kind::text, body, q});
+                    if (after_value(q + 1)) return true;
+                    spans_.pop_back();
+                    if (steps_ > kStepBudget) return false;
+                }
+                if (!escaped) bare_quote = true;
             }
         }
         return fail(pos, "quoted value without its closing quote");
@@ -149,9 +175,9 @@ private:
         const std::string_view token = s_.substr(pos, q - pos);
         if (!token.empty() && !is_number(token))
             return fail(pos, "value is neither quoted nor a number: " + std::string(token.substr(0, 40)));
-        values.push_back(token.empty() ? Value::null_value() : Value::number_value(std::string(token)));
+        spans_.push_back({Value::Kind::number, pos, q});
         if (after_value(q)) return true;
-        values.pop_back();
+        spans_.pop_back();
         return false;
     }
 
@@ -160,6 +186,7 @@ private:
     std::size_t limit_;
     std::size_t steps_ = 0;
     std::unordered_set<std::size_t> failed_;
+    std::vector<Span> spans_;
 };
 
 }  // namespace
@@ -178,7 +205,7 @@ void parse_dump(std::string_view dump, const std::function<void(Statement&&)>& s
                 if (dump[i] == '\n') ++at;
             throw DumpError(at, parser.reason);
         }
-        sink(Statement{std::move(parser.code), std::move(parser.values), line});
+        sink(Statement{std::move(parser.code), parser.take_values(), line});
         pos = parser.end;
     }
 }
