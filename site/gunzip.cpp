@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <climits>
 
 namespace ringolan::site {
@@ -20,7 +21,15 @@ std::string gunzip(std::string_view bytes, std::size_t max_size) {
     z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
     z.avail_in = static_cast<uInt>(bytes.size());
 
+    // The member's last four bytes give the unpacked size (modulo 2^32): a hint for the buffer.
+    std::size_t hint = 0;
+    if (bytes.size() >= 18) {
+        const auto* tail = reinterpret_cast<const unsigned char*>(bytes.data() + bytes.size() - 4);
+        hint = std::size_t(tail[0]) | std::size_t(tail[1]) << 8 | std::size_t(tail[2]) << 16 |
+               std::size_t(tail[3]) << 24;
+    }
     std::string out;
+    out.reserve(std::min(hint, max_size));
     char chunk[65536];
     int rc = Z_OK;
     while (rc != Z_STREAM_END) {

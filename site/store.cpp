@@ -47,7 +47,8 @@ private:
 class Database {
 public:
     Database(const fs::path& file, bool create) {
-        const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
+        // One thread at a time uses a connection (the account's lock), so SQLite needs no mutex.
+        const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
         if (sqlite3_open_v2(file.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
             const std::string msg = db_ ? sqlite3_errmsg(db_) : "out of memory";
             sqlite3_close(db_);
@@ -127,7 +128,10 @@ public:
     void add(const Statement& s) {
         const TableDef* table = table_by_code(s.code);
         if (!table) throw DumpError(s.line, "unknown table code \"" + s.code + "\"");
-        std::size_t& columns = column_counts_.try_emplace(table->name, db_.column_count(table->name)).first->second;
+        auto known = column_counts_.find(table->name);
+        if (known == column_counts_.end())
+            known = column_counts_.emplace(table->name, db_.column_count(table->name)).first;
+        std::size_t& columns = known->second;
         const std::size_t wanted = std::max(s.values.size(), std::max<std::size_t>(table->columns.size(), 1));
         if (columns == 0) {
             std::string sql = "CREATE TABLE " + quote_name(table->name) + " (";

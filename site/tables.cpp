@@ -46,7 +46,9 @@ const TableDef* table_by_name(std::string_view name) {
 
 std::string column_name(const TableDef& table, std::size_t index) {
     if (index < table.columns.size()) return std::string(table.columns[index]);
-    return "c" + std::to_string(index + 1);
+    std::string name = "c";  // appended, not "c" + ...: GCC 12 warns falsely on the latter
+    name += std::to_string(index + 1);
+    return name;
 }
 
 }  // namespace ringolan::site
