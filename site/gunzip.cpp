@@ -29,7 +29,7 @@ std::string gunzip(std::string_view bytes, std::size_t max_size) {
                std::size_t(tail[3]) << 24;
     }
     std::string out;
-    out.reserve(std::min(hint, max_size));
+    out.reserve(std::min({hint, max_size, bytes.size() * 1032}));  // deflate packs at most 1032:1
     char chunk[65536];
     int rc = Z_OK;
     while (rc != Z_STREAM_END) {
