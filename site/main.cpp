@@ -1,6 +1,7 @@
 // ringolan-site: the publishing site that uploads go to.
 //   ringolan-site --accounts FILE --data DIR [--port N] [--listen ADDR]
 //   ringolan-site --hash-password [--iterations N]   (password on stdin, hash on stdout)
+// The accounts file is JSON; site/accounts.example.json holds the account "demo" (password "demo").
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
