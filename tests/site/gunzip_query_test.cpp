@@ -27,6 +27,29 @@ TEST(Gunzip, ReadsBackWhatZlibPacked) {
     EXPECT_EQ(gunzip(site_test::gzip("")), "");
 }
 
+TEST(Gunzip, ReadsTheUploadsMemberWithItsFileName) {
+    // Header 1F 8B 08, flags 08 (name), mtime 0, extra flags 0, OS 0, the name and a zero
+    // byte; raw deflate at level 6; CRC-32 and length low byte first.
+    const std::string text = "#*iv#*'1','SV Eins');\r\n#*iv#*'2','Zwei');\r\n";
+    std::string member("\x1f\x8b\x08\x08\0\0\0\0\0\0", 10);
+    member += std::string("dclub1.sql") + '\0';
+    z_stream z{};
+    ASSERT_EQ(deflateInit2(&z, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    std::string raw(deflateBound(&z, uLong(text.size())), '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+    z.avail_in = uInt(text.size());
+    z.next_out = reinterpret_cast<Bytef*>(raw.data());
+    z.avail_out = uInt(raw.size());
+    ASSERT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+    raw.resize(z.total_out);
+    deflateEnd(&z);
+    member += raw;
+    const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(text.data()), uInt(text.size()));
+    for (uLong v : {crc, uLong(text.size())})
+        for (int i = 0; i < 4; ++i) member += char((v >> (8 * i)) & 0xFF);
+    EXPECT_EQ(gunzip(member), text);
+}
+
 TEST(Gunzip, RefusesWhatIsNotOneWholeMember) {
     const std::string good = site_test::gzip(site_test::noise(5000));
     EXPECT_EQ(gunzip_error("#*iv#*'1');"), "the file is not gzip-compressed");
