@@ -1,5 +1,6 @@
 #include "site/statement_parser.h"
 
+#include <algorithm>
 #include <unordered_set>
 
 namespace ringolan::site {
@@ -126,8 +127,8 @@ private:
         if (s_[q] == '\n') q += 1;
         else if (s_[q] == '\r' && q + 1 < s_.size() && s_[q + 1] == '\n') q += 2;
         else return fail(q, "expected a line end after \");\"");
-        while (q < s_.size() && (s_[q] == '\r' || s_[q] == '\n')) ++q;  // blank lines
-        if (q == s_.size() || s_.substr(q, 3) == "#*i") return finish(q);
+        // The end of the dump, blank lines (skipped by the caller) or the next statement.
+        if (q == s_.size() || s_[q] == '\r' || s_[q] == '\n' || s_.substr(q, 3) == "#*i") return finish(q);
         return fail(q, "expected a statement after the line end");
     }
 
@@ -191,23 +192,59 @@ private:
 
 }  // namespace
 
-void parse_dump(std::string_view dump, const std::function<void(Statement&&)>& sink) {
+void parse_dump_stream(const DumpSource& source, const std::function<void(Statement&&)>& sink) {
+    // The buffer keeps at least a window of text ahead of the statement being read (unless
+    // the dump ends first), so a statement never reaches the end of what has been read.
+    constexpr std::size_t kWindow = 2 * kMaxStatementBytes;
+    constexpr std::size_t kChunk = 256 * 1024;
+    std::string buf;
     std::size_t pos = 0;
     std::size_t line = 1;
-    std::size_t counted = 0;  // line breaks are counted up to here
-    while (pos < dump.size()) {
-        for (; counted < pos; ++counted)
-            if (dump[counted] == '\n') ++line;
-        StatementParser parser(dump, pos);
+    bool eof = false;
+    auto advance = [&](std::size_t to) {
+        for (; pos < to; ++pos)
+            if (buf[pos] == '\n') ++line;
+    };
+    for (;;) {
+        if (pos >= kWindow) {
+            buf.erase(0, pos);
+            pos = 0;
+        }
+        while (!eof && buf.size() - pos < kWindow) {
+            const std::size_t old = buf.size();
+            buf.resize(old + kChunk);
+            const std::size_t n = source(buf.data() + old, kChunk);
+            buf.resize(old + n);
+            eof = n == 0;
+        }
+        std::size_t q = pos;
+        while (q < buf.size() && (buf[q] == '\r' || buf[q] == '\n')) ++q;  // blank lines
+        advance(q);
+        if (pos == buf.size()) {
+            if (eof) return;
+            continue;
+        }
+        StatementParser parser(buf, pos);
         if (!parser.parse()) {
             std::size_t at = line;
-            for (std::size_t i = pos; i < parser.reason_pos && i < dump.size(); ++i)
-                if (dump[i] == '\n') ++at;
+            for (std::size_t i = pos; i < parser.reason_pos && i < buf.size(); ++i)
+                if (buf[i] == '\n') ++at;
             throw DumpError(at, parser.reason);
         }
         sink(Statement{std::move(parser.code), parser.take_values(), line});
-        pos = parser.end;
+        advance(parser.end);
     }
+}
+
+void parse_dump(std::string_view dump, const std::function<void(Statement&&)>& sink) {
+    parse_dump_stream(
+        [&dump](char* out, std::size_t size) {
+            const std::size_t n = std::min(size, dump.size());
+            std::copy_n(dump.data(), n, out);
+            dump.remove_prefix(n);
+            return n;
+        },
+        sink);
 }
 
 Statement parse_statement(std::string_view line) {

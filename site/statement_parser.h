@@ -54,6 +54,13 @@ inline constexpr std::size_t kMaxValues = 1000;
 // A quoted value never runs past a line break that is followed by "#*i".
 void parse_dump(std::string_view dump, const std::function<void(Statement&&)>& sink);
 
+// Gives up to `size` further bytes of a dump into `out`; 0 at its end.
+using DumpSource = std::function<std::size_t(char* out, std::size_t size)>;
+
+// parse_dump over a dump read in pieces; holds about 2 * kMaxStatementBytes of it at a time.
+// Blank lines between statements are skipped.
+void parse_dump_stream(const DumpSource& source, const std::function<void(Statement&&)>& sink);
+
 // One statement alone, with or without its line end.
 Statement parse_statement(std::string_view line);
 

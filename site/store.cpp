@@ -235,14 +235,16 @@ std::map<std::string, std::int64_t> SiteStore::load_upload(const std::string& ac
     auto guard = lock(account);
     const fs::path d = account_dir(account);
     if (!fs::exists(d / kUploadFile)) throw NoUploadError();
-    const std::string dump = gunzip(read_file(d / kUploadFile));
+    const std::string packed = read_file(d / kUploadFile);
+    GzipReader unpacked(packed);  // read piece by piece while loading
 
     Database db(d / kDatabaseFile, true);
     db.exec("BEGIN IMMEDIATE");
     std::map<std::string, std::int64_t> added;
     try {
         Loader loader(db);
-        parse_dump(dump, [&](Statement&& s) { loader.add(s); });
+        parse_dump_stream([&](char* out, std::size_t size) { return unpacked.read(out, size); },
+                          [&](Statement&& s) { loader.add(s); });
         added = loader.added();
         db.exec("COMMIT");
     } catch (...) {

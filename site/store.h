@@ -43,10 +43,10 @@ public:
     // Keeps `gzip_bytes` as the account's file to load, replacing one not yet loaded.
     void store_upload(const std::string& account, std::string_view gzip_bytes);
 
-    // Loads the account's uploaded file in one transaction and removes the file. Returns the
-    // rows added per table name. On any failure (NoUploadError, GzipError, DumpError for a
-    // line that does not parse or names an unknown table, StoreError) nothing is changed and
-    // the file stays.
+    // Loads the account's uploaded file in one transaction, unpacking and reading it piece by
+    // piece, and removes the file. Returns the rows added per table name. On any failure
+    // (NoUploadError, GzipError, DumpError for a line that does not parse or names an unknown
+    // table, StoreError) nothing is changed and the file stays.
     std::map<std::string, std::int64_t> load_upload(const std::string& account);
 
     // Rows held of a table of the upload list (name in any letter case); nullopt for a name

@@ -165,3 +165,77 @@ TEST(StatementErrors, SingleStatementReaderWantsExactlyOne) {
     EXPECT_THROW(parse_statement(""), DumpError);
     EXPECT_THROW(parse_statement("#*iv#*'1');\r\n#*iv#*'2');"), DumpError);
 }
+
+namespace {
+
+// A dump of `rows` statements with values spanning lines, and what each must read back as.
+struct Generated {
+    std::string dump;
+    std::vector<Statement> expected;
+};
+
+Generated generate(std::size_t rows) {
+    Generated g;
+    std::size_t line = 1;
+    for (std::size_t i = 0; i < rows; ++i) {
+        const std::string text = "Name " + std::to_string(i) + (i % 3 == 0 ? "\r\nzweite Zeile" : "") +
+                                 (i % 5 == 0 ? " O'Neil" : "");
+        std::string escaped;
+        for (char c : text) escaped += c == '\'' ? std::string("\\'") : std::string(1, c);
+        const std::string real = std::to_string(i % 100) + ".5";
+        g.dump += "#*isc#*'" + std::to_string(i) + "','" + escaped + "'," + real + ",);\r\n";
+        g.expected.push_back(Statement{"sc", {T(std::to_string(i)), T(text), N(real), Null()}, line});
+        line += 1 + (i % 3 == 0 ? 1 : 0);
+    }
+    return g;
+}
+
+void expect_same(const std::vector<Statement>& got, const std::vector<Statement>& want) {
+    ASSERT_EQ(got.size(), want.size());
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        EXPECT_EQ(got[i].code, want[i].code) << i;
+        EXPECT_EQ(got[i].values, want[i].values) << i;
+        EXPECT_EQ(got[i].line, want[i].line) << i;
+    }
+}
+
+// Hands the dump over in pieces of the given sizes, in turn.
+DumpSource pieces(const std::string& dump, std::vector<std::size_t> sizes) {
+    return [&dump, sizes, at = std::size_t(0), turn = std::size_t(0)](char* out, std::size_t size) mutable {
+        const std::size_t n = std::min({size, sizes[turn++ % sizes.size()], dump.size() - at});
+        std::copy_n(dump.data() + at, n, out);
+        at += n;
+        return n;
+    };
+}
+
+}  // namespace
+
+TEST(StatementStream, ReadsADumpLargerThanItsWindowInAnyPieces) {
+    const Generated g = generate(40000);  // about 1.3 MB, several windows
+    ASSERT_GT(g.dump.size(), 4 * kMaxStatementBytes);
+    std::vector<Statement> whole;
+    parse_dump(g.dump, [&](Statement&& s) { whole.push_back(std::move(s)); });
+    expect_same(whole, g.expected);
+
+    for (const std::vector<std::size_t>& sizes :
+         {std::vector<std::size_t>{1, 3, 7}, {4097}, {kMaxStatementBytes + 13, 5}}) {
+        std::vector<Statement> got;
+        parse_dump_stream(pieces(g.dump, sizes), [&](Statement&& s) { got.push_back(std::move(s)); });
+        expect_same(got, g.expected);
+    }
+}
+
+TEST(StatementStream, ErrorsFarIntoTheDumpNameTheirLine) {
+    Generated g = generate(30000);
+    const std::size_t bad_line = g.expected.back().line + 2;  // the last one is one line long
+    g.dump += "#*isc#*'1','x');\r\n#*isc#*'1',x);\r\n";
+    std::size_t handed = 0;
+    try {
+        parse_dump_stream(pieces(g.dump, {65536}), [&](Statement&&) { ++handed; });
+        FAIL() << "no error";
+    } catch (const DumpError& e) {
+        EXPECT_EQ(e.line(), bad_line);
+    }
+    EXPECT_EQ(handed, 30001u);
+}
