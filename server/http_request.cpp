@@ -148,7 +148,7 @@ ParseStatus RequestParser::feed(std::string_view bytes) {
             break;
         }
         case Stage::body_until_close:
-            if (request_.body.size() + bytes.size() > kMaxBodyBytes)
+            if (request_.body.size() + bytes.size() > max_body_bytes_)
                 return fail(ParseStatus::body_too_large, "Request body too large.");
             request_.body.append(bytes);
             bytes = {};
@@ -232,7 +232,7 @@ ParseStatus RequestParser::on_headers_end() {
     }
 
     if (r.content_length > 0) {
-        if (uint64_t(r.content_length) > kMaxBodyBytes)
+        if (uint64_t(r.content_length) > max_body_bytes_)
             return fail(ParseStatus::body_too_large, "Request body too large.");
         body_left_ = uint64_t(r.content_length);
         stage_ = Stage::body_counted;

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "server/limits.h"
+
 namespace ringolan::server {
 
 struct Authorization {
@@ -40,11 +42,13 @@ enum class ParseStatus {
     need_more,       // the request is not complete yet
     complete,        // request() holds the request; further bytes are ignored
     reject,          // close without an answer; reason() says why
-    body_too_large,  // the body exceeds kMaxBodyBytes
+    body_too_large,  // the body exceeds the parser's body cap (kMaxBodyBytes by default)
 };
 
 class RequestParser {
 public:
+    explicit RequestParser(std::size_t max_body_bytes = kMaxBodyBytes) : max_body_bytes_(max_body_bytes) {}
+
     // Takes the next bytes of the connection. Once the status is no longer need_more it
     // stays as it is and further bytes are ignored.
     ParseStatus feed(std::string_view bytes);
@@ -71,6 +75,7 @@ private:
     std::string line_;       // bytes of the line being read
     std::string target_;     // raw request target
     uint64_t body_left_ = 0; // bytes still due for a counted body
+    std::size_t max_body_bytes_;
     Request request_;
 };
 

@@ -63,7 +63,8 @@ namespace {
 class Connection : public std::enable_shared_from_this<Connection> {
 public:
     Connection(HttpServer::Core& core, tcp::socket socket)
-        : core_(core), socket_(std::move(socket)), timer_(socket_.get_executor()) {}
+        : core_(core), socket_(std::move(socket)), timer_(socket_.get_executor()),
+          parser_(core.options.max_body_bytes) {}
     ~Connection() {
         if (registered_) core_.release(slot_);
     }

@@ -1,7 +1,7 @@
 // The page server's socket layer: listeners, connections with read time limits, a connection
 // cap, and a worker pool that runs the request handler away from the I/O threads.
 // One request per connection. Refused requests (unparsable, other methods, a body over
-// kMaxBodyBytes, a read time limit passed) are closed without sending a byte.
+// ServerOptions::max_body_bytes, a read time limit passed) are closed without sending a byte.
 #pragma once
 
 #include <chrono>
@@ -31,6 +31,7 @@ struct ServerOptions {
     unsigned io_threads = 2;
     int listen_backlog = 128;
     std::chrono::milliseconds stop_wait = kStopWait;
+    std::size_t max_body_bytes = kMaxBodyBytes;  // larger bodies are refused
 };
 
 class HttpServer {

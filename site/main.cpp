@@ -1,0 +1,106 @@
+// ringolan-site: the publishing site that uploads go to.
+//   ringolan-site --accounts FILE --data DIR [--port N] [--listen ADDR]
+//   ringolan-site --hash-password [--iterations N]   (password on stdin, hash on stdout)
+// The accounts file is JSON; site/accounts.example.json holds the account "demo" (password "demo").
+#include <csignal>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+
+#include "common/cp1252.h"
+#include "server/http_server.h"
+#include "site/accounts.h"
+#include "site/site_handler.h"
+#include "site/store.h"
+
+namespace {
+
+using namespace ringolan;
+
+// Largest request body (one table's gzip file in a form) and the time allowed to send it.
+constexpr std::size_t kMaxUploadBytes = std::size_t(256) << 20;
+constexpr std::chrono::seconds kUploadReadTimeout{300};
+constexpr uint16_t kDefaultPort = 8080;
+
+int usage(const std::string& problem) {
+    std::cerr << "ringolan-site: " << problem << "\n"
+              << "usage: ringolan-site --accounts FILE --data DIR [--port N] [--listen ADDR]\n"
+              << "       ringolan-site --hash-password [--iterations N]  (password on stdin)\n";
+    return 2;
+}
+
+bool parse_number(const std::string& text, unsigned long max, unsigned long& out) {
+    if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    out = std::stoul(text);
+    return out <= max;
+}
+
+int hash_password_command(unsigned iterations) {
+    std::string password;
+    std::getline(std::cin, password);
+    if (!password.empty() && password.back() == '\r') password.pop_back();
+    // Uploads send the password as Windows-1252 bytes.
+    std::cout << site::hash_password(text::utf8_to_cp1252(password), iterations) << "\n";
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string accounts_file, data_dir, listen = "0.0.0.0";
+    unsigned long port = kDefaultPort, iterations = site::kDefaultHashIterations;
+    bool hash_mode = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+        const char* v = nullptr;
+        if (arg == "--hash-password") {
+            hash_mode = true;
+        } else if (arg == "--accounts" || arg == "--data" || arg == "--listen" || arg == "--port" ||
+                   arg == "--iterations") {
+            if (!(v = value())) return usage(arg + " needs a value");
+            if (arg == "--accounts") accounts_file = v;
+            else if (arg == "--data") data_dir = v;
+            else if (arg == "--listen") listen = v;
+            else if (arg == "--port" && !parse_number(v, 65535, port)) return usage("bad port " + std::string(v));
+            else if (arg == "--iterations" && (!parse_number(v, 100000000, iterations) || iterations == 0))
+                return usage("bad iteration count " + std::string(v));
+        } else {
+            return usage("unknown argument " + arg);
+        }
+    }
+    try {
+        if (hash_mode) return hash_password_command(unsigned(iterations));
+        if (accounts_file.empty() || data_dir.empty()) return usage("--accounts and --data are required");
+
+        const site::Accounts accounts = site::Accounts::load(accounts_file);
+        site::SiteStore store(data_dir);
+        site::SiteHandler handler(accounts, store);
+
+        // SIGINT and SIGTERM are taken by sigwait below; the server's threads inherit the mask.
+        sigset_t stop_signals;
+        sigemptyset(&stop_signals);
+        sigaddset(&stop_signals, SIGINT);
+        sigaddset(&stop_signals, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+
+        server::ServerOptions options;
+        options.max_body_bytes = kMaxUploadBytes;
+        options.body_timeout = kUploadReadTimeout;
+        server::HttpServer http([&handler](const server::Request& q, server::Response& r) { handler(q, r); }, {},
+                                options);
+        http.start({server::Binding{listen, static_cast<uint16_t>(port)}});
+        const server::Binding bound = http.endpoints().front();
+        std::cout << "ringolan-site listening on http://" << bound.address << ":" << bound.port << "/ ("
+                  << accounts.all().size() << " accounts, data in " << data_dir << ")" << std::endl;
+
+        int signal = 0;
+        sigwait(&stop_signals, &signal);
+        std::cout << "ringolan-site stopping" << std::endl;
+        http.stop();
+        return 0;
+    } catch (const std::exception& e) {
+        std::cerr << "ringolan-site: " << e.what() << "\n";
+        return 1;
+    }
+}

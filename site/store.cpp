@@ -1,0 +1,299 @@
+#include "site/store.h"
+
+#include "common/cp1252.h"
+#include "site/gunzip.h"
+#include "site/statement_parser.h"
+#include "site/tables.h"
+
+#include <sqlite3.h>
+
+#include <charconv>
+#include <fstream>
+#include <sstream>
+
+namespace ringolan::site {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kDatabaseFile = "results.sqlite";
+constexpr const char* kUploadFile = "upload.sql.gz";
+
+std::string quote_name(std::string_view name) {
+    std::string out = "\"";
+    for (char c : name) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    return out + "\"";
+}
+
+class Statement3 {
+public:
+    Statement3(sqlite3* db, const std::string& sql) {
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt_, nullptr) != SQLITE_OK)
+            throw StoreError(std::string("database: ") + sqlite3_errmsg(db));
+    }
+    ~Statement3() { sqlite3_finalize(stmt_); }
+    Statement3(const Statement3&) = delete;
+    Statement3& operator=(const Statement3&) = delete;
+    sqlite3_stmt* get() const { return stmt_; }
+
+private:
+    sqlite3_stmt* stmt_ = nullptr;
+};
+
+class Database {
+public:
+    Database(const fs::path& file, bool create) {
+        // One thread at a time uses a connection (the account's lock), so SQLite needs no mutex.
+        const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
+        if (sqlite3_open_v2(file.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
+            const std::string msg = db_ ? sqlite3_errmsg(db_) : "out of memory";
+            sqlite3_close(db_);
+            throw StoreError("cannot open " + file.string() + ": " + msg);
+        }
+    }
+    ~Database() { sqlite3_close(db_); }
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
+
+    sqlite3* get() const { return db_; }
+
+    void exec(const std::string& sql) {
+        char* err = nullptr;
+        if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
+            const std::string msg = err ? err : sqlite3_errmsg(db_);
+            sqlite3_free(err);
+            throw StoreError("database: " + msg);
+        }
+    }
+
+    // Column count of a table; 0 when it does not exist.
+    std::size_t column_count(std::string_view table) {
+        Statement3 st(db_, "PRAGMA table_info(" + quote_name(table) + ")");
+        std::size_t n = 0;
+        while (sqlite3_step(st.get()) == SQLITE_ROW) ++n;
+        return n;
+    }
+
+private:
+    sqlite3* db_ = nullptr;
+};
+
+void step_done(sqlite3* db, sqlite3_stmt* st) {
+    if (sqlite3_step(st) != SQLITE_DONE) throw StoreError(std::string("database: ") + sqlite3_errmsg(db));
+}
+
+void bind_value(sqlite3_stmt* st, int index, const Value& v) {
+    int rc = SQLITE_OK;
+    switch (v.kind) {
+        case Value::Kind::null:
+            rc = sqlite3_bind_null(st, index);
+            break;
+        case Value::Kind::text:
+            // The dump writes a NULL and an empty text alike; both are kept as NULL.
+            if (v.text.empty()) {
+                rc = sqlite3_bind_null(st, index);
+            } else {
+                const std::string utf8 = text::cp1252_to_utf8(v.text);
+                rc = sqlite3_bind_text(st, index, utf8.data(), int(utf8.size()), SQLITE_TRANSIENT);
+            }
+            break;
+        case Value::Kind::number: {
+            const char* b = v.text.data();
+            const char* e = b + v.text.size();
+            if (*b == '+') ++b;
+            std::int64_t whole = 0;
+            auto [p, ec] = std::from_chars(b, e, whole);
+            if (ec == std::errc() && p == e) {
+                rc = sqlite3_bind_int64(st, index, whole);
+            } else {
+                double real = 0;
+                std::from_chars(b, e, real);
+                rc = sqlite3_bind_double(st, index, real);
+            }
+            break;
+        }
+    }
+    if (rc != SQLITE_OK) throw StoreError("database: a value could not be bound");
+}
+
+// Inserts statements into their tables, widening a table when a row brings more values.
+class Loader {
+public:
+    explicit Loader(Database& db) : db_(db) {}
+
+    void add(const Statement& s) {
+        const TableDef* table = table_by_code(s.code);
+        if (!table) throw DumpError(s.line, "unknown table code \"" + s.code + "\"");
+        auto known = column_counts_.find(table->name);
+        if (known == column_counts_.end())
+            known = column_counts_.emplace(table->name, db_.column_count(table->name)).first;
+        std::size_t& columns = known->second;
+        const std::size_t wanted = std::max(s.values.size(), std::max<std::size_t>(table->columns.size(), 1));
+        if (columns == 0) {
+            std::string sql = "CREATE TABLE " + quote_name(table->name) + " (";
+            for (std::size_t i = 0; i < wanted; ++i) sql += (i ? ", " : "") + quote_name(column_name(*table, i));
+            db_.exec(sql + ")");
+            columns = wanted;
+        }
+        for (; columns < s.values.size(); ++columns)
+            db_.exec("ALTER TABLE " + quote_name(table->name) + " ADD COLUMN " +
+                     quote_name(column_name(*table, columns)));
+
+        sqlite3_stmt* st = insert_for(*table, s.values.size());
+        sqlite3_reset(st);
+        for (std::size_t i = 0; i < s.values.size(); ++i) bind_value(st, int(i + 1), s.values[i]);
+        step_done(db_.get(), st);
+        ++added_[std::string(table->name)];
+    }
+
+    std::map<std::string, std::int64_t> added() const { return added_; }
+
+private:
+    sqlite3_stmt* insert_for(const TableDef& table, std::size_t n) {
+        auto key = std::make_pair(std::string(table.name), n);
+        auto it = inserts_.find(key);
+        if (it != inserts_.end()) return it->second->get();
+        std::string sql = "INSERT INTO " + quote_name(table.name);
+        if (n == 0) {
+            sql += " DEFAULT VALUES";
+        } else {
+            std::string names, marks;
+            for (std::size_t i = 0; i < n; ++i) {
+                names += (i ? ", " : "") + quote_name(column_name(table, i));
+                marks += i ? ", ?" : "?";
+            }
+            sql += " (" + names + ") VALUES (" + marks + ")";
+        }
+        auto st = std::make_unique<Statement3>(db_.get(), sql);
+        return inserts_.emplace(key, std::move(st)).first->second->get();
+    }
+
+    Database& db_;
+    std::map<std::string_view, std::size_t> column_counts_;
+    std::map<std::pair<std::string, std::size_t>, std::unique_ptr<Statement3>> inserts_;
+    std::map<std::string, std::int64_t> added_;
+};
+
+std::string read_file(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) throw StoreError("cannot read " + file.string());
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+}  // namespace
+
+SiteStore::SiteStore(fs::path data_dir) : dir_(std::move(data_dir)) { fs::create_directories(dir_); }
+
+fs::path SiteStore::account_dir(const std::string& account) const { return dir_ / account; }
+
+std::unique_lock<std::mutex> SiteStore::lock(const std::string& account) {
+    std::mutex* m;
+    {
+        std::lock_guard guard(locks_mutex_);
+        auto& slot = locks_[account];
+        if (!slot) slot = std::make_unique<std::mutex>();
+        m = slot.get();
+    }
+    return std::unique_lock(*m);
+}
+
+void SiteStore::delete_all(const std::string& account) {
+    auto guard = lock(account);
+    const fs::path d = account_dir(account);
+    for (const char* name : {kDatabaseFile, "results.sqlite-journal", kUploadFile}) fs::remove(d / name);
+}
+
+void SiteStore::store_upload(const std::string& account, std::string_view gzip_bytes) {
+    auto guard = lock(account);
+    const fs::path d = account_dir(account);
+    fs::create_directories(d);
+    const fs::path part = d / "upload.sql.gz.part";
+    {
+        std::ofstream out(part, std::ios::binary | std::ios::trunc);
+        out.write(gzip_bytes.data(), std::streamsize(gzip_bytes.size()));
+        out.close();
+        if (!out) {
+            fs::remove(part);
+            throw StoreError("cannot write the uploaded file");
+        }
+    }
+    fs::rename(part, d / kUploadFile);
+}
+
+bool SiteStore::has_pending_upload(const std::string& account) {
+    auto guard = lock(account);
+    return fs::exists(account_dir(account) / kUploadFile);
+}
+
+std::map<std::string, std::int64_t> SiteStore::load_upload(const std::string& account) {
+    auto guard = lock(account);
+    const fs::path d = account_dir(account);
+    if (!fs::exists(d / kUploadFile)) throw NoUploadError();
+    const std::string packed = read_file(d / kUploadFile);
+    GzipReader unpacked(packed);  // read piece by piece while loading
+
+    Database db(d / kDatabaseFile, true);
+    db.exec("BEGIN IMMEDIATE");
+    std::map<std::string, std::int64_t> added;
+    try {
+        Loader loader(db);
+        parse_dump_stream([&](char* out, std::size_t size) { return unpacked.read(out, size); },
+                          [&](Statement&& s) { loader.add(s); });
+        added = loader.added();
+        db.exec("COMMIT");
+    } catch (...) {
+        sqlite3_exec(db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+    fs::remove(d / kUploadFile);
+    return added;
+}
+
+std::optional<std::int64_t> SiteStore::count(const std::string& account, std::string_view table) {
+    const TableDef* def = table_by_name(table);
+    if (!def) return std::nullopt;
+    auto guard = lock(account);
+    const fs::path file = account_dir(account) / kDatabaseFile;
+    if (!fs::exists(file)) return 0;
+    Database db(file, false);
+    if (db.column_count(def->name) == 0) return 0;
+    Statement3 st(db.get(), "SELECT COUNT(*) FROM " + quote_name(def->name));
+    if (sqlite3_step(st.get()) != SQLITE_ROW) throw StoreError(std::string("database: ") + sqlite3_errmsg(db.get()));
+    return sqlite3_column_int64(st.get(), 0);
+}
+
+std::optional<TableRows> SiteStore::rows(const std::string& account, std::string_view table, std::size_t limit) {
+    const TableDef* def = table_by_name(table);
+    if (!def) return std::nullopt;
+    auto guard = lock(account);
+    TableRows out;
+    const fs::path file = account_dir(account) / kDatabaseFile;
+    if (!fs::exists(file)) return out;
+    Database db(file, false);
+    if (db.column_count(def->name) == 0) return out;
+    Statement3 st(db.get(), "SELECT * FROM " + quote_name(def->name) + " ORDER BY rowid LIMIT " + std::to_string(limit));
+    const int n = sqlite3_column_count(st.get());
+    for (int i = 0; i < n; ++i) out.columns.emplace_back(sqlite3_column_name(st.get(), i));
+    int rc;
+    while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
+        auto& row = out.rows.emplace_back();
+        for (int i = 0; i < n; ++i) {
+            if (sqlite3_column_type(st.get(), i) == SQLITE_NULL) {
+                row.emplace_back(std::nullopt);
+            } else {
+                const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(st.get(), i));
+                row.emplace_back(std::string(t, std::size_t(sqlite3_column_bytes(st.get(), i))));
+            }
+        }
+    }
+    if (rc != SQLITE_DONE) throw StoreError(std::string("database: ") + sqlite3_errmsg(db.get()));
+    return out;
+}
+
+}  // namespace ringolan::site
