@@ -78,6 +78,11 @@ uint32_t table_def_page(const fs::path& file, const std::u16string& column_a, co
     throw std::runtime_error("table not found");
 }
 
+uint32_t stored_row_count(const fs::path& file, uint32_t tdef) {
+    const auto bytes = file_bytes(file);
+    return jet::get_u32(bytes.data() + size_t(tdef) * jet::kPageSize + 16);
+}
+
 void declare_index(const fs::path& file, uint32_t tdef, uint16_t column_number) {
     auto bytes = file_bytes(file);
     uint8_t* page = bytes.data() + size_t(tdef) * jet::kPageSize;

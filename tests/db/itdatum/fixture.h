@@ -47,4 +47,7 @@ void declare_index(const fs::path& file, uint32_t tdef, uint16_t column_number);
 // Definition page of the user table holding both columns (found by scanning every page).
 uint32_t table_def_page(const fs::path& file, const std::u16string& column_a, const std::u16string& column_b);
 
+// Row count the table definition on page tdef records.
+uint32_t stored_row_count(const fs::path& file, uint32_t tdef);
+
 }  // namespace itdatum_test

@@ -1,6 +1,7 @@
 // The time-stamp row written in place: update, append, refusals, untouched bytes, recovery.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -78,6 +79,8 @@ TEST(ItdatumAppend, MissingRowIsAppendedThenUpdated) {
     ASSERT_EQ(r.kind, InPlaceResult::Kind::Appended) << r.reason;
     expect_option(demo.tables, "itdatum", "01.02.2027 12:00:01");
     expect_file_reads_back(demo.file, demo.tables);
+    const uint32_t tdef = table_def_page(demo.file, u"Option", u"Wert_str");
+    EXPECT_EQ(stored_row_count(demo.file, tdef), options_table(demo.tables).rows.size());
     const auto after = file_bytes(demo.file);
     // The data page that took the row and the definition page with the row count.
     EXPECT_EQ(after.size(), before.size());
@@ -110,6 +113,8 @@ TEST(ItdatumAppend, FullPageGetsANewPageListedInTheTablesMap) {
     ASSERT_TRUE(r.written()) << r.reason;
     expect_option(demo.tables, "itdatum", "03.03.2027 03:03:03");
     expect_file_reads_back(demo.file, demo.tables);
+    const uint32_t tdef = table_def_page(demo.file, u"Option", u"Wert_str");
+    EXPECT_EQ(stored_row_count(demo.file, tdef), options_table(demo.tables).rows.size());
 }
 
 TEST(ItdatumRefusal, LockFileOrOurOwnWriterLeaveTheFileUntouched) {
@@ -252,4 +257,35 @@ TEST(ItdatumJournal, CompleteJournalRollsBackIncompleteOneIsDropped) {
     jet::write_journal(fresh.file, small.size(), {}, {});
     EXPECT_EQ(jet::recover(fresh.file), jet::Recovery::RolledBack);
     EXPECT_EQ(file_bytes(fresh.file), small);
+}
+
+TEST(ItdatumUpdate, CompressibleColumnStoresTheOneByteForm) {
+    auto dir = scratch("compressed");
+    Demo demo = make_demo_file(dir, true);
+    // Mark Wert_str (fourth column entry) as allowing compressed text, as Access-made files do.
+    auto bytes = file_bytes(demo.file);
+    const uint32_t tdef = table_def_page(demo.file, u"Option", u"Wert_str");
+    bytes[size_t(tdef) * jet::kPageSize + 63 + 25 * 3 + 16] |= 0x01;
+    put_bytes(demo.file, bytes);
+    const auto before = file_bytes(demo.file);
+
+    const std::string text = "13.12.2026 08:00:00";
+    auto r = jet::write_itdatum(demo.file, text);
+    ASSERT_EQ(r.kind, InPlaceResult::Kind::Updated) << r.reason;
+    expect_option(demo.tables, "itdatum", text);
+    expect_file_reads_back(demo.file, demo.tables);
+    // FF FE and one byte per character now stand in the changed page.
+    const auto after = file_bytes(demo.file);
+    const auto diff = differing_pages(before, after);
+    ASSERT_EQ(diff.size(), 1u);
+    std::vector<uint8_t> stored = {0xFF, 0xFE};
+    stored.insert(stored.end(), text.begin(), text.end());
+    const auto page = after.begin() + long(diff[0] * jet::kPageSize);
+    EXPECT_NE(std::search(page, page + jet::kPageSize, stored.begin(), stored.end()), page + jet::kPageSize);
+
+    // A character beyond one byte falls back to two bytes per character.
+    r = jet::write_itdatum(demo.file, "13.12.2026 ☺");
+    ASSERT_EQ(r.kind, InPlaceResult::Kind::Updated) << r.reason;
+    expect_option(demo.tables, "itdatum", "13.12.2026 ☺");
+    expect_file_reads_back(demo.file, demo.tables);
 }
