@@ -371,13 +371,26 @@ InPlaceResult write_option_row(const fs::path& db, const OptionRow& target, cons
     std::vector<PageImage> originals;
     for (const auto& [n, page] : pages.changed())
         if (n < pages.count()) originals.push_back(PageImage{n, pages.original(n)});
-    write_journal(db, uint64_t(st.st_size), originals, options.hook);
-    for (const auto& [n, page] : pages.changed()) {
-        write_page(fd.get(), n, page, db);
-        if (options.hook) options.hook("page write");
+    try {
+        write_journal(db, uint64_t(st.st_size), originals, options.hook);
+    } catch (const std::runtime_error& e) {
+        // Not one page of the file was written: drop what there is of the journal.
+        std::error_code ec;
+        fs::remove(journal_path(db), ec);
+        return refused(std::string("cannot write the journal: ") + e.what());
     }
-    if (::fsync(fd.get()) != 0) throw std::runtime_error("cannot sync " + db.string() + ": " + std::strerror(errno));
-    if (options.hook) options.hook("file sync");
+    try {
+        for (const auto& [n, page] : pages.changed()) {
+            write_page(fd.get(), n, page, db);
+            if (options.hook) options.hook("page write");
+        }
+        if (::fsync(fd.get()) != 0) throw std::runtime_error("cannot sync " + db.string() + ": " + std::strerror(errno));
+        if (options.hook) options.hook("file sync");
+    } catch (const std::runtime_error& e) {
+        // Put the old pages back now; if that fails too, the journal stays for the next open.
+        recover_locked(db, fd.get());
+        return refused(std::string(e.what()) + " (the file was restored)");
+    }
     remove_journal(db, options.hook);
     return result;
 }

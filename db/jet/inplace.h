@@ -32,8 +32,9 @@ struct InPlaceOptions {
 // those two columns set (all others NULL). Refuses, leaving the file untouched, when another
 // program holds the file (a Jet lock file beside it), when another process of ours is writing
 // it, when the row would need index maintenance, on an unknown layout or when there is no room.
-// Rolls back an interrupted earlier write first. Throws std::runtime_error only on I/O failure
-// during the journaled write itself (the journal then restores the file at the next open).
+// Rolls back an interrupted earlier write first. A failed write is rolled back at once and
+// refused. Throws std::runtime_error only when the file cannot be restored or the journal
+// cannot be removed (the journal then restores the file at the next open).
 InPlaceResult write_option_row(const std::filesystem::path& db, const OptionRow& row, const std::string& text,
                                const InPlaceOptions& options = {});
 
