@@ -1,7 +1,10 @@
 // A writer process killed at every kind of point: after recovery the file is the old or the new one.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
+#include <cstdlib>
+#include <iostream>
 #include <random>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -93,4 +96,40 @@ TEST(ItdatumKill, HundredKilledWritesLeaveTheOldOrTheNewFile) {
     EXPECT_EQ(runs, 100);
     EXPECT_GT(old_seen, 0);
     EXPECT_GT(new_seen, 0);
+}
+
+TEST(ItdatumKill, KilledAfterRandomDelaysLeaveTheOldOrTheNewFile) {
+    // Without hooks: the parent kills the writer after a random time within a write's duration.
+    const fs::path dir = scratch("kill_timed");
+    Demo demo = make_demo_file(dir, false);
+    const auto old_image = file_bytes(demo.file);
+    const std::string text = "14.12.2026 14:14:14";
+    auto t0 = std::chrono::steady_clock::now();
+    ASSERT_TRUE(jet::write_itdatum(demo.file, text).written());
+    const auto took = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0);
+    const auto new_image = file_bytes(demo.file);
+    const long span = std::max<long>(2000, long(took.count()) * 2);
+    const int runs = std::getenv("RINGOLAN_LONG_TESTS") ? 1000 : 100;
+    std::mt19937 rng(7);
+    int old_seen = 0, new_seen = 0;
+    for (int k = 0; k < runs; ++k) {
+        put_bytes(demo.file, old_image);
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            jet::write_itdatum(demo.file, text);
+            ::_exit(0);
+        }
+        ::usleep(useconds_t(long(rng() % unsigned(span))));
+        ::kill(pid, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_NE(jet::recover(demo.file), jet::Recovery::Busy);
+        const auto now = file_bytes(demo.file);
+        EXPECT_TRUE(now == old_image || now == new_image) << "run " << k;
+        old_seen += now == old_image;
+        new_seen += now == new_image;
+    }
+    EXPECT_EQ(old_seen + new_seen, runs);
+    std::cout << "killed writes: " << old_seen << " left the old file, " << new_seen << " the new one\n";
 }
