@@ -18,7 +18,7 @@ uint32_t lowest_start(const Page& page) {
 }  // namespace
 
 bool room_for_row(const Page& page, size_t length) {
-    if (page[0] != kPageData) return false;
+    if (page[0] != kPageData || !rows_in_order(page)) return false;
     const uint32_t rows = get_u16(page.data() + 12);
     if (rows >= kMaxRowsPerPage || length > kMaxRowSize) return false;
     const uint32_t low = lowest_start(page);
@@ -38,12 +38,12 @@ bool append_row(Page& page, std::span<const uint8_t> row) {
 }
 
 bool replace_row(Page& page, uint32_t row, std::span<const uint8_t> bytes) {
-    if (bytes.size() > kMaxRowSize) return false;
+    if (bytes.size() > kMaxRowSize || !rows_in_order(page)) return false;
     const RowSpan target = row_span(page, row);
     const uint32_t rows = get_u16(page.data() + 12);
     const long delta = long(bytes.size()) - long(target.end - target.start);
     if (delta == 0) {
-        std::memcpy(page.data() + target.start, bytes.data(), bytes.size());
+        std::copy(bytes.begin(), bytes.end(), page.data() + target.start);
         return true;
     }
     uint32_t low = target.start;
@@ -64,7 +64,7 @@ bool replace_row(Page& page, uint32_t row, std::span<const uint8_t> bytes) {
         if (i == row) put_u16(e, uint32_t(long(target.end) - long(bytes.size())) | (entry & 0xE000));
         else if (s < target.start) put_u16(e, uint32_t(long(s) - delta) | (entry & 0xE000));
     }
-    std::memcpy(page.data() + target.end - bytes.size(), bytes.data(), bytes.size());
+    std::copy(bytes.begin(), bytes.end(), page.data() + target.end - bytes.size());
     put_u16(page.data() + 2, uint32_t(free - delta));
     if (delta < 0) std::memset(page.data() + low, 0, size_t(-delta));
     return true;

@@ -61,7 +61,10 @@ struct RowSpan {
     uint32_t start = 0, end = 0;
     uint16_t flags = 0;  // 0x4000 / 0x8000 bits of the offset entry
 };
+// A row ends where the row numbered one less starts (row 0 at the page end).
 RowSpan row_span(const Page& page, uint32_t row);
+// True when row starts descend with the row number (each row then ends where the one before starts).
+bool rows_in_order(const Page& page);
 
 // One stored row, decoded against a definition.
 class RowView {
