@@ -233,18 +233,31 @@ void add_to_map(Pages& pages, uint32_t pointer, uint32_t n) {
     b[4 + (n % per_page) / 8] |= uint8_t(1u << ((n % per_page) % 8));
 }
 
-// The file-wide map of free pages (page 1, row 0) must not list a page now in use.
+// The file-wide map of free pages (page 1, row 0) must list page n as in use. The engine takes
+// pages outside the map's range as free, so a page the map does not cover cannot be added.
 void take_from_free_pages(Pages& pages, uint32_t n) {
-    if (pages.count() < 2) return;
     const Page& p1 = pages.original(1);
-    if (p1[0] != kPageData || get_u16(p1.data() + 12) == 0) return;
+    if (p1[0] != kPageData || get_u16(p1.data() + 12) == 0) throw LayoutError("page 1 holds no page map");
     const RowSpan s = row_span(p1, 0);
     const uint8_t* row = p1.data() + s.start;
-    if (s.end - s.start < 5 || row[0] != 0x00) return;
-    const uint32_t start = get_u32(row + 1);
-    if (n < start || n - start >= (s.end - s.start - 5) * 8) return;
-    const uint32_t bit = n - start;
-    if (row[5 + bit / 8] & (1u << (bit % 8))) pages.change(1)[s.start + 5 + bit / 8] &= uint8_t(~(1u << (bit % 8)));
+    const uint32_t len = s.end - s.start;
+    const std::string out_of_range = "the file-wide page map does not cover a new page " + std::to_string(n);
+    if (len < 5) throw LayoutError("file-wide page map row too short");
+    if (row[0] == 0x00) {
+        const uint32_t start = get_u32(row + 1);
+        if (n < start || n - start >= (len - 5) * 8) refuse(out_of_range);
+        const uint32_t bit = n - start;
+        if (row[5 + bit / 8] & (1u << (bit % 8))) pages.change(1)[s.start + 5 + bit / 8] &= uint8_t(~(1u << (bit % 8)));
+        return;
+    }
+    if (row[0] != 0x01) throw LayoutError("unknown type of the file-wide page map");
+    const uint32_t per_page = (kPageSize - 4) * 8;
+    const uint32_t slot = n / per_page;
+    if (1 + 4 * (slot + 1) > len || get_u32(row + 1 + 4 * slot) == 0) refuse(out_of_range);
+    const uint32_t bp = get_u32(row + 1 + 4 * slot);
+    if (pages.original(bp)[0] != kPageUsageBitmap) throw LayoutError("page map names a page that is no bitmap page");
+    const uint32_t bit = n % per_page;
+    if (pages.original(bp)[4 + bit / 8] & (1u << (bit % 8))) pages.change(bp)[4 + bit / 8] &= uint8_t(~(1u << (bit % 8)));
 }
 
 InPlaceResult::Kind plan(Pages& pages, const OptionRow& target, const std::u16string& text) {

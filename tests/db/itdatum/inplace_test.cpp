@@ -9,6 +9,7 @@
 #include "db/jet/inplace.h"
 #include "db/jet/journal.h"
 #include "db/jet/page.h"
+#include "db/jet/table_def.h"
 #include "tests/db/itdatum/fixture.h"
 
 using namespace itdatum_test;
@@ -288,4 +289,51 @@ TEST(ItdatumUpdate, CompressibleColumnStoresTheOneByteForm) {
     ASSERT_EQ(r.kind, InPlaceResult::Kind::Updated) << r.reason;
     expect_option(demo.tables, "itdatum", "13.12.2026 ☺");
     expect_file_reads_back(demo.file, demo.tables);
+}
+
+TEST(ItdatumAppend, NewPageIsTakenFromTheFileWidePageMap) {
+    auto dir = scratch("global");
+    Demo demo = make_demo_file(dir, false);
+    // Fill the table's page until the next long row needs a new page.
+    const std::string text = long_text(250);
+    for (int n = 0;; ++n) {
+        ASSERT_LT(n, 40);
+        const auto backup = file_bytes(demo.file);
+        OptionRow target;
+        target.key = "fill" + std::to_string(n);
+        ASSERT_TRUE(jet::write_option_row(demo.file, target, text).written());
+        if (file_bytes(demo.file).size() > backup.size()) {
+            put_bytes(demo.file, backup);
+            break;
+        }
+        expect_option(demo.tables, target.key, text);
+    }
+    const auto full = file_bytes(demo.file);
+    const uint32_t next_page = uint32_t(full.size() / jet::kPageSize);
+    jet::Page p1;
+    std::copy_n(full.begin() + jet::kPageSize, jet::kPageSize, p1.begin());
+    const uint32_t map_at = jet::kPageSize + jet::row_span(p1, 0).start;
+    ASSERT_EQ(full[map_at], 0x00) << "an inline map";
+    ASSERT_EQ(jet::get_u32(&full[map_at + 1]), 0u);
+
+    // The map calls the page beyond the end free: the append marks it used.
+    auto marked = full;
+    marked[map_at + 5 + next_page / 8] |= uint8_t(1u << (next_page % 8));
+    put_bytes(demo.file, marked);
+    auto r = jet::write_option_row(demo.file, OptionRow{"Veranstaltung", "Option", "neu", "Wert_str"}, text);
+    ASSERT_EQ(r.kind, InPlaceResult::Kind::Appended) << r.reason;
+    const auto after = file_bytes(demo.file);
+    ASSERT_EQ(after.size(), full.size() + jet::kPageSize);
+    EXPECT_EQ(after[map_at + 5 + next_page / 8] & (1u << (next_page % 8)), 0);
+    expect_option(demo.tables, "neu", text);
+    expect_file_reads_back(demo.file, demo.tables);
+
+    // A map whose range starts after the new page cannot take it: refused, file untouched.
+    auto moved = full;
+    jet::put_u32(&moved[map_at + 1], next_page + 1);
+    put_bytes(demo.file, moved);
+    r = jet::write_option_row(demo.file, OptionRow{"Veranstaltung", "Option", "neu", "Wert_str"}, text);
+    EXPECT_EQ(r.kind, InPlaceResult::Kind::Refused);
+    EXPECT_NE(r.reason.find("does not cover"), std::string::npos) << r.reason;
+    EXPECT_EQ(file_bytes(demo.file), moved);
 }
