@@ -90,8 +90,6 @@ TableDef read_table_def(uint32_t first, const PageSource& page_at) {
         c.compressed = e[16] & 0x01;
         c.fixed_offset = uint16_t(get_u16(e + 21));
         c.length = uint16_t(get_u16(e + 23));
-        if (!c.variable() && c.type != 0x01 && fixed_width(c.type) == 0)
-            bad("fixed column of unknown type " + std::to_string(c.type));
         def.columns.push_back(c);
     }
     for (DefColumn& c : def.columns) {
@@ -170,7 +168,7 @@ std::span<const uint8_t> RowView::raw(const DefColumn& c) const {
     if (is_null(c)) return {};
     if (c.variable()) return b_.subspan(var_start_[c.var_index], var_start_[c.var_index + 1] - var_start_[c.var_index]);
     const size_t at = 2 + size_t(c.fixed_offset);
-    const size_t n = fixed_width(c.type);
+    const size_t n = c.type == 0x01 ? 0 : fixed_width(c.type) ? fixed_width(c.type) : c.length;
     if (at + n > b_.size()) bad("fixed column beyond the row");
     return b_.subspan(at, n);
 }

@@ -337,3 +337,34 @@ TEST(ItdatumAppend, NewPageIsTakenFromTheFileWidePageMap) {
     EXPECT_NE(r.reason.find("does not cover"), std::string::npos) << r.reason;
     EXPECT_EQ(file_bytes(demo.file), moved);
 }
+
+TEST(ItdatumUpdate, AccessMadeRowIsUpdatedInPlace) {
+    // test.mdb's Table1 has indexes on A and B; move the one on B to the byte column C so that
+    // B may be written, keeping the file otherwise as Access made it.
+    auto dir = scratch("access_update");
+    const fs::path file = dir / "test.mdb";
+    fs::copy_file(fs::path(RINGOLAN_BINARY_DIR) / "tests/data/mdb-reader-V2000/test.mdb", file);
+    auto bytes = file_bytes(file);
+    const uint32_t tdef = table_def_page(file, u"A", u"B");
+    uint8_t* d = bytes.data() + size_t(tdef) * jet::kPageSize;
+    ASSERT_EQ(jet::get_u32(d + 51), 2u);
+    size_t at = 63 + 12 * 2 + 25 * 9;
+    for (int i = 0; i < 9; ++i) at += 2 + jet::get_u16(d + at);
+    ASSERT_EQ(jet::get_u16(d + at + 52 + 4), 1u) << "second index is on column 1 (B)";
+    jet::put_u16(d + at + 52 + 4, 2);
+    put_bytes(file, bytes);
+
+    auto expected = ringolan::readback::canon_from_libmdb(file);
+    const auto before = file_bytes(file);
+    auto r = jet::write_option_row(file, OptionRow{"Table1", "A", "a", "B"}, "ein längerer Text");
+    ASSERT_EQ(r.kind, InPlaceResult::Kind::Updated) << r.reason;
+    EXPECT_EQ(differing_pages(before, file_bytes(file)).size(), 1u);
+    for (auto& t : expected) {
+        if (t.name != "Table1") continue;
+        ASSERT_EQ(t.rows.size(), 2u);
+        ASSERT_EQ(t.rows[1][0], "\"a\"");
+        t.rows[1][1] = "\"ein längerer Text\"";
+    }
+    ringolan::readback::expect_same_tables(expected, ringolan::readback::canon_from_libmdb(file), "libmdb");
+    ringolan::readback::expect_same_tables(expected, ringolan::readback::canon_from_mdbreader(file), "mdb-reader");
+}
