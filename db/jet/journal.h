@@ -1,5 +1,8 @@
 // Rollback journal for in-place page writes: the original pages are saved beside the file
 // and synced before any page of the file changes, so an interrupted write can be undone.
+// Layout: "RGLNJRN1", the file's size before the write (u64), the page count (u32), per page its
+// number (u32) and 4096 bytes, then "DONE" and the FNV-1a 64 hash of all bytes before it; all
+// little-endian. A journal of any other length or hash is incomplete: no page was written yet.
 #pragma once
 
 #include <cstdint>
