@@ -6,4 +6,4 @@ cd "$(dirname "$0")/.."
 ( cd tests/readers && [ -d node_modules ] || npm ci --no-audit --no-fund --loglevel=error )
 cmake -S . -B build-long -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build-long -j"$(nproc)"
-RINGOLAN_LONG_TESTS=1 ctest --test-dir build-long --output-on-failure -R 'FiftyThousand'
+RINGOLAN_LONG_TESTS=1 ctest --test-dir build-long --output-on-failure -R 'FiftyThousand|KilledAfterRandomDelays'

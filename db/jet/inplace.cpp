@@ -1,0 +1,415 @@
+#include "db/jet/inplace.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <map>
+#include <optional>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "db/jet/header.h"
+#include "db/jet/page_edit.h"
+#include "db/jet/table_def.h"
+#include "db/jet/utf16.h"
+#include "db/jet/writer.h"
+
+namespace ringolan::jet {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A reason to leave the file alone; caught at the top and returned as a refusal.
+struct Refusal {
+    std::string reason;
+};
+[[noreturn]] void refuse(std::string reason) { throw Refusal{std::move(reason)}; }
+
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() { if (fd_ >= 0) ::close(fd_); }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+private:
+    int fd_;
+};
+
+std::string utf8(const std::u16string& s) {
+    std::string out;
+    for (char16_t c : s) {
+        if (c < 0x80) out += char(c);
+        else if (c < 0x800) { out += char(0xC0 | (c >> 6)); out += char(0x80 | (c & 0x3F)); }
+        else { out += char(0xE0 | (c >> 12)); out += char(0x80 | ((c >> 6) & 0x3F)); out += char(0x80 | (c & 0x3F)); }
+    }
+    return out;
+}
+
+bool same_name(const std::u16string& a, const std::u16string& b) {
+    auto fold = [](char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c; };
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char16_t x, char16_t y) {
+               return fold(x) == fold(y);
+           });
+}
+
+// The file's pages as they were when the write began, read on demand; changed pages apart.
+class Pages {
+public:
+    Pages(int fd, uint64_t size) : fd_(fd), count_(uint32_t(size / kPageSize)) {}
+    uint32_t count() const { return count_; }
+    const Page& original(uint32_t n) {
+        if (n >= count_) throw LayoutError("page " + std::to_string(n) + " lies beyond the end of the file");
+        auto it = cache_.find(n);
+        if (it != cache_.end()) return it->second;
+        Page& p = cache_[n];
+        size_t done = 0;
+        while (done < kPageSize) {
+            const ssize_t r = ::pread(fd_, p.data() + done, kPageSize - done, off_t(uint64_t(n) * kPageSize + done));
+            if (r < 0 && errno == EINTR) continue;
+            if (r <= 0) throw std::runtime_error(std::string("cannot read the file: ") + std::strerror(errno));
+            done += size_t(r);
+        }
+        return p;
+    }
+    // A page to change (a copy of the original, or a new page at the end of the file).
+    Page& change(uint32_t n) {
+        auto it = changed_.find(n);
+        if (it != changed_.end()) return it->second;
+        if (n == count_ + added_) {
+            ++added_;
+            return changed_[n] = Page{};
+        }
+        return changed_[n] = original(n);
+    }
+    PageSource source() {
+        return [this](uint32_t n) -> const Page& { return original(n); };
+    }
+    const std::map<uint32_t, Page>& changed() const { return changed_; }
+
+private:
+    int fd_;
+    uint32_t count_;
+    uint32_t added_ = 0;
+    std::map<uint32_t, Page> cache_;
+    std::map<uint32_t, Page> changed_;
+};
+
+struct Located {
+    uint32_t page = 0, row = 0;
+};
+
+// Calls f(page, row, view) for every live row of the table until f returns true.
+template <class F>
+bool scan_rows(const TableDef& def, Pages& pages, F f) {
+    const PageSource src = pages.source();
+    for (uint32_t p : map_pages(row_at(def.owned_map, src), src)) {
+        const Page& page = src(p);
+        if (page[0] != kPageData || get_u32(page.data() + 4) != def.page)
+            throw LayoutError("page " + std::to_string(p) + " in the table's map is not one of its data pages");
+        const uint32_t rows = get_u16(page.data() + 12);
+        for (uint32_t r = 0; r < rows; ++r) {
+            const RowSpan s = row_span(page, r);
+            if (s.flags) {
+                // A 4-byte flagged row points to a row moved elsewhere; finding it is not supported.
+                if (s.end - s.start == 4) refuse("a row of the table was moved to another page (not supported)");
+                continue;  // deleted
+            }
+            RowView view(def, std::span<const uint8_t>(page.data() + s.start, s.end - s.start));
+            if (f(p, r, view)) return true;
+        }
+    }
+    return false;
+}
+
+uint32_t find_table(Pages& pages, const std::u16string& name) {
+    const TableDef cat = read_table_def(2, pages.source());
+    const DefColumn* id = cat.column(u"Id");
+    const DefColumn* nm = cat.column(u"Name");
+    const DefColumn* ty = cat.column(u"Type");
+    if (!id || !nm || !ty || nm->type != 0x0A) throw LayoutError("the catalog lacks the columns Id, Name and Type");
+    uint32_t found = 0;
+    scan_rows(cat, pages, [&](uint32_t, uint32_t, const RowView& v) {
+        auto n = v.text(*nm);
+        auto t = v.integer(*ty);
+        auto i = v.integer(*id);
+        if (n && t && i && (*t & 0x7F) == 1 && same_name(*n, name)) {
+            found = uint32_t(*i) & 0xFFFFFF;
+            return true;
+        }
+        return false;
+    });
+    if (!found) refuse("the file has no table " + utf8(name));
+    return found;
+}
+
+const DefColumn& text_column(const TableDef& def, const std::string& table, const std::string& name) {
+    const DefColumn* c = def.column(utf8_to_utf16_checked(name));
+    if (!c) refuse("table " + table + " has no column " + name);
+    if (c->type != 0x0A || !c->variable()) refuse("column " + name + " of table " + table + " is not a text column");
+    return *c;
+}
+
+std::string index_list(const TableDef& def) {
+    std::string out;
+    for (const auto& cols : def.index_columns) {
+        std::string one;
+        for (uint16_t n : cols)
+            for (const DefColumn& c : def.columns)
+                if (c.number == n) one += (one.empty() ? "" : "+") + utf8(c.name);
+        out += (out.empty() ? "" : ", ") + one;
+    }
+    return out;
+}
+
+// A new row with only the key and value columns set, laid out by the table's definition.
+std::vector<uint8_t> build_row(const TableDef& def, const DefColumn& key, std::span<const uint8_t> key_bytes,
+                               const DefColumn& value, std::span<const uint8_t> value_bytes) {
+    const size_t n = def.columns.size();
+    std::vector<bool> seen(n, false), seen_var(def.var_columns, false);
+    size_t fixed = 0;
+    for (const DefColumn& c : def.columns) {
+        if (c.number >= n || seen[c.number]) refuse("the table's column numbers have gaps (columns were deleted)");
+        seen[c.number] = true;
+        if (c.flags & kColumnAutoNumber) refuse("column " + utf8(c.name) + " is an auto-number (not supported for a new row)");
+        if (c.variable()) {
+            if (c.var_index >= def.var_columns || seen_var[c.var_index]) throw LayoutError("variable column indexes out of order");
+            seen_var[c.var_index] = true;
+        } else if (c.type != 0x01) {
+            fixed = std::max<size_t>(fixed, size_t(c.fixed_offset) + c.length);
+        }
+    }
+    if (def.max_columns != n) refuse("the table's column numbers have gaps (columns were deleted)");
+    std::vector<uint8_t> r(2 + fixed, 0);
+    put_u16(r.data(), uint32_t(n));
+    std::vector<uint16_t> offsets(def.var_columns);
+    for (uint16_t vi = 0; vi < def.var_columns; ++vi) {
+        offsets[vi] = uint16_t(r.size());
+        std::span<const uint8_t> data;
+        if (key.var_index == vi) data = key_bytes;
+        if (value.var_index == vi) data = value_bytes;
+        r.insert(r.end(), data.begin(), data.end());
+    }
+    if (def.var_columns) {
+        const uint16_t eod = uint16_t(r.size());
+        const size_t at = r.size();
+        r.resize(at + 4 + 2 * size_t(def.var_columns));
+        put_u16(&r[at], eod);
+        for (size_t i = 0; i < def.var_columns; ++i) put_u16(&r[at + 2 + 2 * (def.var_columns - 1 - i)], offsets[i]);
+        put_u16(&r[at + 2 + 2 * size_t(def.var_columns)], def.var_columns);
+    }
+    const size_t mask = r.size();
+    r.resize(mask + (n + 7) / 8, 0);
+    r[mask + key.number / 8] |= uint8_t(1u << (key.number % 8));
+    r[mask + value.number / 8] |= uint8_t(1u << (value.number % 8));
+    return r;
+}
+
+// Enters page n into the usage map row at pointer (the map row's page is changed).
+void add_to_map(Pages& pages, uint32_t pointer, uint32_t n) {
+    const uint32_t map_page = pointer >> 8;
+    const RowSpan s = row_span(pages.original(map_page), pointer & 0xFF);
+    Page& mp = pages.change(map_page);
+    uint8_t* row = mp.data() + s.start;
+    const uint32_t len = s.end - s.start;
+    if (len < 5) throw LayoutError("usage map row too short");
+    if (row[0] == 0x00) {
+        const uint32_t start = get_u32(row + 1);
+        if (n < start || n - start >= (len - 5) * 8)
+            refuse("the table's usage map cannot list page " + std::to_string(n) + " without being rebuilt");
+        row[5 + (n - start) / 8] |= uint8_t(1u << ((n - start) % 8));
+        return;
+    }
+    if (row[0] != 0x01) throw LayoutError("unknown usage map type");
+    const uint32_t per_page = (kPageSize - 4) * 8;
+    const uint32_t slot = n / per_page;
+    if (1 + 4 * (slot + 1) > len || get_u32(row + 1 + 4 * slot) == 0)
+        refuse("the table's usage map has no bitmap page for page " + std::to_string(n));
+    const uint32_t bp = get_u32(row + 1 + 4 * slot);
+    if (pages.original(bp)[0] != kPageUsageBitmap) throw LayoutError("usage map names a page that is no bitmap page");
+    Page& b = pages.change(bp);
+    b[4 + (n % per_page) / 8] |= uint8_t(1u << ((n % per_page) % 8));
+}
+
+// The file-wide map of free pages (page 1, row 0) must list page n as in use. The engine takes
+// pages outside the map's range as free, so a page the map does not cover cannot be added.
+void take_from_free_pages(Pages& pages, uint32_t n) {
+    const Page& p1 = pages.original(1);
+    if (p1[0] != kPageData || get_u16(p1.data() + 12) == 0) throw LayoutError("page 1 holds no page map");
+    const RowSpan s = row_span(p1, 0);
+    const uint8_t* row = p1.data() + s.start;
+    const uint32_t len = s.end - s.start;
+    const std::string out_of_range = "the file-wide page map does not cover a new page " + std::to_string(n);
+    if (len < 5) throw LayoutError("file-wide page map row too short");
+    if (row[0] == 0x00) {
+        const uint32_t start = get_u32(row + 1);
+        if (n < start || n - start >= (len - 5) * 8) refuse(out_of_range);
+        const uint32_t bit = n - start;
+        if (row[5 + bit / 8] & (1u << (bit % 8))) pages.change(1)[s.start + 5 + bit / 8] &= uint8_t(~(1u << (bit % 8)));
+        return;
+    }
+    if (row[0] != 0x01) throw LayoutError("unknown type of the file-wide page map");
+    const uint32_t per_page = (kPageSize - 4) * 8;
+    const uint32_t slot = n / per_page;
+    if (1 + 4 * (slot + 1) > len || get_u32(row + 1 + 4 * slot) == 0) refuse(out_of_range);
+    const uint32_t bp = get_u32(row + 1 + 4 * slot);
+    if (pages.original(bp)[0] != kPageUsageBitmap) throw LayoutError("page map names a page that is no bitmap page");
+    const uint32_t bit = n % per_page;
+    if (pages.original(bp)[4 + bit / 8] & (1u << (bit % 8))) pages.change(bp)[4 + bit / 8] &= uint8_t(~(1u << (bit % 8)));
+}
+
+InPlaceResult::Kind plan(Pages& pages, const OptionRow& target, const std::u16string& text) {
+    const Page& head = pages.original(0);
+    if (std::memcmp(head.data() + 4, "Standard Jet DB", 15) != 0 || head[0x14] != 0x01)
+        refuse("the file is not a Jet 4 database");
+    Page unmasked = head;
+    unmask_header_page(unmasked);
+    if (get_u32(unmasked.data() + 0x3E) != 0) refuse("the file is encrypted (not supported)");
+
+    const uint32_t tdef = find_table(pages, utf8_to_utf16_checked(target.table));
+    const TableDef def = read_table_def(tdef, pages.source());
+    const DefColumn& key = text_column(def, target.table, target.key_column);
+    const DefColumn& value = text_column(def, target.table, target.value_column);
+    if (def.indexed(value.number))
+        refuse("column " + target.value_column + " is indexed; changing it needs index maintenance (not supported)");
+    if (text.size() * 2 > value.length)
+        refuse("the text is longer than column " + target.value_column + " allows");
+    const std::u16string key16 = utf8_to_utf16_checked(target.key);
+    const std::vector<uint8_t> stored = store_text(value, text);
+
+    std::optional<Located> at;
+    std::vector<uint8_t> updated;
+    scan_rows(def, pages, [&](uint32_t p, uint32_t r, const RowView& v) {
+        auto k = v.text(key);
+        if (!k || *k != key16) return false;
+        at = Located{p, r};
+        updated = v.with_variable(value, stored);
+        return true;
+    });
+    if (at) {
+        if (!replace_row(pages.change(at->page), at->row, updated))
+            refuse("the new text does not fit on the page of the existing row");
+        return InPlaceResult::Kind::Updated;
+    }
+
+    if (def.real_indexes > 0)
+        refuse("table " + target.table + " has indexes (" + index_list(def) +
+               "); entering a new row into them is not supported, so no row was appended");
+    const std::vector<uint8_t> row = build_row(def, key, store_text(key, key16), value, stored);
+    if (row.size() > kMaxRowSize) refuse("the new row is too long");
+    const PageSource src = pages.source();
+    std::vector<uint32_t> own = map_pages(row_at(def.owned_map, src), src);
+    bool placed = false;
+    for (auto it = own.rbegin(); it != own.rend() && !placed; ++it)
+        if (room_for_row(src(*it), row.size())) placed = append_row(pages.change(*it), row);
+    if (!placed) {
+        const uint32_t n = pages.count();
+        if (n >= 0xFFFFFF) refuse("the file has no room for another page");
+        add_to_map(pages, def.owned_map, n);
+        take_from_free_pages(pages, n);
+        Page& fresh = pages.change(n);
+        DataPage(fresh).init(tdef);
+        if (!append_row(fresh, row)) throw LayoutError("a new page cannot hold the row");
+    }
+    Page& first = pages.change(tdef);
+    put_u32(first.data() + 16, def.row_count + 1);
+    return InPlaceResult::Kind::Appended;
+}
+
+void write_page(int fd, uint32_t n, const Page& p, const fs::path& db) {
+    size_t done = 0;
+    while (done < kPageSize) {
+        const ssize_t w = ::pwrite(fd, p.data() + done, kPageSize - done, off_t(uint64_t(n) * kPageSize + done));
+        if (w < 0 && errno == EINTR) continue;
+        if (w < 0) throw std::runtime_error("cannot write " + db.string() + ": " + std::strerror(errno));
+        done += size_t(w);
+    }
+}
+
+}  // namespace
+
+fs::path jet_lock_file(const fs::path& db) {
+    std::error_code ec;
+    const fs::path folder = db.parent_path().empty() ? fs::path(".") : db.parent_path();
+    const std::string stem = db.stem().string();
+    for (const auto& e : fs::directory_iterator(folder, ec)) {
+        const fs::path p = e.path();
+        std::string ext = p.extension().string();
+        std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+        if (ext == ".ldb" && p.stem().string() == stem) return p;
+    }
+    return {};
+}
+
+InPlaceResult write_option_row(const fs::path& db, const OptionRow& target, const std::string& text,
+                               const InPlaceOptions& options) {
+    auto refused = [](std::string why) { return InPlaceResult{InPlaceResult::Kind::Refused, std::move(why)}; };
+    Fd fd(::open(db.c_str(), O_RDWR | O_CLOEXEC));
+    if (fd.get() < 0) return refused("cannot open " + db.string() + ": " + std::strerror(errno));
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
+        return refused(errno == EWOULDBLOCK ? "another process of ours is writing the file"
+                                            : std::string("cannot lock the file: ") + std::strerror(errno));
+    recover_locked(db, fd.get());
+    auto held = [&] {
+        const fs::path lock = jet_lock_file(db);
+        return lock.empty() ? std::string() : "the file is open in another program (lock file " + lock.filename().string() + ")";
+    };
+    if (auto why = held(); !why.empty()) return refused(why);
+
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) return refused(std::string("cannot read the file: ") + std::strerror(errno));
+    if (st.st_size < off_t(3 * kPageSize) || st.st_size % kPageSize != 0)
+        return refused("the file size is not a whole number of pages");
+    Pages pages(fd.get(), uint64_t(st.st_size));
+    InPlaceResult result;
+    try {
+        std::u16string text16;
+        try {
+            text16 = utf8_to_utf16_checked(text);
+        } catch (const WriteError&) {
+            refuse("the text is not valid UTF-8");
+        }
+        result.kind = plan(pages, target, text16);
+    } catch (const Refusal& r) {
+        return refused(r.reason);
+    } catch (const LayoutError& e) {
+        return refused(std::string("unexpected file layout: ") + e.what());
+    } catch (const WriteError& e) {
+        return refused(e.what());
+    }
+    if (auto why = held(); !why.empty()) return refused(why);
+
+    std::vector<PageImage> originals;
+    for (const auto& [n, page] : pages.changed())
+        if (n < pages.count()) originals.push_back(PageImage{n, pages.original(n)});
+    try {
+        write_journal(db, uint64_t(st.st_size), originals, options.hook);
+    } catch (const std::runtime_error& e) {
+        // Not one page of the file was written: drop what there is of the journal.
+        std::error_code ec;
+        fs::remove(journal_path(db), ec);
+        return refused(std::string("cannot write the journal: ") + e.what());
+    }
+    try {
+        for (const auto& [n, page] : pages.changed()) {
+            write_page(fd.get(), n, page, db);
+            if (options.hook) options.hook("page write");
+        }
+        if (::fsync(fd.get()) != 0) throw std::runtime_error("cannot sync " + db.string() + ": " + std::strerror(errno));
+        if (options.hook) options.hook("file sync");
+    } catch (const std::runtime_error& e) {
+        // Put the old pages back now; if that fails too, the journal stays for the next open.
+        recover_locked(db, fd.get());
+        return refused(std::string(e.what()) + " (the file was restored)");
+    }
+    remove_journal(db, options.hook);
+    return result;
+}
+
+InPlaceResult write_itdatum(const fs::path& db, const std::string& text, const InPlaceOptions& options) {
+    return write_option_row(db, OptionRow{}, text, options);
+}
+
+}  // namespace ringolan::jet
