@@ -32,8 +32,8 @@ for _ in $(seq 200); do grep -q Listening "$work/server.out" 2>/dev/null && brea
 port=$(sed -n 's|.*http://[^:]*:\([0-9]*\)/.*|\1|p' "$work/server.out")
 [ -n "$port" ] || { cat "$work/server.err" >&2; exit 1; }
 
-mkdir -p "$work/root"
-curl -s "http://127.0.0.1:$port/vstbl.php" -o "$work/root/vstbl.php"
+mkdir -p "$work/root"; chmod 755 "$work" "$work/root"  # nginx workers run as another user
+curl -s "http://127.0.0.1:$port/vstbl.php" -o "$work/root/vstbl.php"; chmod 644 "$work/root/vstbl.php"
 bytes=$(stat -c %s "$work/root/vstbl.php")
 nginx_port=$((port + 1))
 cat >"$work/nginx.conf" <<NGINX
