@@ -1,5 +1,7 @@
 #include "db/dm/data_module.h"
 
+#include "db/jet/journal.h"
+
 #include "common/ascii.h"
 
 #include <algorithm>
@@ -77,6 +79,14 @@ bool TDM::OpenDatabase(const std::string& path) {
     if (!ParseDataSource(connection_string_, source)) return false;
     std::error_code ec;
     if (!std::filesystem::is_regular_file(source, ec)) return false;
+    // A time-stamp write of ours that was interrupted is undone before the file is read.
+    if (std::filesystem::exists(jet::journal_path(source), ec)) {
+        try {
+            jet::recover(source);
+        } catch (const std::exception&) {
+            // the follower reads the file as it is; the next write retries the recovery
+        }
+    }
     auto follower = std::make_unique<SnapshotFollower>(source);
     follower->wait_for_attempt(kOpenWait);
     if (!follower->current()) return false;

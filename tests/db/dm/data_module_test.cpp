@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "db/dm/data_module.h"
+#include "db/jet/journal.h"
 #include "db/jet/writer.h"
 
 namespace fs = std::filesystem;
@@ -121,3 +122,41 @@ TEST(DataModule, OpensSwitchesAndFailsClosed) {
     EXPECT_EQ(club_name(dm), "Schützen A");
     fs::remove_all(temp_dir());
 }
+
+namespace ringolan::db {
+namespace {
+
+// A time-stamp write that was cut off after its journal and some page writes: opening the file
+// undoes it, so the pages come from the file as it was before.
+TEST(DataModule, InterruptedInPlaceWriteIsUndoneBeforeReading) {
+    const fs::path file = write_file("journal.mdb", "Schützen Alt");
+    const fs::path changed = write_file("changed.mdb", "Schützen Neu");
+    std::string old_bytes, new_bytes;
+    {
+        std::ifstream a(file, std::ios::binary), b(changed, std::ios::binary);
+        old_bytes.assign(std::istreambuf_iterator<char>(a), {});
+        new_bytes.assign(std::istreambuf_iterator<char>(b), {});
+    }
+    ASSERT_EQ(old_bytes.size(), new_bytes.size());
+    // The journal holds every page that differs; then the file gets the new pages.
+    std::vector<jet::PageImage> originals;
+    for (std::size_t at = 0; at < old_bytes.size(); at += jet::kPageSize) {
+        if (old_bytes.compare(at, jet::kPageSize, new_bytes, at, jet::kPageSize) == 0) continue;
+        jet::PageImage image;
+        image.number = uint32_t(at / jet::kPageSize);
+        std::copy_n(old_bytes.begin() + long(at), jet::kPageSize, image.bytes.begin());
+        originals.push_back(image);
+    }
+    ASSERT_FALSE(originals.empty());
+    jet::write_journal(file, old_bytes.size(), originals, nullptr);
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << new_bytes;
+
+    TDM dm;
+    ASSERT_TRUE(dm.OpenDatabase(file.string()));
+    EXPECT_EQ(club_name(dm), "Schützen Alt");
+    EXPECT_FALSE(fs::exists(jet::journal_path(file)));
+    fs::remove_all(temp_dir());
+}
+
+}  // namespace
+}  // namespace ringolan::db
