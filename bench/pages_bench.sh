@@ -17,8 +17,17 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DRINGOLAN_SANITIZE=OFF >/dev/
 cmake --build "$build" -j2 --target ringolan-server ringolan-snapshot-reader ringolan-mkdemo pages_bench >/dev/null
 work=$(mktemp -d /tmp/ringolan-pages-bench.XXXXXX)
 server_pid=""; rewriter_pid=""
+# Stops the rewriting loop and a ringolan-mkdemo it may be running.
+stop_rewriter() {
+  [ -n "$rewriter_pid" ] || return 0
+  local children
+  children=$(pgrep -P "$rewriter_pid" || true)
+  kill "$rewriter_pid" $children 2>/dev/null || true
+  wait "$rewriter_pid" 2>/dev/null || true
+  rewriter_pid=""
+}
 cleanup() {
-  [ -n "$rewriter_pid" ] && kill "$rewriter_pid" 2>/dev/null || true
+  stop_rewriter
   [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null || true
   rm -rf "$work"
 }
@@ -68,6 +77,18 @@ rewrite_every_second() {
   done
 }
 
+# Waits until the server has read no new state for 3 seconds (a rename of the last round may
+# still be in the reader when the rewriting stops).
+settle() {
+  local last now quiet=0
+  last=$(grep -c "read again" "$work/server.err" || true)
+  while [ "$quiet" -lt 6 ]; do
+    sleep 0.5
+    now=$(grep -c "read again" "$work/server.err" || true)
+    if [ "$now" = "$last" ]; then quiet=$((quiet + 1)); else quiet=0; last=$now; fi
+  done
+}
+
 echo "## (b) through ringolan-server: wrk -t1 -c$connections -d${seconds}s --latency -H 'Connection: close' (2 cores shared with wrk)"
 echo
 echo "| page | addresses | answers/s | per server CPU s | p99 ms | answers/s, rewriting | per server CPU s, rewriting | p99 ms, rewriting | reloads |"
@@ -75,15 +96,15 @@ echo "|---|---:|---:|---:|---:|---:|---:|---:|---:|"
 for page in start.php vstbl.php vst.php est.php ofls.php sb.php erl.php merl.php mmerl.php erlsel.php; do
   list="$work/lists/$page.txt"
   [ -s "$list" ] || { echo "| $page | 0 | | | | | | | |"; continue; }
+  settle
   # one round first, so that the steady figures come from the cache
   while read -r target; do curl -s -o /dev/null "http://127.0.0.1:$port$target" 2>/dev/null || true; done <"$list"
   read -r r1 c1 p1 e1 <<<"$(measure "$list")"
   before=$(grep -c "read again" "$work/server.err" || true)
   rewrite_every_second & rewriter_pid=$!
   read -r r2 c2 p2 e2 <<<"$(measure "$list")"
-  kill "$rewriter_pid"; wait "$rewriter_pid" 2>/dev/null || true; rewriter_pid=""
-  sleep 1.5  # the last state read in before the next page
   after=$(grep -c "read again" "$work/server.err" || true)
+  stop_rewriter
   printf '| %s | %s | %s | %s | %s | %s | %s | %s | %s |\n' "$page" "$(wc -l <"$list")" "$r1" "$c1" "$p1" "$r2" "$c2" "$p2" "$((after - before))"
   [ -z "${e1:-}${e2:-}" ] || echo "  $page: ${e1:-} ${e2:-}" >&2
 done
