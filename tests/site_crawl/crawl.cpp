@@ -93,7 +93,10 @@ std::string remove_dot_segments(std::string_view path) {
         pos = end + 1;
     }
     std::string out;
-    for (const auto& s : segments) out += "/" + s;
+    for (const auto& s : segments) {
+        out += '/';
+        out += s;
+    }
     if (out.empty() || trailing_slash) out += "/";
     return out;
 }
@@ -179,11 +182,15 @@ std::string resolve(std::string_view base, std::string_view link) {
         merged = std::string(link_path);
     } else {
         const std::size_t slash = base_path.rfind('/');
-        merged = std::string(base_path.substr(0, slash == std::string_view::npos ? 0 : slash)) + "/" +
-                 std::string(link_path);
+        merged = base_path.substr(0, slash == std::string_view::npos ? 0 : slash);
+        merged += '/';
+        merged += link_path;
     }
     std::string out = remove_dot_segments(merged);
-    if (has_query) out += "?" + std::string(link_query);
+    if (has_query) {
+        out += '?';
+        out += link_query;
+    }
     return out;
 }
 
