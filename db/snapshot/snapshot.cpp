@@ -104,7 +104,7 @@ std::shared_ptr<const Snapshot> Snapshot::from_image(std::vector<uint8_t> image,
     sqlite3_close_v2(std::exchange(src_guard.db, nullptr));
     // Read the schema once: a damaged image fails here and not in the first page request.
     info.tables.clear();
-    if (sqlite3_prepare_v2(p->primary, "SELECT name FROM sqlite_schema WHERE type='table' ORDER BY rowid", -1, &st,
+    if (sqlite3_prepare_v2(p->primary, "SELECT name FROM sqlite_schema WHERE type='table' AND substr(name, 1, 7) <> 'sqlite_' ORDER BY rowid", -1, &st,
                            nullptr) != SQLITE_OK) {
         fail(p->primary, "cannot read the image's schema");
     }

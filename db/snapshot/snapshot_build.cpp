@@ -185,6 +185,9 @@ std::vector<uint8_t> build_snapshot_image(const fs::path& mdb, const BuildOption
     finish_table();
     // libmdb lists no tables when it cannot read the catalog's pages (a file cut short).
     if (tables == 0) throw std::runtime_error(mdb.string() + ": no tables (damaged or incomplete file)");
+    // Statistics of the indexes let the planner start a join at its most selective condition
+    // (a club's teams from mannschaft, not every rank of the competition).
+    if (options.indexes) exec(mdb, raw, "ANALYZE");
     exec(mdb, raw, "COMMIT");
 
     sqlite3_int64 size = 0;
