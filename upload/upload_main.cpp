@@ -1,0 +1,129 @@
+// ringolan-upload: publishes a competition file to the results site without a window.
+//   ringolan-upload --db FILE.mdb --url BASE --id ID [--password-file F] [--filter all|results]
+//                   [--work-dir DIR] [--verbose]
+// The password is the first line of F, or of standard input without --password-file. The log
+// lines go to standard output as each is complete; the exit code is 0 only when every table
+// was loaded and counted by the site, 1 when the run failed and 2 for bad arguments.
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <string>
+
+#include "common/cp1252.h"
+#include "db/snapshot/snapshot.h"
+#include "db/snapshot/snapshot_build.h"
+#include "upload/upload_run.h"
+
+using namespace ringolan;
+namespace fs = std::filesystem;
+
+namespace {
+
+int usage(const std::string& problem) {
+    std::cerr << "ringolan-upload: " << problem << "\n"
+              << "usage: ringolan-upload --db FILE.mdb --url BASE --id ID [--password-file F | password on stdin]\n"
+              << "                       [--filter all|results] [--work-dir DIR] [--verbose]\n";
+    return 2;
+}
+
+std::string first_line(std::istream& in) {
+    std::string line;
+    std::getline(in, line);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+}
+
+fs::path program_dir() {
+    std::error_code ec;
+    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    return ec ? fs::current_path() : exe.parent_path();
+}
+
+// The log as the window shows it, printed line by line once a line can no longer change.
+class PrintedLog {
+public:
+    void append(const std::string& line) {
+        flush();
+        pending_ = line;
+    }
+    void replace_last(const std::string& line) { pending_ = line; }
+    void flush() {
+        if (pending_) std::cout << text::cp1252_to_utf8(*pending_) << std::endl;
+        pending_.reset();
+    }
+
+private:
+    std::optional<std::string> pending_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string db_file, url, id, password_file, filter = "all";
+    fs::path work_dir = program_dir();
+    bool have_id = false, verbose = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--verbose") {
+            verbose = true;
+            continue;
+        }
+        if (arg != "--db" && arg != "--url" && arg != "--id" && arg != "--password-file" && arg != "--filter" &&
+            arg != "--work-dir")
+            return usage("unknown argument " + arg);
+        if (i + 1 >= argc) return usage(arg + " needs a value");
+        const std::string value = argv[++i];
+        if (arg == "--db") db_file = value;
+        else if (arg == "--url") url = value;
+        else if (arg == "--id") id = value, have_id = true;
+        else if (arg == "--password-file") password_file = value;
+        else if (arg == "--filter") filter = value;
+        else work_dir = value;
+    }
+    if (db_file.empty()) return usage("--db is missing");
+    if (url.empty()) return usage("--url is missing");
+    if (!have_id) return usage("--id is missing");
+    if (filter != "all" && filter != "results") return usage("--filter must be all or results");
+
+    std::string password;
+    if (!password_file.empty()) {
+        std::ifstream in(password_file, std::ios::binary);
+        if (!in) return usage("cannot read the password file " + password_file);
+        password = first_line(in);
+    } else {
+        password = first_line(std::cin);
+    }
+
+    upload::UploadRequest request;
+    request.base = url;
+    request.account_id = text::utf8_to_cp1252(id);
+    request.password = text::utf8_to_cp1252(password);
+    request.filter = filter == "results" ? upload::StarterFilter::WithResults : upload::StarterFilter::All;
+    request.work_dir = work_dir;
+    request.database = db_file;
+
+    PrintedLog log;
+    upload::UploadEvents events;
+    events.append = [&](const std::string& l) { log.append(l); };
+    events.replace_last = [&](const std::string& l) { log.replace_last(l); };
+    if (verbose) events.note = [](const std::string& l) { std::cerr << text::cp1252_to_utf8(l) << std::endl; };
+
+    try {
+        db::SnapshotInfo info;
+        info.source = db_file;
+        info.generation = 1;
+        const auto snapshot = db::Snapshot::from_image(db::build_snapshot_image(db_file), info);
+        upload::HttpClient client;
+        upload::UploadRun run(client, events);
+        run.run(request, *snapshot);
+        log.flush();
+        return 0;
+    } catch (const std::exception& e) {
+        log.flush();
+        std::cerr << "ringolan-upload: " << text::cp1252_to_utf8(e.what()) << std::endl;
+        return 1;
+    }
+}
