@@ -1,11 +1,13 @@
 // ringolan-upload: publishes a competition file to the results site without a window.
 //   ringolan-upload --db FILE.mdb --url BASE --id ID [--password-file F] [--filter all|results]
-//                   [--work-dir DIR] [--verbose]
+//                   [--work-dir DIR] [--verbose] [--stats]
 // The password is the first line of F, or of standard input without --password-file. The log
 // lines go to standard output as each is complete; the exit code is 0 only when every table
-// was loaded and counted by the site, 1 when the run failed and 2 for bad arguments.
+// was loaded and counted by the site, 1 when the run failed and 2 for bad arguments. --stats
+// prints the time, the bytes posted and the peak memory to standard error at the end.
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -25,7 +27,7 @@ namespace {
 int usage(const std::string& problem) {
     std::cerr << "ringolan-upload: " << problem << "\n"
               << "usage: ringolan-upload --db FILE.mdb --url BASE --id ID [--password-file F | password on stdin]\n"
-              << "                       [--filter all|results] [--work-dir DIR] [--verbose]\n";
+              << "                       [--filter all|results] [--work-dir DIR] [--verbose] [--stats]\n";
     return 2;
 }
 
@@ -59,16 +61,25 @@ private:
     std::optional<std::string> pending_;
 };
 
+// The process's peak resident memory in KiB (VmHWM), -1 when unknown.
+long peak_kib() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+    return -1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string db_file, url, id, password_file, filter = "all";
     fs::path work_dir = program_dir();
-    bool have_id = false, verbose = false;
+    bool have_id = false, verbose = false, stats = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--verbose") {
-            verbose = true;
+        if (arg == "--verbose" || arg == "--stats") {
+            (arg == "--verbose" ? verbose : stats) = true;
             continue;
         }
         if (arg != "--db" && arg != "--url" && arg != "--id" && arg != "--password-file" && arg != "--filter" &&
@@ -111,6 +122,7 @@ int main(int argc, char** argv) {
     events.replace_last = [&](const std::string& l) { log.replace_last(l); };
     if (verbose) events.note = [](const std::string& l) { std::cerr << text::cp1252_to_utf8(l) << std::endl; };
 
+    const auto started = std::chrono::steady_clock::now();
     try {
         db::SnapshotInfo info;
         info.source = db_file;
@@ -118,8 +130,16 @@ int main(int argc, char** argv) {
         const auto snapshot = db::Snapshot::from_image(db::build_snapshot_image(db_file), info);
         upload::HttpClient client;
         upload::UploadRun run(client, events);
+        const auto read = std::chrono::steady_clock::now();
         run.run(request, *snapshot);
         log.flush();
+        if (stats) {
+            const auto done = std::chrono::steady_clock::now();
+            auto secs = [](auto d) { return std::chrono::duration<double>(d).count(); };
+            std::cerr << "stats: read " << secs(read - started) << " s, upload " << secs(done - read) << " s, total "
+                      << secs(done - started) << " s, posted " << run.bytes_posted() << " bytes, peak "
+                      << peak_kib() << " KiB" << std::endl;
+        }
         return 0;
     } catch (const std::exception& e) {
         log.flush();

@@ -159,6 +159,7 @@ void UploadRun::upload_file(const UploadRequest& r) {
     MultipartBody source(body);
     check_cancel();
     client_.post(upload_address(r.base, r.account_id), source);  // the reply is not read
+    bytes_posted_ += body.Size();
 }
 
 int64_t UploadRun::count_remote(const UploadRequest& r, std::string_view table) {
@@ -170,6 +171,7 @@ uint64_t UploadRun::run(const UploadRequest& r, const db::Snapshot& snapshot) {
     cancel_ = false;
     client_.resume();
     progress_ = std::clamp(r.progress, 0, 100);
+    bytes_posted_ = 0;
 
     TSQLDump dump;
     dump.StringDelim = "'";

@@ -90,6 +90,8 @@ public:
     // From any thread: the run stops before its next request and a request in progress ends.
     void cancel();
     bool cancelled() const { return cancel_.load(); }
+    // Bytes of the multipart bodies posted by the last run.
+    uint64_t bytes_posted() const { return bytes_posted_; }
 
     // The files of a run.
     static std::filesystem::path sql_file(const UploadRequest& request);
@@ -109,6 +111,7 @@ private:
     ItdatumWriter itdatum_;
     std::atomic<bool> cancel_{false};
     int progress_ = 0;
+    uint64_t bytes_posted_ = 0;
 };
 
 // The count reply as a whole number: leading blanks, an optional sign, digits and nothing
