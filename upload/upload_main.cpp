@@ -11,18 +11,22 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <optional>
 #include <string>
 
 #include "common/cp1252.h"
 #include "db/snapshot/snapshot.h"
-#include "db/snapshot/snapshot_build.h"
+#include "db/snapshot/snapshot_child.h"
 #include "upload/upload_run.h"
 
 using namespace ringolan;
 namespace fs = std::filesystem;
 
 namespace {
+
+// Longest time for reading the competition file.
+constexpr std::chrono::minutes kReadLimit{10};
 
 int usage(const std::string& problem) {
     std::cerr << "ringolan-upload: " << problem << "\n"
@@ -59,6 +63,36 @@ public:
 
 private:
     std::optional<std::string> pending_;
+};
+
+// Time spent in each step of the tables, from one log event to the next.
+class StepTimes {
+public:
+    void event(const std::string& line) {
+        const auto now = std::chrono::steady_clock::now();
+        if (!current_.empty()) seconds_[current_] += std::chrono::duration<double>(now - since_).count();
+        current_ = step_of(line);
+        since_ = now;
+    }
+    void print(std::ostream& out) {
+        event("");
+        out << "stats: steps";
+        for (const char* step : {"dump", "gzip", "post", "load", "count"}) out << " " << step << " " << seconds_[step] << " s";
+        out << std::endl;
+    }
+
+private:
+    static std::string step_of(const std::string& line) {
+        if (line.find("zwischenspeichern") != std::string::npos) return "dump";
+        if (line.find("komprimieren") != std::string::npos) return "gzip";
+        if (line.find("hochladen (") != std::string::npos) return "post";
+        if (line.find("eintragen") != std::string::npos) return "load";
+        if (line.find("pr\xFC" "fen") != std::string::npos) return "count";
+        return {};
+    }
+    std::map<std::string, double> seconds_;
+    std::string current_;
+    std::chrono::steady_clock::time_point since_;
 };
 
 // The process's peak resident memory in KiB (VmHWM), -1 when unknown.
@@ -117,17 +151,30 @@ int main(int argc, char** argv) {
     request.database = db_file;
 
     PrintedLog log;
+    StepTimes steps;
     upload::UploadEvents events;
-    events.append = [&](const std::string& l) { log.append(l); };
-    events.replace_last = [&](const std::string& l) { log.replace_last(l); };
+    events.append = [&](const std::string& l) {
+        log.append(l);
+        if (stats) steps.event(l);
+    };
+    events.replace_last = [&](const std::string& l) {
+        log.replace_last(l);
+        if (stats) steps.event(l);
+    };
     if (verbose) events.note = [](const std::string& l) { std::cerr << text::cp1252_to_utf8(l) << std::endl; };
 
     const auto started = std::chrono::steady_clock::now();
+    long child_peak = 0;
     try {
         db::SnapshotInfo info;
         info.source = db_file;
         info.generation = 1;
-        const auto snapshot = db::Snapshot::from_image(db::build_snapshot_image(db_file), info);
+        // Read in a child process, as the server does: a damaged file cannot take the upload
+        // down, and the reading's memory is the child's.
+        db::BuildResult built = db::build_snapshot_isolated(db_file, kReadLimit);
+        if (!built.ok()) throw std::runtime_error(built.error);
+        child_peak = built.child_peak_kib;
+        const auto snapshot = db::Snapshot::from_image(std::move(built.image), info);
         upload::HttpClient client;
         upload::UploadRun run(client, events);
         const auto read = std::chrono::steady_clock::now();
@@ -138,7 +185,8 @@ int main(int argc, char** argv) {
             auto secs = [](auto d) { return std::chrono::duration<double>(d).count(); };
             std::cerr << "stats: read " << secs(read - started) << " s, upload " << secs(done - read) << " s, total "
                       << secs(done - started) << " s, posted " << run.bytes_posted() << " bytes, peak "
-                      << peak_kib() << " KiB" << std::endl;
+                      << peak_kib() << " KiB (reading child " << child_peak << " KiB)" << std::endl;
+            steps.print(std::cerr);
         }
         return 0;
     } catch (const std::exception& e) {
