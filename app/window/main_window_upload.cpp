@@ -12,6 +12,7 @@
 #include "app/window/main_window.h"
 #include "app/window/upload_controller.h"
 #include "db/dm/data_module.h"
+#include "upload/gzip_file.h"
 
 namespace ringolan::window {
 
@@ -81,7 +82,10 @@ void TfmHTTPServerMain::uploadFinished(bool ok, const QString& error, bool cance
         Memo2->appendPlainText(upload_text(upload::kCancelledText) + QLatin1Char('.'));
         return;
     }
-    showError(error);
+    if (error == upload_text(std::string(upload::kGzipPathTooLong)))
+        options_.message(error);  // a plain message, as the compression reports it
+    else
+        showError(error);
 }
 
 }  // namespace ringolan::window

@@ -372,6 +372,54 @@ TEST_F(UploadDemo, CancelStopsBeforeTheNextRequest) {
     EXPECT_EQ(log.lines.back(), "raenge-Daten hochladen (" + std::to_string(table("raenge").rows.size()) + kDs + ") ...");
 }
 
+TEST_F(UploadDemo, TheTimeStampGoesToTheWriterAndIntoTheOptionsDump) {
+    // A site that answers each count in turn with the next expected number.
+    std::vector<upload::testing::ScriptPeer::Script> scripts;
+    auto next = std::make_shared<std::atomic<size_t>>(0);
+    const auto expected = expected_counts(StarterFilter::All, 0);
+    for (int i = 0; i < 1 + 3 * 12; ++i)
+        scripts.push_back([next, expected](upload::testing::PeerConn& c) {
+            const std::string req = c.read_request();
+            if (req.empty()) return;
+            std::string body;
+            if (req.find("loeschen.php") != std::string::npos) body = "0";
+            if (req.find("anzahl.php") != std::string::npos) body = std::to_string(expected[(*next)++].second);
+            c.send(upload::testing::reply("HTTP/1.1 200 OK", "Connection: close\r\n", body));
+            c.close();
+        });
+    upload::testing::ScriptPeer peer(std::move(scripts));
+
+    const fs::path work = *dir_ / "stamp";
+    fs::create_directories(work);
+    std::vector<std::string> notes;
+    std::string written_text;
+    fs::path written_file;
+    Log log;
+    auto events = log.events();
+    events.note = [&](const std::string& n) { notes.push_back(n); };
+    upload::HttpClient client;
+    upload::UploadRun run(client, events, [&](const fs::path& file, const std::string& text) {
+        written_file = file;
+        written_text = text;
+        return upload::ItdatumResult{false, "die Datei ist gesperrt"};
+    });
+    upload::UploadRequest r{peer.base(), "x", "pw", StarterFilter::All, work, *dir_ / "demo300.mdb", 0};
+    EXPECT_NO_THROW(run.run(r, *snapshot_of(*dir_ / "demo300.mdb")));
+    EXPECT_EQ(written_file, *dir_ / "demo300.mdb");
+    ASSERT_FALSE(written_text.empty());
+    ASSERT_FALSE(notes.empty());
+    EXPECT_EQ(notes[0], "itdatum " + written_text + " nur hochgeladen: die Datei ist gesperrt");
+    // The last table's file is the options dump; its itdatum line carries the writer's text.
+    const std::string dump = read_bytes(work / "dx.sql");
+    EXPECT_NE(dump.find("'itdatum','"), std::string::npos) << dump;
+    EXPECT_NE(dump.find("'" + written_text + "'"), std::string::npos) << dump;
+    EXPECT_EQ(log.lines.back(), "Upload erfolgreich beendet.");
+
+    // Without a writer of its own the run says the file was not written.
+    EXPECT_EQ(upload::itdatum_not_built(*dir_ / "demo300.mdb", "x").message,
+              "not written: the in-place writer is not built yet");
+}
+
 TEST(CountReply, BareDigitsAfterOptionalBlanksAndSign) {
     EXPECT_EQ(upload::count_reply_value("12"), 12);
     EXPECT_EQ(upload::count_reply_value("   12"), 12);
