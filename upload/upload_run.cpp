@@ -168,8 +168,7 @@ int64_t UploadRun::count_remote(const UploadRequest& r, std::string_view table) 
 }
 
 uint64_t UploadRun::run(const UploadRequest& r, const db::Snapshot& snapshot) {
-    cancel_ = false;
-    client_.resume();
+    client_.resume();  // a cancel of this run made before it began is still caught by the flag
     progress_ = std::clamp(r.progress, 0, 100);
     bytes_posted_ = 0;
 

@@ -87,7 +87,8 @@ public:
     // texts (std::runtime_error), the client's errors, query and file errors, UploadCancelled.
     uint64_t run(const UploadRequest& request, const db::Snapshot& snapshot);
 
-    // From any thread: the run stops before its next request and a request in progress ends.
+    // From any thread, also before run begins: the run stops before its next request and a
+    // request in progress ends. A cancelled run object stays cancelled.
     void cancel();
     bool cancelled() const { return cancel_.load(); }
     // Bytes of the multipart bodies posted by the last run.

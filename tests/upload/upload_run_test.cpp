@@ -420,6 +420,18 @@ TEST_F(UploadDemo, TheTimeStampGoesToTheWriterAndIntoTheOptionsDump) {
               "not written: the in-place writer is not built yet");
 }
 
+TEST_F(UploadDemo, ACancelBeforeTheRunBeginsSendsNothing) {
+    upload::testing::ScriptPeer peer(fake_site("0", 2));
+    Log log;
+    upload::HttpClient client;
+    upload::UploadRun run(client, log.events());
+    run.cancel();
+    upload::UploadRequest r{peer.base(), "club1", "pw", StarterFilter::All, *dir_, *dir_ / "demo300.mdb", 0};
+    EXPECT_THROW(run.run(r, *snapshot_of(*dir_ / "demo300.mdb")), upload::UploadCancelled);
+    EXPECT_EQ(log.lines, std::vector<std::string>{"Alte Daten werden gel\xF6scht ..."});
+    EXPECT_EQ(peer.connections(), 0);
+}
+
 TEST(CountReply, BareDigitsAfterOptionalBlanksAndSign) {
     EXPECT_EQ(upload::count_reply_value("12"), 12);
     EXPECT_EQ(upload::count_reply_value("   12"), 12);
