@@ -24,6 +24,9 @@ Settings Settings::load(const std::filesystem::path& file) {
     s.StartPicture = ini.read_string("Startseite", "bild", defaults.StartPicture);
     s.LinkText = ini.read_string("Startseite", "text", defaults.LinkText);
     s.LinkTarget = ini.read_string("Startseite", "html", defaults.LinkTarget);
+    s.SiteAccountId = ini.read_string("IT-Upload", "Konto", defaults.SiteAccountId);
+    s.SiteAddress = ini.read_string("IT-Upload", "Adresse", defaults.SiteAddress);
+    s.SitePassword = ini.read_string("IT-Upload", "Passwort", defaults.SitePassword);
     return s;
 }
 
@@ -40,6 +43,9 @@ void Settings::save(const std::filesystem::path& file) const {
     write_profile_string(file, "Startseite", "bild", StartPicture);
     write_profile_string(file, "Startseite", "text", LinkText);
     write_profile_string(file, "Startseite", "html", LinkTarget);
+    write_profile_string(file, "IT-Upload", "Konto", SiteAccountId);
+    write_profile_string(file, "IT-Upload", "Adresse", SiteAddress);
+    write_profile_string(file, "IT-Upload", "Passwort", SitePassword);
 }
 
 std::string bare_file_name(std::string_view chosen) {

@@ -21,6 +21,10 @@ struct Settings {
     std::string StartPicture = "SScheibe.jpg";           // [Startseite] bild
     std::string LinkText = "Aktuelle Termine";           // [Startseite] text
     std::string LinkTarget = "Termine.htm";              // [Startseite] html
+    // The publishing site of the upload tab.
+    std::string SiteAccountId;                           // [IT-Upload] Konto
+    std::string SiteAddress;                             // [IT-Upload] Adresse (http:// or https://)
+    std::string SitePassword;                            // [IT-Upload] Passwort (as typed, plain)
 
     // Every field from the file; a missing file or key, or a boolean that is no number,
     // gives the field's default.

@@ -1,5 +1,6 @@
 // Creation, destruction, window events, menus and the notification-area icon.
 #include "app/window/main_window.h"
+#include "app/window/upload_controller.h"
 
 #include <QAction>
 #include <QApplication>
@@ -13,6 +14,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QScreen>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
@@ -80,6 +82,19 @@ TfmHTTPServerMain::TfmHTTPServerMain(setup::SettingsStore& settings, db::TDM& dm
     Timer1->setInterval(1000);
     connect(Timer1, &QTimer::timeout, this, &TfmHTTPServerMain::Timer1Timer);
 
+    upload_ = new UploadController(options_.itdatum, this);
+    connect(upload_, &UploadController::lineAppended, Memo2, &QPlainTextEdit::appendPlainText, Qt::QueuedConnection);
+    connect(upload_, &UploadController::lastLineReplaced, this, &TfmHTTPServerMain::replaceLastUploadLine,
+            Qt::QueuedConnection);
+    connect(upload_, &UploadController::progressChanged, ProgressBar1, &QProgressBar::setValue, Qt::QueuedConnection);
+    connect(upload_, &UploadController::finished, this, &TfmHTTPServerMain::uploadFinished, Qt::QueuedConnection);
+    connect(
+        upload_, &UploadController::noted, this,
+        [this](const QString& text) {
+            if (text.startsWith(QStringLiteral("itdatum"))) StatusBar2->showMessage(text);
+        },
+        Qt::QueuedConnection);
+
     FormCreate();
 }
 
@@ -121,6 +136,9 @@ void TfmHTTPServerMain::FormCreate() {
     FilenameEditStartbild->setText(from_cp1252(s.StartPicture));
     EditLinktext->setText(from_cp1252(s.LinkText));
     FilenameEditHtml->setText(from_cp1252(s.LinkTarget));
+    EditSiteAddress->setText(from_cp1252(s.SiteAddress));
+    EditSiteAccountId->setText(from_cp1252(s.SiteAccountId));
+    Edit1->setText(from_cp1252(s.SitePassword));
 
     QString place = QStringLiteral("mit --ini angegeben");
     if (options_.settings_location == setup::SettingsLocation::ProgramFolder)
@@ -136,6 +154,8 @@ void TfmHTTPServerMain::FormCreate() {
 
 TfmHTTPServerMain::~TfmHTTPServerMain() {
     // FormDestroy: no request may reach the window once it is gone.
+    delete upload_;  // cancels a run and waits for its thread before any control goes
+    upload_ = nullptr;
     if (opening_) opening_->waitForFinished();
     try {
         HTTPServer->stop();
@@ -234,7 +254,10 @@ void TfmHTTPServerMain::HilfezuRingolan1Click() {
 void TfmHTTPServerMain::Info2Click() { options_.message(QStringLiteral("Version 1.0.11")); }
 
 void TfmHTTPServerMain::Button1Click() {
-    if (upload_start) upload_start();  // HOOK: the upload run is built separately
+    if (upload_start)
+        upload_start();
+    else
+        StartUpload();
 }
 
 }  // namespace ringolan::window

@@ -19,6 +19,7 @@
 #include "app/settings/paths.h"
 #include "app/settings/settings_store.h"
 #include "server/http_server.h"
+#include "upload/upload_run.h"
 
 class QAction;
 class QCheckBox;
@@ -48,6 +49,7 @@ namespace ringolan::window {
 
 class FileNameEdit;
 class StateCircle;
+class UploadController;
 
 struct WindowOptions {
     std::filesystem::path program_dir;  // the web root "Web" and the help file lie here
@@ -61,6 +63,8 @@ struct WindowOptions {
     // Opens an address or document with the desktop's default application; failures are not
     // reported. Defaults to QDesktopServices.
     std::function<void(const QUrl&)> open_url;
+    // Writes the upload's itdatum row into the competition file.
+    upload::ItdatumWriter itdatum = upload::itdatum_not_built;
 };
 
 class TfmHTTPServerMain : public QMainWindow {
@@ -86,9 +90,12 @@ public:
     QSystemTrayIcon* trayIcon() const { return TaskbarIcon1; }
     QMenu* trayMenu() const { return PopupMenu1; }
 
-    // HOOK for the upload: called by Button1 ("start") and by Enter in Edit1. The upload run
-    // is not built yet; while this is empty the button does nothing.
+    // Called by Button1 ("start") and by Enter in Edit1 instead of StartUpload when set.
     std::function<void()> upload_start;
+    // Starts an upload run on a worker thread with the tab's account, address and password
+    // (taken into the settings and saved first); Button1 stays disabled until it ends.
+    void StartUpload();
+    bool uploadRunning() const;
 
     // Handlers, named after their components and events.
     void Button2Click();
@@ -107,6 +114,7 @@ public:
     void FilenameEditStartbildChange();
     void FilenameEditHtmlChange();
     void CbautostartClick();
+    void ButtonAbbrechenClick();
 
 signals:
     // The window was closed (Beenden or the title bar); the program ends.
@@ -131,6 +139,8 @@ private:
     void showPage();
     void databaseOpened(const QString& file, bool was_running, bool ok);
     void showError(const QString& text);
+    void uploadFinished(bool ok, const QString& error, bool cancelled);
+    void replaceLastUploadLine(const QString& line);
 
     setup::SettingsStore& settings_;
     db::TDM& dm_;
@@ -164,6 +174,12 @@ private:
     QProgressBar* ProgressBar1 = nullptr;
     QPlainTextEdit* Memo2 = nullptr;
     QStatusBar* StatusBar2 = nullptr;
+    QLabel* LabelSiteAddress = nullptr;
+    QLineEdit* EditSiteAddress = nullptr;
+    QLabel* LabelSiteAccountId = nullptr;
+    QLineEdit* EditSiteAccountId = nullptr;
+    QPushButton* ButtonAbbrechen = nullptr;
+    UploadController* upload_ = nullptr;  // child of the window
     // "Einstellungen"
     QLabel* Label10 = nullptr;
     FileNameEdit* FilenameEdit1 = nullptr;

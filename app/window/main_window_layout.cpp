@@ -116,8 +116,21 @@ QWidget* TfmHTTPServerMain::buildUploadTab() {
     Memo2->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     StatusBar2 = named(new QStatusBar(tab), "StatusBar2");
     StatusBar2->setSizeGripEnabled(false);
+    LabelSiteAddress = named(new QLabel(QStringLiteral("Adresse der Ergebnis-Website"), tab), "LabelSiteAddress");
+    EditSiteAddress = named(new QLineEdit(tab), "EditSiteAddress");
+    EditSiteAddress->setPlaceholderText(QStringLiteral("https://ergebnisse.example.org"));
+    LabelSiteAddress->setBuddy(EditSiteAddress);
+    LabelSiteAccountId = named(new QLabel(QStringLiteral("Konto"), tab), "LabelSiteAccountId");
+    EditSiteAccountId = named(new QLineEdit(tab), "EditSiteAccountId");
+    LabelSiteAccountId->setBuddy(EditSiteAccountId);
+    ButtonAbbrechen = named(new QPushButton(QStringLiteral("abbrechen"), tab), "ButtonAbbrechen");
+    ButtonAbbrechen->setEnabled(false);
     connect(Button1, &QPushButton::clicked, this, &TfmHTTPServerMain::Button1Click);
     connect(Edit1, &QLineEdit::returnPressed, Button1, &QPushButton::click);
+    connect(ButtonAbbrechen, &QPushButton::clicked, this, &TfmHTTPServerMain::ButtonAbbrechenClick);
+    auto* site = new QFormLayout;
+    site->addRow(LabelSiteAddress, EditSiteAddress);
+    site->addRow(LabelSiteAccountId, EditSiteAccountId);
 
     auto* start_row = new QHBoxLayout;
     start_row->addWidget(Label4);
@@ -125,7 +138,9 @@ QWidget* TfmHTTPServerMain::buildUploadTab() {
     start_row->addWidget(Label13);
     start_row->addWidget(Edit1);
     start_row->addWidget(Button1);
+    start_row->addWidget(ButtonAbbrechen);
     layout->addWidget(Label1);
+    layout->addLayout(site);
     layout->addWidget(RadioGroup1);
     layout->addLayout(start_row);
     layout->addWidget(ProgressBar1);

@@ -30,6 +30,9 @@ TEST_F(SettingsFile, WithoutAFileEveryFieldHasItsDefault) {
     EXPECT_EQ(s.StartPicture, "SScheibe.jpg");
     EXPECT_EQ(s.LinkText, "Aktuelle Termine");
     EXPECT_EQ(s.LinkTarget, "Termine.htm");
+    EXPECT_EQ(s.SiteAccountId, "");
+    EXPECT_EQ(s.SiteAddress, "");
+    EXPECT_EQ(s.SitePassword, "");
     EXPECT_FALSE(fs::exists(ini()));  // loading creates nothing
 }
 
@@ -66,11 +69,15 @@ TEST_F(SettingsFile, SaveIntoANewFileWritesEveryKeyInItsSection) {
     s.StartPicture = "logo.gif";
     s.LinkText = "Ergebnisse \xC4nderungen";
     s.LinkTarget = "";
+    s.SiteAccountId = "sv 4711";
+    s.SiteAddress = "https://ergebnisse.example:8443";
+    s.SitePassword = "a&b#c";
     s.save(ini());
     EXPECT_EQ(read(ini()),
               "[DB]\r\nName=/daten/sport.mdb\r\n"
               "\r\n[Webserver]\r\nAktive=0\r\nIE=1\r\ntaskicon=0\r\n"
-              "\r\n[Startseite]\r\nbild=logo.gif\r\ntext=Ergebnisse \xC4nderungen\r\nhtml=\r\n");
+              "\r\n[Startseite]\r\nbild=logo.gif\r\ntext=Ergebnisse \xC4nderungen\r\nhtml=\r\n"
+              "\r\n[IT-Upload]\r\nKonto=sv 4711\r\nAdresse=https://ergebnisse.example:8443\r\nPasswort=a&b#c\r\n");
     EXPECT_EQ(Settings::load(ini()), s);
 }
 
@@ -106,7 +113,12 @@ TEST_F(SettingsFile, SaveLeavesEverythingElseInTheFileAlone) {
               "[Startseite]\n"
               "bild=SScheibe.jpg\n"
               "text=Aktuelle Termine\n"
-              "html=Termine.htm\n");
+              "html=Termine.htm\n"
+              "\n"
+              "[IT-Upload]\n"
+              "Konto=\n"
+              "Adresse=\n"
+              "Passwort=\n");
 }
 
 TEST_F(SettingsFile, SaveMakesAMissingFolderAndReportsAnUnwritableFile) {
@@ -121,6 +133,14 @@ TEST_F(SettingsFile, SaveMakesAMissingFolderAndReportsAnUnwritableFile) {
     } catch (const IniWriteError& e) {
         EXPECT_STREQ(e.what(), ("nach " + ini().string() + " kann nicht geschrieben werden").c_str());
     }
+}
+
+TEST_F(SettingsFile, UploadKeysAreReadWithoutRegardToLetterCase) {
+    write(ini(), "[it-upload]\r\nkonto=Verein 7\r\nADRESSE=http://127.0.0.1:8080\r\npasswort= x y \r\n");
+    const Settings s = Settings::load(ini());
+    EXPECT_EQ(s.SiteAccountId, "Verein 7");
+    EXPECT_EQ(s.SiteAddress, "http://127.0.0.1:8080");
+    EXPECT_EQ(s.SitePassword, "x y");  // blanks around a value are not part of it
 }
 
 TEST(BareFileName, KeepsWhatFollowsTheLastSeparator) {

@@ -321,7 +321,7 @@ TEST_F(WindowSettings, ClosingFromEitherMenuEndsTheProgram) {
 TEST_F(WindowSettings, UploadControlsCallTheHookOnly) {
     write_ini(false);
     auto w = open();
-    w->child<QAbstractButton>("Button1")->click();  // no upload attached: nothing happens
+    w->child<QAbstractButton>("Button1")->click();  // no site address: no run starts
     int runs = 0;
     w->window->upload_start = [&] { ++runs; };
     w->child<QAbstractButton>("Button1")->click();

@@ -1,0 +1,197 @@
+// ringolan-upload: publishes a competition file to the results site without a window.
+//   ringolan-upload --db FILE.mdb --url BASE --id ID [--password-file F] [--filter all|results]
+//                   [--work-dir DIR] [--verbose] [--stats]
+// The password is the first line of F, or of standard input without --password-file. The log
+// lines go to standard output as each is complete; the exit code is 0 only when every table
+// was loaded and counted by the site, 1 when the run failed and 2 for bad arguments. --stats
+// prints the time, the bytes posted and the peak memory to standard error at the end.
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <optional>
+#include <string>
+
+#include "common/cp1252.h"
+#include "db/snapshot/snapshot.h"
+#include "db/snapshot/snapshot_child.h"
+#include "upload/upload_run.h"
+
+using namespace ringolan;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Longest time for reading the competition file.
+constexpr std::chrono::minutes kReadLimit{10};
+
+int usage(const std::string& problem) {
+    std::cerr << "ringolan-upload: " << problem << "\n"
+              << "usage: ringolan-upload --db FILE.mdb --url BASE --id ID [--password-file F | password on stdin]\n"
+              << "                       [--filter all|results] [--work-dir DIR] [--verbose] [--stats]\n";
+    return 2;
+}
+
+std::string first_line(std::istream& in) {
+    std::string line;
+    std::getline(in, line);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+}
+
+fs::path program_dir() {
+    std::error_code ec;
+    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    return ec ? fs::current_path() : exe.parent_path();
+}
+
+// The log as the window shows it, printed line by line once a line can no longer change.
+class PrintedLog {
+public:
+    void append(const std::string& line) {
+        flush();
+        pending_ = line;
+    }
+    void replace_last(const std::string& line) { pending_ = line; }
+    void flush() {
+        if (pending_) std::cout << text::cp1252_to_utf8(*pending_) << std::endl;
+        pending_.reset();
+    }
+
+private:
+    std::optional<std::string> pending_;
+};
+
+// Time spent in each step of the tables, from one log event to the next.
+class StepTimes {
+public:
+    void event(const std::string& line) {
+        const auto now = std::chrono::steady_clock::now();
+        if (!current_.empty()) seconds_[current_] += std::chrono::duration<double>(now - since_).count();
+        current_ = step_of(line);
+        since_ = now;
+    }
+    void print(std::ostream& out) {
+        event("");
+        out << "stats: steps";
+        for (const char* step : {"dump", "gzip", "post", "load", "count"}) out << " " << step << " " << seconds_[step] << " s";
+        out << std::endl;
+    }
+
+private:
+    static std::string step_of(const std::string& line) {
+        if (line.find("zwischenspeichern") != std::string::npos) return "dump";
+        if (line.find("komprimieren") != std::string::npos) return "gzip";
+        if (line.find("hochladen (") != std::string::npos) return "post";
+        if (line.find("eintragen") != std::string::npos) return "load";
+        if (line.find("pr\xFC" "fen") != std::string::npos) return "count";
+        return {};
+    }
+    std::map<std::string, double> seconds_;
+    std::string current_;
+    std::chrono::steady_clock::time_point since_;
+};
+
+// The process's peak resident memory in KiB (VmHWM), -1 when unknown.
+long peak_kib() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+    return -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string db_file, url, id, password_file, filter = "all";
+    fs::path work_dir = program_dir();
+    bool have_id = false, verbose = false, stats = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--verbose" || arg == "--stats") {
+            (arg == "--verbose" ? verbose : stats) = true;
+            continue;
+        }
+        if (arg != "--db" && arg != "--url" && arg != "--id" && arg != "--password-file" && arg != "--filter" &&
+            arg != "--work-dir")
+            return usage("unknown argument " + arg);
+        if (i + 1 >= argc) return usage(arg + " needs a value");
+        const std::string value = argv[++i];
+        if (arg == "--db") db_file = value;
+        else if (arg == "--url") url = value;
+        else if (arg == "--id") id = value, have_id = true;
+        else if (arg == "--password-file") password_file = value;
+        else if (arg == "--filter") filter = value;
+        else work_dir = value;
+    }
+    if (db_file.empty()) return usage("--db is missing");
+    if (url.empty()) return usage("--url is missing");
+    if (!have_id) return usage("--id is missing");
+    if (filter != "all" && filter != "results") return usage("--filter must be all or results");
+
+    std::string password;
+    if (!password_file.empty()) {
+        std::ifstream in(password_file, std::ios::binary);
+        if (!in) return usage("cannot read the password file " + password_file);
+        password = first_line(in);
+    } else {
+        password = first_line(std::cin);
+    }
+
+    upload::UploadRequest request;
+    request.base = url;
+    request.account_id = text::utf8_to_cp1252(id);
+    request.password = text::utf8_to_cp1252(password);
+    request.filter = filter == "results" ? upload::StarterFilter::WithResults : upload::StarterFilter::All;
+    request.work_dir = work_dir;
+    request.database = db_file;
+
+    PrintedLog log;
+    StepTimes steps;
+    upload::UploadEvents events;
+    events.append = [&](const std::string& l) {
+        log.append(l);
+        if (stats) steps.event(l);
+    };
+    events.replace_last = [&](const std::string& l) {
+        log.replace_last(l);
+        if (stats) steps.event(l);
+    };
+    if (verbose) events.note = [](const std::string& l) { std::cerr << text::cp1252_to_utf8(l) << std::endl; };
+
+    const auto started = std::chrono::steady_clock::now();
+    long child_peak = 0;
+    try {
+        db::SnapshotInfo info;
+        info.source = db_file;
+        info.generation = 1;
+        // Read in a child process, as the server does: a damaged file cannot take the upload
+        // down, and the reading's memory is the child's.
+        db::BuildResult built = db::build_snapshot_isolated(db_file, kReadLimit);
+        if (!built.ok()) throw std::runtime_error(built.error);
+        child_peak = built.child_peak_kib;
+        const auto snapshot = db::Snapshot::from_image(std::move(built.image), info);
+        upload::HttpClient client;
+        upload::UploadRun run(client, events);
+        const auto read = std::chrono::steady_clock::now();
+        run.run(request, *snapshot);
+        log.flush();
+        if (stats) {
+            const auto done = std::chrono::steady_clock::now();
+            auto secs = [](auto d) { return std::chrono::duration<double>(d).count(); };
+            std::cerr << "stats: read " << secs(read - started) << " s, upload " << secs(done - read) << " s, total "
+                      << secs(done - started) << " s, posted " << run.bytes_posted() << " bytes, peak "
+                      << peak_kib() << " KiB (reading child " << child_peak << " KiB)" << std::endl;
+            steps.print(std::cerr);
+        }
+        return 0;
+    } catch (const std::exception& e) {
+        log.flush();
+        std::cerr << "ringolan-upload: " << text::cp1252_to_utf8(e.what()) << std::endl;
+        return 1;
+    }
+}

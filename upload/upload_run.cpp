@@ -1,0 +1,243 @@
+#include "upload/upload_run.h"
+
+#include <chrono>
+#include <ctime>
+#include <fstream>
+
+#include "common/regional.h"
+#include "db/query/query.h"
+#include "upload/body_source.h"
+#include "upload/gzip_file.h"
+#include "upload/itdatum_dump.h"
+#include "upload/multipart.h"
+#include "upload/site_addresses.h"
+#include "upload/sql_dump.h"
+
+namespace ringolan::upload {
+
+const std::string kDeleteFailedError = "Fehler beim l\xF6schen bestehender Daten. evtl falsches Passwort";
+const std::string kCountMismatchError = "Fehler beim hochladen (Anzahl der Datens\xE4tze stimmt nicht)";
+const std::string kCancelledText = "Upload abgebrochen";
+const std::string kItdatumNotBuilt = "not written: the in-place writer is not built yet";
+
+namespace {
+
+const std::string kRows = " Datens\xE4tze";
+
+constexpr UploadTable kAllStarters{
+    "starter", "s", "SELECT startnr, nachname, vorname,waffe, Vereinsnr,Klasse,0 from starter ORDER BY Nachname, Vorname"};
+constexpr UploadTable kStartersWithResults{
+    "starter", "s",
+    "SELECT distinct Starter.startnr, nachname, vorname,waffe, Vereinsnr,Klasse,0 from starter,Ergebnis where "
+    "Starter.Startnr = Ergebnis.Startnr ORDER BY Nachname, Vorname"};
+constexpr UploadTable kTables[] = {
+    {"raenge", "r", "select Startnr, Rang, ErglistID,HauptErg, Einheit, TeilErg, MID, E1,E2,E3,E4,E5,E6,E7 from raenge "},
+    {"verein", "v", "SELECT  Verein.Vereinsnr, Verein.Name FROM Verein  order by Verein.vereinsnr"},
+    {"ergebnis", "e", "select erg_id, startnr, dp_id from ergebnis order by erg_id"},
+    {"zuordnung", "z", "select * from zuordnung order by erg_id"},
+    {"scheiben", "sc",
+     "select sch_id, summe, r1,r2,r3,r4,r5,r6,r7,r8,r9,r10,t1,t2,t3,t4,t5,t6,t7,t8,t9,t10,w1,w2,w3,w4,w5,w6,w7,w8,w9,w10 "
+     "from scheiben order by sch_id"},
+    {"wettk", "w", "select dp_id, bezeichnung, scheibentyp,zehnerserien,Teilermessung  from wettk  order by dp_id"},
+    {"wettb_def", "wb",
+     "select ID, Titel,Sortierung,zeitstempel, mannschaft from wettb_def where selekt<>1 or selekt is null"},
+    {"wettb_opt_def", "wbo",
+     "select ID,ERGLIST_ID,  wettb_opt_def.Option AS _Option ,Wert_ST,Wert_In ,Wert_float from wettb_opt_def "},
+    {"mann_teiln", "mt", "select * from mann_teiln "},
+    {"mannschaft", "m", "select * from mannschaft "},
+    {"veranstaltung", "va", "SELECT ID, Option as _option, Wert_int, Wert_str, Wert_float, bemerkung FROM Veranstaltung"},
+};
+
+// The multipart body read as a request body.
+class MultipartBody : public BodySource {
+public:
+    explicit MultipartBody(TMsMultiPartFormDataStream& body) : body_(body) {}
+    std::uint64_t size() override { return body_.Size(); }
+    void rewind() override { body_.Seek(0); }
+    std::size_t read(char* out, std::size_t max) override { return body_.Read(out, max); }
+
+private:
+    TMsMultiPartFormDataStream& body_;
+};
+
+std::string trim_controls(std::string_view s) {
+    size_t b = 0, e = s.size();
+    while (b < e && static_cast<unsigned char>(s[b]) <= 32) ++b;
+    while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32) --e;
+    return std::string(s.substr(b, e - b));
+}
+
+}  // namespace
+
+std::vector<UploadTable> upload_tables(StarterFilter filter) {
+    std::vector<UploadTable> out{filter == StarterFilter::WithResults ? kStartersWithResults : kAllStarters};
+    out.insert(out.end(), std::begin(kTables), std::end(kTables));
+    return out;
+}
+
+std::string itdatum_text_now() {
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    // Days since 1899-12-30 of the local calendar date, plus the time of day.
+    std::tm base{};
+    base.tm_year = tm.tm_year;
+    base.tm_mon = tm.tm_mon;
+    base.tm_mday = tm.tm_mday;
+    const std::time_t day = timegm(&base);
+    const double days = static_cast<double>(day / 86400 + 25569) +
+                        (tm.tm_hour * 3600 + tm.tm_min * 60 + tm.tm_sec) / 86400.0;
+    return regional::datetime_text(days);
+}
+
+ItdatumResult itdatum_not_built(const std::filesystem::path&, const std::string&) {
+    return {false, kItdatumNotBuilt};
+}
+
+int64_t count_reply_value(std::string_view reply) {
+    size_t p = 0;
+    while (p < reply.size() && reply[p] == ' ') ++p;
+    bool negative = false;
+    if (p < reply.size() && (reply[p] == '+' || reply[p] == '-')) negative = reply[p++] == '-';
+    if (p == reply.size()) return -1;
+    int64_t value = 0;
+    for (; p < reply.size(); ++p) {
+        const char c = reply[p];
+        if (c < '0' || c > '9') return -1;
+        if (value > (INT64_MAX - 9) / 10) return -1;
+        value = value * 10 + (c - '0');
+    }
+    return negative ? -value : value;
+}
+
+UploadRun::UploadRun(HttpClient& client, UploadEvents events, ItdatumWriter itdatum)
+    : client_(client), events_(std::move(events)), itdatum_(std::move(itdatum)) {}
+
+std::filesystem::path UploadRun::sql_file(const UploadRequest& r) { return r.work_dir / ("d" + r.account_id + ".sql"); }
+std::filesystem::path UploadRun::gz_file(const UploadRequest& r) { return r.work_dir / ("d" + r.account_id + ".sql.gz"); }
+
+void UploadRun::cancel() {
+    cancel_ = true;
+    client_.cancel();
+}
+
+void UploadRun::check_cancel() const {
+    if (cancel_) throw UploadCancelled();
+}
+
+void UploadRun::append(const std::string& line) {
+    if (events_.append) events_.append(line);
+}
+
+void UploadRun::replace_last(const std::string& line) {
+    if (events_.replace_last) events_.replace_last(line);
+}
+
+void UploadRun::advance(int step) {
+    progress_ = std::min(100, progress_ + step);
+    if (events_.progress) events_.progress(progress_);
+}
+
+bool UploadRun::delete_remote(const UploadRequest& r) {
+    append("Alte Daten werden gel\xF6scht ...");
+    check_cancel();
+    const std::string reply = client_.get(delete_address(r.base, r.account_id, r.password));
+    if (trim_controls(reply) == "0") {
+        replace_last("OK. Alte Daten wurden gel\xF6scht");
+        return true;
+    }
+    append("Fehler!! Beim l\xF6schen alter Daten. (falsches Passwort?)");
+    return false;
+}
+
+void UploadRun::upload_file(const UploadRequest& r) {
+    TMsMultiPartFormDataStream body;
+    client_.set_content_type(body.FormContentType());
+    body.AddTextField("was", "doit");
+    body.AddFileField("bild", gz_file(r), "application/msword");
+    body.Finish();
+    MultipartBody source(body);
+    check_cancel();
+    client_.post(upload_address(r.base, r.account_id), source);  // the reply is not read
+    bytes_posted_ += body.Size();
+}
+
+int64_t UploadRun::count_remote(const UploadRequest& r, std::string_view table) {
+    check_cancel();
+    return count_reply_value(client_.get(count_address(r.base, r.account_id, table)));
+}
+
+uint64_t UploadRun::run(const UploadRequest& r, const db::Snapshot& snapshot) {
+    client_.resume();  // a cancel of this run made before it began is still caught by the flag
+    progress_ = std::clamp(r.progress, 0, 100);
+    bytes_posted_ = 0;
+
+    TSQLDump dump;
+    dump.StringDelim = "'";
+    dump.NumericDelim = "'";
+
+    if (!delete_remote(r)) throw std::runtime_error(kDeleteFailedError);
+
+    // The time stamp: written into the file when the writer can, always into the dump.
+    const std::string stamp = itdatum_text_now();
+    if (itdatum_) {
+        const ItdatumResult written = itdatum_(r.database, stamp);
+        if (events_.note)
+            events_.note(written.written ? "itdatum " + stamp + " eingetragen"
+                                         : "itdatum " + stamp + " nur hochgeladen: " + written.message);
+    }
+
+    const auto connection = snapshot.connect();
+    db::Query query;
+    uint64_t total = 0;
+    for (const UploadTable& t : upload_tables(r.filter)) {
+        const std::string name(t.name);
+        query.close();
+        query.set_command(t.statement);
+        query.open(connection.get());
+        append(name + "-Daten laden und aufbereiten...");
+        dump.DataSet = &query;
+        dump.TableName = name;
+        replace_last(name + "-Daten werden zwischenspeichern ...");
+        size_t lines = 0;
+        {
+            std::ofstream out(sql_file(r), std::ios::binary | std::ios::trunc);
+            if (!out) throw std::runtime_error("Die Datei " + sql_file(r).string() + " kann nicht geschrieben werden");
+            lines = t.code == "va" ? dump_with_itdatum(dump, out, t.code, stamp) : dump.DumpTo(out, t.code);
+            out.close();
+            if (!out) throw std::runtime_error("Die Datei " + sql_file(r).string() + " kann nicht geschrieben werden");
+        }
+        total += lines;
+        const std::string n = std::to_string(lines);
+
+        replace_last(name + "-Daten komprimieren ...");
+        gzip_file(sql_file(r), gz_file(r));
+
+        replace_last(name + "-Daten hochladen (" + n + kRows + ") ...");
+        upload_file(r);
+        advance(5);
+
+        replace_last(name + "-Daten in Datenbank eintragen (" + n + kRows + ")...");
+        if (events_.note) events_.note("Daten werden eingetragen ...");
+        check_cancel();
+        client_.get(insert_address(r.base, r.account_id, r.password));
+        if (events_.note) {
+            events_.note(" ------------------------------------------");
+            events_.note(" Datens\xE4tze wurden erfolgreich eingetragen");
+        }
+
+        replace_last(name + "-Daten pr\xFC" "fen (" + n + kRows + ")...");
+        if (count_remote(r, name) != static_cast<int64_t>(lines)) throw std::runtime_error(kCountMismatchError);
+        replace_last(name + "-Daten (" + n + kRows + ") OK ");
+
+        query.close();
+        advance(5);
+    }
+    append(std::to_string(total) + kRows + " fertig hochgeladen.");
+    append("Upload erfolgreich beendet.");
+    progress_ = 100;
+    if (events_.progress) events_.progress(100);
+    return total;
+}
+
+}  // namespace ringolan::upload

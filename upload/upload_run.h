@@ -1,0 +1,122 @@
+// The upload run: the site deletes the account's data, then each of the twelve tables is dumped
+// to "d<id>.sql", packed into "d<id>.sql.gz", posted as a multipart form, loaded by the site and
+// its row count checked. The log keeps one line per table showing the step it is in.
+//
+// Nothing grows with the number of rows beyond the query's result: the dump is written to its
+// file line by line, gzip works file to file and the POST body is read from the file as it is
+// sent. A run may be cancelled from another thread; it stops before its next request, and a
+// request in progress is ended by the client's cancel.
+#pragma once
+
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "db/snapshot/snapshot.h"
+#include "upload/http_client.h"
+
+namespace ringolan::upload {
+
+// Error texts of the run (Windows-1252).
+extern const std::string kDeleteFailedError;  // the delete reply is not "0"
+extern const std::string kCountMismatchError; // the site's count differs from the lines sent
+extern const std::string kCancelledText;      // the run was cancelled
+
+// Which starters the first table holds (the index of the window's filter choice).
+enum class StarterFilter { All = 0, WithResults = 1 };
+
+struct UploadTable {
+    std::string_view name;       // shown in the log and asked for in the count request
+    std::string_view code;       // written into every statement line
+    std::string_view statement;  // Jet SQL, used as it stands
+};
+
+// The twelve tables of a run, in order: the starter table chosen by the filter first.
+std::vector<UploadTable> upload_tables(StarterFilter filter);
+
+// The text of the itdatum row: local date and time as date-time text.
+std::string itdatum_text_now();
+
+// The outcome of writing the itdatum row into the competition file.
+struct ItdatumResult {
+    bool written = false;
+    std::string message;  // why not, when not written
+};
+using ItdatumWriter = std::function<ItdatumResult(const std::filesystem::path& mdb, const std::string& text)>;
+// The writer until the in-place writer is plugged in: writes nothing and says so.
+ItdatumResult itdatum_not_built(const std::filesystem::path& mdb, const std::string& text);
+extern const std::string kItdatumNotBuilt;
+
+// Thrown when the run was cancelled; what() is kCancelledText.
+class UploadCancelled : public std::runtime_error {
+public:
+    UploadCancelled() : std::runtime_error(kCancelledText) {}
+};
+
+struct UploadRequest {
+    std::string base;         // the site's base address, http:// or https://
+    std::string account_id;   // SiteAccountId (Windows-1252)
+    std::string password;     // Windows-1252
+    StarterFilter filter = StarterFilter::All;
+    std::filesystem::path work_dir;  // where d<id>.sql and d<id>.sql.gz are written
+    std::filesystem::path database;  // the competition file, for the itdatum write
+    int progress = 0;                // the progress bar's position when the run starts
+};
+
+// What a run reports while it goes. Texts are Windows-1252. Every callback is optional and
+// called on the run's thread.
+struct UploadEvents {
+    std::function<void(const std::string&)> append;        // a new log line
+    std::function<void(const std::string&)> replace_last;  // overwrite the log's last line
+    std::function<void(int)> progress;                     // the bar's new position, 0..100
+    // Notes outside the one-line-per-table log: the itdatum outcome and the insert step's texts.
+    std::function<void(const std::string&)> note;
+};
+
+class UploadRun {
+public:
+    // The client lives outside the run, so its cookies and connection carry over between runs.
+    UploadRun(HttpClient& client, UploadEvents events, ItdatumWriter itdatum = itdatum_not_built);
+
+    // Runs once on the data of snapshot. Returns the total of rows sent. Throws the run's error
+    // texts (std::runtime_error), the client's errors, query and file errors, UploadCancelled.
+    uint64_t run(const UploadRequest& request, const db::Snapshot& snapshot);
+
+    // From any thread, also before run begins: the run stops before its next request and a
+    // request in progress ends. A cancelled run object stays cancelled.
+    void cancel();
+    bool cancelled() const { return cancel_.load(); }
+    // Bytes of the multipart bodies posted by the last run.
+    uint64_t bytes_posted() const { return bytes_posted_; }
+
+    // The files of a run.
+    static std::filesystem::path sql_file(const UploadRequest& request);
+    static std::filesystem::path gz_file(const UploadRequest& request);
+
+private:
+    void check_cancel() const;
+    void append(const std::string& line);
+    void replace_last(const std::string& line);
+    void advance(int step);
+    bool delete_remote(const UploadRequest& r);
+    void upload_file(const UploadRequest& r);
+    int64_t count_remote(const UploadRequest& r, std::string_view table);
+
+    HttpClient& client_;
+    UploadEvents events_;
+    ItdatumWriter itdatum_;
+    std::atomic<bool> cancel_{false};
+    int progress_ = 0;
+    uint64_t bytes_posted_ = 0;
+};
+
+// The count reply as a whole number: leading blanks, an optional sign, digits and nothing
+// after them; -1 otherwise.
+int64_t count_reply_value(std::string_view reply);
+
+}  // namespace ringolan::upload
