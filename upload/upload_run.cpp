@@ -18,7 +18,7 @@ namespace ringolan::upload {
 const std::string kDeleteFailedError = "Fehler beim l\xF6schen bestehender Daten. evtl falsches Passwort";
 const std::string kCountMismatchError = "Fehler beim hochladen (Anzahl der Datens\xE4tze stimmt nicht)";
 const std::string kCancelledText = "Upload abgebrochen";
-const std::string kItdatumNotBuilt = "not written: the in-place writer is not built yet";
+const std::string kItdatumNotBuilt = "not written: the file is left alone";
 
 namespace {
 

@@ -48,7 +48,11 @@ struct ItdatumResult {
     std::string message;  // why not, when not written
 };
 using ItdatumWriter = std::function<ItdatumResult(const std::filesystem::path& mdb, const std::string& text)>;
-// The writer until the in-place writer is plugged in: writes nothing and says so.
+// Writes the itdatum row into the file in place, journaled (db/jet/inplace.h); never throws. Not
+// written, with the reason, when another program holds the file or the change cannot be made
+// exactly. The default of a run.
+ItdatumResult itdatum_in_place(const std::filesystem::path& mdb, const std::string& text);
+// Writes nothing and says so (for runs that must leave the file alone).
 ItdatumResult itdatum_not_built(const std::filesystem::path& mdb, const std::string& text);
 extern const std::string kItdatumNotBuilt;
 
@@ -81,7 +85,7 @@ struct UploadEvents {
 class UploadRun {
 public:
     // The client lives outside the run, so its cookies and connection carry over between runs.
-    UploadRun(HttpClient& client, UploadEvents events, ItdatumWriter itdatum = itdatum_not_built);
+    UploadRun(HttpClient& client, UploadEvents events, ItdatumWriter itdatum = itdatum_in_place);
 
     // Runs once on the data of snapshot. Returns the total of rows sent. Throws the run's error
     // texts (std::runtime_error), the client's errors, query and file errors, UploadCancelled.

@@ -64,7 +64,7 @@ struct WindowOptions {
     // reported. Defaults to QDesktopServices.
     std::function<void(const QUrl&)> open_url;
     // Writes the upload's itdatum row into the competition file.
-    upload::ItdatumWriter itdatum = upload::itdatum_not_built;
+    upload::ItdatumWriter itdatum = upload::itdatum_in_place;
 };
 
 class TfmHTTPServerMain : public QMainWindow {

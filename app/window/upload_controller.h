@@ -18,7 +18,7 @@ namespace ringolan::window {
 class UploadController : public QObject {
     Q_OBJECT
 public:
-    explicit UploadController(upload::ItdatumWriter itdatum = upload::itdatum_not_built, QObject* parent = nullptr);
+    explicit UploadController(upload::ItdatumWriter itdatum = upload::itdatum_in_place, QObject* parent = nullptr);
     ~UploadController() override;  // cancels a run in progress and waits for its thread
 
     bool running() const { return running_.load(); }

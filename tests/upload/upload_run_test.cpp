@@ -139,7 +139,7 @@ protected:
     Log upload(SiteProcess& site, const fs::path& file, StarterFilter filter, int progress = 0) {
         Log log;
         upload::HttpClient client;
-        upload::UploadRun run(client, log.events());
+        upload::UploadRun run(client, log.events(), upload::itdatum_not_built);
         upload::UploadRequest r;
         r.base = site.base();
         r.account_id = "club1";
@@ -250,11 +250,42 @@ TEST_F(UploadDemo, AFileWithoutTheTimeStampRowSendsOneMore) {
     for (int p : log.progress) EXPECT_EQ(p, 100);
 }
 
+// The run's own writer puts the time stamp into the file itself: the row is updated, or added to
+// a file without one, and the file reads back with the same text the site received.
+TEST_F(UploadDemo, TheTimeStampIsWrittenIntoTheFile) {
+    for (const char* source : {"demo300.mdb", "demo300-no-itdatum.mdb"}) {
+        const fs::path file = *dir_ / (std::string("stamped-") + source);
+        fs::copy_file(*dir_ / source, file, fs::copy_options::overwrite_existing);
+        SiteProcess site(RINGOLAN_SITE_PROGRAM, *dir_ / (std::string("site-stamp-") + source), "club1", "p&ss #1");
+        Log log;
+        std::vector<std::string> notes;
+        auto events = log.events();
+        events.note = [&](const std::string& n) { notes.push_back(n); };
+        upload::HttpClient client;
+        upload::UploadRun run(client, events);
+        upload::UploadRequest r{site.base(), "club1", "p&ss #1", StarterFilter::All, *dir_, file, 0};
+        EXPECT_NO_THROW(run.run(r, *snapshot_of(file)));
+        ASSERT_FALSE(notes.empty());
+        EXPECT_EQ(notes[0].rfind(" eingetragen"), notes[0].size() - 12) << notes[0];
+        const auto site_row = site_rows(site.database("club1"), "SELECT wert_str FROM veranstaltung WHERE _option = 'itdatum'");
+        ASSERT_EQ(site_row.size(), 1u);
+        std::vector<std::string> in_file;
+        for (const auto& t : mdbread::read_all(file)) {
+            if (lower(t.name) != "veranstaltung") continue;
+            for (const auto& row : t.rows)
+                if (std::get<std::string>(row[column_of(t, "option")]) == "itdatum")
+                    in_file.push_back(std::get<std::string>(row[column_of(t, "wert_str")]));
+        }
+        EXPECT_EQ(in_file, std::vector<std::string>{site_row[0][0]}) << source;
+        EXPECT_EQ(log.lines.back(), "Upload erfolgreich beendet.");
+    }
+}
+
 TEST_F(UploadDemo, AWrongPasswordStopsAfterTheDeletion) {
     SiteProcess site(RINGOLAN_SITE_PROGRAM, *dir_ / "site-pw", "club1", "richtig");
     Log log;
     upload::HttpClient client;
-    upload::UploadRun run(client, log.events());
+    upload::UploadRun run(client, log.events(), upload::itdatum_not_built);
     upload::UploadRequest r{site.base(), "club1", "falsch", StarterFilter::All, *dir_, *dir_ / "demo300.mdb", 0};
     try {
         run.run(r, *snapshot_of(*dir_ / "demo300.mdb"));
@@ -276,7 +307,7 @@ TEST_F(UploadDemo, ASiteThatIsDownEndsTheRunWithTheConnectionError) {
     }  // nothing listens there now
     Log log;
     upload::HttpClient client;
-    upload::UploadRun run(client, log.events());
+    upload::UploadRun run(client, log.events(), upload::itdatum_not_built);
     upload::UploadRequest r{"http://127.0.0.1:" + std::to_string(port), "club1", "pw", StarterFilter::All, *dir_,
                             *dir_ / "demo300.mdb", 0};
     try {
@@ -319,7 +350,7 @@ TEST_F(UploadDemo, ACountThatDiffersEndsTheRunAtTheCheck) {
         upload::testing::ScriptPeer peer(fake_site(reply, 4));
         Log log;
         upload::HttpClient client;
-        upload::UploadRun run(client, log.events());
+        upload::UploadRun run(client, log.events(), upload::itdatum_not_built);
         upload::UploadRequest r{peer.base(), "club1", "pw", StarterFilter::All, *dir_, *dir_ / "demo300.mdb", 0};
         try {
             run.run(r, *snapshot_of(*dir_ / "demo300.mdb"));
@@ -335,7 +366,7 @@ TEST_F(UploadDemo, ACountThatDiffersEndsTheRunAtTheCheck) {
     upload::testing::ScriptPeer peer(fake_site("  " + all, 8));
     Log log;
     upload::HttpClient client;
-    upload::UploadRun run(client, log.events());
+    upload::UploadRun run(client, log.events(), upload::itdatum_not_built);
     upload::UploadRequest r{peer.base(), "club1", "pw", StarterFilter::All, *dir_, *dir_ / "demo300.mdb", 0};
     EXPECT_THROW(run.run(r, *snapshot_of(*dir_ / "demo300.mdb")), std::runtime_error);
     ASSERT_EQ(log.lines.size(), 3u);
@@ -357,7 +388,7 @@ TEST_F(UploadDemo, CancelStopsBeforeTheNextRequest) {
         append(l);
         if (l.rfind("raenge-", 0) == 0) running->cancel();
     };
-    upload::UploadRun run(client, events);
+    upload::UploadRun run(client, events, upload::itdatum_not_built);
     running = &run;
     upload::UploadRequest r{peer.base(), "club1", "pw", StarterFilter::All, *dir_, *dir_ / "demo300.mdb", 0};
     try {
@@ -417,14 +448,14 @@ TEST_F(UploadDemo, TheTimeStampGoesToTheWriterAndIntoTheOptionsDump) {
 
     // Without a writer of its own the run says the file was not written.
     EXPECT_EQ(upload::itdatum_not_built(*dir_ / "demo300.mdb", "x").message,
-              "not written: the in-place writer is not built yet");
+              "not written: the file is left alone");
 }
 
 TEST_F(UploadDemo, ACancelBeforeTheRunBeginsSendsNothing) {
     upload::testing::ScriptPeer peer(fake_site("0", 2));
     Log log;
     upload::HttpClient client;
-    upload::UploadRun run(client, log.events());
+    upload::UploadRun run(client, log.events(), upload::itdatum_not_built);
     run.cancel();
     upload::UploadRequest r{peer.base(), "club1", "pw", StarterFilter::All, *dir_, *dir_ / "demo300.mdb", 0};
     EXPECT_THROW(run.run(r, *snapshot_of(*dir_ / "demo300.mdb")), upload::UploadCancelled);
