@@ -95,16 +95,18 @@ std::filesystem::path default_web_root(const char* argv0) {
     return exe.parent_path() / "Web";
 }
 
-// One access-log line: client, command, target, status, bytes, milliseconds. Request text is
-// cut and stripped of control bytes so that a client cannot forge log lines.
+// Request text in a log line: cut, and control bytes replaced, so that a client cannot forge
+// log lines.
+std::string clean(std::string_view text, std::size_t limit) {
+    std::string out;
+    for (char c : text.substr(0, limit)) out += (static_cast<unsigned char>(c) < 32 || c == 127) ? '?' : c;
+    if (text.size() > limit) out += "...";
+    return out;
+}
+
+// One access-log line: client, command, target, status, bytes, milliseconds.
 std::string access_line(const server::Request& request, const server::Response& response,
                         std::chrono::steady_clock::duration took) {
-    auto clean = [](std::string_view text, std::size_t limit) {
-        std::string out;
-        for (char c : text.substr(0, limit)) out += (static_cast<unsigned char>(c) < 32 || c == 127) ? '?' : c;
-        if (text.size() > limit) out += "...";
-        return out;
-    };
     std::string target = request.document_path;
     if (!request.query.empty()) target += "?" + request.query;
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(took).count();
@@ -171,7 +173,9 @@ int main(int argc, char** argv) {
             server::HandleRequest(*env, request, response);
         } catch (const std::exception& e) {
             // Answered with status 500 and the error text by the server; logged here.
-            logging::log_line("failure " + request.document_path + ": " + e.what());
+            // Page errors are Windows-1252 texts, like the pages.
+            logging::log_line("failure " + clean(request.document_path, 300) + ": " +
+                              clean(text::cp1252_to_utf8(e.what()), 1000));
             if (access_log) {
                 server::Response failed;
                 failed.status_code = 500;

@@ -148,6 +148,12 @@ TEST_F(HeadlessServer, FailingPageIs500WithItsText) {
     EXPECT_EQ(tag.find("<b>"), std::string::npos);
     EXPECT_NE(tag.find("&lt;b&gt;"), std::string::npos);
     EXPECT_TRUE(server_->log().find("failure /est.php") != std::string::npos) << server_->log();
+    // A line end in the path cannot start a forged log line; the German text is logged as UTF-8.
+    exchange(port(), "GET /est.php%0A2026-01-01%20forged?ST=x HTTP/1.1\r\n\r\n");
+    std::this_thread::sleep_for(100ms);
+    const std::string log = server_->log();
+    EXPECT_EQ(log.find("\n2026-01-01 forged"), std::string::npos) << log;
+    EXPECT_NE(log.find("failure /est.php?2026-01-01 forged: Ung\xC3\xBCltige Startnummer"), std::string::npos) << log;
 }
 
 TEST_F(HeadlessServer, FilesFromTheWebRoot) {
