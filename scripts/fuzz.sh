@@ -9,6 +9,9 @@ seconds=${1:-60}
 shift || true
 declare -A seeds=(
   [fuzz_request_parser]=tests/server/fuzz_corpus/request_parser
+  [fuzz_page_params]=tests/pages/fuzz_corpus/page_params
+  [fuzz_site_statements]=tests/site/fuzz_corpus/site_statements
+  [fuzz_http_reply]=tests/upload/fuzz_corpus/http_reply
 )
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then targets=("${!seeds[@]}"); fi
