@@ -94,6 +94,8 @@ void check(const uint8_t* data, std::size_t size) {
 
 }  // namespace
 
+#include "tests/support/fuzz_loop.h"
+
 #ifdef RINGOLAN_LIBFUZZER
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     check(data, size);
@@ -102,14 +104,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 #else
 // fuzz_site_statements [RUNS [SEED]]
 int main(int argc, char** argv) {
-    const long runs = argc > 1 ? std::atol(argv[1]) : 600;
-    uint64_t s = argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 1;
-    auto next = [&s] {
-        s ^= s << 13;
-        s ^= s >> 7;
-        s ^= s << 17;
-        return s;
-    };
     const std::vector<std::string> seeds = {
         "#*ix#*'17','O\\'Neil',9.8);\r\n",
         "#*isc#*12346.0,0.0,-0.3,-1,0,1.2346E+05,5e-3,+7);\n#*ic#*,'a',);\n",
@@ -118,24 +112,8 @@ int main(int argc, char** argv) {
         "#*ix#*'offen\n#*ix#*1);\n",
         "\n\n#*i#*);\n",
     };
-    const char alphabet[] = "#*i'\\,();\r\n0123456789.eE+-ab\x00\xff";
-    for (long i = 0; i < runs; ++i) {
-        std::string bytes = seeds[next() % seeds.size()];
-        const int edits = int(next() % 6);
-        for (int e = 0; e < edits; ++e) {
-            const std::size_t at = bytes.empty() ? 0 : next() % bytes.size();
-            const char c = alphabet[next() % (sizeof alphabet - 1)];
-            switch (next() % 3) {
-                case 0: bytes.insert(bytes.begin() + long(at), c); break;
-                case 1: if (!bytes.empty()) bytes.erase(at, 1); break;
-                default: if (!bytes.empty()) bytes[at] = c;
-            }
-        }
-        std::string input(1, char(next()));
-        input += bytes;
-        check(reinterpret_cast<const uint8_t*>(input.data()), input.size());
-    }
-    std::printf("%ld inputs, no fault\n", runs);
-    return 0;
+    static const char alphabet[] = "#*i'\\,();\r\n0123456789.eE+-ab\x00\xff";
+    return ringolan::test_support::run_mutation_loop(argc, argv, 600, seeds,
+                                                     std::string_view(alphabet, sizeof alphabet - 1), check);
 }
 #endif
