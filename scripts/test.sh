@@ -7,5 +7,5 @@ bash scripts/install-deps.sh
 cmake -S . -B build-test -DCMAKE_BUILD_TYPE=Debug -DRINGOLAN_SANITIZE=ON
 cmake --build build-test -j"$(nproc)"
 ctest --test-dir build-test --output-on-failure -j"$(nproc)"
-# A short libFuzzer run of the request parser (longer runs: scripts/fuzz.sh).
-bash scripts/fuzz.sh 20 fuzz_request_parser
+# A short libFuzzer run of every fuzz target (longer runs: scripts/fuzz.sh SECONDS).
+bash scripts/fuzz.sh 15
