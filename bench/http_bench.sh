@@ -2,7 +2,8 @@
 # The page server against nginx serving the same bytes as a static file, measured in one run on
 # this machine (loopback): requests per second and p99 latency with "Connection: close", and the
 # p99 of normal requests while 1,000 slow clients (one byte per second) are connected.
-#   bench/http_bench.sh [SHOOTERS] [SECONDS]     (default 5000 shooters, 10 s per measurement)
+#   bench/http_bench.sh [SHOOTERS] [SECONDS]     (default 5000 shooters, 10 s per measurement;
+#   BUILD=DIR picks the Release build folder, default build)
 # Needs wrk and nginx (Debian packages "wrk" and "nginx-light"; bench only, not for the tests).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,7 +13,7 @@ connections=${CONNECTIONS:-32}
 for tool in wrk nginx curl python3; do
   command -v "$tool" >/dev/null || { echo "http_bench: $tool is missing (apt-get install wrk nginx-light curl)" >&2; exit 3; }
 done
-build=build
+build=${BUILD:-build}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DRINGOLAN_SANITIZE=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)" --target ringolan-server ringolan-snapshot-reader ringolan-mkdemo >/dev/null
 work=$(mktemp -d /tmp/ringolan-http-bench.XXXXXX)
