@@ -103,6 +103,10 @@ client_pid=$!
 for _ in $(seq 1200); do grep -q "^load:" "$work/client.out" 2>/dev/null && break; kill -0 "$client_pid" 2>/dev/null || break; sleep 0.1; done
 grep -q "^load:" "$work/client.out" || { echo "soak: the client did not start" >&2; cat "$work/client.out" >&2; exit 2; }
 load_start=$(date +%s)
+tick_hz=$(getconf CLK_TCK)
+# CPU seconds of the server so far (all threads; the reader children are not counted)
+server_cpu() { awk -v t="$tick_hz" '{print ($14 + $15) / t}' "/proc/$server_pid/stat"; }
+cpu_start=$(server_cpu)
 
 # Fault plan: after 10 s of plain rounds, a fault of fault_seconds every `period` seconds, the
 # kinds in turn, ending 8 s before the load does.
@@ -159,13 +163,16 @@ done
 [ -n "$in_fault" ] && { r=$((r + 1)); write_round "$r"; echo "$(now_ms) end $in_fault $r" >>"$work/faults"; }
 wait "$client_pid"; client_status=$?
 client_pid=""
+cpu_end=$(server_cpu)
 [ -z "$steady_rss" ] && steady_rss=$start_rss
 sleep 3  # the last round read, the last pages sent
 record_memory end; end_rss=$last_rss
 
 cat "$work/client.out"
 echo
-echo "## faults (start ms, kind, the last good round; end ms, the round that put it right)"
+echo "server CPU during the load: $(awk -v a="$cpu_start" -v b="$cpu_end" -v s="$seconds" 'BEGIN {printf "%.1f s (%.2f cores)", b - a, (b - a) / s}')"
+echo
+echo "## faults: length, answers in its whole seconds and the newest round they showed; the round that put it right"
 ok=yes
 fail() { echo "FAIL: $*"; ok=no; }
 [ "$client_status" = 0 ] || fail "the client reported failures or torn pages (exit $client_status)"
@@ -176,10 +183,12 @@ recovered=0; fault_count=0; worst_ms=0
 while read -r ms what kind rnd; do
   if [ "$what" = start ]; then
     started=$ms
+    last_good=$rnd
     continue
   fi
   fault_count=$((fault_count + 1))
   seen_ms=$(awk -v r="$rnd" '$1 == "seen" && $3 >= r {print $2; exit}' "$work/seen")
+  served=$(awk -v a="$started" -v b="$ms" '$1 == "second" && $2 >= a && $2 + 1000 <= b && $5 > n {n = $5} END {print n + 0}' "$work/seen")
   quiet=$(awk -v a="$started" -v b="$ms" '$1 == "second" && $2 >= a && $2 + 1000 <= b && $3 == 0 {n++} END {print n + 0}' "$work/seen")
   answers=$(awk -v a="$started" -v b="$ms" '$1 == "second" && $2 >= a && $2 + 1000 <= b {n += $3} END {print n + 0}' "$work/seen")
   if [ -z "$seen_ms" ]; then
@@ -191,7 +200,9 @@ while read -r ms what kind rnd; do
     if [ "$lag" -le 2000 ]; then recovered=$((recovered + 1)); else fail "$kind: round $rnd seen $lag ms after it was written"; fi
   fi
   [ "$quiet" = 0 ] || fail "$kind: $quiet seconds of the fault without any answer"
-  printf '%-11s %6d ms  answers during the fault %6d  round %4d on the pages after %s ms\n' "$kind" $((ms - started)) "$answers" "$rnd" "$lag"
+  [ "$served" -ge 1 ] && [ "$served" -le "$last_good" ] || fail "$kind: round $served on the pages during the fault, the last good one is $last_good"
+  printf '%-11s %5d ms: %6d answers showing round %4d (last good %4d); round %4d on the pages %s ms after it was written\n' \
+    "$kind" $((ms - started)) "$answers" "$served" "$last_good" "$rnd" "$lag"
 done <"$work/faults"
 [ "$fault_count" -gt 0 ] || fail "no fault was injected (the run is too short)"
 

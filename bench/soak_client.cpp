@@ -12,10 +12,12 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <sys/resource.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -38,14 +40,18 @@ namespace crawl = ringolan::crawl;
 namespace soak = ringolan::soak;
 
 // The ten pages with the share of requests each gets: a shooter looks up their own results
-// (est.php) and the lists (erl.php, vstbl.php) far more often than anything else.
+// (est.php) and the lists (erl.php, vstbl.php) far more often than anything else. The server
+// picks a page by the last of these texts that its lower-case path contains, in this order.
 struct PageKind {
     const char* name;
+    const char* needle;
     double weight;
 };
 constexpr PageKind kPages[] = {
-    {"est.php", 30}, {"erl.php", 22}, {"vstbl.php", 14}, {"sb.php", 8},    {"merl.php", 6},
-    {"erlsel.php", 6}, {"ofls.php", 5}, {"vst.php", 4},   {"mmerl.php", 3}, {"start.php", 2},
+    {"start.php", "start.php", 2}, {"vstbl.php", "vstbl.php", 14}, {"vst.php", "vst.php", 4},
+    {"est.php", "est.php", 30},    {"ofls.php", "ofls.php", 5},     {"sb.php", "sb.php", 8},
+    {"erl.php", "/erl.php", 22},   {"merl.php", "/merl.php", 6},    {"mmerl.php", "mmerl.php", 3},
+    {"erlsel.php", "erlsel.php", 6},
 };
 constexpr int kPageCount = static_cast<int>(std::size(kPages));
 
@@ -119,18 +125,23 @@ Answer get(int port, const std::string& target) {
     return a;
 }
 
-// Index into kPages of an address's document, or -1.
-int page_of(const std::string& address) {
-    const std::string path = crawl::document_path(address);
-    const std::string name = path.substr(path.rfind('/') + 1);
-    for (int i = 0; i < kPageCount; ++i)
-        if (name == kPages[i].name) return i;
-    return -1;
+std::string lower_path(const std::string& address) {
+    std::string path = crawl::document_path(address);
+    for (auto& c : path) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return path;
 }
 
-bool is_frame_page(const std::string& address) {
-    const std::string path = crawl::document_path(address);
-    return path.rfind("/rahmen", 0) == 0 && path.size() > 4 && path.compare(path.size() - 4, 4, ".php") == 0;
+// A frame page, which only points to the page it frames.
+bool is_frame_page(const std::string& address) { return lower_path(address).find("rahmen") != std::string::npos; }
+
+// Index into kPages of the page an address gets, or -1.
+int page_of(const std::string& address) {
+    if (is_frame_page(address)) return -1;
+    const std::string path = lower_path(address);
+    int page = -1;
+    for (int i = 0; i < kPageCount; ++i)
+        if (path.find(kPages[i].needle) != std::string::npos) page = i;
+    return page;
 }
 
 // Up to `per_page` addresses of each page, found from /start.php through the frame pages.
@@ -158,6 +169,7 @@ std::vector<std::vector<std::string>> collect_addresses(const Options& o) {
 struct PageStats {
     uint64_t answers = 0, failures = 0, unmarked = 0;
     std::vector<uint32_t> micros;
+    std::string unmarked_example;  // an address whose page showed no marker
 };
 
 struct Shared {
@@ -208,7 +220,7 @@ void run_worker(const Options& o, const std::vector<std::vector<std::string>>& l
         }
         const auto rounds = soak::find_rounds(a.response.body);
         if (rounds.empty()) {
-            ++ps.unmarked;
+            if (ps.unmarked++ == 0) ps.unmarked_example = target;
             continue;
         }
         if (rounds.size() > 1) {
@@ -298,16 +310,19 @@ int main(int argc, char** argv) {
     std::printf("\n%-11s %9s %9s %10s %8s %8s %8s\n", "page", "answers", "failures", "unmarked", "p50_ms", "p99_ms", "max_ms");
     uint64_t answers = 0, failures = 0;
     std::vector<uint32_t> all;
+    std::vector<std::string> unmarked_examples;
     for (int p = 0; p < kPageCount; ++p) {
         PageStats s;
         for (auto& w : workers) {
             s.answers += w.pages[p].answers;
             s.failures += w.pages[p].failures;
             s.unmarked += w.pages[p].unmarked;
+            if (s.unmarked_example.empty()) s.unmarked_example = w.pages[p].unmarked_example;
             s.micros.insert(s.micros.end(), w.pages[p].micros.begin(), w.pages[p].micros.end());
         }
         answers += s.answers;
         failures += s.failures;
+        if (!s.unmarked_example.empty()) unmarked_examples.push_back(s.unmarked_example);
         all.insert(all.end(), s.micros.begin(), s.micros.end());
         std::printf("%-11s %9llu %9llu %10llu %8.1f %8.1f %8.1f\n", kPages[p].name,
                     static_cast<unsigned long long>(s.answers), static_cast<unsigned long long>(s.failures),
@@ -326,6 +341,11 @@ int main(int argc, char** argv) {
         std::printf("  failure: %s (%llu times)\n", kind.c_str(), static_cast<unsigned long long>(n));
     for (const auto& e : shared.failure_examples) std::printf("  failed: %s\n", e.c_str());
     for (const auto& e : shared.torn_examples) std::printf("  torn: %s\n", e.c_str());
+    for (const auto& e : unmarked_examples) std::printf("  without a marker: %s\n", e.c_str());
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    const double client_cpu = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+                              (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 
     // Newest round seen, per 10-second step.
     const size_t slots = static_cast<size_t>(o.seconds) + 2;
@@ -359,9 +379,9 @@ int main(int argc, char** argv) {
     }
 
     std::printf("SOAK answers=%llu failures=%llu torn=%llu rps=%.1f p50_ms=%.1f p99_ms=%.1f max_ms=%.1f newest_round=%u "
-                "addresses=%zu connections=%d seconds=%.1f\n",
+                "addresses=%zu connections=%d seconds=%.1f client_cpu_s=%.1f\n",
                 static_cast<unsigned long long>(answers), static_cast<unsigned long long>(failures),
                 static_cast<unsigned long long>(torn), rps, p50, p99, max, shared.newest.load(), addresses, workers_n,
-                elapsed);
+                elapsed, client_cpu);
     return failures == 0 && torn == 0 ? 0 : 1;
 }
