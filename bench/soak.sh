@@ -5,7 +5,8 @@
 # every second. Several times over the run the served file is, for a few seconds, deleted,
 # replaced by garbage, truncated to half or made unreadable, then put right by the next round.
 #   bench/soak.sh BUILD_DIR [SECONDS] [SHOOTERS]     (default 600 s, 10000 shooters)
-# Environment: THREADS and CONNECTIONS of the client (default 4 x 4), FAULT_SECONDS (3).
+# Environment: THREADS and CONNECTIONS of the client (default 4 x 4), PER_PAGE addresses of each
+# page the client collects (200), FAULT_SECONDS (3).
 # Passes when the client saw no failed and no torn page, every second of every fault had
 # answers, a round written after a fault was on the pages within 2 s, and the server's resident
 # memory at the end exceeds the steady value by less than one snapshot image.
@@ -17,6 +18,7 @@ seconds=${2:-600}
 shooters=${3:-10000}
 threads=${THREADS:-4}
 connections=${CONNECTIONS:-4}
+per_page=${PER_PAGE:-200}
 fault_seconds=${FAULT_SECONDS:-3}
 repo=$(cd "$(dirname "$0")/.." && pwd)
 mkdemo=$build/tools/mkdemo/ringolan-mkdemo
@@ -96,7 +98,7 @@ record_memory start; start_rss=$last_rss
 echo "soak: $shooters shooters, file $file_bytes bytes, snapshot image $snapshot_bytes bytes; server port $port (pid $server_pid${as_user:+, as nobody})"
 echo "soak: $seconds s, client $threads threads x $connections connections, faults of $fault_seconds s"
 
-"$client" --port "$port" --seconds "$seconds" --threads "$threads" --connections "$connections" \
+"$client" --port "$port" --seconds "$seconds" --threads "$threads" --connections "$connections" --per-page "$per_page" \
   --seen "$work/seen" >"$work/client.out" 2>&1 &
 client_pid=$!
 # The client crawls first; its load begins with "load:".
@@ -205,6 +207,22 @@ while read -r ms what kind rnd; do
     "$kind" $((ms - started)) "$answers" "$served" "$last_good" "$rnd" "$lag"
 done <"$work/faults"
 [ "$fault_count" -gt 0 ] || fail "no fault was injected (the run is too short)"
+
+# Every round written: when the pages first showed it or a newer one.
+echo
+awk '
+  FNR == NR { if ($1 == "seen") { n++; seen_ms[n] = $2; seen_round[n] = $3 } next }
+  {
+    lag = -1
+    for (i = 1; i <= n; i++) if (seen_round[i] >= $2) { lag = seen_ms[i] - $1; break }
+    if (lag < 0) { never++; next }
+    lags[++m] = lag; sum += lag; if (lag > max) max = lag
+  }
+  END {
+    for (i = 2; i <= m; i++) { v = lags[i]; for (j = i - 1; j >= 1 && lags[j] > v; j--) lags[j + 1] = lags[j]; lags[j + 1] = v }
+    printf "rounds written: %d; on the pages after: median %d ms, max %d ms (%d shown, %d never before the end)\n", \
+      m + never, m ? lags[int((m + 1) / 2)] : 0, max, m, never
+  }' "$work/seen" "$work/written"
 
 echo
 echo "## server memory"

@@ -146,7 +146,9 @@ TEST(DemoRound, MarkerIsInEveryShownNameAndNowhereInRoundZero) {
     for (const auto& t : plain.tables())
         for (const auto& r : t.rows)
             for (const auto& v : r)
-                if (const auto* s = std::get_if<std::string>(&v)) EXPECT_TRUE(find_rounds(*s).empty()) << t.name << ": " << *s;
+                if (const auto* s = std::get_if<std::string>(&v)) {
+                    EXPECT_TRUE(find_rounds(*s).empty()) << t.name << ": " << *s;
+                }
 }
 
 TEST(DemoRound, MarkedNamesStillFitTheirColumns) {
