@@ -2,7 +2,6 @@
 // round's marker in the shown texts, found by the soak client's marker scanner.
 #include <algorithm>
 #include <map>
-#include <numeric>
 #include <set>
 
 #include "bench/soak_marker.h"
@@ -10,7 +9,6 @@
 
 using namespace demo_test;
 using ringolan::soak::find_rounds;
-using ringolan::soak::nearest_rank;
 
 namespace {
 
@@ -160,28 +158,4 @@ TEST(DemoRound, MarkedNamesStillFitTheirColumns) {
     for (const auto& [table, column, size] : std::vector<std::tuple<std::string, std::string, size_t>>{
              {"wettk", "Bezeichnung", 50}, {"verein", "Name", 80}, {"mannschaft", "Name", 80}, {"wettb_def", "Titel", 100}})
         for (const auto& s : texts(db, table, column)) EXPECT_LE(utf8_length(s), size) << table << ": " << s;
-}
-
-TEST(SoakMarker, FindsEveryWellFormedMarkerOnce) {
-    EXPECT_EQ(find_rounds("<td>SV Tell ~R17~</td><td>LG ~R17~</td>"), (std::set<uint32_t>{17}));
-    EXPECT_EQ(find_rounds("~R1~~R2~"), (std::set<uint32_t>{1, 2}));
-    EXPECT_EQ(find_rounds("x~R~R3~"), (std::set<uint32_t>{3}));
-    EXPECT_EQ(find_rounds("~R999999999~"), (std::set<uint32_t>{999999999}));
-    for (const char* none : {"", "~R~", "~R12", "~Rx~", "~r5~", "R5~", "~R1234567890~", "~ R5~"})
-        EXPECT_TRUE(find_rounds(none).empty()) << none;
-}
-
-TEST(SoakMarker, NearestRankPercentiles) {
-    std::vector<uint32_t> v(100);
-    std::iota(v.begin(), v.end(), 1);
-    std::reverse(v.begin(), v.end());
-    EXPECT_EQ(nearest_rank(v, 0.5), 50u);
-    EXPECT_EQ(nearest_rank(v, 0.99), 99u);
-    EXPECT_EQ(nearest_rank(v, 1.0), 100u);
-    std::vector<uint32_t> three{30, 10, 20};
-    EXPECT_EQ(nearest_rank(three, 0.5), 20u);
-    EXPECT_EQ(nearest_rank(three, 0.99), 30u);
-    std::vector<uint32_t> one{7}, none;
-    EXPECT_EQ(nearest_rank(one, 0.01), 7u);
-    EXPECT_EQ(nearest_rank(none, 0.5), 0u);
 }
