@@ -247,6 +247,9 @@ reads=$(grep -c "read again" "$work/server.err")
 not_read=$(grep -c "not read" "$work/server.err")
 failures=$(grep -c "^.\{20\}failure" "$work/server.err")
 echo
+written=$(wc -l <"$work/written")
+awk -v n="$written" -v s="$seconds" -v f="$fault_count" -v d="$fault_seconds" 'BEGIN {
+  want = s - f * d; if (n < 0.8 * want) printf "note: only %d rounds written for about %d planned: ringolan-mkdemo could not write one a second\n", n, want }'
 echo "## server log: $reads states read, $not_read attempts not read, $failures page failures; rounds written: $r"
 grep "not read" "$work/server.err" | sed 's/^/  /' | cut -c1-200 | sort -u -k4 | head -4
 [ "$failures" = 0 ] || { fail "the server logged page failures"; grep "failure" "$work/server.err" | head -5; }
