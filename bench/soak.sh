@@ -84,7 +84,11 @@ fi
 server_pid=$!
 for _ in $(seq 600); do grep -q Listening "$work/server.out" 2>/dev/null && break; sleep 0.1; done
 port=$(sed -n 's|.*http://[^:]*:\([0-9]*\)/.*|\1|p' "$work/server.out" | head -1)
-[ -n "$port" ] || { echo "soak: the server did not start" >&2; cat "$work/server.err" >&2; exit 2; }
+if [ -z "$port" ]; then
+  echo "soak: the server did not start${as_user:+ (it runs as nobody: the build folder must be readable by nobody)}" >&2
+  cat "$work/server.err" >&2
+  exit 2
+fi
 
 # "VmRSS VmHWM" of the server in KiB
 memory() { awk '/^VmRSS/ {r=$2} /^VmHWM/ {h=$2} END {print r, h}' "/proc/$server_pid/status"; }
@@ -127,6 +131,7 @@ end_max=0
 next_minute=60
 fault_index=0
 in_fault=""
+server_died=""
 fault_end=0
 next_fault=10
 r=1
@@ -146,7 +151,9 @@ while :; do
   t=$(( $(date +%s) - load_start ))
   [ "$t" -ge "$seconds" ] && break
   kill -0 "$client_pid" 2>/dev/null || break
-  rss_now=$(awk '/^VmRSS/ {print $2}' "/proc/$server_pid/status")
+  kill -0 "$server_pid" 2>/dev/null || { server_died=$t; break; }
+  rss_now=$(awk '/^VmRSS/ {print $2}' "/proc/$server_pid/status" 2>/dev/null)
+  [ -n "$rss_now" ] || { server_died=$t; break; }  # a zombie has no VmRSS
   if [ -z "$steady_rss" ] && [ "$t" -ge $((steady_at - 10)) ] && [ "$rss_now" -gt "$steady_max" ]; then steady_max=$rss_now; fi
   if [ "$t" -ge $((seconds - 10)) ] && [ "$rss_now" -gt "$end_max" ]; then end_max=$rss_now; fi
   if [ -z "$steady_rss" ] && [ "$t" -ge "$steady_at" ]; then record_memory "${t}s"; steady_rss=$steady_max; fi
@@ -171,6 +178,12 @@ while :; do
 done
 # A fault still open when the load ended is put right, but its recovery cannot be seen.
 [ -n "$in_fault" ] && { r=$((r + 1)); write_round "$r"; echo "soak: the $in_fault fault was still open when the load ended"; }
+if [ -n "$server_died" ]; then
+  echo "soak: the server ended after $server_died s of the load" >&2
+  tail -5 "$work/server.err" >&2
+  server_pid=""  # nothing left to stop
+  exit 1
+fi
 wait "$client_pid"; client_status=$?
 client_pid=""
 cpu_end=$(server_cpu)
