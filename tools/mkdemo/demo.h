@@ -16,7 +16,14 @@ struct DemoOptions {
     int shooters = 300;
     uint64_t seed = 1;
     bool itdatum = true;  // write the "itdatum" row of Veranstaltung
+    // A later state of the same competition: the same people, numbers, lists and teams, other
+    // shots and ranks, and the marker of round_marker() in the texts the pages show. 0 is the
+    // plain demo without a marker.
+    uint32_t round = 0;
 };
+
+// " ~R<round>~" (appended to names and titles), or "" for round 0.
+std::string round_marker(uint32_t round);
 
 struct DemoTable {
     std::string name;

@@ -62,6 +62,19 @@ void make_event(Model& m) {
     add("Auswertung", std::nullopt, "elektronisch", 1.0, "");
 }
 
+std::string round_marker(uint32_t round) { return round == 0 ? std::string() : " ~R" + std::to_string(round) + "~"; }
+
+void mark_round(Model& m) {
+    const std::string marker = round_marker(m.options.round);
+    if (marker.empty()) return;
+    for (auto& c : m.clubs) c.name += marker;
+    for (auto& t : m.teams) t.name += marker;
+    for (auto& l : m.lists) l.titel += marker;
+    for (auto& o : m.event_options)
+        if (o.option == "Bezeichnung" && o.s) *o.s += marker;
+    m.discipline_suffix = marker;
+}
+
 Model build_model(const DemoOptions& options) {
     if (options.shooters < 1) throw std::invalid_argument("the demo needs at least one shooter");
     Model m;
@@ -78,6 +91,7 @@ Model build_model(const DemoOptions& options) {
     make_shots(m);
     make_lists(m);
     make_event(m);
+    mark_round(m);
     return m;
 }
 

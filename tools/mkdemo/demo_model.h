@@ -172,6 +172,7 @@ struct Model {
     std::vector<TeamMember> members;
     std::vector<ListOption> list_options;
     std::vector<EventOption> event_options;
+    std::string discipline_suffix;  // appended to every wettk.Bezeichnung
 };
 
 // Generation steps, in this order.
@@ -179,6 +180,7 @@ void make_people(Model& m);   // clubs, shooters
 void make_shots(Model& m);    // disciplines, results, targets
 void make_lists(Model& m);    // result lists, ranks, teams, list options
 void make_event(Model& m);    // Veranstaltung options
+void mark_round(Model& m);    // the round's marker in the shown texts
 Model build_model(const DemoOptions& options);
 
 void update_aggregates(const Model& m, Result& r);

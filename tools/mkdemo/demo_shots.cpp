@@ -118,6 +118,9 @@ void shoot(Rng& rng, const Shooter& s, const DisciplineSpec& d, Target& tg) {
 
 void make_shots(Model& m) {
     Rng rng(m.options.seed, 2);
+    // A later round shoots every card again from its own stream; the first stream is drawn from
+    // as in round 0, so that who shoots what, where and how many shots stays the same.
+    Rng again(m.options.seed ^ (0x9E3779B97F4A7C15ULL * m.options.round), 6);
     const auto& catalog = discipline_catalog();
     const int n_disc = std::clamp(6 + m.options.shooters / 4000, 6, static_cast<int>(catalog.size()));
     for (int i = 0; i < n_disc; ++i) m.disciplines.push_back(&catalog[i]);
@@ -189,6 +192,7 @@ void make_shots(Model& m) {
                 }
                 tg.shots = static_cast<uint8_t>(shots);
                 shoot(rng, s, discipline, tg);
+                if (m.options.round != 0) shoot(again, s, discipline, tg);
                 m.targets.push_back(tg);
             }
             update_aggregates(m, r);

@@ -152,7 +152,7 @@ void emit_rows(const Model& m, int table, const std::function<void(const Row&)>&
         case Wettk:
             for (size_t d = 0; d < m.disciplines.size(); ++d) {
                 const auto& s = *m.disciplines[d];
-                sink({v(static_cast<int32_t>(d + 1)), v(s.name), v(s.scheibentyp), v(static_cast<int32_t>(s.zehnerserien)),
+                sink({v(static_cast<int32_t>(d + 1)), v(s.name + m.discipline_suffix), v(s.scheibentyp), v(static_cast<int32_t>(s.zehnerserien)),
                       v(s.teilermessung)});
             }
             return;

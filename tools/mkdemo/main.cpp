@@ -11,12 +11,15 @@
 namespace {
 
 constexpr int kMaxShooters = 200000;
+constexpr long long kMaxRound = 999999999;  // nine digits in the marker
 
 const char* kUsage =
-    "usage: ringolan-mkdemo [--shooters N] [--seed S] [--no-itdatum] -o FILE.mdb\n"
+    "usage: ringolan-mkdemo [--shooters N] [--seed S] [--round R] [--no-itdatum] -o FILE.mdb\n"
     "  --shooters N   number of shooters, 1 to 200000 (default 300)\n"
     "  --seed S       random seed, 0 to 18446744073709551615 (default 1); the same seed\n"
     "                 gives the same file\n"
+    "  --round R      a later state, 0 to 999999999 (default 0): the same shooters, numbers\n"
+    "                 and lists, other results, and \"~R<R>~\" in the names and titles\n"
     "  --no-itdatum   leave out the \"itdatum\" row of Veranstaltung\n"
     "  -o FILE.mdb    the database to write (replaced if it exists)\n";
 
@@ -66,6 +69,10 @@ Args parse(int argc, char** argv) {
             a.options.shooters = static_cast<int>(n);
         } else if (arg == "--seed") {
             a.options.seed = parse_number<uint64_t>(arg, take());
+        } else if (arg == "--round") {
+            const long long r = parse_number<long long>(arg, take());
+            if (r < 0 || r > kMaxRound) throw UsageError{"--round must be between 0 and " + std::to_string(kMaxRound)};
+            a.options.round = static_cast<uint32_t>(r);
         } else if (arg == "-o" || arg == "--output") {
             const std::string_view out = take();
             if (out.empty()) throw UsageError{"the output file name is empty"};
@@ -96,8 +103,10 @@ int main(int argc, char** argv) {
     }
     try {
         const auto s = ringolan::demo::write_demo(args.options, args.output);
-        std::printf("%s: %zu tables, %zu rows, %ju bytes (%d shooters, seed %ju)\n", args.output.c_str(), s.tables, s.rows,
+        std::printf("%s: %zu tables, %zu rows, %ju bytes (%d shooters, seed %ju", args.output.c_str(), s.tables, s.rows,
                     s.bytes, args.options.shooters, static_cast<uintmax_t>(args.options.seed));
+        if (args.options.round != 0) std::printf(", round %u", args.options.round);
+        std::printf(")\n");
         return 0;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "ringolan-mkdemo: cannot write %s: %s\n", args.output.c_str(), e.what());
