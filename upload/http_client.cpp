@@ -100,6 +100,7 @@ bool HttpClient::exchange(std::string_view method, const Address& address, BodyS
     std::optional<Clock::time_point> error_deadline;
     bool leftover = false;
     std::array<char, 16 * 1024> buffer;
+    const Clock::time_point reply_deadline = Clock::now() + options_.reply_timeout;
     while (!parser.done()) {
         auto limit = options_.read_timeout;
         if (error_deadline) {
@@ -107,6 +108,13 @@ bool HttpClient::exchange(std::string_view method, const Address& address, BodyS
             if (left.count() <= 0) break;
             limit = left;
         }
+        const auto reply_left = std::chrono::duration_cast<std::chrono::milliseconds>(reply_deadline - Clock::now());
+        if (reply_left.count() <= 0) {
+            if (error_deadline) break;
+            throw TimeoutError("Reply not complete within " + std::to_string(options_.reply_timeout.count()) +
+                               " ms (" + address.host + ":" + std::to_string(address.port) + ")");
+        }
+        limit = std::min(limit, reply_left);
         std::size_t n = 0;
         try {
             n = transport_.read_some(buffer.data(), buffer.size(), limit);
