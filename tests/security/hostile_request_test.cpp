@@ -4,10 +4,12 @@
 // paths comes back escaped.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "common/escape.h"
 #include "db/query/query.h"
 #include "server/http_request.h"
 #include "server/http_response.h"
@@ -45,6 +47,11 @@ size_t count(const std::string& text, const std::string& what) {
     size_t n = 0;
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
     return n;
+}
+
+std::string lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
 }
 
 // Words of the database engine and of statements; none belongs in any answer.
@@ -148,11 +155,23 @@ TEST_F(HostileRequests, SqlBreakoutsMatchNothingOrAreRefusedInPlainGerman) {
                 const std::string query = fill(page.query, values);
                 const Response r = handle(page.path, query);
                 const std::string what = page.path + "?" + query.substr(0, 80);
-                for (const auto& word : kDatabaseWords)
+                for (const auto& word : kDatabaseWords) {
+                    if (lower(value).find(lower(word)) != std::string::npos) continue;  // the echo of the value
                     EXPECT_EQ(r.content.find(word), std::string::npos) << what << "\n" << r.content.substr(0, 400);
+                }
                 if (r.status_code == 200) {
                     ++answered;
-                    EXPECT_EQ(r.content, nothing.content) << what;
+                    // Pages that show the value searched for show it escaped, as far as they
+                    // take it (20 characters).
+                    std::string echoed = nothing.content;
+                    const std::string from = text::escape_request_text(page.missing[slot]);
+                    const std::string to = text::escape_request_text(value.substr(0, 20));
+                    for (size_t at = echoed.find(from); at != std::string::npos; at = echoed.find(from, at + to.size())) {
+                        echoed.replace(at, from.size(), to);
+                    }
+                    if (r.content != nothing.content) {
+                        EXPECT_EQ(r.content, echoed) << what;
+                    }
                 } else {
                     ++refused;
                     EXPECT_EQ(r.status_code, 500) << what;
@@ -185,7 +204,7 @@ const std::string kMarkup = "<script>'\"";
 void expect_escaped(const Response& marked, const Response& plain, const std::string& what) {
     EXPECT_EQ(marked.content.find("<script>"), std::string::npos) << what << "\n" << marked.content.substr(0, 600);
     EXPECT_EQ(marked.content.find("'\""), std::string::npos) << what;
-    for (const std::string raw : {"<script", "\"", "'", "<", ">"})
+    for (const char* raw : {"<script", "\"", "'", "<", ">"})
         EXPECT_LE(count(marked.content, raw), count(plain.content, raw)) << what << ": " << raw;
 }
 

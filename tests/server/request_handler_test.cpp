@@ -355,7 +355,6 @@ TEST_F(RequestHandlerTest, EncodedWaysOutOfTheWebRootThroughTheParser) {
         "/web2/%2e%2e/secret.txt",
         "/secret.txt%00.jpg",
         "/..%00/secret.txt",
-        "/bild.jpg%00",
         "/%c0%ae%c0%ae/secret.txt",
         "/%c0%ae%c0%ae%c0%af%c0%ae%c0%ae%c0%afetc%c0%afpasswd",
         "/%e0%80%ae%e0%80%ae/secret.txt",
@@ -377,8 +376,9 @@ TEST_F(RequestHandlerTest, EncodedWaysOutOfTheWebRootThroughTheParser) {
         }
     }
 
-    // The same parser and handler do serve the file inside, also when spelled with escapes.
-    for (const std::string target : {"/bild.jpg", "/%62ild.jpg", "/sub/%2e%2e/bild.jpg", "\\bild.jpg"}) {
+    // The same parser and handler do serve the file inside, also when spelled with escapes; a
+    // "%00" vanishes in decoding and cuts nothing off.
+    for (const std::string& target : {"/bild.jpg", "/%62ild.jpg", "/sub/%2e%2e/bild.jpg", "\\bild.jpg", "/bild.jpg%00"}) {
         RequestParser parser;
         ASSERT_EQ(parser.feed("GET " + target + " HTTP/1.0\r\n\r\n"), ParseStatus::complete) << target;
         const Response r =
@@ -391,7 +391,7 @@ TEST_F(RequestHandlerTest, EncodedWaysOutOfTheWebRootThroughTheParser) {
 TEST_F(RequestHandlerTest, ARawNulInTheTargetSendsNoFile) {
     write_file(base_ / "secret.txt", "geheim");
     write_file(root_ / "bild.jpg", "jpg");
-    for (const std::string target :
+    for (const std::string& target :
          {std::string("/../secret.txt\0.jpg", 19), std::string("/bild.jpg\0", 10), std::string("/\0/../secret.txt", 16)}) {
         RequestParser parser;
         if (parser.feed("GET " + target + " HTTP/1.0\r\n\r\n") != ParseStatus::complete) continue;
