@@ -215,7 +215,7 @@ TEST_F(FailingSite, SlowAndSilentSitesEndByTheClientsTimeLimits) {
              c.read_request();
              const std::string reply = "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\n0";
              for (size_t i = 0; i < reply.size() && !c.wait_closed(150ms); ++i) c.send(reply.substr(i, 1));
-             while (!c.wait_closed(150ms)) c.send("X");  // never comes to a line end
+             for (int i = 0; i < 50 && !c.wait_closed(150ms); ++i) c.send("X");  // never a line end
          },
          ""},
         {"a head, then the body stalls",
@@ -228,7 +228,7 @@ TEST_F(FailingSite, SlowAndSilentSitesEndByTheClientsTimeLimits) {
         {"interim heads without end",
          [](PeerConn& c) {
              c.read_request();
-             while (!c.wait_closed(150ms)) c.send("HTTP/1.1 100 Continue\r\n\r\n");
+             for (int i = 0; i < 30 && !c.wait_closed(150ms); ++i) c.send("HTTP/1.1 100 Continue\r\n\r\n");
          },
          ""},
     };
@@ -260,7 +260,8 @@ TEST_F(FailingSite, ATricklingReplyEndsAtTheReplyLimitNotTheReadLimit) {
     ScriptPeer peer({[](PeerConn& c) {
         c.read_request();
         c.send("HTTP/1.1 200 OK\r\n");
-        while (!c.wait_closed(100ms)) c.send("X-Slow: 1\r\n");
+        // Gives up after some seconds, so that a client without the limit fails instead of hanging.
+        for (int i = 0; i < 50 && !c.wait_closed(100ms); ++i) c.send("X-Slow: 1\r\n");
     }});
     upload::ClientOptions options;
     options.read_timeout = 1s;
