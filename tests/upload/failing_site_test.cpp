@@ -14,6 +14,7 @@
 #include <random>
 #include <thread>
 
+#include "tests/support/process.h"
 #include "tests/upload/script_peer.h"
 #include "tests/upload/site_process.h"
 #include "tests/upload/upload_fixture.h"
@@ -194,6 +195,28 @@ TEST_F(FailingSite, KilledDuringAPostTheRunFailsAtThatTableAndARestartedSiteTake
     EXPECT_EQ(o.log.back(), kSuccess);
     EXPECT_EQ(o.log.front(), "OK. Alte Daten wurden gel\xF6scht");
     EXPECT_EQ(o.log.size(), 15u);  // deletion, twelve tables, total, end
+}
+
+// ringolan-upload against a site killed in the first POST: exit code 1, the table's step as the
+// last printed line, the connection error on standard error, no success line.
+TEST_F(FailingSite, TheProgramExitsWithAnErrorWhenTheSiteDiesInAPost) {
+    const fs::path work = *dir_ / "cli-killed";
+    fs::create_directories(work);
+    fs::copy_file(*dir_ / "demo.mdb", work / "demo.mdb", fs::copy_options::overwrite_existing);
+    write_bytes(work / "pw.txt", "pw\n");
+    std::atomic<int> posts{0};
+    SiteProcess site(RINGOLAN_SITE_PROGRAM, work / "site", "club1", "pw");
+    ScriptPeer front(relay(site, 1, posts));
+    const auto out = readback::run_program(RINGOLAN_UPLOAD_PROGRAM,
+                                           "--db " + (work / "demo.mdb").string() + " --url " + front.base() +
+                                               " --id club1 --password-file " + (work / "pw.txt").string() +
+                                               " --work-dir " + work.string(),
+                                           work);
+    EXPECT_EQ(out.code, 1) << out.err;
+    EXPECT_EQ(out.err.rfind("ringolan-upload: Connection closed", 0), 0u) << out.err;
+    EXPECT_EQ(out.out.find("erfolgreich"), std::string::npos) << out.out;
+    EXPECT_NE(out.out.find("starter-Daten hochladen ("), std::string::npos) << out.out;
+    EXPECT_EQ(posts.load(), 1);
 }
 
 // Sites that accept and then take their time: each run ends by the client's limits.
