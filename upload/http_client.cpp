@@ -100,6 +100,7 @@ bool HttpClient::exchange(std::string_view method, const Address& address, BodyS
     std::optional<Clock::time_point> error_deadline;
     bool leftover = false;
     std::array<char, 16 * 1024> buffer;
+    const Clock::time_point reply_deadline = Clock::now() + options_.reply_timeout;
     while (!parser.done()) {
         auto limit = options_.read_timeout;
         if (error_deadline) {
@@ -107,11 +108,23 @@ bool HttpClient::exchange(std::string_view method, const Address& address, BodyS
             if (left.count() <= 0) break;
             limit = left;
         }
+        const auto reply_left = std::chrono::duration_cast<std::chrono::milliseconds>(reply_deadline - Clock::now());
+        const auto reply_late = [&] {
+            return TimeoutError("Reply not complete within " + std::to_string(options_.reply_timeout.count()) +
+                                " ms (" + address.host + ":" + std::to_string(address.port) + ")");
+        };
+        if (reply_left.count() <= 0) {
+            if (error_deadline) break;
+            throw reply_late();
+        }
+        const bool cut_by_reply_limit = reply_left < limit;
+        limit = std::min(limit, reply_left);
         std::size_t n = 0;
         try {
             n = transport_.read_some(buffer.data(), buffer.size(), limit);
         } catch (const TimeoutError&) {
             if (error_deadline) break;
+            if (cut_by_reply_limit) throw reply_late();
             throw;
         } catch (const TransportError& e) {
             if (reused && !parser.started() && retryable(e)) return false;

@@ -44,6 +44,7 @@ private:
 struct ClientOptions {
     std::chrono::milliseconds connect_timeout = kConnectTimeout;
     std::chrono::milliseconds read_timeout = kReadTimeout;
+    std::chrono::milliseconds reply_timeout = kReplyTimeout;
     std::chrono::milliseconds send_timeout = kSendTimeout;
     std::chrono::milliseconds error_body_timeout = kErrorBodyReadTimeout;
     TlsSettings tls;

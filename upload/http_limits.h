@@ -10,6 +10,9 @@ namespace ringolan::upload {
 inline constexpr std::chrono::milliseconds kConnectTimeout{15000};
 // Longest wait for the next bytes of a reply; the site may take a while to load a large table.
 inline constexpr std::chrono::milliseconds kReadTimeout{120000};
+// Longest time for a whole reply, from the request sent to its last byte: a site that sends a
+// byte now and then never reaches the read limit but ends here.
+inline constexpr std::chrono::milliseconds kReplyTimeout{600000};
 // Longest wait for each block of a request to be taken by the site.
 inline constexpr std::chrono::milliseconds kSendTimeout{60000};
 // Longest wait for the body of a reply that is already known to be an error.

@@ -210,6 +210,30 @@ TEST(HttpServerReading, SilentAndSlowClientsAreClosedAfterTheTimeLimit) {
     EXPECT_TRUE(slow_body.closed());
 }
 
+// The header limit runs from the connection on: a client that sends a byte now and then (well
+// inside any per-read limit) is still cut off once the limit has passed since it connected.
+TEST(HttpServerReading, ATricklingClientIsCutOffByTheHeaderLimitInTotal) {
+    Fixture f(page_handler);
+    Client trickle(f.port);
+    const std::string request = "GET /x HTTP/1.1\r\nHost: a\r\nX-Long: " + std::string(100, 'a') + "\r\n\r\n";
+    const auto begin = std::chrono::steady_clock::now();
+    std::atomic<bool> stop{false};
+    std::thread sender([&] {
+        for (size_t i = 0; i < request.size() && !stop; ++i) {
+            trickle.send(request.substr(i, 1));
+            std::this_thread::sleep_for(100ms);
+        }
+    });
+    const std::string answer = trickle.receive_all();
+    const auto waited = std::chrono::steady_clock::now() - begin;
+    stop = true;
+    sender.join();
+    EXPECT_EQ(answer, "");
+    EXPECT_TRUE(trickle.closed());
+    EXPECT_GE(waited, 900ms);
+    EXPECT_LT(waited, 3s);  // the whole request would have taken about 13 s
+}
+
 TEST(HttpServerLoad, MoreClientsThanTheCapAreAllServed) {
     ServerOptions options = quick_options();
     options.max_connections = 2;

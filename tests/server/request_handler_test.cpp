@@ -319,6 +319,88 @@ TEST_F(RequestHandlerTest, WebRootGivenThroughALinkOrWithDots) {
     expect_served(handle("GET", "/bild.jpg"), root_ / "bild.jpg", "image/jpeg", "root with dots");
 }
 
+// Raw request lines through the parser and the handler: every encoding of a way out of the web
+// root ends at the not-found page and never sends a file.
+TEST_F(RequestHandlerTest, EncodedWaysOutOfTheWebRootThroughTheParser) {
+    write_file(root_ / "bild.jpg", "jpg");
+    write_file(base_ / "secret.txt", "geheim");
+    write_file(base_ / "Web2" / "x.txt", "x");
+    fs::create_symlink(base_ / "secret.txt", root_ / "out.txt");
+    fs::create_directory_symlink(base_ / "Web2", root_ / "web2");
+
+    std::string thousand_up;
+    for (int i = 0; i < 1000; ++i) thousand_up += "../";
+    const std::vector<std::string> targets = {
+        "/../secret.txt",
+        "/%2e%2e/secret.txt",
+        "/%2E%2E%2Fsecret.txt",
+        "/%2E%2E/%2E%2E/%2E%2E/etc/passwd",
+        "/..%5csecret.txt",
+        "/..%5C..%5Cetc%5Cpasswd",
+        "\\..\\secret.txt",
+        "/sub\\..\\..\\secret.txt",
+        "//etc/passwd",
+        "///etc/passwd",
+        "/%2fetc%2fpasswd",
+        "%2fetc%2fpasswd",
+        "/./../secret.txt",
+        "/.%2e/secret.txt",
+        "/%252e%252e/secret.txt",  // decoded once only: a name "%2e%2e"
+        "http://host/../secret.txt",
+        "http://host/../../etc/passwd",
+        "http:/../secret.txt",
+        "/out%2etxt",
+        "/%6Fut.txt",
+        "/web2%2Fx.txt",
+        "/web2/%2e%2e/secret.txt",
+        "/secret.txt%00.jpg",
+        "/..%00/secret.txt",
+        "/%c0%ae%c0%ae/secret.txt",
+        "/%c0%ae%c0%ae%c0%af%c0%ae%c0%ae%c0%afetc%c0%afpasswd",
+        "/%e0%80%ae%e0%80%ae/secret.txt",
+        "/" + thousand_up + "secret.txt",
+        "/" + thousand_up + "etc/passwd",
+        "/sub/" + thousand_up + "Web/../secret.txt",
+    };
+    for (const std::string& target : targets) {
+        for (const char* command : {"GET", "HEAD"}) {
+            RequestParser parser;
+            const std::string what = std::string(command) + " " + target.substr(0, 80);
+            ASSERT_EQ(parser.feed(std::string(command) + " " + target + " HTTP/1.0\r\n\r\n"), ParseStatus::complete)
+                << what;
+            const Response r =
+                run_handler(parser.request(), [this](const Request& q, Response& s) { HandleRequest(env_, q, s); });
+            expect_not_found(r, what);
+            EXPECT_EQ(r.content.find("geheim"), std::string::npos) << what;
+            EXPECT_EQ(r.content.find("root:"), std::string::npos) << what;
+        }
+    }
+
+    // The same parser and handler do serve the file inside, also when spelled with escapes; a
+    // "%00" vanishes in decoding and cuts nothing off.
+    for (const std::string& target : {"/bild.jpg", "/%62ild.jpg", "/sub/%2e%2e/bild.jpg", "\\bild.jpg", "/bild.jpg%00"}) {
+        RequestParser parser;
+        ASSERT_EQ(parser.feed("GET " + target + " HTTP/1.0\r\n\r\n"), ParseStatus::complete) << target;
+        const Response r =
+            run_handler(parser.request(), [this](const Request& q, Response& s) { HandleRequest(env_, q, s); });
+        expect_served(r, root_ / "bild.jpg", "image/jpeg", target);
+    }
+}
+
+// A raw NUL byte in the request line: refused by the parser or not found, never the file.
+TEST_F(RequestHandlerTest, ARawNulInTheTargetSendsNoFile) {
+    write_file(base_ / "secret.txt", "geheim");
+    write_file(root_ / "bild.jpg", "jpg");
+    for (const std::string& target :
+         {std::string("/../secret.txt\0.jpg", 19), std::string("/bild.jpg\0", 10), std::string("/\0/../secret.txt", 16)}) {
+        RequestParser parser;
+        if (parser.feed("GET " + target + " HTTP/1.0\r\n\r\n") != ParseStatus::complete) continue;
+        const Response r =
+            run_handler(parser.request(), [this](const Request& q, Response& s) { HandleRequest(env_, q, s); });
+        expect_not_found(r, "NUL");
+    }
+}
+
 TEST_F(RequestHandlerTest, OnlyRegularFilesAreServed) {
     ASSERT_EQ(::mkfifo((root_ / "pipe.txt").c_str(), 0600), 0);
     expect_not_found(handle("GET", "/pipe.txt"), "FIFO");

@@ -57,10 +57,20 @@ public:
         port_ = std::stoi(m[1]);
     }
     ~SiteProcess() {
-        ::kill(pid_, SIGTERM);
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            int status = 0;
+            ::waitpid(pid_, &status, 0);
+        }
+        ::close(out_);
+    }
+    // Ends the process at once, as a crash would: open connections break without a reply.
+    void kill_now() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGKILL);
         int status = 0;
         ::waitpid(pid_, &status, 0);
-        ::close(out_);
+        pid_ = -1;
     }
     SiteProcess(const SiteProcess&) = delete;
     SiteProcess& operator=(const SiteProcess&) = delete;
