@@ -60,14 +60,19 @@ private:
 };
 
 // The dump's stream: one piece of put area; a full piece goes into the pipe. Writing fails (the
-// stream goes bad) when the reader has given up or stop is set.
+// stream goes bad) when the reader has given up or the stop check gives an exception (kept in
+// stopped).
 class PipeBuffer : public std::streambuf {
 public:
-    PipeBuffer(PiecePipe& pipe, const std::atomic<bool>* stop) : pipe_(pipe), stop_(stop) { fresh(); }
+    PipeBuffer(PiecePipe& pipe, const StopCheck& stop, std::exception_ptr& stopped)
+        : pipe_(pipe), stop_(stop), stopped_(stopped) {
+        fresh();
+    }
     // Hands over what is left; false as for a failed write.
     bool hand_over() {
         piece_.resize(static_cast<size_t>(pptr() - pbase()));
-        if (stop_ && stop_->load()) return false;
+        if (stop_ && !stopped_) stopped_ = stop_();
+        if (stopped_) return false;
         const bool ok = piece_.empty() || pipe_.push(std::move(piece_));
         fresh();
         return ok;
@@ -89,7 +94,8 @@ private:
         setp(piece_.data(), piece_.data() + piece_.size());
     }
     PiecePipe& pipe_;
-    const std::atomic<bool>* stop_;
+    const StopCheck& stop_;
+    std::exception_ptr& stopped_;
     std::string piece_;
 };
 
@@ -100,7 +106,7 @@ std::runtime_error cannot_write(const std::filesystem::path& file) {
 }  // namespace
 
 PackedDump dump_and_pack(const DumpFunction& dump, const std::filesystem::path& sql, const std::filesystem::path& gz,
-                         const std::atomic<bool>* stop, std::function<std::exception_ptr()> make_stop) {
+                         const StopCheck& stop) {
     if (sql.string().size() > kGzipMaxPath) throw GzipPathTooLong();
     std::ofstream sql_out(sql, std::ios::binary | std::ios::trunc);
     if (!sql_out) throw cannot_write(sql);
@@ -134,9 +140,9 @@ PackedDump dump_and_pack(const DumpFunction& dump, const std::filesystem::path& 
         }
     });
 
-    std::exception_ptr dump_error;
+    std::exception_ptr dump_error, stopped;
     try {
-        PipeBuffer buffer(pipe, stop);
+        PipeBuffer buffer(pipe, stop, stopped);
         std::ostream out(&buffer);
         packed.lines = dump(out);
         if (!buffer.hand_over()) throw std::runtime_error("the dump could not be handed over");
@@ -146,7 +152,7 @@ PackedDump dump_and_pack(const DumpFunction& dump, const std::filesystem::path& 
     pipe.end(dump_error != nullptr);
     packer.join();
 
-    if (stop && stop->load() && make_stop) std::rethrow_exception(make_stop());
+    if (stopped) std::rethrow_exception(stopped);
     if (pack_error) std::rethrow_exception(pack_error);
     if (dump_error) std::rethrow_exception(dump_error);
     return packed;

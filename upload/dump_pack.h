@@ -4,7 +4,7 @@
 // files are the same bytes as the dump written to the .sql file followed by gzip_file of it.
 #pragma once
 
-#include <atomic>
+#include <exception>
 #include <cstddef>
 #include <filesystem>
 #include <functional>
@@ -25,10 +25,11 @@ using DumpFunction = std::function<size_t(std::ostream&)>;
 // Runs dump on the calling thread into sql (created or overwritten) and its gzip member into gz
 // (the base name of sql in the header). Throws GzipPathTooLong before writing anything when sql
 // is longer than kGzipMaxPath, std::runtime_error naming a file that cannot be written, and
-// passes on what dump throws. When stop becomes true the dump is ended with the exception
-// make_stop gives at its next piece.
+// passes on what dump throws.
+// stop is asked before each piece is handed on (any thread may make it true meanwhile); an
+// exception it returns ends the dump and is thrown.
+using StopCheck = std::function<std::exception_ptr()>;
 PackedDump dump_and_pack(const DumpFunction& dump, const std::filesystem::path& sql, const std::filesystem::path& gz,
-                         const std::atomic<bool>* stop = nullptr,
-                         std::function<std::exception_ptr()> make_stop = nullptr);
+                         const StopCheck& stop = nullptr);
 
 }  // namespace ringolan::upload

@@ -168,24 +168,23 @@ int64_t UploadRun::count_remote(const UploadRequest& r, std::string_view table) 
     return count_reply_value(client_.get(count_address(r.base, r.account_id, table)));
 }
 
-size_t UploadRun::dump_table(const UploadRequest& r, sqlite3* db, const UploadTable& t, const std::string& stamp) {
+size_t UploadRun::dump_table(const UploadRequest& r, sqlite3* db, const UploadTable& t, const std::string& stamp,
+                             const StopCheck& stop) {
     TSQLDump dump;
     dump.StringDelim = "'";
     dump.NumericDelim = "'";
     dump.TableName = std::string(t.name);
-    auto stopped = [] { return std::make_exception_ptr(UploadCancelled()); };
     if (t.code == "va") {  // the options, with the time stamp row: a few rows, read whole
         db::Query options;
         options.set_command(t.statement);
         options.open(db);
         dump.DataSet = &options;
         return dump_and_pack([&](std::ostream& out) { return dump_with_itdatum(dump, out, t.code, stamp); }, sql_file(r),
-                             gz_file(r), &cancel_, stopped)
+                             gz_file(r), stop)
             .lines;
     }
     db::RowCursor rows(db, t.statement);
-    return dump_and_pack([&](std::ostream& out) { return dump.DumpTo(rows, out, t.code); }, sql_file(r), gz_file(r),
-                         &cancel_, stopped)
+    return dump_and_pack([&](std::ostream& out) { return dump.DumpTo(rows, out, t.code); }, sql_file(r), gz_file(r), stop)
         .lines;
 }
 
@@ -211,10 +210,19 @@ uint64_t UploadRun::run(const UploadRequest& r, const db::Snapshot& snapshot) {
     const auto connection = snapshot.connect();
     sqlite3* db = connection.get();
     const std::vector<UploadTable> tables = upload_tables(r.filter);
+    // A dump ahead ends early when the run is cancelled or left with an error.
+    std::atomic<bool> leaving{false};
+    const StopCheck stop = [this, &leaving]() -> std::exception_ptr {
+        return cancel_ || leaving ? std::make_exception_ptr(UploadCancelled()) : nullptr;
+    };
     auto prepare = [&](const UploadTable& t) {
-        return std::async(std::launch::async, [this, &r, db, t, &stamp] { return dump_table(r, db, t, stamp); });
+        return std::async(std::launch::async, [this, &r, db, t, &stamp, &stop] { return dump_table(r, db, t, stamp, stop); });
     };
     std::future<size_t> ahead = prepare(tables.front());
+    struct Leave {  // before the future's end waits for the dump ahead
+        std::atomic<bool>& leaving;
+        ~Leave() { leaving = true; }
+    } leave{leaving};
     uint64_t total = 0;
     for (size_t i = 0; i < tables.size(); ++i) {
         const std::string name(tables[i].name);

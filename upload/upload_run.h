@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "db/snapshot/snapshot.h"
+#include "upload/dump_pack.h"
 #include "upload/http_client.h"
 
 namespace ringolan::upload {
@@ -111,7 +112,8 @@ private:
     void upload_file(const UploadRequest& r);
     int64_t count_remote(const UploadRequest& r, std::string_view table);
     // Dumps and packs one table into the run's files; returns its lines. Any thread.
-    size_t dump_table(const UploadRequest& r, sqlite3* db, const UploadTable& t, const std::string& stamp);
+    size_t dump_table(const UploadRequest& r, sqlite3* db, const UploadTable& t, const std::string& stamp,
+                      const StopCheck& stop);
 
     HttpClient& client_;
     UploadEvents events_;
