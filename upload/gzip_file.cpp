@@ -2,7 +2,7 @@
 
 #include <zlib.h>
 
-#include <array>
+#include <algorithm>
 #include <fstream>
 #include <memory>
 #include <vector>
@@ -19,58 +19,89 @@ void put_le32(std::string& out, uint32_t v) {
     for (int i = 0; i < 4; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
 }
 
-struct DeflateEnd {
-    void operator()(z_stream* z) const { deflateEnd(z); }
-};
-
 }  // namespace
 
-GzipResult gzip_stream(std::istream& in, std::ostream& out, std::string_view name) {
-    if (name.find('\0') != std::string_view::npos) throw std::runtime_error("gzip: file name contains a zero byte");
-    GzipResult result;
-    auto write = [&](const char* data, size_t size) {
-        out.write(data, static_cast<std::streamsize>(size));
-        if (!out) throw std::runtime_error("gzip: writing the compressed data failed");
-        result.output_bytes += size;
-    };
+struct GzipWriter::Stream {
+    z_stream zs{};
+    uLong crc = crc32(0, Z_NULL, 0);
+    ~Stream() { deflateEnd(&zs); }
+};
 
+GzipWriter::GzipWriter(std::ostream& out, std::string_view name) : out_(out) {
+    if (name.find('\0') != std::string_view::npos) throw std::runtime_error("gzip: file name contains a zero byte");
     std::string header = {'\x1F', '\x8B', '\x08', '\x08', 0, 0, 0, 0, 0, 0};
     header.append(name);
     header += '\0';
-    write(header.data(), header.size());
+    auto z = std::make_unique<Stream>();
+    if (deflateInit2(&z->zs, kLevel, Z_DEFLATED, kRawDeflate, kMemLevel, Z_DEFAULT_STRATEGY) != Z_OK)
+        throw std::runtime_error("gzip: zlib cannot start deflate");  // deflateEnd of a failed start is harmless
+    z_ = std::move(z);
+    pending_.reserve(kGzipPiece);
+    output_.resize(kChunk);
+    out_.write(header.data(), static_cast<std::streamsize>(header.size()));
+    if (!out_) throw std::runtime_error("gzip: writing the compressed data failed");
+    result_.output_bytes = header.size();
+}
 
-    z_stream zs{};
-    if (deflateInit2(&zs, kLevel, Z_DEFLATED, kRawDeflate, kMemLevel, Z_DEFAULT_STRATEGY) != Z_OK)
-        throw std::runtime_error("gzip: zlib cannot start deflate");
-    std::unique_ptr<z_stream, DeflateEnd> guard(&zs);
+GzipWriter::~GzipWriter() = default;
 
-    std::vector<char> input(kChunk), output(kChunk);
-    uLong crc = crc32(0, Z_NULL, 0);
-    int flush = Z_NO_FLUSH;
+void GzipWriter::deflate_piece(const char* data, size_t size, bool last) {
+    z_stream& zs = z_->zs;
+    z_->crc = crc32(z_->crc, reinterpret_cast<const Bytef*>(data), static_cast<uInt>(size));
+    result_.input_bytes += size;
+    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
+    zs.avail_in = static_cast<uInt>(size);
     do {
+        zs.next_out = reinterpret_cast<Bytef*>(output_.data());
+        zs.avail_out = static_cast<uInt>(output_.size());
+        if (deflate(&zs, last ? Z_FINISH : Z_NO_FLUSH) == Z_STREAM_ERROR) throw std::runtime_error("gzip: zlib deflate failed");
+        const size_t produced = output_.size() - zs.avail_out;
+        out_.write(output_.data(), static_cast<std::streamsize>(produced));
+        if (!out_) throw std::runtime_error("gzip: writing the compressed data failed");
+        result_.output_bytes += produced;
+    } while (zs.avail_out == 0);
+}
+
+void GzipWriter::write(const char* data, size_t size) {
+    if (finished_) throw std::logic_error("gzip: write after finish");
+    if (!pending_.empty()) {
+        const size_t take = std::min(size, kGzipPiece - pending_.size());
+        pending_.append(data, take);
+        data += take;
+        size -= take;
+        if (pending_.size() < kGzipPiece) return;
+        deflate_piece(pending_.data(), pending_.size(), false);
+        pending_.clear();
+    }
+    for (; size >= kGzipPiece; data += kGzipPiece, size -= kGzipPiece) deflate_piece(data, kGzipPiece, false);
+    pending_.append(data, size);
+}
+
+GzipResult GzipWriter::finish() {
+    if (finished_) throw std::logic_error("gzip: finished twice");
+    finished_ = true;
+    deflate_piece(pending_.data(), pending_.size(), true);
+    pending_.clear();
+    result_.crc32 = static_cast<uint32_t>(z_->crc);
+    std::string trailer;
+    put_le32(trailer, result_.crc32);
+    put_le32(trailer, static_cast<uint32_t>(result_.input_bytes & 0xFFFFFFFFu));
+    out_.write(trailer.data(), static_cast<std::streamsize>(trailer.size()));
+    if (!out_) throw std::runtime_error("gzip: writing the compressed data failed");
+    result_.output_bytes += trailer.size();
+    return result_;
+}
+
+GzipResult gzip_stream(std::istream& in, std::ostream& out, std::string_view name) {
+    GzipWriter writer(out, name);
+    std::vector<char> input(kGzipPiece);
+    for (;;) {
         in.read(input.data(), static_cast<std::streamsize>(input.size()));
         const auto got = static_cast<size_t>(in.gcount());
         if (in.bad() || (!in && !in.eof())) throw std::runtime_error("gzip: reading the input failed");
-        if (in.eof()) flush = Z_FINISH;
-        crc = crc32(crc, reinterpret_cast<const Bytef*>(input.data()), static_cast<uInt>(got));
-        result.input_bytes += got;
-        zs.next_in = reinterpret_cast<Bytef*>(input.data());
-        zs.avail_in = static_cast<uInt>(got);
-        do {
-            zs.next_out = reinterpret_cast<Bytef*>(output.data());
-            zs.avail_out = static_cast<uInt>(output.size());
-            const int rc = deflate(&zs, flush);
-            if (rc == Z_STREAM_ERROR) throw std::runtime_error("gzip: zlib deflate failed");
-            write(output.data(), output.size() - zs.avail_out);
-        } while (zs.avail_out == 0);
-    } while (flush != Z_FINISH);
-
-    result.crc32 = static_cast<uint32_t>(crc);
-    std::string trailer;
-    put_le32(trailer, result.crc32);
-    put_le32(trailer, static_cast<uint32_t>(result.input_bytes & 0xFFFFFFFFu));
-    write(trailer.data(), trailer.size());
-    return result;
+        writer.write(input.data(), got);
+        if (in.eof()) return writer.finish();
+    }
 }
 
 GzipResult gzip_file(const std::filesystem::path& source, const std::filesystem::path& target) {

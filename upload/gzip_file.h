@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <istream>
+#include <memory>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -27,6 +28,35 @@ struct GzipResult {
     uint64_t input_bytes = 0;
     uint64_t output_bytes = 0;
     uint32_t crc32 = 0;
+};
+
+// One member written piece by piece: the bytes given to write() are deflated in pieces of
+// kGzipPiece bytes, so the member is the same whatever sizes the input comes in, and the same as
+// gzip_stream makes of the same bytes.
+inline constexpr size_t kGzipPiece = 64 * 1024;
+
+class GzipWriter {
+public:
+    // Writes the header to out at once; name as for gzip_stream. Throws std::runtime_error.
+    GzipWriter(std::ostream& out, std::string_view name);
+    ~GzipWriter();
+    GzipWriter(const GzipWriter&) = delete;
+    GzipWriter& operator=(const GzipWriter&) = delete;
+
+    void write(const char* data, size_t size);
+    // Deflates the rest and writes the trailer; nothing may be written after. Returns the totals.
+    GzipResult finish();
+
+private:
+    void deflate_piece(const char* data, size_t size, bool last);
+
+    struct Stream;
+    std::ostream& out_;
+    std::unique_ptr<Stream> z_;
+    std::string pending_;  // less than one piece
+    std::string output_;
+    GzipResult result_;
+    bool finished_ = false;
 };
 
 // Compresses everything readable from in into one member written to out; name goes into the

@@ -34,6 +34,7 @@ DumpType dump_type(std::string_view declared, db::FieldType computed) {
 }
 
 DumpType dump_type(const db::Field& field) { return dump_type(field.declared_type(), field.type()); }
+DumpType dump_type(const db::RowField& field) { return dump_type(field.declared_type(), field.type()); }
 
 std::string real_text(double value) {
     std::string s = regional::one_decimal(value);
@@ -88,11 +89,15 @@ std::string TSQLDump::ValueText(DumpType type, const std::string& text, double r
     return {};
 }
 
-std::string TSQLDump::ValueText(DumpType type, const db::Field& field) const {
+template <class F>
+std::string TSQLDump::field_text(DumpType type, const F& field) const {
     if (type == DumpType::Skipped) return {};
     if (type == DumpType::Real) return real_text(field.as_real());
     return ValueText(type, field.as_text(), 0.0);
 }
+
+std::string TSQLDump::ValueText(DumpType type, const db::Field& field) const { return field_text(type, field); }
+std::string TSQLDump::ValueText(DumpType type, const db::RowField& field) const { return field_text(type, field); }
 
 bool TSQLDump::ready() const { return DataSet && DataSet->is_open() && !TableName.empty(); }
 
@@ -102,11 +107,13 @@ std::vector<DumpType> TSQLDump::column_types() const {
     return types;
 }
 
-void TSQLDump::append_line(std::string& line, std::string_view table_code, const std::vector<DumpType>& types) const {
+template <class Rows>
+void TSQLDump::append_line(std::string& line, const Rows& rows, std::string_view table_code,
+                           const std::vector<DumpType>& types) const {
     line.append("#*i").append(table_code).append("#*");
     for (size_t i = 0; i < types.size(); ++i) {
         if (types[i] == DumpType::Skipped) continue;
-        line += ValueText(types[i], DataSet->field(i));
+        line += field_text(types[i], rows.field(i));
         line += ',';
     }
     line.pop_back();  // the last "," (or the "*" of "#*" when nothing was written)
@@ -119,7 +126,7 @@ void TSQLDump::Dump(std::string_view table_code) {
     const auto types = column_types();
     for (DataSet->first(); !DataSet->at_end(); DataSet->next()) {
         std::string line;
-        append_line(line, table_code, types);
+        append_line(line, *DataSet, table_code, types);
         sql_.push_back(std::move(line));
     }
 }
@@ -132,7 +139,25 @@ size_t TSQLDump::DumpTo(std::ostream& out, std::string_view table_code) {
     std::string line;
     for (DataSet->first(); !DataSet->at_end(); DataSet->next()) {
         line.clear();
-        append_line(line, table_code, types);
+        append_line(line, *DataSet, table_code, types);
+        line.append("\r\n");
+        out.write(line.data(), static_cast<std::streamsize>(line.size()));
+        if (!out) throw std::runtime_error("Die Zeilen der Tabelle " + TableName + " konnten nicht geschrieben werden");
+        ++lines;
+    }
+    return lines;
+}
+
+size_t TSQLDump::DumpTo(db::RowCursor& rows, std::ostream& out, std::string_view table_code) {
+    sql_.clear();
+    if (TableName.empty()) return 0;
+    std::vector<DumpType> types;
+    for (size_t i = 0; i < rows.field_count(); ++i) types.push_back(dump_type(rows.field(i)));
+    size_t lines = 0;
+    std::string line;
+    for (; !rows.at_end(); rows.next()) {
+        line.clear();
+        append_line(line, rows, table_code, types);
         line.append("\r\n");
         out.write(line.data(), static_cast<std::streamsize>(line.size()));
         if (!out) throw std::runtime_error("Die Zeilen der Tabelle " + TableName + " konnten nicht geschrieben werden");

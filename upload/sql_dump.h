@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "db/query/query.h"
+#include "db/query/row_cursor.h"
 
 namespace ringolan::upload {
 
@@ -36,6 +37,7 @@ enum class DumpType {
 // type its values gave it; a computed column that is NULL in every row is written as text.
 DumpType dump_type(std::string_view declared_type, db::FieldType computed);
 DumpType dump_type(const db::Field& field);
+DumpType dump_type(const db::RowField& field);
 
 // A real value in one-decimal form (rounded half away from zero, at most five significant
 // digits) with the first "," turned into ".": 9.75 -> "9.8", 12345.67 -> "12346.0". A value
@@ -68,18 +70,28 @@ public:
     // in memory; SQL is cleared. Returns the number of lines. Throws std::runtime_error when
     // the stream fails.
     size_t DumpTo(std::ostream& out, std::string_view table_code);
+    // The same lines from a forward-only cursor, from its current row to its end, as DumpTo
+    // writes them for a Query over the same statement; DataSet is not used. Returns the number
+    // of lines; the cursor's errors pass through.
+    size_t DumpTo(db::RowCursor& rows, std::ostream& out, std::string_view table_code);
     // DumpTo into a file that is created or overwritten (8-bit text, binary mode).
     size_t DumpToFile(const std::filesystem::path& file, std::string_view table_code);
 
     // The value text of one field as it appears in a line (without the following ",").
     std::string ValueText(DumpType type, const db::Field& field) const;
+    std::string ValueText(DumpType type, const db::RowField& field) const;
     // The same from the field's text and, for reals, its value (NULL: empty text, 0).
     std::string ValueText(DumpType type, const std::string& text, double real) const;
 
 private:
     bool ready() const;
-    // Appends the line of the current row, without a line break.
-    void append_line(std::string& line, std::string_view table_code, const std::vector<DumpType>& types) const;
+    // Appends the line of the current row of rows (a Query or a RowCursor), without a line break.
+    template <class Rows>
+    void append_line(std::string& line, const Rows& rows, std::string_view table_code,
+                     const std::vector<DumpType>& types) const;
+    // Reads a field the way its dump type needs it.
+    template <class F>
+    std::string field_text(DumpType type, const F& field) const;
     std::vector<DumpType> column_types() const;
 
     std::vector<std::string> sql_;

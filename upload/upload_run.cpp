@@ -2,12 +2,13 @@
 
 #include <chrono>
 #include <ctime>
-#include <fstream>
+#include <future>
 
 #include "common/regional.h"
 #include "db/query/query.h"
+#include "db/query/row_cursor.h"
 #include "upload/body_source.h"
-#include "upload/gzip_file.h"
+#include "upload/dump_pack.h"
 #include "upload/itdatum_dump.h"
 #include "upload/multipart.h"
 #include "upload/site_addresses.h"
@@ -167,14 +168,30 @@ int64_t UploadRun::count_remote(const UploadRequest& r, std::string_view table) 
     return count_reply_value(client_.get(count_address(r.base, r.account_id, table)));
 }
 
+size_t UploadRun::dump_table(const UploadRequest& r, sqlite3* db, const UploadTable& t, const std::string& stamp,
+                             const StopCheck& stop) {
+    TSQLDump dump;
+    dump.StringDelim = "'";
+    dump.NumericDelim = "'";
+    dump.TableName = std::string(t.name);
+    if (t.code == "va") {  // the options, with the time stamp row: a few rows, read whole
+        db::Query options;
+        options.set_command(t.statement);
+        options.open(db);
+        dump.DataSet = &options;
+        return dump_and_pack([&](std::ostream& out) { return dump_with_itdatum(dump, out, t.code, stamp); }, sql_file(r),
+                             gz_file(r), stop)
+            .lines;
+    }
+    db::RowCursor rows(db, t.statement);
+    return dump_and_pack([&](std::ostream& out) { return dump.DumpTo(rows, out, t.code); }, sql_file(r), gz_file(r), stop)
+        .lines;
+}
+
 uint64_t UploadRun::run(const UploadRequest& r, const db::Snapshot& snapshot) {
     client_.resume();  // a cancel of this run made before it began is still caught by the flag
     progress_ = std::clamp(r.progress, 0, 100);
     bytes_posted_ = 0;
-
-    TSQLDump dump;
-    dump.StringDelim = "'";
-    dump.NumericDelim = "'";
 
     if (!delete_remote(r)) throw std::runtime_error(kDeleteFailedError);
 
@@ -187,35 +204,39 @@ uint64_t UploadRun::run(const UploadRequest& r, const db::Snapshot& snapshot) {
                                          : "itdatum " + stamp + " nur hochgeladen: " + written.message);
     }
 
+    // Each table is dumped and packed ahead, on its own thread: the first right away, the next
+    // while the site loads the one before. Requests and log lines stay on this thread, in order;
+    // the run's files are rewritten only after the previous table's POST has read them.
     const auto connection = snapshot.connect();
-    db::Query query;
+    sqlite3* db = connection.get();
+    const std::vector<UploadTable> tables = upload_tables(r.filter);
+    // A dump ahead ends early when the run is cancelled or left with an error.
+    std::atomic<bool> leaving{false};
+    const StopCheck stop = [this, &leaving]() -> std::exception_ptr {
+        return cancel_ || leaving ? std::make_exception_ptr(UploadCancelled()) : nullptr;
+    };
+    auto prepare = [&](const UploadTable& t) {
+        return std::async(std::launch::async, [this, &r, db, t, &stamp, &stop] { return dump_table(r, db, t, stamp, stop); });
+    };
+    std::future<size_t> ahead = prepare(tables.front());
+    struct Leave {  // before the future's end waits for the dump ahead
+        std::atomic<bool>& leaving;
+        ~Leave() { leaving = true; }
+    } leave{leaving};
     uint64_t total = 0;
-    for (const UploadTable& t : upload_tables(r.filter)) {
-        const std::string name(t.name);
-        query.close();
-        query.set_command(t.statement);
-        query.open(connection.get());
+    for (size_t i = 0; i < tables.size(); ++i) {
+        const std::string name(tables[i].name);
+        const size_t lines = ahead.get();
         append(name + "-Daten laden und aufbereiten...");
-        dump.DataSet = &query;
-        dump.TableName = name;
         replace_last(name + "-Daten werden zwischenspeichern ...");
-        size_t lines = 0;
-        {
-            std::ofstream out(sql_file(r), std::ios::binary | std::ios::trunc);
-            if (!out) throw std::runtime_error("Die Datei " + sql_file(r).string() + " kann nicht geschrieben werden");
-            lines = t.code == "va" ? dump_with_itdatum(dump, out, t.code, stamp) : dump.DumpTo(out, t.code);
-            out.close();
-            if (!out) throw std::runtime_error("Die Datei " + sql_file(r).string() + " kann nicht geschrieben werden");
-        }
         total += lines;
         const std::string n = std::to_string(lines);
-
         replace_last(name + "-Daten komprimieren ...");
-        gzip_file(sql_file(r), gz_file(r));
 
         replace_last(name + "-Daten hochladen (" + n + kRows + ") ...");
         upload_file(r);
         advance(5);
+        if (i + 1 < tables.size()) ahead = prepare(tables[i + 1]);
 
         replace_last(name + "-Daten in Datenbank eintragen (" + n + kRows + ")...");
         if (events_.note) events_.note("Daten werden eingetragen ...");
@@ -229,8 +250,6 @@ uint64_t UploadRun::run(const UploadRequest& r, const db::Snapshot& snapshot) {
         replace_last(name + "-Daten pr\xFC" "fen (" + n + kRows + ")...");
         if (count_remote(r, name) != static_cast<int64_t>(lines)) throw std::runtime_error(kCountMismatchError);
         replace_last(name + "-Daten (" + n + kRows + ") OK ");
-
-        query.close();
         advance(5);
     }
     append(std::to_string(total) + kRows + " fertig hochgeladen.");

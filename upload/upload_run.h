@@ -2,9 +2,9 @@
 // to "d<id>.sql", packed into "d<id>.sql.gz", posted as a multipart form, loaded by the site and
 // its row count checked. The log keeps one line per table showing the step it is in.
 //
-// Nothing grows with the number of rows beyond the query's result: the dump is written to its
-// file line by line, gzip works file to file and the POST body is read from the file as it is
-// sent. A run may be cancelled from another thread; it stops before its next request, and a
+// Nothing grows with the number of rows: the statement is stepped row by row, each line goes
+// through a pipe of fixed pieces to the .sql file and the gzip member at once, and the POST body
+// is read from the file as it is sent. The next table is dumped while the site loads the last. A run may be cancelled from another thread; it stops before its next request, and a
 // request in progress is ended by the client's cancel.
 #pragma once
 
@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "db/snapshot/snapshot.h"
+#include "upload/dump_pack.h"
 #include "upload/http_client.h"
 
 namespace ringolan::upload {
@@ -110,6 +111,9 @@ private:
     bool delete_remote(const UploadRequest& r);
     void upload_file(const UploadRequest& r);
     int64_t count_remote(const UploadRequest& r, std::string_view table);
+    // Dumps and packs one table into the run's files; returns its lines. Any thread.
+    size_t dump_table(const UploadRequest& r, sqlite3* db, const UploadTable& t, const std::string& stamp,
+                      const StopCheck& stop);
 
     HttpClient& client_;
     UploadEvents events_;

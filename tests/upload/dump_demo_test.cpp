@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <map>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -327,4 +328,35 @@ TEST_F(DumpDemoTest, LiteralLines) {
     for (const auto& s : dump(stmt::kUploadVerein, "verein", "v"))
         found = found || s.values[1] == "'SV Edelwei\xDF & Alpenrose \xDC" "berlingen'";
     EXPECT_TRUE(found);
+}
+
+// The upload dumps through a forward-only cursor; its lines are byte for byte those of the
+// dump through a Query over the whole result, for every statement of the upload.
+TEST_F(DumpDemoTest, CursorDumpIsByteIdenticalToQueryDump) {
+    const std::pair<const char*, const char*> statements[] = {
+        {stmt::kUploadStarter, "s"},    {stmt::kUploadStarterWithResults, "s"}, {stmt::kUploadRaenge, "r"},
+        {stmt::kUploadVerein, "v"},     {stmt::kUploadErgebnis, "e"},          {stmt::kUploadZuordnung, "z"},
+        {stmt::kUploadScheiben, "sc"},  {stmt::kUploadWettk, "w"},             {stmt::kUploadWettbDef, "wb"},
+        {stmt::kUploadWettbOptDef, "wbo"}, {stmt::kUploadMannTeiln, "mt"},     {stmt::kUploadMannschaft, "m"},
+        {stmt::kUploadVeranstaltung, "va"},
+    };
+    const auto connection = (*snapshot_)->connect();
+    for (const auto& [statement, code] : statements) {
+        SCOPED_TRACE(statement);
+        upload::TSQLDump d;
+        d.TableName = "t";
+        d.StringDelim = "'";
+        d.NumericDelim = "'";
+        q.close();
+        q.set_command(statement);
+        q.open(connection.get());
+        d.DataSet = &q;
+        std::ostringstream through_query, through_cursor;
+        const size_t n = d.DumpTo(through_query, code);
+        db::RowCursor rows(connection.get(), statement);
+        EXPECT_EQ(d.DumpTo(rows, through_cursor, code), n);
+        EXPECT_GT(n, 0u);
+        EXPECT_TRUE(through_cursor.str() == through_query.str());
+        EXPECT_EQ(through_cursor.str().size(), through_query.str().size());
+    }
 }

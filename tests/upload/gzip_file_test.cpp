@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <sstream>
 #include <string>
@@ -191,5 +192,37 @@ TEST(GzipFile, Failures) {
         ADD_FAILURE() << "no error";
     } catch (const upload::GzipPathTooLong& e) {
         EXPECT_STREQ(e.what(), "Unable to GZip this file: path name is too long");
+    }
+}
+
+// Written in pieces of any size (one byte, odd sizes, more than a deflate piece at once), the
+// member is the one of the whole input deflated at once, and the totals count what was given.
+TEST(GzipWriter, PiecesOfAnySizeGiveTheSameMember) {
+    for (size_t size : {size_t(0), size_t(7), upload::kGzipPiece, upload::kGzipPiece * 2 + 1, size_t(400000)}) {
+        SCOPED_TRACE(size);
+        const std::string input = sample(size);
+        std::istringstream whole(input);
+        std::ostringstream reference;
+        upload::gzip_stream(whole, reference, "dw.sql");
+
+        std::ostringstream out;
+        upload::GzipWriter writer(out, "dw.sql");
+        uint32_t x = 7;
+        for (size_t p = 0; p < size;) {
+            x = x * 1103515245u + 12345u;
+            const size_t piece = std::min(size - p, size_t(x >> 16) % 3 == 0 ? size_t(1) : size_t(x >> 8) % 150000);
+            writer.write(input.data() + p, piece);
+            p += piece;
+        }
+        const auto r = writer.finish();
+        const std::string bytes = out.str();
+        EXPECT_TRUE(bytes == reference.str());
+        EXPECT_EQ(r.output_bytes, bytes.size());
+        EXPECT_EQ(r.input_bytes, size);
+        const size_t header = 10 + std::string("dw.sql").size() + 1;
+        ASSERT_GE(bytes.size(), header + 8);
+        EXPECT_TRUE(bytes.substr(header, bytes.size() - header - 8) == deflate_once(input, 6));
+        EXPECT_EQ(gunzip(bytes).data, input);
+        EXPECT_THROW(writer.write("x", 1), std::logic_error);
     }
 }
