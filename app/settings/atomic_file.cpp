@@ -53,7 +53,7 @@ std::optional<std::string> read_file_bytes(const fs::path& file) {
     return bytes;
 }
 
-void write_file_atomically(const fs::path& file, std::string_view bytes) {
+void write_file_atomically(const fs::path& file, std::string_view bytes, unsigned new_mode) {
     // Write through a symbolic link to its target, so the link stays a link.
     std::error_code ec;
     fs::path target = file;
@@ -75,13 +75,13 @@ void write_file_atomically(const fs::path& file, std::string_view bytes) {
 
     const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
     TempFile temp;
-    // Opened with 0644 so that a new file gets the usual umask-reduced permissions.
+    // A new file gets new_mode less the umask; an existing one its own bits (below).
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0; temp.fd < 0; ++attempt) {
         const std::string name = "." + target.filename().string() + "." + std::to_string(::getpid()) +
                                  "." + std::to_string(counter.fetch_add(1)) + ".tmp";
         temp.path = (folder / name).string();
-        temp.fd = ::open(temp.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        temp.fd = ::open(temp.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode_t(new_mode));
         if (temp.fd < 0) {
             const int err = errno;
             temp.path.clear();

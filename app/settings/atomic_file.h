@@ -14,8 +14,8 @@ std::optional<std::string> read_file_bytes(const std::filesystem::path& file);
 
 // Replaces the file's content: a temporary file beside it is written, flushed to disk and
 // renamed over the file, so a crash leaves either the old or the new content. A symbolic
-// link is followed, and an existing file keeps its permission bits (new files get 0644
+// link is followed, and an existing file keeps its permission bits (new files get new_mode
 // less the umask). The folder must exist. Throws std::system_error naming the file.
-void write_file_atomically(const std::filesystem::path& file, std::string_view bytes);
+void write_file_atomically(const std::filesystem::path& file, std::string_view bytes, unsigned new_mode = 0644);
 
 }  // namespace ringolan::setup

@@ -201,7 +201,8 @@ void write_profile_string(const std::filesystem::path& file, std::string_view se
         const auto bytes = read_file_bytes(file);
         IniFile ini(bytes.value_or(""));
         ini.set(section, key, value);
-        write_file_atomically(file, ini.text());
+        // New settings files are private: they may hold the upload password.
+        write_file_atomically(file, ini.text(), 0600);
     } catch (const std::system_error&) {
         std::error_code ec;
         std::filesystem::path full = std::filesystem::absolute(file, ec);

@@ -179,6 +179,16 @@ TEST_F(IniFileOnDisk, PermissionsAndSymbolicLinksAreKept) {
     EXPECT_EQ(st.st_mode & 0777, 0640u);
 }
 
+TEST_F(IniFileOnDisk, ANewFileIsReadableByItsOwnerOnly) {
+    const fs::path file = root() / "neu.ini";
+    const mode_t old_mask = ::umask(022);
+    write_profile_string(file, "IT-Upload", "Passwort", "geheim");
+    ::umask(old_mask);
+    struct stat st {};
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
 TEST_F(IniFileOnDisk, UnwritableFileGivesTheGermanMessageWithTheFullPath) {
     const fs::path dir_in_the_way = root() / "ringolan.ini";
     fs::create_directory(dir_in_the_way);
