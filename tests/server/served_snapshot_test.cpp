@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -138,7 +139,7 @@ TEST(ServedSnapshot, OldStateIsServedWhileWarmingAndNeverStoredUnderTheNew) {
     pages.blocked = true;
     latest.set(s2);
     EXPECT_EQ(served.current(), s1);  // still warming: the old state, with its cached pages
-    ASSERT_TRUE(eventually([&] { return served.current() == s1 && cache->find(s1, start, "/est.php", "2"); }));
+    EXPECT_TRUE(eventually([&] { return served.current() == s1 && cache->find(s1, start, "/est.php", "2"); }));
     // A still newer state arrives while the warming of s2 is under way.
     latest.set(s3);
     EXPECT_EQ(served.current(), s1);
@@ -153,81 +154,72 @@ TEST(ServedSnapshot, OldStateIsServedWhileWarmingAndNeverStoredUnderTheNew) {
     EXPECT_EQ(served.stats().held_out, 0u);
 }
 
+// Serving s1 on fake pages, with ten cached pages of which "9" is the most requested, "0" the least.
+struct Rig {
+    Latest latest;
+    std::shared_ptr<PageCache> cache = std::make_shared<PageCache>();
+    FakePages pages;
+    std::unique_ptr<ServedSnapshot> served;  // destroyed first: its thread uses the members above
+    Rig(const Snap& s1, ServedSnapshot::Options options, std::chrono::milliseconds each = 0ms) {
+        latest.set(s1);
+        pages.each = each;
+        options.render = pages.render();
+        served = std::make_unique<ServedSnapshot>(latest.source(), cache, options);
+        served->current();
+        for (int i = 0; i < 10; ++i) {
+            const std::string q = std::to_string(i);
+            cache->store(s1, {}, "/sb.php", q, {"p" + q, 200});
+            for (int hit = 0; hit < i; ++hit) cache->find(s1, {}, "/sb.php", q);
+        }
+    }
+    void change_to(const Snap& s) {
+        latest.set(s);
+        served->poke();
+    }
+};
+
 TEST(ServedSnapshot, BoundsOnPagesTimeAndHold) {
     const auto s1 = snapshot("warm6.mdb", "A", 1);
     const auto s2 = snapshot("warm7.mdb", "B", 2);
     const auto s3 = snapshot("warm8.mdb", "C", 3);
-    pages::StartSettings start;
-    auto fill = [&](PageCache& cache) {
-        for (int i = 0; i < 10; ++i) {
-            const std::string q = std::to_string(i);
-            cache.store(s1, start, "/sb.php", q, {"p" + q, 200});
-            for (int hit = 0; hit < i; ++hit) cache.find(s1, start, "/sb.php", q);  // page 9 hottest
-        }
-    };
-
     {  // by count: the three most requested pages
-        Latest latest;
-        latest.set(s1);
-        auto cache = std::make_shared<PageCache>();
-        FakePages pages;
         ServedSnapshot::Options options;
-        options.render = pages.render();
         options.max_pages = 3;
-        ServedSnapshot served(latest.source(), cache, options);
-        served.current();
-        fill(*cache);
-        latest.set(s2);
-        served.poke();
-        ASSERT_TRUE(eventually([&] { return served.stats().warmed_states == 1; }));
-        EXPECT_EQ(pages.rendered, 3);
-        EXPECT_EQ(cache->entries(), 3u);
-        for (const char* q : {"9", "8", "7"}) EXPECT_TRUE(cache->find(s2, start, "/sb.php", q)) << q;
+        Rig rig(s1, options);
+        rig.change_to(s2);
+        ASSERT_TRUE(eventually([&] { return rig.served->stats().warmed_states == 1; }));
+        EXPECT_EQ(rig.pages.rendered, 3);
+        EXPECT_EQ(rig.cache->entries(), 3u);
+        for (const char* q : {"9", "8", "7"}) EXPECT_TRUE(rig.cache->find(s2, {}, "/sb.php", q)) << q;
     }
     {  // by time: 40 ms a page, 100 ms to start pages
-        Latest latest;
-        latest.set(s1);
-        auto cache = std::make_shared<PageCache>();
-        FakePages pages;
-        pages.each = 40ms;
         ServedSnapshot::Options options;
-        options.render = pages.render();
         options.max_time = 100ms;
-        ServedSnapshot served(latest.source(), cache, options);
-        served.current();
-        fill(*cache);
-        latest.set(s2);
-        served.poke();
-        ASSERT_TRUE(eventually([&] { return served.stats().warmed_states == 1; }));
-        EXPECT_GE(pages.rendered, 1);
-        EXPECT_LE(pages.rendered, 3);
-        EXPECT_TRUE(cache->find(s2, start, "/sb.php", "9"));  // the hottest first
+        Rig rig(s1, options, 40ms);
+        rig.change_to(s2);
+        ASSERT_TRUE(eventually([&] { return rig.served->stats().warmed_states == 1; }));
+        EXPECT_GE(rig.pages.rendered, 1);
+        EXPECT_LE(rig.pages.rendered, 3);
+        EXPECT_TRUE(rig.cache->find(s2, {}, "/sb.php", "9"));  // the hottest first
     }
     {  // by hold: warming stuck, the new state is served anyway
-        Latest latest;
-        latest.set(s1);
-        auto cache = std::make_shared<PageCache>();
-        FakePages pages;
         ServedSnapshot::Options options;
-        options.render = pages.render();
         options.hold = 100ms;
-        ServedSnapshot served(latest.source(), cache, options);
-        served.current();
-        fill(*cache);
-        pages.blocked = true;
-        latest.set(s2);
+        Rig rig(s1, options);
+        rig.pages.blocked = true;
         const auto begun = std::chrono::steady_clock::now();
-        EXPECT_EQ(served.current(), s1);
-        ASSERT_TRUE(eventually([&] { return served.current() == s2; }));
+        rig.change_to(s2);
+        EXPECT_EQ(rig.served->current(), s1);
+        EXPECT_TRUE(eventually([&] { return rig.served->current() == s2; }));
         EXPECT_GE(std::chrono::steady_clock::now() - begun, 100ms);
-        EXPECT_EQ(served.stats().held_out, 1u);
-        EXPECT_EQ(served.stats().warmed_states, 0u);
-        pages.blocked = false;
-        // The late warming still lands under the state it was made from, not under a newer one.
-        latest.set(s3);
-        ASSERT_TRUE(eventually([&] { return served.current() == s3; }));
-        for (const auto& hot : cache->hottest(20))
-            EXPECT_EQ(cache->find(s3, start, hot.address.path, hot.address.query)->body, FakePages::body(s3, hot.address));
+        EXPECT_EQ(rig.served->stats().held_out, 1u);
+        EXPECT_EQ(rig.served->stats().warmed_states, 0u);
+        rig.pages.blocked = false;
+        // The late warming lands under the state it was made from, not under a newer one.
+        rig.change_to(s3);
+        ASSERT_TRUE(eventually([&] { return rig.served->current() == s3; }));
+        for (const auto& hot : rig.cache->hottest(20))
+            EXPECT_EQ(rig.cache->find(s3, {}, hot.address.path, hot.address.query)->body, FakePages::body(s3, hot.address));
     }
 }
 
