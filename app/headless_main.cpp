@@ -19,6 +19,7 @@
 #include "db/dm/data_module.h"
 #include "server/http_server.h"
 #include "server/request_handler.h"
+#include "server/served_snapshot.h"
 
 namespace {
 
@@ -158,12 +159,16 @@ int main(int argc, char** argv) {
                           (why.empty() ? "" : ": " + why));
         return 1;
     }
-    dm.OnChange(log_snapshot_change);
-
     auto env = std::make_shared<server::HandlerEnv>();
     env->web_root = options.web.empty() ? default_web_root(argv[0]) : options.web;
-    env->snapshot = [&dm] { return dm.Current(); };
     env->cache = std::make_shared<server::PageCache>();
+    // A new state of the file is served once its most requested pages are in the cache.
+    auto served = std::make_shared<server::ServedSnapshot>([&dm] { return dm.Current(); }, env->cache);
+    env->snapshot = [served] { return served->current(); };
+    dm.OnChange([served](const db::SnapshotFollower::Status& status) {
+        log_snapshot_change(status);
+        served->poke();
+    });
     env->start_settings = [settings] { return setup::current_start_settings(*settings); };
 
     const bool access_log = options.access_log;

@@ -25,6 +25,13 @@ inline const unsigned kWorkerThreads = std::max(2u, std::thread::hardware_concur
 // Generated pages kept per state of the competition file (bytes and count).
 inline constexpr std::size_t kPageCacheBytes = 64 * 1024 * 1024;
 inline constexpr std::size_t kPageCacheEntries = 20000;
+// Longest wait of a request for another request's generation of the same page.
+inline constexpr std::chrono::milliseconds kPageWaitLimit{5000};
+// Warming a new state of the file before it is served: at most this many of the most requested
+// pages, for at most this long; a new state is served at the latest after kWarmHold.
+inline constexpr std::size_t kWarmPages = 2000;
+inline constexpr std::chrono::milliseconds kWarmTime{300};
+inline constexpr std::chrono::milliseconds kWarmHold{500};
 // Longest wait for open connections to end when the server stops.
 inline constexpr std::chrono::milliseconds kStopWait{5000};
 

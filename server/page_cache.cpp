@@ -1,8 +1,12 @@
 #include "server/page_cache.h"
 
+#include <algorithm>
+#include <cstdint>
+
 namespace ringolan::server {
 
-PageCache::PageCache(std::size_t max_bytes, std::size_t max_entries) : max_bytes_(max_bytes), max_entries_(max_entries) {}
+PageCache::PageCache(std::size_t max_bytes, std::size_t max_entries, std::chrono::milliseconds wait_limit)
+    : max_bytes_(max_bytes), max_entries_(max_entries), wait_limit_(wait_limit) {}
 
 std::string PageCache::key(const pages::StartSettings& start, std::string_view path, std::string_view query) {
     // Each part with its length in front, so that no two different addresses share a key
@@ -39,6 +43,7 @@ std::optional<PageResult> PageCache::find(const std::shared_ptr<const db::Snapsh
     if (!same_snapshot(snapshot) || pages_.empty()) return std::nullopt;
     const auto it = pages_.find(k);
     if (it == pages_.end()) return std::nullopt;
+    ++it->second.hits;
     order_.splice(order_.end(), order_, it->second.age);  // most recently used last
     return it->second.page;
 }
@@ -52,21 +57,107 @@ void PageCache::evict_until_fits(std::size_t incoming) {
     }
 }
 
+void PageCache::keep(std::string k, PageAddress address, const PageResult& page, uint64_t hits) {
+    const std::size_t size = page.body.size() + k.size();
+    if (size > max_bytes_ / 4) return;  // one page never takes over the cache
+    if (pages_.count(k)) return;        // another thread generated it at the same time
+    evict_until_fits(size);
+    order_.push_back(k);
+    pages_.emplace(std::move(k), Entry{page, std::move(address), hits, std::prev(order_.end())});
+    bytes_ += size;
+}
+
 void PageCache::store(const std::shared_ptr<const db::Snapshot>& snapshot, const pages::StartSettings& start,
                       std::string_view document_path, std::string_view query, const PageResult& page) {
     if (!snapshot) return;
     std::string k = key(start, document_path, query);
-    const std::size_t size = page.body.size() + k.size();
-    if (size > max_bytes_ / 4) return;  // one page never takes over the cache
     std::lock_guard lock(mutex_);
     // A page generated from an older snapshot than the stored ones is not kept.
     same_snapshot(snapshot);
     if (snapshot_.lock() != snapshot) return;
-    if (pages_.count(k)) return;  // another thread generated it at the same time
-    evict_until_fits(size);
-    order_.push_back(k);
-    pages_.emplace(std::move(k), Entry{page, std::prev(order_.end())});
-    bytes_ += size;
+    keep(std::move(k), PageAddress{std::string(document_path), std::string(query), start}, page, 1);
+}
+
+PageResult PageCache::get(const std::shared_ptr<const db::Snapshot>& snapshot, const pages::StartSettings& start,
+                          std::string_view document_path, std::string_view query,
+                          const std::function<PageResult()>& generate) {
+    if (!snapshot) return generate();
+    std::string k = key(start, document_path, query);
+    // The snapshot's address tells flights of different states apart: it is alive, and so not
+    // reused, while its flight is in the table.
+    const std::string flight_key = std::to_string(reinterpret_cast<std::uintptr_t>(snapshot.get())) + '|' + k;
+    std::shared_ptr<Flight> flight;
+    {
+        std::unique_lock lock(mutex_);
+        if (same_snapshot(snapshot)) {
+            if (const auto it = pages_.find(k); it != pages_.end()) {
+                ++it->second.hits;
+                order_.splice(order_.end(), order_, it->second.age);
+                return it->second.page;
+            }
+        }
+        if (const auto it = flights_.find(flight_key); it != flights_.end()) {
+            const auto joined = it->second;  // the entry is erased when the generation ends
+            ++waiting_;
+            const bool done = joined->done_signal.wait_for(lock, wait_limit_, [&] { return joined->done; });
+            --waiting_;
+            if (done) {
+                if (joined->error) std::rethrow_exception(joined->error);
+                return joined->page;
+            }
+            // Taking too long: generate it here, without a flight of its own.
+        } else {
+            flight = std::make_shared<Flight>();
+            flights_.emplace(flight_key, flight);
+        }
+    }
+
+    PageResult page;
+    std::exception_ptr error;
+    try {
+        page = generate();
+    } catch (...) {
+        error = std::current_exception();
+    }
+    std::lock_guard lock(mutex_);
+    if (flight) {
+        flights_.erase(flight_key);
+        flight->done = true;
+        flight->error = error;
+        if (!error) flight->page = page;
+        flight->done_signal.notify_all();
+    }
+    if (error) std::rethrow_exception(error);
+    same_snapshot(snapshot);
+    if (snapshot_.lock() == snapshot)
+        keep(std::move(k), PageAddress{std::string(document_path), std::string(query), start}, page, 1);
+    return page;
+}
+
+std::vector<PageCache::Hot> PageCache::hottest(std::size_t n) const {
+    std::lock_guard lock(mutex_);
+    // order_ runs from the least to the most recently used; walked backwards and sorted stably,
+    // equal counts stay most recent first.
+    std::vector<const Entry*> all;
+    all.reserve(pages_.size());
+    for (auto it = order_.rbegin(); it != order_.rend(); ++it) all.push_back(&pages_.at(*it));
+    std::stable_sort(all.begin(), all.end(), [](const Entry* a, const Entry* b) { return a->hits > b->hits; });
+    n = std::min(n, all.size());
+    std::vector<Hot> out;
+    out.reserve(n);
+    for (std::size_t i = 0; i < n; ++i) out.push_back({all[i]->address, all[i]->hits});
+    return out;
+}
+
+void PageCache::install(const std::shared_ptr<const db::Snapshot>& snapshot, std::vector<Warmed> pages) {
+    if (!snapshot) return;
+    std::lock_guard lock(mutex_);
+    same_snapshot(snapshot);
+    if (snapshot_.lock() != snapshot) return;
+    for (auto& w : pages) {
+        std::string k = key(w.address.start, w.address.path, w.address.query);
+        keep(std::move(k), std::move(w.address), w.page, w.hits / 2);
+    }
 }
 
 std::size_t PageCache::entries() const {
@@ -77,6 +168,11 @@ std::size_t PageCache::entries() const {
 std::size_t PageCache::bytes() const {
     std::lock_guard lock(mutex_);
     return bytes_;
+}
+
+std::size_t PageCache::waiting() const {
+    std::lock_guard lock(mutex_);
+    return waiting_;
 }
 
 }  // namespace ringolan::server

@@ -1,10 +1,15 @@
 // Generated pages of the current snapshot, kept so that a popular page is generated once per
 // state of the competition file. A page is a function of the snapshot, its address and the
-// start page's settings; the cache is emptied whenever the snapshot changes, so every answer
-// equals a fresh generation from the current snapshot.
+// start page's settings; the cache holds the pages of one snapshot at a time, so every answer
+// equals a fresh generation from the snapshot the request works on.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <functional>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -12,6 +17,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "db/snapshot/snapshot.h"
 #include "pages/page_context.h"
@@ -20,9 +26,17 @@
 
 namespace ringolan::server {
 
+// Everything a page depends on besides the snapshot.
+struct PageAddress {
+    std::string path;
+    std::string query;
+    pages::StartSettings start;
+};
+
 class PageCache {
 public:
-    explicit PageCache(std::size_t max_bytes = kPageCacheBytes, std::size_t max_entries = kPageCacheEntries);
+    explicit PageCache(std::size_t max_bytes = kPageCacheBytes, std::size_t max_entries = kPageCacheEntries,
+                       std::chrono::milliseconds wait_limit = kPageWaitLimit);
 
     // The cached page for this snapshot and address, if any.
     std::optional<PageResult> find(const std::shared_ptr<const db::Snapshot>& snapshot, const pages::StartSettings& start,
@@ -32,8 +46,34 @@ public:
     void store(const std::shared_ptr<const db::Snapshot>& snapshot, const pages::StartSettings& start,
                std::string_view document_path, std::string_view query, const PageResult& page);
 
+    // The cached page, or the result of generate(), which is kept. Requests missing the same
+    // page of the same snapshot while it is being generated wait for that one generation (at
+    // most wait_limit, then they generate it themselves) and get its page or its exception;
+    // a page whose generation threw is not kept.
+    PageResult get(const std::shared_ptr<const db::Snapshot>& snapshot, const pages::StartSettings& start,
+                   std::string_view document_path, std::string_view query,
+                   const std::function<PageResult()>& generate);
+
+    struct Hot {
+        PageAddress address;
+        uint64_t hits = 0;
+    };
+    // Up to n addresses of the held snapshot's pages, most requested first (then most recent).
+    std::vector<Hot> hottest(std::size_t n) const;
+
+    struct Warmed {
+        PageAddress address;
+        PageResult page;
+        uint64_t hits = 0;  // carried over, halved, so that a page stays hot for a while
+    };
+    // Switches the cache to this snapshot with these pages, all generated from it. Nothing
+    // happens when the cache holds a newer state of the same file.
+    void install(const std::shared_ptr<const db::Snapshot>& snapshot, std::vector<Warmed> pages);
+
     std::size_t entries() const;
     std::size_t bytes() const;
+    // Requests waiting for a generation in progress.
+    std::size_t waiting() const;
 
 private:
     static std::string key(const pages::StartSettings& start, std::string_view path, std::string_view query);
@@ -41,19 +81,34 @@ private:
     // this snapshot, unless it holds a newer state of the same file. Under the lock.
     bool same_snapshot(const std::shared_ptr<const db::Snapshot>& snapshot);
     void evict_until_fits(std::size_t incoming);
+    // store() under the lock, for a snapshot that same_snapshot() accepted.
+    void keep(std::string k, PageAddress address, const PageResult& page, uint64_t hits);
 
     struct Entry {
         PageResult page;
+        PageAddress address;
+        uint64_t hits = 0;
         std::list<std::string>::iterator age;  // position in order_, oldest first
+    };
+    // One generation in progress, shared by the requests waiting for it.
+    struct Flight {
+        std::condition_variable done_signal;
+        bool done = false;
+        PageResult page;
+        std::exception_ptr error;
     };
 
     const std::size_t max_bytes_;
     const std::size_t max_entries_;
+    const std::chrono::milliseconds wait_limit_;
     mutable std::mutex mutex_;
     std::weak_ptr<const db::Snapshot> snapshot_;
     std::unordered_map<std::string, Entry> pages_;
     std::list<std::string> order_;
     std::size_t bytes_ = 0;
+    // Keyed by snapshot and page key; a flight's snapshot is alive while the flight is here.
+    std::unordered_map<std::string, std::shared_ptr<Flight>> flights_;
+    std::size_t waiting_ = 0;
 };
 
 }  // namespace ringolan::server

@@ -48,14 +48,9 @@ void handle_page(const HandlerEnv& env, const Request& request, Response& respon
     pages::PageContext ctx;
     if (env.snapshot) ctx.snapshot = env.snapshot();
     if (env.start_settings) ctx.start = env.start_settings();
-    PageResult page;
-    if (auto cached = env.cache ? env.cache->find(ctx.snapshot, ctx.start, request.document_path, request.query)
-                                : std::nullopt) {
-        page = std::move(*cached);
-    } else {
-        page = DispatchPage(ctx, request.document_path, request.query);
-        if (env.cache) env.cache->store(ctx.snapshot, ctx.start, request.document_path, request.query, page);
-    }
+    auto generate = [&] { return DispatchPage(ctx, request.document_path, request.query); };
+    PageResult page = env.cache ? env.cache->get(ctx.snapshot, ctx.start, request.document_path, request.query, generate)
+                                : generate();
     response.content = std::move(page.body);
     if (env.on_page) env.on_page(response.content);
     response.set_status(page.status);

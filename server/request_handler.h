@@ -34,7 +34,8 @@ struct HandlerEnv {
     std::function<std::shared_ptr<const db::Snapshot>()> snapshot;
     // The start page's current settings; defaults when empty.
     std::function<pages::StartSettings()> start_settings;
-    // Pages generated from the current snapshot; none: every page is generated.
+    // Pages generated from the current snapshot; none: every page is generated. Requests
+    // missing the same page at once share one generation.
     std::shared_ptr<PageCache> cache;
     // Receives the text of every generated page (the window's Memo3); may be empty.
     std::function<void(const std::string&)> on_page;

@@ -2,6 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
 #include "db/snapshot/snapshot_build.h"
 #include "server/request_handler.h"
 #include "tests/pages/page_fixture.h"
@@ -101,5 +108,136 @@ TEST(PageCache, HandlerAnswersEqualFreshGeneration) {
     EXPECT_GT(cached_env.cache->entries(), 0u);
 }
 
+// Single flight: requests that miss the same page at once share one generation.
+namespace flight {
+
+using namespace std::chrono_literals;
+
+// Waits until pred() holds, at most 5 s; false on timeout.
+template <class Pred>
+bool eventually(Pred pred) {
+    const auto end = std::chrono::steady_clock::now() + 5s;
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+constexpr int kThreads = 8;
+
+TEST(PageCacheSingleFlight, ConcurrentMissesShareOneGeneration) {
+    const auto s = snapshot("flight1.mdb", "A", 1);
+    PageCache cache;
+    pages::StartSettings start;
+    std::atomic<int> calls{0};
+    std::vector<std::string> bodies(kThreads);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) {
+        threads.emplace_back([&, i] {
+            bodies[i] = cache
+                            .get(s, start, "/erl.php", "x=1",
+                                 [&] {
+                                     ++calls;
+                                     // Generating until all others wait for this generation.
+                                     EXPECT_TRUE(eventually([&] { return cache.waiting() == kThreads - 1; }));
+                                     return page("erl");
+                                 })
+                            .body;
+        });
+    }
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(calls, 1);
+    for (const auto& b : bodies) EXPECT_EQ(b, "erl");
+    EXPECT_EQ(cache.waiting(), 0u);
+    // Kept: the next request does not generate.
+    EXPECT_EQ(cache.get(s, start, "/erl.php", "x=1", [&] { ++calls; return page("again"); }).body, "erl");
+    EXPECT_EQ(calls, 1);
+}
+
+TEST(PageCacheSingleFlight, DifferentPagesAndStatesGenerateInParallel) {
+    const auto s1 = snapshot("flight2.mdb", "A", 1);
+    const auto s2 = snapshot("flight3.mdb", "B", 2);
+    PageCache cache;
+    pages::StartSettings start;
+    // Each generation waits until all three are inside at once; one waiting for another's
+    // generation would time out.
+    std::atomic<int> inside{0};
+    auto generate = [&](const char* body) {
+        return [&, body] {
+            ++inside;
+            EXPECT_TRUE(eventually([&] { return inside == 3; })) << body;
+            return page(body);
+        };
+    };
+    std::string a, b, c;
+    std::thread ta([&] { a = cache.get(s1, start, "/erl.php", "x=1", generate("a")).body; });
+    std::thread tb([&] { b = cache.get(s1, start, "/erl.php", "x=2", generate("b")).body; });
+    // The same address on another state is another page, not a wait for the old one.
+    std::thread tc([&] { c = cache.get(s2, start, "/erl.php", "x=1", generate("c")).body; });
+    ta.join();
+    tb.join();
+    tc.join();
+    EXPECT_EQ(a, "a");
+    EXPECT_EQ(b, "b");
+    EXPECT_EQ(c, "c");
+    EXPECT_EQ(cache.waiting(), 0u);
+}
+
+TEST(PageCacheSingleFlight, AFailureReachesAllWaitersAndIsNotKept) {
+    const auto s = snapshot("flight4.mdb", "A", 1);
+    PageCache cache;
+    pages::StartSettings start;
+    std::atomic<int> calls{0};
+    std::vector<std::string> errors(kThreads);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) {
+        threads.emplace_back([&, i] {
+            try {
+                cache.get(s, start, "/mmerl.php", "v=1", [&]() -> PageResult {
+                    const int n = ++calls;
+                    EXPECT_TRUE(eventually([&] { return cache.waiting() == kThreads - 1; }));
+                    throw std::runtime_error("Abfrage " + std::to_string(n) + " fehlgeschlagen");
+                });
+            } catch (const std::runtime_error& e) {
+                errors[i] = e.what();
+            }
+        });
+    }
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(calls, 1);
+    for (const auto& e : errors) EXPECT_EQ(e, "Abfrage 1 fehlgeschlagen");
+    EXPECT_EQ(cache.entries(), 0u);
+    // The next request generates again.
+    EXPECT_EQ(cache.get(s, start, "/mmerl.php", "v=1", [&] { ++calls; return page("ok"); }).body, "ok");
+    EXPECT_EQ(calls, 2);
+}
+
+TEST(PageCacheSingleFlight, WaitIsBounded) {
+    const auto s = snapshot("flight5.mdb", "A", 1);
+    PageCache cache(1 << 20, 100, 50ms);
+    pages::StartSettings start;
+    std::atomic<bool> started{false}, release{false};
+    std::thread slow([&] {
+        cache.get(s, start, "/merl.php", "", [&] {
+            started = true;
+            EXPECT_TRUE(eventually([&] { return release.load(); }));
+            return page("slow");
+        });
+    });
+    EXPECT_TRUE(eventually([&] { return started.load(); }));
+    const auto begun = std::chrono::steady_clock::now();
+    int calls = 0;
+    const auto body = cache.get(s, start, "/merl.php", "", [&] { ++calls; return page("own"); }).body;
+    const auto took = std::chrono::steady_clock::now() - begun;
+    release = true;
+    slow.join();
+    EXPECT_EQ(body, "own");
+    EXPECT_EQ(calls, 1);
+    EXPECT_GE(took, 50ms);
+    EXPECT_LT(took, 2s);
+}
+
+}  // namespace flight
 }  // namespace
 }  // namespace ringolan::server
