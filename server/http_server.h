@@ -32,6 +32,7 @@ struct ServerOptions {
     int listen_backlog = 128;
     std::chrono::milliseconds stop_wait = kStopWait;
     std::size_t max_body_bytes = kMaxBodyBytes;  // larger bodies are refused
+    std::size_t send_buffer_bytes = kSendBufferBytes;  // per connection; 0 keeps the system's default
 };
 
 class HttpServer {

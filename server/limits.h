@@ -18,6 +18,10 @@ inline constexpr std::chrono::seconds kBodyReadTimeout{10};
 inline constexpr std::size_t kMaxBodyBytes = 1024 * 1024;
 // Most header lines accepted in one request.
 inline constexpr std::size_t kMaxHeaderLines = 100;
+// Kernel send buffer asked for each connection (Linux doubles it for its bookkeeping). Without a
+// bound the kernel grows it to megabytes, so clients that stop reading pin the machine's TCP memory
+// and every other connection stalls.
+inline constexpr std::size_t kSendBufferBytes = 64 * 1024;
 // Connections served at once; further accepted connections wait in a queue.
 inline constexpr std::size_t kMaxConnections = 2048;
 // Threads generating answers: one per hardware thread, at least two.
