@@ -6,7 +6,7 @@
 # Passes (exit 0) only when every p99 is under 50 ms and the normal client saw no error.
 #   bench/hostile.sh BUILD_DIR [SECONDS]   (default 60 s per hostile phase; 10 s alone)
 # Builds nothing: BUILD_DIR needs ringolan-server, ringolan-mkdemo and hostile_clients (Release).
-# Needs wrk and curl.
+# SERVER=PATH runs another ringolan-server binary (before/after comparisons). Needs wrk and curl.
 set -euo pipefail
 
 if [ $# -lt 1 ] || [ ! -d "$1" ]; then
@@ -20,7 +20,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 hostile_total=2000
 p99_limit_ms=50
 
-server_exe=$build/app/ringolan-server
+server_exe=${SERVER:-$build/app/ringolan-server}
 mkdemo_exe=$build/tools/mkdemo/ringolan-mkdemo
 swarm_exe=$build/bench/hostile_clients
 for exe in "$server_exe" "$mkdemo_exe" "$swarm_exe"; do

@@ -271,6 +271,46 @@ TEST(HttpServerLoad, SlowHandlerDoesNotBlockOthers) {
     EXPECT_TRUE(slow.get().ends_with("/slow"));
 }
 
+TEST(HttpServerLoad, ConnectBurstBeyondTheCapWaitsInTheKernelQueue) {
+    // Clients cut off by a limit return all at once; the queue before accept must hold such a
+    // burst, or the kernel drops connection requests and their senders wait a second to retry.
+    constexpr int kBurst = 600;
+    int somaxconn = 0;
+    std::ifstream("/proc/sys/net/core/somaxconn") >> somaxconn;
+    if (somaxconn < kBurst) GTEST_SKIP() << "net.core.somaxconn " << somaxconn << " is below the burst";
+    ServerOptions options = quick_options();
+    options.max_connections = 1;  // one idle client holds the only slot: nothing more is accepted
+    Fixture f(page_handler, {}, options);
+    Client holder(f.port);
+    std::this_thread::sleep_for(50ms);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(f.port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::vector<pollfd> burst;
+    for (int i = 0; i < kBurst; ++i) {
+        int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        ASSERT_GE(fd, 0);
+        ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        burst.push_back({fd, POLLOUT, 0});
+    }
+    // A dropped request is retried after a second; 500 ms tells queued from dropped.
+    int established = 0;
+    auto deadline = std::chrono::steady_clock::now() + 500ms;
+    while (established < kBurst && std::chrono::steady_clock::now() < deadline) {
+        ::poll(burst.data(), burst.size(), 20);
+        established = 0;
+        for (auto& p : burst) {
+            int error = 0;
+            socklen_t len = sizeof error;
+            if ((p.revents & POLLOUT) && ::getsockopt(p.fd, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0)
+                ++established;
+        }
+    }
+    EXPECT_EQ(established, kBurst);
+    for (auto& p : burst) ::close(p.fd);
+}
+
 // Bytes a writer gets into a FIFO until nobody reads for half a second (at most `limit`).
 static std::size_t fill_fifo(const std::filesystem::path& fifo, std::size_t limit) {
     int fd = -1;
