@@ -242,6 +242,10 @@ void HttpServer::Core::accept_next(std::size_t index) {
                                                                        tcp::socket socket) {
         if (ec == asio::error::operation_aborted) return;
         if (!ec) {
+            if (options.send_buffer_bytes > 0) {
+                asio::error_code ignored;  // a refused size leaves the system's default
+                socket.set_option(tcp::socket::send_buffer_size(int(options.send_buffer_bytes)), ignored);
+            }
             try {
                 auto connection = std::make_shared<Connection>(*this, std::move(socket));
                 bool refused = false;

@@ -29,9 +29,10 @@ struct ServerOptions {
     std::size_t max_connections = kMaxConnections;
     unsigned worker_threads = kWorkerThreads;
     unsigned io_threads = 2;
-    int listen_backlog = 128;
+    int listen_backlog = kListenBacklog;
     std::chrono::milliseconds stop_wait = kStopWait;
     std::size_t max_body_bytes = kMaxBodyBytes;  // larger bodies are refused
+    std::size_t send_buffer_bytes = kSendBufferBytes;  // per connection; 0 keeps the system's default
 };
 
 class HttpServer {

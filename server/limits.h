@@ -18,6 +18,14 @@ inline constexpr std::chrono::seconds kBodyReadTimeout{10};
 inline constexpr std::size_t kMaxBodyBytes = 1024 * 1024;
 // Most header lines accepted in one request.
 inline constexpr std::size_t kMaxHeaderLines = 100;
+// Kernel send buffer asked for each connection (Linux doubles it for its bookkeeping). Without a
+// bound the kernel grows it to megabytes, so clients that stop reading pin the machine's TCP memory
+// and every other connection stalls.
+inline constexpr std::size_t kSendBufferBytes = 64 * 1024;
+// Connections the kernel holds until they are accepted (it clamps this to net.core.somaxconn).
+// Clients cut off by a limit come back at once and in bursts; a short queue then drops the
+// connection requests of normal clients, which wait a second or more before trying again.
+inline constexpr int kListenBacklog = 4096;
 // Connections served at once; further accepted connections wait in a queue.
 inline constexpr std::size_t kMaxConnections = 2048;
 // Threads generating answers: one per hardware thread, at least two.

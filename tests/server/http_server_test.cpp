@@ -4,13 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -26,9 +29,10 @@ namespace {
 // A blocking client socket with a receive limit, so no test can hang.
 class Client {
 public:
-    explicit Client(uint16_t port) {
+    explicit Client(uint16_t port, int receive_buffer = 0) {
         fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
         if (fd_ < 0) throw std::runtime_error("socket");
+        if (receive_buffer > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
         timeval tv{10, 0};
         ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
         sockaddr_in addr{};
@@ -289,6 +293,101 @@ TEST(HttpServerLoad, SlowHandlerDoesNotBlockOthers) {
     EXPECT_LT(std::chrono::steady_clock::now() - begin, 2s);
     release.set_value();
     EXPECT_TRUE(slow.get().ends_with("/slow"));
+}
+
+TEST(HttpServerLoad, ConnectBurstBeyondTheCapWaitsInTheKernelQueue) {
+    // Clients cut off by a limit return all at once; the queue before accept must hold such a
+    // burst, or the kernel drops connection requests and their senders wait a second to retry.
+    constexpr int kBurst = 600;
+    int somaxconn = 0;
+    std::ifstream("/proc/sys/net/core/somaxconn") >> somaxconn;
+    if (somaxconn < kBurst) GTEST_SKIP() << "net.core.somaxconn " << somaxconn << " is below the burst";
+    ServerOptions options = quick_options();
+    options.max_connections = 1;  // one idle client holds the only slot: nothing more is accepted
+    Fixture f(page_handler, {}, options);
+    Client holder(f.port);
+    std::this_thread::sleep_for(50ms);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(f.port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::vector<pollfd> burst;
+    for (int i = 0; i < kBurst; ++i) {
+        int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        ASSERT_GE(fd, 0);
+        ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        burst.push_back({fd, POLLOUT, 0});
+    }
+    // A dropped request is retried after a second; 500 ms tells queued from dropped.
+    int established = 0;
+    auto deadline = std::chrono::steady_clock::now() + 500ms;
+    while (established < kBurst && std::chrono::steady_clock::now() < deadline) {
+        ::poll(burst.data(), burst.size(), 20);
+        established = 0;
+        for (auto& p : burst) {
+            int error = 0;
+            socklen_t len = sizeof error;
+            if ((p.revents & POLLOUT) && ::getsockopt(p.fd, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0)
+                ++established;
+        }
+    }
+    EXPECT_EQ(established, kBurst);
+    for (auto& p : burst) ::close(p.fd);
+}
+
+// Bytes a writer gets into a FIFO until nobody reads for half a second (at most `limit`).
+static std::size_t fill_fifo(const std::filesystem::path& fifo, std::size_t limit) {
+    int fd = -1;
+    for (int i = 0; i < 500 && fd < 0; ++i) {  // ENXIO until the server opens its end
+        fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd < 0) std::this_thread::sleep_for(10ms);
+    }
+    if (fd < 0) return 0;
+    std::string chunk(65536, 'z');
+    std::size_t total = 0;
+    auto last_progress = std::chrono::steady_clock::now();
+    while (total < limit && std::chrono::steady_clock::now() - last_progress < 500ms) {
+        ssize_t n = ::write(fd, chunk.data(), chunk.size());
+        if (n > 0) {
+            total += static_cast<std::size_t>(n);
+            last_progress = std::chrono::steady_clock::now();
+        } else if (n < 0 && errno != EAGAIN) {
+            break;  // the server closed its end
+        } else {
+            std::this_thread::sleep_for(5ms);
+        }
+    }
+    ::close(fd);
+    return total;
+}
+
+TEST(HttpServerLoad, ClientThatStopsReadingPinsOnlyABoundedSendBuffer) {
+    Response probe;
+    if (!set_file(probe, "x")) GTEST_SKIP() << "responses carry no file yet";
+    std::signal(SIGPIPE, SIG_IGN);  // the server may close the FIFO first
+    auto fifo = std::filesystem::temp_directory_path() / ("ringolan_server_fifo_" + std::to_string(::getpid()));
+    std::filesystem::remove(fifo);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ServerOptions options = quick_options();
+    options.body_timeout = 5000ms;  // the stall is measured, not cut off
+    Fixture f(
+        [&](const Request&, Response& response) {
+            response.content_type = "application/octet-stream";
+            response.content_length = 64 << 20;
+            set_file(response, fifo);
+        },
+        {}, options);
+    // The client asks for the file and never reads; the server reads the FIFO only as far as its
+    // socket takes the bytes. Pipe (64 KiB), read chunk, send buffer (2 x 64 KiB) and the client's
+    // small window are a few hundred KiB; the kernel's own growth of the send buffer would take
+    // megabytes.
+    Client client(f.port, 4096);
+    client.send("GET /large.bin HTTP/1.1\r\n\r\n");
+    std::size_t taken = fill_fifo(fifo, 32 << 20);
+    EXPECT_GT(taken, 64u << 10);  // the server did stream from the FIFO
+    EXPECT_LT(taken, 768u << 10);
+    f.server.stop();
+    std::filesystem::remove(fifo);
 }
 
 TEST(HttpServerLifecycle, StopWithAConnectedClient) {
