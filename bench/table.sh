@@ -71,10 +71,13 @@ if m: row("`vstbl.php` p99 with 1,000 slow clients", f"{m[2]} ms ({float(m[1]):,
 
 hostile = text("hostile")
 for line in hostile.splitlines():
-    if line.startswith("HOSTILE "):
-        kv = dict(p.split("=", 1) for p in line.split()[1:] if "=" in p)
-        row(f"normal client p99 with {kv.get('connected', '2,000')} hostile connections ({kv.get('mode', '?')})",
-            f"{kv.get('p99_ms', '?')} ms, {kv.get('errors', '?')} errors", cmd("hostile"))
+    cells = [c.strip() for c in line.strip().strip("|").split("|")]
+    if len(cells) == 7 and cells[0] and not cells[0].startswith(("-", "hostile")):
+        try: float(cells[4])
+        except ValueError: continue
+        who = "alone" if cells[0] == "alone" else f"beside {cells[1]} hostile connections, {cells[0]}"
+        row(f"normal client p99 (`vstbl.php` and `est.php`, 5,000 shooters), {who}",
+            f"{cells[4]} ms ({cells[2]} answers/s, {cells[6]} errors)", cmd("hostile"))
 
 upload = text("upload")
 m = re.search(r"wall ([\d.]+) s, peak (\d+) KiB", upload)
