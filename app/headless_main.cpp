@@ -190,6 +190,13 @@ int main(int argc, char** argv) {
         }
         if (access_log) logging::log_line(access_line(request, response, std::chrono::steady_clock::now() - begun));
     });
+    // Pages already generated for the served state are answered on the I/O thread.
+    http.set_quick_handler([env, access_log](const server::Request& request, server::Response& response) {
+        const auto begun = std::chrono::steady_clock::now();
+        if (!server::AnswerFromCache(*env, request, response)) return false;
+        if (access_log) logging::log_line(access_line(request, response, std::chrono::steady_clock::now() - begun));
+        return true;
+    });
     std::vector<server::Binding> bindings;
     for (const auto& address : options.addresses) bindings.push_back({address, options.port});
     if (bindings.empty()) bindings.push_back({"", options.port});

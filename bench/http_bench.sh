@@ -36,7 +36,7 @@ port=$(sed -n 's|.*http://[^:]*:\([0-9]*\)/.*|\1|p' "$work/server.out")
 mkdir -p "$work/root"; chmod 755 "$work" "$work/root"  # nginx workers run as another user
 curl -s "http://127.0.0.1:$port/vstbl.php" -o "$work/root/vstbl.php"; chmod 644 "$work/root/vstbl.php"
 bytes=$(stat -c %s "$work/root/vstbl.php")
-nginx_port=$((port + 1))
+nginx_port=$(python3 -c "import socket; s=socket.socket(); s.bind(('127.0.0.1', 0)); print(s.getsockname()[1])")
 cat >"$work/nginx.conf" <<NGINX
 worker_processes auto;
 pid $work/nginx.pid;

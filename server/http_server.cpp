@@ -36,6 +36,7 @@ class Connection;
 struct HttpServer::Core {
     Handler handler;
     ConnectObserver on_connect;
+    QuickHandler quick;
     ServerOptions options;
 
     std::mutex mutex;
@@ -155,6 +156,15 @@ private:
     void dispatch() {
         request_ = parser_.take_request();
         request_.remote_address = remote_address_;
+        if (core_.quick) {
+            Response response;
+            bool answered = false;
+            try {
+                answered = core_.quick(request_, response);
+            } catch (...) {
+            }
+            if (answered) return write(std::move(response));
+        }
         asio::post(core_.workers, [self = shared_from_this()] {
             Response response = run_handler(self->request_, self->core_.handler);
             asio::post(self->socket_.get_executor(), [self, response = std::move(response)]() mutable {
@@ -324,6 +334,7 @@ void HttpServer::start(std::vector<Binding> bindings) {
     auto core = std::make_shared<Core>();
     core->handler = handler_;
     core->on_connect = on_connect_;
+    core->quick = quick_;
     core->options = options_;
     if (core->options.max_connections == 0) core->options.max_connections = 1;
     for (const Binding& binding : bindings) {

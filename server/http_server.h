@@ -41,6 +41,10 @@ public:
     // Called once per accepted connection on an I/O thread before anything is read. It must not
     // block: anything slow has to be posted elsewhere.
     using ConnectObserver = std::function<void()>;
+    // Tried on the I/O thread before a request goes to the worker pool: answers it and returns
+    // true when that is quick (a page already generated), returns false otherwise. It must not
+    // block or throw; a throw counts as false.
+    using QuickHandler = std::function<bool(const Request&, Response&)>;
 
     explicit HttpServer(Handler handler, ConnectObserver on_connect = {}, ServerOptions options = {});
     ~HttpServer();  // stops; a stop failure is swallowed here
@@ -55,6 +59,8 @@ public:
     // the threads to end; throws std::runtime_error("Terminate Thread Timeout") when they do not.
     void stop();
     bool is_running() const;
+    // Takes effect at the next start().
+    void set_quick_handler(QuickHandler quick) { quick_ = std::move(quick); }
 
     // The bound (address, port) pairs while running, in the order of the bindings.
     std::vector<Binding> endpoints() const;
@@ -64,6 +70,7 @@ public:
 private:
     Handler handler_;
     ConnectObserver on_connect_;
+    QuickHandler quick_;
     ServerOptions options_;
     std::shared_ptr<Core> core_;
 };

@@ -44,6 +44,14 @@ void check_readable(const fs::path& file) {
     if (!in) throw std::runtime_error("Datei kann nicht gelesen werden: " + file.string());
 }
 
+bool is_page(const Request& request) { return ascii_lower(request.document_path).find(".php") != std::string::npos; }
+
+void answer_page(const HandlerEnv& env, PageResult page, Response& response) {
+    response.content = std::move(page.body);
+    if (env.on_page) env.on_page(response.content);
+    response.set_status(page.status);
+}
+
 void handle_page(const HandlerEnv& env, const Request& request, Response& response) {
     pages::PageContext ctx;
     if (env.snapshot) ctx.snapshot = env.snapshot();
@@ -51,9 +59,7 @@ void handle_page(const HandlerEnv& env, const Request& request, Response& respon
     auto generate = [&] { return DispatchPage(ctx, request.document_path, request.query); };
     PageResult page = env.cache ? env.cache->get(ctx.snapshot, ctx.start, request.document_path, request.query, generate)
                                 : generate();
-    response.content = std::move(page.body);
-    if (env.on_page) env.on_page(response.content);
-    response.set_status(page.status);
+    answer_page(env, std::move(page), response);
 }
 
 void handle_file(const HandlerEnv& env, const Request& request, Response& response) {
@@ -119,8 +125,18 @@ std::string MimeTable::lookup(const std::string& file_name) const {
 
 void MimeTable::add(const std::string& extension, const std::string& type) { types_[ascii_lower(extension)] = type; }
 
+bool AnswerFromCache(const HandlerEnv& env, const Request& request, Response& response) {
+    if (!env.cache || !is_page(request)) return false;
+    const auto snapshot = env.snapshot ? env.snapshot() : nullptr;
+    const pages::StartSettings start = env.start_settings ? env.start_settings() : pages::StartSettings{};
+    auto page = env.cache->find(snapshot, start, request.document_path, request.query);
+    if (!page) return false;
+    answer_page(env, std::move(*page), response);
+    return true;
+}
+
 void HandleRequest(const HandlerEnv& env, const Request& request, Response& response) {
-    if (ascii_lower(request.document_path).find(".php") != std::string::npos)
+    if (is_page(request))
         handle_page(env, request, response);
     else
         handle_file(env, request, response);

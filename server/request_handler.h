@@ -45,4 +45,9 @@ struct HandlerEnv {
 // response.content_length set to its size; the server streams it after the head.
 void HandleRequest(const HandlerEnv& env, const Request& request, Response& response);
 
+// The answer HandleRequest would give when it is a page already in env.cache: fills the
+// response and returns true. Returns false, leaving the response as it was, for everything
+// else. Never generates a page or touches the disk, so it suits the server's I/O threads.
+bool AnswerFromCache(const HandlerEnv& env, const Request& request, Response& response);
+
 }  // namespace ringolan::server

@@ -170,6 +170,38 @@ TEST(HttpServerAnswers, HandlerFailureAndEmptyHandler) {
     EXPECT_TRUE(client.closed());
 }
 
+// The quick handler answers on the I/O thread; declined or failing, the request goes to the
+// handler as before.
+TEST(HttpServerAnswers, QuickHandlerAnswersOrHandsOver) {
+    std::atomic<int> handled{0};
+    HttpServer server([&](const Request& request, Response& response) {
+        ++handled;
+        page_handler(request, response);
+    }, {}, quick_options());
+    server.set_quick_handler([](const Request& request, Response& response) {
+        if (request.query == "fail") throw std::runtime_error("quick");
+        if (request.document_path != "/schnell.php") return false;
+        response.content = "schnell";
+        return true;
+    });
+    server.start({{"127.0.0.1", 0}});
+    const uint16_t port = server.endpoints().at(0).port;
+    auto exchange = [port](std::string_view request) {
+        Client client(port);
+        client.send(request);
+        return client.receive_all();
+    };
+    EXPECT_EQ(exchange("GET /schnell.php HTTP/1.0\r\n\r\n"),
+              "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Type: text/html\r\nContent-Length: 7\r\n"
+              "Server: Indy/9.0.14\r\n\r\nschnell");
+    EXPECT_EQ(handled, 0);
+    const std::string declined = exchange("GET /vst.php?NR=1 HTTP/1.0\r\n\r\n");
+    EXPECT_NE(declined.find("\r\n\r\n<p>GET /vst.php NR=1</p>"), std::string::npos) << declined;
+    const std::string failed = exchange("GET /schnell.php?fail HTTP/1.0\r\n\r\n");
+    EXPECT_NE(failed.find("\r\n\r\n<p>GET /schnell.php fail</p>"), std::string::npos) << failed;
+    EXPECT_EQ(handled, 2);
+}
+
 TEST(HttpServerAnswers, FileIsStreamedAfterTheHead) {
     Response probe;
     if (!set_file(probe, "x")) GTEST_SKIP() << "responses carry no file yet";

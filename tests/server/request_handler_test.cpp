@@ -6,6 +6,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <utility>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -14,6 +16,7 @@
 #include "server/dispatcher.h"
 #include "server/http_request.h"
 #include "server/http_response.h"
+#include "server/page_cache.h"
 #include "server/page_routes.h"
 #include "server/request_handler.h"
 #include "tests/pages/page_fixture.h"
@@ -266,6 +269,50 @@ TEST_F(RequestHandlerPageTest, PagesWorkWithoutMemoObserver) {
     EXPECT_EQ(handle("GET", "/vstbl.php").content, expected_);
 }
 
+// The quick answer is the cached page with the bytes and status HandleRequest gives, and
+// nothing else: no generation, no files, no other state of the file.
+TEST_F(RequestHandlerPageTest, AnswerFromCacheGivesOnlyPagesAlreadyGenerated) {
+    auto quick = [this](const std::string& path, const std::string& query = "") {
+        Request request;
+        request.command = "GET";
+        request.document_path = path;
+        request.query = query;
+        Response response;
+        response.content = "unchanged";
+        const bool answered = AnswerFromCache(env_, request, response);
+        return std::make_pair(answered, response);
+    };
+    EXPECT_FALSE(quick("/vstbl.php").first);  // no cache
+    env_.cache = std::make_shared<PageCache>();
+    const auto [missed, untouched] = quick("/vstbl.php");
+    EXPECT_FALSE(missed);
+    EXPECT_EQ(untouched.content, "unchanged");
+    EXPECT_TRUE(shown_.empty());
+
+    const Response generated = handle("GET", "/vstbl.php");
+    const Response not_found = handle("GET", "/nix.php", "A=1");
+    ASSERT_EQ(shown_.size(), 2u);
+    const auto [hit, cached] = quick("/vstbl.php");
+    ASSERT_TRUE(hit);
+    EXPECT_EQ(serialize(cached), serialize(generated));
+    EXPECT_EQ(cached.content, expected_);
+    const auto [hit404, cached404] = quick("/nix.php", "A=1");
+    ASSERT_TRUE(hit404);
+    EXPECT_EQ(serialize(cached404), serialize(not_found));
+    EXPECT_EQ(cached404.status_code, not_found.status_code);
+    EXPECT_EQ(shown_.size(), 4u);  // shown like a generated page
+    EXPECT_FALSE(quick("/vstbl.php", "NR=1").first);  // another query is another page
+
+    write_file(root_ / "rahmen.html", "file");
+    EXPECT_FALSE(quick("/rahmen.html").first);  // files go the usual way
+
+    // Another state of the file: the cached page is not given for it.
+    snapshot_ = ringolan::test_pages::snapshot_of(ringolan::test_pages::write_clubs_file(
+        "handler_clubs2.mdb", {ringolan::test_pages::Club{"8", "SV Au"}}, {{1003, "8"}}));
+    EXPECT_FALSE(quick("/vstbl.php").first);
+    EXPECT_NE(handle("GET", "/vstbl.php").content, expected_);
+}
+
 TEST_F(RequestHandlerTest, PathsLeavingTheWebRootAreNotFound) {
     write_file(root_ / "bild.jpg", "jpg");
     write_file(root_ / "sub" / "a.txt", "a");
@@ -378,7 +425,7 @@ TEST_F(RequestHandlerTest, EncodedWaysOutOfTheWebRootThroughTheParser) {
 
     // The same parser and handler do serve the file inside, also when spelled with escapes; a
     // "%00" vanishes in decoding and cuts nothing off.
-    for (const std::string& target : {"/bild.jpg", "/%62ild.jpg", "/sub/%2e%2e/bild.jpg", "\\bild.jpg", "/bild.jpg%00"}) {
+    for (const std::string target : {"/bild.jpg", "/%62ild.jpg", "/sub/%2e%2e/bild.jpg", "\\bild.jpg", "/bild.jpg%00"}) {
         RequestParser parser;
         ASSERT_EQ(parser.feed("GET " + target + " HTTP/1.0\r\n\r\n"), ParseStatus::complete) << target;
         const Response r =
