@@ -2,6 +2,12 @@
 
 #include <asio.hpp>
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+
 #include <array>
 #include <atomic>
 #include <condition_variable>
@@ -291,7 +297,18 @@ void HttpServer::Core::release(std::list<std::weak_ptr<Connection>>::iterator sl
 
 namespace {
 
-void run_thread(const std::shared_ptr<HttpServer::Core>& core, asio::io_context& context) {
+// Lowers the calling thread's scheduling priority by nice steps (Linux: per thread); a refusal
+// leaves it as it is.
+void lower_priority(int nice) {
+    if (nice <= 0) return;
+    const pid_t tid = pid_t(::syscall(SYS_gettid));
+    errno = 0;
+    const int now = ::getpriority(PRIO_PROCESS, id_t(tid));
+    if (errno == 0) ::setpriority(PRIO_PROCESS, id_t(tid), std::min(19, now + nice));
+}
+
+void run_thread(const std::shared_ptr<HttpServer::Core>& core, asio::io_context& context, int nice) {
+    lower_priority(nice);
     for (;;) {
         try {
             context.run();
@@ -361,9 +378,9 @@ void HttpServer::start(std::vector<Binding> bindings) {
     unsigned worker_threads = std::max(1u, options_.worker_threads);
     core->threads_running = io_threads + worker_threads;
     for (unsigned i = 0; i < io_threads; ++i)
-        core->threads.emplace_back([core] { run_thread(core, core->io); });
+        core->threads.emplace_back([core] { run_thread(core, core->io, core->options.io_nice); });
     for (unsigned i = 0; i < worker_threads; ++i)
-        core->threads.emplace_back([core] { run_thread(core, core->workers); });
+        core->threads.emplace_back([core] { run_thread(core, core->workers, core->options.worker_nice); });
     core_ = std::move(core);
 }
 

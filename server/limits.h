@@ -30,6 +30,12 @@ inline constexpr int kListenBacklog = 4096;
 inline constexpr std::size_t kMaxConnections = 2048;
 // Threads generating answers: one per hardware thread, at least two.
 inline const unsigned kWorkerThreads = std::max(2u, std::thread::hardware_concurrency());
+// Scheduling priority of the server's threads, lowered by these nice steps. Reading a new state
+// of the competition file (the reader child, the warming of its pages) and the scoring program
+// itself then come first when the cores are saturated by requests, so a change reaches the
+// pages in about the same time under load as without.
+inline constexpr int kIoThreadNice = 0;
+inline constexpr int kWorkerThreadNice = 10;
 // Generated pages kept per state of the competition file (bytes and count).
 inline constexpr std::size_t kPageCacheBytes = 64 * 1024 * 1024;
 inline constexpr std::size_t kPageCacheEntries = 20000;

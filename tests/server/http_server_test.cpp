@@ -7,11 +7,15 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -200,6 +204,36 @@ TEST(HttpServerAnswers, QuickHandlerAnswersOrHandsOver) {
     const std::string failed = exchange("GET /schnell.php?fail HTTP/1.0\r\n\r\n");
     EXPECT_NE(failed.find("\r\n\r\n<p>GET /schnell.php fail</p>"), std::string::npos) << failed;
     EXPECT_EQ(handled, 2);
+}
+
+// Generating threads run at a lower priority than the I/O threads, which give the quick answers.
+TEST(HttpServerLoad, WorkerThreadsRunAtTheLowerPriority) {
+    auto nice_here = [] {
+        errno = 0;
+        return ::getpriority(PRIO_PROCESS, id_t(::syscall(SYS_gettid)));
+    };
+    const int base = nice_here();
+    ServerOptions options = quick_options();
+    options.io_nice = 0;
+    options.worker_nice = 3;
+    HttpServer server([&](const Request&, Response& response) { response.content = std::to_string(nice_here()); },
+                      {}, options);
+    server.set_quick_handler([&](const Request& request, Response& response) {
+        if (request.document_path != "/io") return false;
+        response.content = std::to_string(nice_here());
+        return true;
+    });
+    server.start({{"127.0.0.1", 0}});
+    auto body = [port = server.endpoints().at(0).port](std::string_view path) {
+        Client client(port);
+        client.send("GET " + std::string(path) + " HTTP/1.0\r\n\r\n");
+        const std::string answer = client.receive_all();
+        return answer.substr(answer.find("\r\n\r\n") + 4);
+    };
+    for (int i = 0; i < 4; ++i) {  // both worker threads, both I/O threads, most likely
+        EXPECT_EQ(body("/worker"), std::to_string(std::min(19, base + 3)));
+        EXPECT_EQ(body("/io"), std::to_string(base));
+    }
 }
 
 TEST(HttpServerAnswers, FileIsStreamedAfterTheHead) {
