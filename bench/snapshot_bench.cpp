@@ -154,14 +154,21 @@ int main(int argc, char** argv) {
             return 1;
         }
         std::shared_ptr<const db::Snapshot> snap, snap_plain;
-        const double load_ms = best_ms(2, [&] { snap = db::Snapshot::from_image(image, {}); });
+        double load_ms = 1e9;
+        for (int i = 0; i < 2; ++i) {  // the copy of the image is not timed: the server moves it in
+            std::vector<uint8_t> copy = image;
+            snap.reset();
+            const auto t0 = std::chrono::steady_clock::now();
+            snap = db::Snapshot::from_image(std::move(copy), {});
+            load_ms = std::min(load_ms, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+        }
         snap_plain = db::Snapshot::from_image(image_plain, {});
 
         std::printf("libmdb read_all alone       %8.0f ms\n", read_ms);
         std::printf("build without indexes       %8.0f ms   image %6.1f MiB\n", plain_ms, image_plain.size() / 1048576.0);
         std::printf("build with indexes          %8.0f ms   image %6.1f MiB\n", build_ms, image.size() / 1048576.0);
         std::printf("isolated build (child)      %8.0f ms   child peak %6.1f MiB\n", iso_ms, iso.child_peak_kib / 1024.0);
-        std::printf("Snapshot::from_image        %8.0f ms   (the shared store holds one copy of the image)\n", load_ms);
+        std::printf("Snapshot::from_image        %8.0f ms   (connections read the image in place)\n", load_ms);
 
         auto c = snap->connect();
         auto cp = snap_plain->connect();

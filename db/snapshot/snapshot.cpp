@@ -10,19 +10,17 @@
 
 namespace ringolan::db {
 
-// All connections of a snapshot open one shared database of SQLite's memdb VFS (a file name
-// that starts with "/" names a store shared within the process). The image is copied into it
-// once; every connection reads the same pages through its own small page cache. The store
-// lives while one of its connections is open: `primary` holds it for the snapshot's life.
+// Every connection of a snapshot reads the one image in place: SQLite's memdb VFS takes the
+// buffer as it is (read-only, not freed by SQLite, pages fetched by pointer), so there is no
+// copy of it and a new snapshot is ready as soon as its image has arrived. The image outlives
+// every connection.
 struct Snapshot::Private {
-    std::string uri;
-    sqlite3* primary = nullptr;
+    std::vector<uint8_t> image;
     mutable std::mutex mutex;
     mutable std::vector<sqlite3*> free;
 
     ~Private() {
         for (sqlite3* db : free) close(db);
-        if (primary) close(primary);
     }
     static void close(sqlite3* db) {
         // Statements left behind by a user would keep the connection open as a zombie.
@@ -33,27 +31,36 @@ struct Snapshot::Private {
 
 namespace {
 
-std::string next_uri() {
-    static std::atomic<uint64_t> counter{0};
-    return "file:/ringolan-snapshot-" + std::to_string(::getpid()) + "-" + std::to_string(++counter) + "?vfs=memdb";
-}
-
 [[noreturn]] void fail(sqlite3* db, const std::string& what) {
     throw std::runtime_error("snapshot: " + what + (db ? std::string(": ") + sqlite3_errmsg(db) : std::string()));
 }
 
-sqlite3* open_uri(const std::string& uri, int flags) {
+// A read-only connection to the image, which must outlive it.
+sqlite3* open_image(std::vector<uint8_t>& image) {
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(uri.c_str(), &db, flags | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
         std::string msg = db ? sqlite3_errmsg(db) : "out of memory";
         sqlite3_close_v2(db);
-        throw std::runtime_error("snapshot: cannot open " + uri + ": " + msg);
+        throw std::runtime_error("snapshot: cannot open a connection: " + msg);
+    }
+    const auto size = sqlite3_int64(image.size());
+    if (sqlite3_deserialize(db, "main", image.data(), size, size, SQLITE_DESERIALIZE_READONLY) != SQLITE_OK) {
+        std::string msg = sqlite3_errmsg(db);
+        sqlite3_close_v2(db);
+        throw std::runtime_error("snapshot: the image is not an SQLite database: " + msg);
     }
     return db;
 }
 
 void exec(sqlite3* db, const char* sql) {
     if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) fail(db, sql);
+}
+
+// Pages are read from the image by pointer instead of being copied into the connection's cache.
+void prepare(sqlite3* db, std::size_t image_bytes) {
+    exec(db, "PRAGMA query_only=1");
+    exec(db, ("PRAGMA mmap_size=" + std::to_string(image_bytes)).c_str());
+    register_jet_functions(db);
 }
 
 }  // namespace
@@ -70,49 +77,21 @@ Snapshot::Snapshot(std::unique_ptr<Private> p, SnapshotInfo info) : p_(std::move
 Snapshot::~Snapshot() = default;
 
 std::shared_ptr<const Snapshot> Snapshot::from_image(std::vector<uint8_t> image, SnapshotInfo info) {
-    auto p = std::make_unique<Private>();
-    p->uri = next_uri();
-    p->primary = open_uri(p->uri, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
-
-    // The image is read in place by a private connection and copied page by page into the
-    // shared store (sqlite3_deserialize itself would detach the connection from the store).
     if (image.empty()) fail(nullptr, "the image is empty");
-    sqlite3* src = open_uri(":memory:", SQLITE_OPEN_READWRITE);
-    struct Closer {
-        sqlite3* db;
-        ~Closer() { sqlite3_close_v2(db); }
-    } src_guard{src};
-    if (sqlite3_deserialize(src, "main", image.data(), sqlite3_int64(image.size()), sqlite3_int64(image.size()),
-                            SQLITE_DESERIALIZE_READONLY) != SQLITE_OK) {
-        fail(src, "the image is not an SQLite database");
-    }
-    // Matching page sizes: the store is a memory database, which backup cannot resize.
-    sqlite3_stmt* st = nullptr;
-    int page_size = 0;
-    if (sqlite3_prepare_v2(src, "PRAGMA page_size", -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW) {
-        page_size = sqlite3_column_int(st, 0);
-    }
-    sqlite3_finalize(st);
-    if (page_size <= 0) fail(src, "the image is not an SQLite database");
-    exec(p->primary, ("PRAGMA page_size=" + std::to_string(page_size)).c_str());
-
-    sqlite3_backup* backup = sqlite3_backup_init(p->primary, "main", src, "main");
-    if (!backup) fail(p->primary, "cannot copy the image");
-    const int rc = sqlite3_backup_step(backup, -1);
-    sqlite3_backup_finish(backup);
-    if (rc != SQLITE_DONE) fail(p->primary, "cannot copy the image");
-    sqlite3_close_v2(std::exchange(src_guard.db, nullptr));
+    auto p = std::make_unique<Private>();
+    p->image = std::move(image);
+    sqlite3* db = open_image(p->image);
+    p->free.push_back(db);  // closed with p from here on
     // Read the schema once: a damaged image fails here and not in the first page request.
     info.tables.clear();
-    if (sqlite3_prepare_v2(p->primary, "SELECT name FROM sqlite_schema WHERE type='table' AND substr(name, 1, 7) <> 'sqlite_' ORDER BY rowid", -1, &st,
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT name FROM sqlite_schema WHERE type='table' AND substr(name, 1, 7) <> 'sqlite_' ORDER BY rowid", -1, &st,
                            nullptr) != SQLITE_OK) {
-        fail(p->primary, "cannot read the image's schema");
+        fail(db, "cannot read the image's schema");
     }
     while (sqlite3_step(st) == SQLITE_ROW) info.tables.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
-    if (sqlite3_finalize(st) != SQLITE_OK) fail(p->primary, "cannot read the image's schema");
-    image.clear();
-    image.shrink_to_fit();
-
+    if (sqlite3_finalize(st) != SQLITE_OK) fail(db, "cannot read the image's schema");
+    prepare(db, p->image.size());
     return std::shared_ptr<const Snapshot>(new Snapshot(std::move(p), std::move(info)));
 }
 
@@ -126,10 +105,9 @@ Snapshot::Connection Snapshot::connect() const {
         }
     }
     if (!db) {
-        db = open_uri(p_->uri, SQLITE_OPEN_READONLY);
+        db = open_image(p_->image);
         try {
-            exec(db, "PRAGMA query_only=1");
-            register_jet_functions(db);
+            prepare(db, p_->image.size());
         } catch (...) {
             sqlite3_close_v2(db);
             throw;
