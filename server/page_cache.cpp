@@ -21,12 +21,14 @@ std::string PageCache::key(const pages::StartSettings& start, std::string_view p
     return k;
 }
 
-bool PageCache::same_snapshot(const std::shared_ptr<const db::Snapshot>& snapshot) {
+bool PageCache::same_snapshot(const std::shared_ptr<const db::Snapshot>& snapshot, Retired& retired) {
     const auto held = snapshot_.lock();
     if (held == snapshot) return true;
     // A request still working on an older state of the same file does not push the newer one out.
     if (held && held->info().source == snapshot->info().source && held->info().generation > snapshot->info().generation)
         return false;
+    retired.pages.swap(pages_);
+    retired.order.swap(order_);
     pages_.clear();
     order_.clear();
     bytes_ = 0;
@@ -39,31 +41,36 @@ std::optional<PageResult> PageCache::find(const std::shared_ptr<const db::Snapsh
                                           std::string_view query) {
     if (!snapshot) return std::nullopt;
     const std::string k = key(start, document_path, query);
-    std::lock_guard lock(mutex_);
-    if (!same_snapshot(snapshot) || pages_.empty()) return std::nullopt;
-    const auto it = pages_.find(k);
-    if (it == pages_.end()) return std::nullopt;
-    ++it->second.hits;
-    order_.splice(order_.end(), order_, it->second.age);  // most recently used last
-    return it->second.page;
+    Shared page;
+    Retired retired;
+    {
+        std::lock_guard lock(mutex_);
+        if (!same_snapshot(snapshot, retired) || pages_.empty()) return std::nullopt;
+        const auto it = pages_.find(k);
+        if (it == pages_.end()) return std::nullopt;
+        ++it->second.hits;
+        order_.splice(order_.end(), order_, it->second.age);  // most recently used last
+        page = it->second.page;
+    }
+    return *page;  // copied outside the lock
 }
 
 void PageCache::evict_until_fits(std::size_t incoming) {
     while (!order_.empty() && (bytes_ + incoming > max_bytes_ || pages_.size() + 1 > max_entries_)) {
         const auto it = pages_.find(order_.front());
-        bytes_ -= it->second.page.body.size() + it->first.size();
+        bytes_ -= it->second.page->body.size() + it->first.size();
         pages_.erase(it);
         order_.pop_front();
     }
 }
 
-void PageCache::keep(std::string k, PageAddress address, const PageResult& page, uint64_t hits) {
-    const std::size_t size = page.body.size() + k.size();
+void PageCache::keep(std::string k, PageAddress address, Shared page, uint64_t hits) {
+    const std::size_t size = page->body.size() + k.size();
     if (size > max_bytes_ / 4) return;  // one page never takes over the cache
     if (pages_.count(k)) return;        // another thread generated it at the same time
     evict_until_fits(size);
     order_.push_back(k);
-    pages_.emplace(std::move(k), Entry{page, std::move(address), hits, std::prev(order_.end())});
+    pages_.emplace(std::move(k), Entry{std::move(page), std::move(address), hits, std::prev(order_.end())});
     bytes_ += size;
 }
 
@@ -71,11 +78,13 @@ void PageCache::store(const std::shared_ptr<const db::Snapshot>& snapshot, const
                       std::string_view document_path, std::string_view query, const PageResult& page) {
     if (!snapshot) return;
     std::string k = key(start, document_path, query);
+    auto shared = std::make_shared<const PageResult>(page);
+    Retired retired;
     std::lock_guard lock(mutex_);
     // A page generated from an older snapshot than the stored ones is not kept.
-    same_snapshot(snapshot);
+    same_snapshot(snapshot, retired);
     if (snapshot_.lock() != snapshot) return;
-    keep(std::move(k), PageAddress{std::string(document_path), std::string(query), start}, page, 1);
+    keep(std::move(k), PageAddress{std::string(document_path), std::string(query), start}, std::move(shared), 1);
 }
 
 PageResult PageCache::get(const std::shared_ptr<const db::Snapshot>& snapshot, const pages::StartSettings& start,
@@ -87,30 +96,35 @@ PageResult PageCache::get(const std::shared_ptr<const db::Snapshot>& snapshot, c
     // reused, while its flight is in the table.
     const std::string flight_key = std::to_string(reinterpret_cast<std::uintptr_t>(snapshot.get())) + '|' + k;
     std::shared_ptr<Flight> flight;
+    Shared found;
     {
+        Retired retired;  // freed after the lock is released
         std::unique_lock lock(mutex_);
-        if (same_snapshot(snapshot)) {
+        if (same_snapshot(snapshot, retired)) {
             if (const auto it = pages_.find(k); it != pages_.end()) {
                 ++it->second.hits;
                 order_.splice(order_.end(), order_, it->second.age);
-                return it->second.page;
+                found = it->second.page;
             }
         }
-        if (const auto it = flights_.find(flight_key); it != flights_.end()) {
-            const auto joined = it->second;  // the entry is erased when the generation ends
-            ++waiting_;
-            const bool done = joined->done_signal.wait_for(lock, wait_limit_, [&] { return joined->done; });
-            --waiting_;
-            if (done) {
-                if (joined->error) std::rethrow_exception(joined->error);
-                return joined->page;
+        if (!found) {
+            if (const auto it = flights_.find(flight_key); it != flights_.end()) {
+                const auto joined = it->second;  // the entry is erased when the generation ends
+                ++waiting_;
+                const bool done = joined->done_signal.wait_for(lock, wait_limit_, [&] { return joined->done; });
+                --waiting_;
+                if (done) {
+                    if (joined->error) std::rethrow_exception(joined->error);
+                    found = joined->page;
+                }
+                // Taking too long: generate it here, without a flight of its own.
+            } else {
+                flight = std::make_shared<Flight>();
+                flights_.emplace(flight_key, flight);
             }
-            // Taking too long: generate it here, without a flight of its own.
-        } else {
-            flight = std::make_shared<Flight>();
-            flights_.emplace(flight_key, flight);
         }
     }
+    if (found) return *found;  // copied outside the lock
 
     PageResult page;
     std::exception_ptr error;
@@ -119,18 +133,20 @@ PageResult PageCache::get(const std::shared_ptr<const db::Snapshot>& snapshot, c
     } catch (...) {
         error = std::current_exception();
     }
+    Shared shared = error ? nullptr : std::make_shared<const PageResult>(page);
+    Retired retired;
     std::lock_guard lock(mutex_);
     if (flight) {
         flights_.erase(flight_key);
         flight->done = true;
         flight->error = error;
-        if (!error) flight->page = page;
+        flight->page = shared;
         flight->done_signal.notify_all();
     }
     if (error) std::rethrow_exception(error);
-    same_snapshot(snapshot);
+    same_snapshot(snapshot, retired);
     if (snapshot_.lock() == snapshot)
-        keep(std::move(k), PageAddress{std::string(document_path), std::string(query), start}, page, 1);
+        keep(std::move(k), PageAddress{std::string(document_path), std::string(query), start}, std::move(shared), 1);
     return page;
 }
 
@@ -151,13 +167,17 @@ std::vector<PageCache::Hot> PageCache::hottest(std::size_t n) const {
 
 void PageCache::install(const std::shared_ptr<const db::Snapshot>& snapshot, std::vector<Warmed> pages) {
     if (!snapshot) return;
+    std::vector<std::pair<std::string, Shared>> shared;  // built outside the lock, pages moved in
+    shared.reserve(pages.size());
+    for (auto& w : pages)
+        shared.emplace_back(key(w.address.start, w.address.path, w.address.query),
+                            std::make_shared<const PageResult>(std::move(w.page)));
+    Retired retired;
     std::lock_guard lock(mutex_);
-    same_snapshot(snapshot);
+    same_snapshot(snapshot, retired);
     if (snapshot_.lock() != snapshot) return;
-    for (auto& w : pages) {
-        std::string k = key(w.address.start, w.address.path, w.address.query);
-        keep(std::move(k), std::move(w.address), w.page, w.hits / 2);
-    }
+    for (std::size_t i = 0; i < pages.size(); ++i)
+        keep(std::move(shared[i].first), std::move(pages[i].address), std::move(shared[i].second), pages[i].hits / 2);
 }
 
 std::size_t PageCache::entries() const {

@@ -77,24 +77,30 @@ public:
 
 private:
     static std::string key(const pages::StartSettings& start, std::string_view path, std::string_view query);
-    // True when the cache holds pages of this snapshot. Otherwise it is emptied and switched to
-    // this snapshot, unless it holds a newer state of the same file. Under the lock.
-    bool same_snapshot(const std::shared_ptr<const db::Snapshot>& snapshot);
-    void evict_until_fits(std::size_t incoming);
-    // store() under the lock, for a snapshot that same_snapshot() accepted.
-    void keep(std::string k, PageAddress address, const PageResult& page, uint64_t hits);
-
+    using Shared = std::shared_ptr<const PageResult>;
     struct Entry {
-        PageResult page;
+        Shared page;
         PageAddress address;
         uint64_t hits = 0;
         std::list<std::string>::iterator age;  // position in order_, oldest first
     };
+    // Pages given up under the lock, freed after it: declared before the lock guard.
+    struct Retired {
+        std::unordered_map<std::string, Entry> pages;
+        std::list<std::string> order;
+    };
+
+    // True when the cache holds pages of this snapshot. Otherwise it is emptied into retired and
+    // switched to this snapshot, unless it holds a newer state of the same file. Under the lock.
+    bool same_snapshot(const std::shared_ptr<const db::Snapshot>& snapshot, Retired& retired);
+    void evict_until_fits(std::size_t incoming);
+    // store() under the lock, for a snapshot that same_snapshot() accepted.
+    void keep(std::string k, PageAddress address, Shared page, uint64_t hits);
     // One generation in progress, shared by the requests waiting for it.
     struct Flight {
         std::condition_variable done_signal;
         bool done = false;
-        PageResult page;
+        Shared page;
         std::exception_ptr error;
     };
 
