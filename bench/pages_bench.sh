@@ -6,6 +6,7 @@
 # it over the served file every second.
 #   bench/pages_bench.sh [SHOOTERS] [SECONDS]     (default 10000 shooters, 5 s per measurement)
 # Needs wrk (Debian package "wrk"; bench only). Builds a Release tree in build-rel (BUILD=...).
+# PAGES="erl.php merl.php" limits part (b) to these pages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 shooters=${1:-10000}
@@ -93,7 +94,7 @@ echo "## (b) through ringolan-server: wrk -t1 -c$connections -d${seconds}s --lat
 echo
 echo "| page | addresses | answers/s | per server CPU s | p99 ms | answers/s, rewriting | per server CPU s, rewriting | p99 ms, rewriting | reloads |"
 echo "|---|---:|---:|---:|---:|---:|---:|---:|---:|"
-for page in start.php vstbl.php vst.php est.php ofls.php sb.php erl.php merl.php mmerl.php erlsel.php; do
+for page in ${PAGES:-start.php vstbl.php vst.php est.php ofls.php sb.php erl.php merl.php mmerl.php erlsel.php}; do
   list="$work/lists/$page.txt"
   [ -s "$list" ] || { echo "| $page | 0 | | | | | | | |"; continue; }
   settle

@@ -87,6 +87,7 @@ int main(int argc, char** argv) {
         server::ServerOptions options;
         options.max_body_bytes = kMaxUploadBytes;
         options.body_timeout = kUploadReadTimeout;
+        options.worker_nice = 0;  // loading uploads is this server's whole work
         server::HttpServer http([&handler](const server::Request& q, server::Response& r) { handler(q, r); }, {},
                                 options);
         http.start({server::Binding{listen, static_cast<uint16_t>(port)}});

@@ -42,8 +42,8 @@ public:
     };
 
     // Takes a serialized SQLite database as made by build_snapshot_image (snapshot_build.h);
-    // info.tables is filled from its schema. The image is copied once into a store that all
-    // connections of the snapshot share. Throws std::runtime_error when SQLite rejects it.
+    // info.tables is filled from its schema. The snapshot keeps the image, and all its
+    // connections read it in place. Throws std::runtime_error when SQLite rejects it.
     static std::shared_ptr<const Snapshot> from_image(std::vector<uint8_t> image, SnapshotInfo info);
     ~Snapshot();
 
