@@ -1,5 +1,6 @@
 // The page server's socket layer: listeners, connections with read time limits, a connection
-// cap, and a worker pool that runs the request handler away from the I/O threads.
+// cap, and a worker pool that runs the request handler away from the I/O threads (a quick
+// handler may answer on the I/O thread first, see set_quick_handler).
 // One request per connection. Refused requests (unparsable, other methods, a body over
 // ServerOptions::max_body_bytes, a read time limit passed) are closed without sending a byte.
 #pragma once

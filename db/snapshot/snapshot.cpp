@@ -1,9 +1,7 @@
 #include "db/snapshot/snapshot.h"
 
-#include <atomic>
 #include <cstring>
 #include <stdexcept>
-#include <unistd.h>
 #include <utility>
 
 #include "db/sql/jet_functions.h"
