@@ -155,6 +155,18 @@ std::string small_one_decimal(double value, char sep) {
 
 }  // namespace
 
+std::string one_decimal_hundredths(int64_t hundredths) {
+    // From 10000 on the form is a whole number, whose only ties (x.5) the quotient holds exactly.
+    if (hundredths <= -1000000 || hundredths >= 1000000) return one_decimal(double(hundredths) / 100.0);
+    const int64_t magnitude = hundredths < 0 ? -hundredths : hundredths;
+    const int64_t tenths = (magnitude + 5) / 10;
+    std::string s = (tenths != 0 && hundredths < 0) ? "-" : "";
+    s += std::to_string(tenths / 10);
+    s += settings().decimal_separator;
+    s += static_cast<char>('0' + tenths % 10);
+    return s;
+}
+
 std::string one_decimal(double value) {
     if (const char* s = special(value)) return s;
     const char sep = settings().decimal_separator;

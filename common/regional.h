@@ -2,6 +2,7 @@
 // written with them.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace ringolan::regional {
@@ -22,6 +23,10 @@ const Settings& settings();
 // the separator is written in the exponent form of general_real with five significant
 // digits: 123456.7 -> "1,2346E5".
 std::string one_decimal(double value);
+
+// A whole count of hundredths (a Teiler: 1235 is 12.35) in the same form, rounded on its exact
+// decimal value, not on a binary quotient: 1235 -> "12,4", 5055 -> "50,6", 895 -> "9,0".
+std::string one_decimal_hundredths(int64_t hundredths);
 
 // General form with up to 15 significant digits (rounded half away from zero, trailing zeros
 // dropped): plain notation when the decimal exponent allows it (0,0001 ... 999999999999999),

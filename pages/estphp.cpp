@@ -125,7 +125,7 @@ void append_targets(std::string& out, db::Query& a1, std::string_view nr) {
         out += "</a></td>\r<td align=\"right\">";
         out += measuring == "Blattl" ? std::string("--") : regional::one_decimal(a1.field("Summe").as_real());
         out += "</td>\r<td align=\"right\">";
-        out += measuring == "Ring" ? std::string("--") : regional::one_decimal(double(best) / 100.0);
+        out += measuring == "Ring" ? std::string("--") : regional::one_decimal_hundredths(best);
         out += "</td>\r<td>";
         append_target_link(out, nr, dp_id, sch_id);
         out += " <img border=\"0\" src=\"scheibe2.png\" alt=\"Schussbild\"></a></td></tr>\r\r";

@@ -24,7 +24,6 @@ std::string_view reason_text(int status_code) {
 void Response::set_status(int code) {
     status_code = code;
     reason = std::string(reason_text(code));
-    if (code == 404) close_connection = true;
 }
 
 Response run_handler(const Request& request, const Handler& handler) {
@@ -34,11 +33,13 @@ Response run_handler(const Request& request, const Handler& handler) {
     } catch (const std::exception& e) {
         response.set_status(500);
         response.content = e.what();
+        response.shared_content.reset();
         response.file.clear();
         response.content_length = -1;  // a length the handler set belongs to its own body, not the message
     } catch (...) {
         response.set_status(500);
         response.content = "Unknown error.";
+        response.shared_content.reset();
         response.file.clear();
         response.content_length = -1;
     }
@@ -47,7 +48,7 @@ Response run_handler(const Request& request, const Handler& handler) {
 
 std::string serialize_head(const Response& r) {
     int64_t length = r.content_length;
-    if (length < 0 && !r.content.empty()) length = int64_t(r.content.size());
+    if (length < 0 && !r.body().empty()) length = int64_t(r.body().size());
 
     std::string out = "HTTP/1.1 " + std::to_string(r.status_code) + " " + r.reason + "\r\n";
     out += "Connection: close\r\n";
@@ -58,6 +59,10 @@ std::string serialize_head(const Response& r) {
     return out;
 }
 
-std::string serialize(const Response& r) { return serialize_head(r) + r.content; }
+std::string serialize(const Response& r) {
+    std::string out = serialize_head(r);
+    out.append(r.body());
+    return out;
+}
 
 }  // namespace ringolan::server

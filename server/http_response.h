@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -18,13 +19,15 @@ struct Response {
     int status_code = 200;
     std::string reason = "OK";
     std::string content;                   // the body, sent unchanged
+    // A body shared with the page cache, sent in place of content when set; never copied.
+    std::shared_ptr<const std::string> shared_content;
     std::string content_type = "text/html";  // header omitted when empty
     int64_t content_length = -1;           // -1: not set
     std::filesystem::path file;            // sent after the head instead of content; empty: none
     std::string server_name = "Indy/9.0.14";
-    bool close_connection = true;          // one request per connection, always
-    bool header_written = false;           // status line and headers have gone out
 
+    // The body to send: shared_content when set, else content.
+    std::string_view body() const { return shared_content ? std::string_view(*shared_content) : content; }
     // Sets the status code together with its reason text.
     void set_status(int code);
 };
@@ -36,10 +39,10 @@ using Handler = std::function<void(const Request&, Response&)>;
 Response run_handler(const Request& request, const Handler& handler);
 
 // Status line, header lines and the empty line. An unset content length becomes the
-// content's byte length when the content is non-empty.
+// body's byte length when the body is non-empty.
 std::string serialize_head(const Response& response);
 
-// The head followed by the content (a file to send is not read here).
+// The head followed by the body (a file to send is not read here).
 std::string serialize(const Response& response);
 
 }  // namespace ringolan::server

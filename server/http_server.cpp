@@ -25,16 +25,6 @@ namespace {
 
 using asio::ip::tcp;
 
-// A response carries a file to stream after the head once it has a `file` member.
-template <typename R>
-concept HasFile = requires(R r) { r.file; };
-
-template <typename R>
-std::string file_to_send(const R& response) {
-    if constexpr (HasFile<R>) return response.file.string();
-    else return {};
-}
-
 class Connection;
 
 }  // namespace
@@ -179,16 +169,18 @@ private:
         });
     }
 
+    // The head and the body go out in one gathered write; a shared body (a cached page) is sent
+    // from the cache's own bytes, which the response keeps alive until the write ends.
     void write(Response response) {
         if (closed_) return;
         head_ = serialize_head(response);
-        content_ = std::move(response.content);
-        std::string file = file_to_send(response);
-        if (!file.empty()) {  // the file replaces the content
-            content_.clear();
-            file_.open(file, std::ios::binary);
+        response_ = std::move(response);
+        std::string_view body = response_.body();
+        if (!response_.file.empty()) {  // the file replaces the content
+            body = {};
+            file_.open(response_.file, std::ios::binary);
         }
-        std::array<asio::const_buffer, 2> buffers{asio::buffer(head_), asio::buffer(content_)};
+        std::array<asio::const_buffer, 2> buffers{asio::buffer(head_), asio::buffer(body.data(), body.size())};
         arm_timer(core_.options.body_timeout);  // a client that stops reading is cut off too
         asio::async_write(socket_, buffers, [self = shared_from_this()](const asio::error_code& ec, std::size_t) {
             if (ec) return self->close();
@@ -234,7 +226,7 @@ private:
     std::string remote_address_;
     std::array<char, 16384> buffer_{};
     std::string head_;
-    std::string content_;
+    Response response_;  // what is being written
     std::ifstream file_;
     bool closed_ = false;
     bool registered_ = false;

@@ -36,23 +36,23 @@ bool PageCache::same_snapshot(const std::shared_ptr<const db::Snapshot>& snapsho
     return false;
 }
 
-std::optional<PageResult> PageCache::find(const std::shared_ptr<const db::Snapshot>& snapshot,
-                                          const pages::StartSettings& start, std::string_view document_path,
-                                          std::string_view query) {
-    if (!snapshot) return std::nullopt;
+PageCache::SharedPage PageCache::find(const std::shared_ptr<const db::Snapshot>& snapshot,
+                                      const pages::StartSettings& start, std::string_view document_path,
+                                      std::string_view query) {
+    if (!snapshot) return nullptr;
     const std::string k = key(start, document_path, query);
     Shared page;
     Retired retired;
     {
         std::lock_guard lock(mutex_);
-        if (!same_snapshot(snapshot, retired) || pages_.empty()) return std::nullopt;
+        if (!same_snapshot(snapshot, retired) || pages_.empty()) return nullptr;
         const auto it = pages_.find(k);
-        if (it == pages_.end()) return std::nullopt;
+        if (it == pages_.end()) return nullptr;
         ++it->second.hits;
         order_.splice(order_.end(), order_, it->second.age);  // most recently used last
         page = it->second.page;
     }
-    return *page;  // copied outside the lock
+    return page;
 }
 
 void PageCache::evict_until_fits(std::size_t incoming) {
@@ -87,10 +87,10 @@ void PageCache::store(const std::shared_ptr<const db::Snapshot>& snapshot, const
     keep(std::move(k), PageAddress{std::string(document_path), std::string(query), start}, std::move(shared), 1);
 }
 
-PageResult PageCache::get(const std::shared_ptr<const db::Snapshot>& snapshot, const pages::StartSettings& start,
-                          std::string_view document_path, std::string_view query,
-                          const std::function<PageResult()>& generate) {
-    if (!snapshot) return generate();
+PageCache::SharedPage PageCache::get(const std::shared_ptr<const db::Snapshot>& snapshot,
+                                     const pages::StartSettings& start, std::string_view document_path,
+                                     std::string_view query, const std::function<PageResult()>& generate) {
+    if (!snapshot) return std::make_shared<const PageResult>(generate());
     std::string k = key(start, document_path, query);
     // The snapshot's address tells flights of different states apart: it is alive, and so not
     // reused, while its flight is in the table.
@@ -124,16 +124,15 @@ PageResult PageCache::get(const std::shared_ptr<const db::Snapshot>& snapshot, c
             }
         }
     }
-    if (found) return *found;  // copied outside the lock
+    if (found) return found;
 
-    PageResult page;
+    Shared shared;
     std::exception_ptr error;
     try {
-        page = generate();
+        shared = std::make_shared<const PageResult>(generate());
     } catch (...) {
         error = std::current_exception();
     }
-    Shared shared = error ? nullptr : std::make_shared<const PageResult>(page);
     Retired retired;
     std::lock_guard lock(mutex_);
     if (flight) {
@@ -146,8 +145,8 @@ PageResult PageCache::get(const std::shared_ptr<const db::Snapshot>& snapshot, c
     if (error) std::rethrow_exception(error);
     same_snapshot(snapshot, retired);
     if (snapshot_.lock() == snapshot)
-        keep(std::move(k), PageAddress{std::string(document_path), std::string(query), start}, std::move(shared), 1);
-    return page;
+        keep(std::move(k), PageAddress{std::string(document_path), std::string(query), start}, shared, 1);
+    return shared;
 }
 
 std::vector<PageCache::Hot> PageCache::hottest(std::size_t n) const {

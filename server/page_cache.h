@@ -13,7 +13,6 @@
 #include <list>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -38,8 +37,11 @@ public:
     explicit PageCache(std::size_t max_bytes = kPageCacheBytes, std::size_t max_entries = kPageCacheEntries,
                        std::chrono::milliseconds wait_limit = kPageWaitLimit);
 
-    // The cached page for this snapshot and address, if any.
-    std::optional<PageResult> find(const std::shared_ptr<const db::Snapshot>& snapshot, const pages::StartSettings& start,
+    // Pages are immutable once generated and shared with the answers that send them.
+    using SharedPage = std::shared_ptr<const PageResult>;
+
+    // The cached page for this snapshot and address; nullptr when there is none.
+    SharedPage find(const std::shared_ptr<const db::Snapshot>& snapshot, const pages::StartSettings& start,
                                    std::string_view document_path, std::string_view query);
     // Keeps a generated page; the oldest pages give way when a bound is reached. Pages of any
     // other snapshot than the newest one stored are dropped.
@@ -50,7 +52,7 @@ public:
     // page of the same snapshot while it is being generated wait for that one generation (at
     // most wait_limit, then they generate it themselves) and get its page or its exception;
     // a page whose generation threw is not kept.
-    PageResult get(const std::shared_ptr<const db::Snapshot>& snapshot, const pages::StartSettings& start,
+    SharedPage get(const std::shared_ptr<const db::Snapshot>& snapshot, const pages::StartSettings& start,
                    std::string_view document_path, std::string_view query,
                    const std::function<PageResult()>& generate);
 
@@ -77,7 +79,7 @@ public:
 
 private:
     static std::string key(const pages::StartSettings& start, std::string_view path, std::string_view query);
-    using Shared = std::shared_ptr<const PageResult>;
+    using Shared = SharedPage;
     struct Entry {
         Shared page;
         PageAddress address;

@@ -46,10 +46,11 @@ void check_readable(const fs::path& file) {
 
 bool is_page(const Request& request) { return ascii_lower(request.document_path).find(".php") != std::string::npos; }
 
-void answer_page(const HandlerEnv& env, PageResult page, Response& response) {
-    response.content = std::move(page.body);
-    if (env.on_page) env.on_page(response.content);
-    response.set_status(page.status);
+// The page's bytes go out as they are held (shared with the cache, never copied).
+void answer_page(const HandlerEnv& env, PageCache::SharedPage page, Response& response) {
+    response.set_status(page->status);
+    response.shared_content = std::shared_ptr<const std::string>(page, &page->body);
+    if (env.on_page) env.on_page(response.shared_content);
 }
 
 void handle_page(const HandlerEnv& env, const Request& request, Response& response) {
@@ -57,8 +58,9 @@ void handle_page(const HandlerEnv& env, const Request& request, Response& respon
     if (env.snapshot) ctx.snapshot = env.snapshot();
     if (env.start_settings) ctx.start = env.start_settings();
     auto generate = [&] { return DispatchPage(ctx, request.document_path, request.query); };
-    PageResult page = env.cache ? env.cache->get(ctx.snapshot, ctx.start, request.document_path, request.query, generate)
-                                : generate();
+    PageCache::SharedPage page = env.cache
+                                     ? env.cache->get(ctx.snapshot, ctx.start, request.document_path, request.query, generate)
+                                     : std::make_shared<const PageResult>(generate());
     answer_page(env, std::move(page), response);
 }
 
@@ -131,7 +133,7 @@ bool AnswerFromCache(const HandlerEnv& env, const Request& request, Response& re
     const pages::StartSettings start = env.start_settings ? env.start_settings() : pages::StartSettings{};
     auto page = env.cache->find(snapshot, start, request.document_path, request.query);
     if (!page) return false;
-    answer_page(env, std::move(*page), response);
+    answer_page(env, std::move(page), response);
     return true;
 }
 

@@ -37,8 +37,9 @@ struct HandlerEnv {
     // Pages generated from the current snapshot; none: every page is generated. Requests
     // missing the same page at once share one generation.
     std::shared_ptr<PageCache> cache;
-    // Receives the text of every generated page (the window's Memo3); may be empty.
-    std::function<void(const std::string&)> on_page;
+    // Receives the bytes of every answered page (the window's memo); may be empty. Called on
+    // request threads; it must not block.
+    std::function<void(const std::shared_ptr<const std::string>&)> on_page;
 };
 
 // HTTPServerCommandGet: fills the response. A file to send goes into response.file with

@@ -29,9 +29,14 @@
 #include "app/window/icons.h"
 #include "common/cp1252.h"
 #include "db/dm/data_module.h"
-#include "server/request_handler.h"
+#include "server/page_service.h"
 
 namespace ringolan::window {
+
+namespace {
+// How long the page memo waits before showing the last answered page.
+constexpr int kMemoDelay = 200;  // milliseconds
+}  // namespace
 
 QString from_cp1252(const std::string& bytes) { return QString::fromStdU16String(text::cp1252_to_utf16(bytes)); }
 
@@ -99,17 +104,15 @@ TfmHTTPServerMain::TfmHTTPServerMain(setup::SettingsStore& settings, db::TDM& dm
 }
 
 void TfmHTTPServerMain::FormCreate() {
-    env_ = std::make_shared<server::HandlerEnv>();
-    env_->web_root = options_.program_dir / "Web";
-    env_->snapshot = [dm = &dm_] { return dm->Current(); };
-    env_->start_settings = [store = &settings_] { return setup::to_start_settings(store->get()); };
-    env_->on_page = [this](const std::string& page) { pageGenerated(page); };
-    auto env = env_;
-    HTTPServer = std::make_unique<server::HttpServer>(
-        [env](const server::Request& request, server::Response& response) {
-            server::HandleRequest(*env, request, response);
-        },
-        [this] { HTTPServerConnect(); });
+    // The same page service as ringolan-server: cache, warming of new states, quick answers.
+    page_service_ = std::make_unique<server::PageService>(server::PageServiceConfig{
+        .web_root = options_.program_dir / "Web",
+        .latest = [dm = &dm_] { return dm->Current(); },
+        .start_settings = [store = &settings_] { return setup::to_start_settings(store->get()); },
+        .on_page = [this](const std::shared_ptr<const std::string>& page) { pageAnswered(page); },
+        .access_log = false});
+    dm_.OnChange([notify = page_service_->state_notifier()](const db::SnapshotFollower::Status&) { notify(); });
+    HTTPServer = page_service_->make_server([this] { HTTPServerConnect(); });
 
     setWindowTitle(QStringLiteral("inactive"));
     FillAddressList();
@@ -160,8 +163,10 @@ TfmHTTPServerMain::~TfmHTTPServerMain() {
     try {
         HTTPServer->stop();
     } catch (...) {
+        // "Terminate Thread Timeout": the threads that are left hold the server's core themselves.
     }
     HTTPServer.reset();
+    page_service_.reset();
 }
 
 void TfmHTTPServerMain::showError(const QString& text) {
@@ -170,26 +175,26 @@ void TfmHTTPServerMain::showError(const QString& text) {
     options_.error(shown);
 }
 
-// Request threads: Memo3 belongs to the window's thread. Only the newest page is shown, so
-// a burst of requests costs the window one update, not one per page.
-void TfmHTTPServerMain::pageGenerated(const std::string& page) {
-    QString text = from_cp1252(page);
+// Request threads: Memo3 belongs to the window's thread. The page is kept by reference (the
+// cache's own bytes) and shown a moment later, so that a burst of requests costs the window one
+// update with the last page, not one conversion per request.
+void TfmHTTPServerMain::pageAnswered(const std::shared_ptr<const std::string>& page) {
     std::lock_guard lock(page_mutex_);
-    pending_page_ = std::move(text);
+    pending_page_ = page;
     if (page_posted_) return;
     page_posted_ = true;
-    QMetaObject::invokeMethod(this, &TfmHTTPServerMain::showPage, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { QTimer::singleShot(kMemoDelay, this, &TfmHTTPServerMain::showPage); }, Qt::QueuedConnection);
 }
 
 void TfmHTTPServerMain::showPage() {
-    QString text;
+    std::shared_ptr<const std::string> page;
     {
         std::lock_guard lock(page_mutex_);
-        text = std::move(pending_page_);
-        pending_page_.clear();
+        page = std::move(pending_page_);
         page_posted_ = false;
     }
-    Memo3->setPlainText(text);
+    if (page) Memo3->setPlainText(from_cp1252(*page));
 }
 
 bool TfmHTTPServerMain::event(QEvent* event) {

@@ -8,6 +8,7 @@
 #include <QUrl>
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -42,7 +43,7 @@ namespace ringolan::db {
 class TDM;
 }
 namespace ringolan::server {
-struct HandlerEnv;
+class PageService;
 }
 
 namespace ringolan::window {
@@ -135,7 +136,7 @@ private:
     QWidget* buildSettingsTab();
     void Minimized();
     void HTTPServerConnect();  // on an I/O thread
-    void pageGenerated(const std::string& page);  // on a request thread
+    void pageAnswered(const std::shared_ptr<const std::string>& page);  // on a request thread
     void showPage();
     void databaseOpened(const QString& file, bool was_running, bool ok);
     void showError(const QString& text);
@@ -145,7 +146,7 @@ private:
     setup::SettingsStore& settings_;
     db::TDM& dm_;
     WindowOptions options_;
-    std::shared_ptr<server::HandlerEnv> env_;
+    std::unique_ptr<server::PageService> page_service_;
     std::unique_ptr<server::HttpServer> HTTPServer;
     std::array<QIcon, 3> ImageList1;
     std::array<QIcon, 3> ImageList2;
@@ -153,8 +154,9 @@ private:
     bool BrowserStartPending = false;
     QFutureWatcher<bool>* opening_ = nullptr;
     std::mutex page_mutex_;  // guards the two below
-    QString pending_page_;   // the newest page not yet in Memo3
+    std::shared_ptr<const std::string> pending_page_;  // the newest page not yet in Memo3
     bool page_posted_ = false;
+    std::atomic<bool> activity_posted_{false};  // an activity picture is on its way to the window
 
     QTabWidget* PageControl1 = nullptr;
     // "Lokaler Ergebnisserver"

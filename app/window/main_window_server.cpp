@@ -106,10 +106,12 @@ void TfmHTTPServerMain::Button2Click() {
 void TfmHTTPServerMain::Webserverstoppen1Click() { Button2Click(); }
 
 void TfmHTTPServerMain::HTTPServerConnect() {
-    // An I/O thread; it must not wait for the window.
+    // An I/O thread; it must not wait for the window. One notice at a time is on its way.
+    if (activity_posted_.exchange(true)) return;
     QMetaObject::invokeMethod(
         this,
         [this] {
+            activity_posted_ = false;
             if (!serverRunning()) return;  // arrived after a stop
             SetIconState(kIconActivity);
             if (!Timer1->isActive()) Timer1->start();  // a second connection does not lengthen it

@@ -193,3 +193,20 @@ TEST(DateTime, TimeOfDay) {
     EXPECT_EQ(datetime_text(NAN), "");
     EXPECT_EQ(datetime_text(1e300), "");
 }
+
+// Teiler counts hundredths: the tie is decided on the whole number, not on a binary quotient
+// (1235 / 100.0 is 12.3499999..., which one_decimal would write 12,3).
+TEST(OneDecimal, HundredthsRoundOnTheExactDecimalValue) {
+    const struct {
+        int64_t hundredths;
+        const char* text;
+    } cases[] = {
+        {1235, "12,4"},      {1245, "12,5"},     {5055, "50,6"},          {2995, "30,0"},
+        {895, "9,0"},        {1234, "12,3"},     {1000000, "10000,0"},    {0, "0,0"},
+        {4, "0,0"},          {5, "0,1"},         {-1235, "-12,4"},        {-4, "0,0"},
+        {999949, "9999,5"},  {999995, "10000,0"}, {1234550, "12346,0"},    {1234549, "12345,0"},
+        {12345678, "1,2346E5"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(one_decimal_hundredths(c.hundredths), c.text) << c.hundredths;
+    EXPECT_EQ(one_decimal_hundredths(INT64_MIN), one_decimal(double(INT64_MIN) / 100.0));  // no overflow
+}

@@ -150,7 +150,7 @@ TEST(EstDemo, EveryShooterOfTheDemoCompetition) {
             const auto& [summe, best] = target_values[std::atoll(sid.c_str())];
             const auto& [dname, measuring] = disciplines[std::atoll(bz.c_str())];
             const std::string ring = measuring == "Blattl" ? "--" : ringolan::regional::one_decimal(summe);
-            const std::string teiler = measuring == "Ring" ? "--" : ringolan::regional::one_decimal(double(best) / 100.0);
+            const std::string teiler = measuring == "Ring" ? "--" : ringolan::regional::one_decimal_hundredths(best);
             const std::string row = "<a href=\"sb.php?" + link + "\">" + dname + "</a></td>\r<td align=\"right\">" + ring +
                                     "</td>\r<td align=\"right\">" + teiler + "</td>\r";
             EXPECT_NE(targets.find(row), std::string::npos) << row;

@@ -343,18 +343,18 @@ TEST_F(NameIndexRequests, StartPageLettersLeadThroughTheFramesetToTheNameIndex) 
         // The browser sends the href as written; the frame source is "n" + the page's own address.
         const auto frame = get("/rahmenofls.php?B=" + letter);
         EXPECT_EQ(frame.status_code, 200);
-        EXPECT_EQ(frame.content, frameset("nofls.php?B=" + letter));
+        EXPECT_EQ(frame.body(), frameset("nofls.php?B=" + letter));
         const auto page = get("/nofls.php?B=" + letter);
         EXPECT_EQ(page.status_code, 200);
-        EXPECT_EQ(page.content, kHead + ofls_page(ctx_, "B=" + letter) + kFoot);
-        EXPECT_TRUE(page.content.starts_with(kHead + ofls_head(letter)));
+        EXPECT_EQ(page.body(), kHead + ofls_page(ctx_, "B=" + letter) + kFoot);
+        EXPECT_TRUE(page.body().starts_with(kHead + ofls_head(letter)));
     }
     // The letters A and Ä, each with the rows worked out above.
     const std::string club = "SG \xD6" "denwald";
-    EXPECT_EQ(get("/nofls.php?B=A").content,
+    EXPECT_EQ(get("/nofls.php?B=A").body(),
               kHead + ofls_head("A") + ofls_row("202", "adam", "Eva", "7", club) + ofls_row("205", "Adler", "", "7", club) +
                   ofls_row("201", "Adler", "Hans", "7", club) + kOflsEnd + kFoot);
-    EXPECT_EQ(get("/nofls.php?B=\xC4").content,
+    EXPECT_EQ(get("/nofls.php?B=\xC4").body(),
               kHead + ofls_head("\xC4") + ofls_row("204", w("ämter"), "Ida", "7", club) +
                   ofls_row("203", w("Ärger"), "Udo", "7", club) + kOflsEnd + kFoot);
 }
@@ -362,23 +362,23 @@ TEST_F(NameIndexRequests, StartPageLettersLeadThroughTheFramesetToTheNameIndex) 
 TEST_F(NameIndexRequests, PercentEncodedUmlautReachesThePageUndecoded) {
     // A browser that encodes the link's umlaut sends %C4; the query text stays raw all the way.
     const auto frame = get("/rahmenofls.php?B=%C4");
-    EXPECT_EQ(frame.content, frameset("nofls.php?B=%C4"));
+    EXPECT_EQ(frame.body(), frameset("nofls.php?B=%C4"));
     const auto page = get("/nofls.php?B=%C4");
     EXPECT_EQ(page.status_code, 200);
-    EXPECT_EQ(page.content, kHead + ofls_head("%C4") + ofls_row("210", "Xc4y", "Test", "7", "SG \xD6" "denwald") +
+    EXPECT_EQ(page.body(), kHead + ofls_head("%C4") + ofls_row("210", "Xc4y", "Test", "7", "SG \xD6" "denwald") +
                                 kOflsEnd + kFoot);
     // The path, unlike the query, is decoded: %6F is "o".
-    EXPECT_EQ(get("/n%6Ffls.php?B=%C4").content, page.content);
+    EXPECT_EQ(get("/n%6Ffls.php?B=%C4").body(), page.body());
 }
 
 TEST_F(NameIndexRequests, ClubPageAndInputErrorsAnswered) {
     const auto page = get("/vst.php?NR=A1");
     EXPECT_EQ(page.status_code, 200);
-    EXPECT_EQ(page.content, kHead + vst_head("A1", "G\xE4ste") + vst_row("302", "Besuch", "Zweiter") +
+    EXPECT_EQ(page.body(), kHead + vst_head("A1", "G\xE4ste") + vst_row("302", "Besuch", "Zweiter") +
                                 vst_row("301", "Gast", "Erster") + kVstEnd + kFoot);
     const auto bad = get("/ofls.php?B=%22%22\"x");
     EXPECT_EQ(bad.status_code, 500);
-    expect_plain_message(bad.content, "Anfangsbuchstaben");
+    expect_plain_message(std::string(bad.body()), "Anfangsbuchstaben");
 }
 
 }  // namespace

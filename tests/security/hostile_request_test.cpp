@@ -43,7 +43,7 @@ std::string fill(std::string query, const std::vector<std::string>& values) {
     return query;
 }
 
-size_t count(const std::string& text, const std::string& what) {
+size_t count(std::string_view text, const std::string& what) {
     size_t n = 0;
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
     return n;
@@ -142,8 +142,8 @@ TEST_F(HostileRequests, SqlBreakoutsMatchNothingOrAreRefusedInPlainGerman) {
     for (const PageCase& page : pages()) {
         // The matching values give a page with rows and no database words.
         const Response good = handle(page.path, fill(page.query, page.matching));
-        ASSERT_EQ(good.status_code, 200) << page.path << ": " << good.content;
-        for (const auto& word : kDatabaseWords) EXPECT_EQ(good.content.find(word), std::string::npos) << page.path;
+        ASSERT_EQ(good.status_code, 200) << page.path << ": " << good.body();
+        for (const auto& word : kDatabaseWords) EXPECT_EQ(good.body().find(word), std::string::npos) << page.path;
 
         for (size_t slot = 0; slot < page.matching.size(); ++slot) {
             std::vector<std::string> values = page.matching;
@@ -157,25 +157,25 @@ TEST_F(HostileRequests, SqlBreakoutsMatchNothingOrAreRefusedInPlainGerman) {
                 const std::string what = page.path + "?" + query.substr(0, 80);
                 for (const auto& word : kDatabaseWords) {
                     if (lower(value).find(lower(word)) != std::string::npos) continue;  // the echo of the value
-                    EXPECT_EQ(r.content.find(word), std::string::npos) << what << "\n" << r.content.substr(0, 400);
+                    EXPECT_EQ(r.body().find(word), std::string::npos) << what << "\n" << r.body().substr(0, 400);
                 }
                 if (r.status_code == 200) {
                     ++answered;
                     // Pages that show the value searched for show it escaped, as far as they
                     // take it (20 characters).
-                    std::string echoed = nothing.content;
+                    std::string echoed(nothing.body());
                     const std::string from = text::escape_request_text(page.missing[slot]);
                     const std::string to = text::escape_request_text(value.substr(0, 20));
                     for (size_t at = echoed.find(from); at != std::string::npos; at = echoed.find(from, at + to.size())) {
                         echoed.replace(at, from.size(), to);
                     }
-                    if (r.content != nothing.content) {
-                        EXPECT_EQ(r.content, echoed) << what;
+                    if (r.body() != nothing.body()) {
+                        EXPECT_EQ(r.body(), echoed) << what;
                     }
                 } else {
                     ++refused;
                     EXPECT_EQ(r.status_code, 500) << what;
-                    EXPECT_EQ(r.content.rfind(kInputError, 0), 0u) << what << "\n" << r.content.substr(0, 400);
+                    EXPECT_EQ(r.body().rfind(kInputError, 0), 0u) << what << "\n" << r.body().substr(0, 400);
                 }
             }
         }
@@ -189,12 +189,12 @@ TEST_F(HostileRequests, SqlBreakoutsMatchNothingOrAreRefusedInPlainGerman) {
 // would show on the pages of matching values).
 TEST_F(HostileRequests, PagesOfMatchingValuesAreUnchangedAfterTheAttack) {
     std::map<std::string, std::string> before;
-    for (const PageCase& page : pages()) before[page.path] = handle(page.path, fill(page.query, page.matching)).content;
+    for (const PageCase& page : pages()) before[page.path] = handle(page.path, fill(page.query, page.matching)).body();
     for (const PageCase& page : pages())
         for (const char* value : {"1;drop table starter", "1';delete from raenge;--", "1\";delete from verein;--"})
             handle(page.path, fill(page.query, std::vector<std::string>(page.matching.size(), value)));
     for (const PageCase& page : pages())
-        EXPECT_EQ(handle(page.path, fill(page.query, page.matching)).content, before[page.path]) << page.path;
+        EXPECT_EQ(handle(page.path, fill(page.query, page.matching)).body(), before[page.path]) << page.path;
 }
 
 const std::string kMarkup = "<script>'\"";
@@ -202,10 +202,10 @@ const std::string kMarkup = "<script>'\"";
 // The answer for the marked request holds no more raw markup characters than the answer for a
 // harmless value of the same place (database text may hold them), and never the marker itself.
 void expect_escaped(const Response& marked, const Response& plain, const std::string& what) {
-    EXPECT_EQ(marked.content.find("<script>"), std::string::npos) << what << "\n" << marked.content.substr(0, 600);
-    EXPECT_EQ(marked.content.find("'\""), std::string::npos) << what;
+    EXPECT_EQ(marked.body().find("<script>"), std::string::npos) << what << "\n" << marked.body().substr(0, 600);
+    EXPECT_EQ(marked.body().find("'\""), std::string::npos) << what;
     for (const char* raw : {"<script", "\"", "'", "<", ">"})
-        EXPECT_LE(count(marked.content, raw), count(plain.content, raw)) << what << ": " << raw;
+        EXPECT_LE(count(marked.body(), raw), count(plain.body(), raw)) << what << ": " << raw;
 }
 
 TEST_F(HostileRequests, MarkupInEveryParameterIsEscaped) {
@@ -252,7 +252,7 @@ TEST_F(HostileRequests, MarkupInThePathIsEscaped) {
     EXPECT_NE(request.document_path.find("<script>'\""), std::string::npos) << request.document_path;
     const Response r = handle(request.document_path, request.query);
     EXPECT_EQ(r.status_code, 200);
-    EXPECT_NE(r.content.find("&lt;script&gt;&#39;&quot;"), std::string::npos) << r.content;
+    EXPECT_NE(r.body().find("&lt;script&gt;&#39;&quot;"), std::string::npos) << r.body();
     expect_escaped(r, handle("/rahmenscriptxy.php", "B=%3Cscript%3E"), "encoded path");
 }
 

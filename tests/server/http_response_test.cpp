@@ -15,8 +15,7 @@ TEST(Response, Presets) {
     EXPECT_EQ(r.content_type, "text/html");
     EXPECT_EQ(r.content_length, -1);
     EXPECT_EQ(r.server_name, "Indy/9.0.14");
-    EXPECT_TRUE(r.content.empty());
-    EXPECT_FALSE(r.header_written);
+    EXPECT_TRUE(r.body().empty());
 }
 
 TEST(Response, StatusSetsReasonText) {
@@ -122,15 +121,13 @@ TEST(Response, HeaderRules) {
               "\r\n"
               "nicht da");
 
-    // Connection stays "close" whatever else is set.
-    Response keep;
-    keep.close_connection = false;
-    EXPECT_NE(serialize_head(keep).find("\r\nConnection: close\r\n"), std::string::npos);
-
-    // serialize is the head followed by the content unchanged.
+    // serialize is the head followed by the content unchanged; a shared body replaces the content.
     Response any;
     any.content = "abc\n";
     EXPECT_EQ(serialize(any), serialize_head(any) + "abc\n");
+    any.shared_content = std::make_shared<const std::string>("shared body");
+    EXPECT_EQ(serialize(any), "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Type: text/html\r\n"
+                              "Content-Length: 11\r\nServer: Indy/9.0.14\r\n\r\nshared body");
 }
 
 }  // namespace

@@ -94,7 +94,7 @@ TEST(PageCache, HandlerAnswersEqualFreshGeneration) {
         request.document_path = path;
         Response response;
         HandleRequest(env, request, response);
-        return std::to_string(response.status_code) + response.content;
+        return std::to_string(response.status_code) + std::string(response.body());
     };
     for (int round = 0; round < 2; ++round) {
         for (const char* path : {"/vstbl.php", "/rahmenvstbl.php", "/nix.php"}) {
@@ -143,7 +143,7 @@ TEST(PageCacheSingleFlight, ConcurrentMissesShareOneGeneration) {
                                      EXPECT_TRUE(eventually([&] { return cache.waiting() == kThreads - 1; }));
                                      return page("erl");
                                  })
-                            .body;
+                            ->body;
         });
     }
     for (auto& t : threads) t.join();
@@ -151,7 +151,7 @@ TEST(PageCacheSingleFlight, ConcurrentMissesShareOneGeneration) {
     for (const auto& b : bodies) EXPECT_EQ(b, "erl");
     EXPECT_EQ(cache.waiting(), 0u);
     // Kept: the next request does not generate.
-    EXPECT_EQ(cache.get(s, start, "/erl.php", "x=1", [&] { ++calls; return page("again"); }).body, "erl");
+    EXPECT_EQ(cache.get(s, start, "/erl.php", "x=1", [&] { ++calls; return page("again"); })->body, "erl");
     EXPECT_EQ(calls, 1);
 }
 
@@ -171,10 +171,10 @@ TEST(PageCacheSingleFlight, DifferentPagesAndStatesGenerateInParallel) {
         };
     };
     std::string a, b, c;
-    std::thread ta([&] { a = cache.get(s1, start, "/erl.php", "x=1", generate("a")).body; });
-    std::thread tb([&] { b = cache.get(s1, start, "/erl.php", "x=2", generate("b")).body; });
+    std::thread ta([&] { a = cache.get(s1, start, "/erl.php", "x=1", generate("a"))->body; });
+    std::thread tb([&] { b = cache.get(s1, start, "/erl.php", "x=2", generate("b"))->body; });
     // The same address on another state is another page, not a wait for the old one.
-    std::thread tc([&] { c = cache.get(s2, start, "/erl.php", "x=1", generate("c")).body; });
+    std::thread tc([&] { c = cache.get(s2, start, "/erl.php", "x=1", generate("c"))->body; });
     ta.join();
     tb.join();
     tc.join();
@@ -209,7 +209,7 @@ TEST(PageCacheSingleFlight, AFailureReachesAllWaitersAndIsNotKept) {
     for (const auto& e : errors) EXPECT_EQ(e, "Abfrage 1 fehlgeschlagen");
     EXPECT_EQ(cache.entries(), 0u);
     // The next request generates again.
-    EXPECT_EQ(cache.get(s, start, "/mmerl.php", "v=1", [&] { ++calls; return page("ok"); }).body, "ok");
+    EXPECT_EQ(cache.get(s, start, "/mmerl.php", "v=1", [&] { ++calls; return page("ok"); })->body, "ok");
     EXPECT_EQ(calls, 2);
 }
 
@@ -228,7 +228,7 @@ TEST(PageCacheSingleFlight, WaitIsBounded) {
     EXPECT_TRUE(eventually([&] { return started.load(); }));
     const auto begun = std::chrono::steady_clock::now();
     int calls = 0;
-    const auto body = cache.get(s, start, "/merl.php", "", [&] { ++calls; return page("own"); }).body;
+    const auto body = cache.get(s, start, "/merl.php", "", [&] { ++calls; return page("own"); })->body;
     const auto took = std::chrono::steady_clock::now() - begun;
     release = true;
     slow.join();

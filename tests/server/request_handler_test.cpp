@@ -50,7 +50,7 @@ protected:
             ++snapshot_calls_;
             return snapshot_;
         };
-        env_.on_page = [this](const std::string& text) { shown_.push_back(text); };
+        env_.on_page = [this](const std::shared_ptr<const std::string>& text) { shown_.push_back(*text); };
     }
 
     Response handle(const std::string& command, const std::string& path, const std::string& query = "",
@@ -66,7 +66,7 @@ protected:
     void expect_not_found(const Response& r, const std::string& what) {
         EXPECT_EQ(r.status_code, 404) << what;
         EXPECT_EQ(r.reason, "Not Found") << what;
-        EXPECT_EQ(r.content, kFileNotFound) << what;
+        EXPECT_EQ(r.body(), kFileNotFound) << what;
         EXPECT_TRUE(r.file.empty()) << what;
     }
 
@@ -76,7 +76,7 @@ protected:
         EXPECT_EQ(r.file, fs::canonical(file)) << what;
         EXPECT_EQ(r.content_length, int64_t(fs::file_size(file))) << what;
         EXPECT_EQ(r.content_type, type) << what;
-        EXPECT_TRUE(r.content.empty()) << what;
+        EXPECT_TRUE(r.body().empty()) << what;
     }
 
     fs::path base_, root_;
@@ -165,7 +165,7 @@ TEST_F(RequestHandlerTest, GetAndHeadOfAnImage) {
     const Response head = handle("HEAD", "/bild.jpg");
     EXPECT_EQ(head.status_code, 200);
     EXPECT_TRUE(head.file.empty());
-    EXPECT_TRUE(head.content.empty());
+    EXPECT_TRUE(head.body().empty());
     EXPECT_EQ(serialize(head),
               "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Type: image/jpeg\r\nContent-Length: 1234\r\n"
               "Server: Indy/9.0.14\r\n\r\n");
@@ -199,7 +199,7 @@ TEST_F(RequestHandlerTest, PhpAnywhereInThePathIsAPageRequest) {
 
     const Response liste = handle("GET", "/liste.php.htm");
     EXPECT_EQ(liste.status_code, 404);
-    EXPECT_EQ(liste.content, kNotFound);
+    EXPECT_EQ(liste.body(), kNotFound);
     EXPECT_EQ(liste.content_type, "text/html");
     EXPECT_TRUE(liste.file.empty());
     ASSERT_EQ(shown_.size(), 1u);
@@ -209,18 +209,18 @@ TEST_F(RequestHandlerTest, PhpAnywhereInThePathIsAPageRequest) {
     const Response start = handle("GET", "/START.PHP", "NR=1");
     ringolan::pages::PageContext ctx;
     const PageResult expected = DispatchPage(ctx, "/START.PHP", "NR=1");
-    EXPECT_EQ(start.content, expected.body);
+    EXPECT_EQ(start.body(), expected.body);
     EXPECT_EQ(start.status_code, expected.status);
     EXPECT_TRUE(start.file.empty());
     ASSERT_EQ(shown_.size(), 2u);
-    EXPECT_EQ(shown_[1], start.content);
+    EXPECT_EQ(shown_[1], start.body());
     EXPECT_EQ(snapshot_calls_, 2);  // once per page
 
-    EXPECT_EQ(handle("GET", "/foo.PhP").content, kNotFound);
+    EXPECT_EQ(handle("GET", "/foo.PhP").body(), kNotFound);
     write_file(root_ / "rahmen.html", "file");
     const Response through = handle("GET", "/x.php/../rahmen.html");
     EXPECT_TRUE(through.file.empty());
-    EXPECT_NE(through.content, "file");
+    EXPECT_NE(through.body(), "file");
     EXPECT_EQ(snapshot_calls_, 4);
 }
 
@@ -245,7 +245,7 @@ protected:
 TEST_F(RequestHandlerPageTest, PagesAreGeneratedFromOneSnapshotAndShown) {
     const Response r = handle("GET", "/VSTBL.PHP");
     EXPECT_EQ(r.status_code, 200);
-    EXPECT_EQ(r.content, expected_);
+    EXPECT_EQ(r.body(), expected_);
     EXPECT_EQ(r.content_type, "text/html");
     EXPECT_EQ(r.content_length, -1);
     EXPECT_TRUE(r.file.empty());
@@ -257,16 +257,16 @@ TEST_F(RequestHandlerPageTest, PagesAreGeneratedFromOneSnapshotAndShown) {
 TEST_F(RequestHandlerPageTest, PostAndHeadOfAPageAreDispatchedLikeGet) {
     const Response post = handle("POST", "/vstbl.php", "", "NR=99&x=1");
     EXPECT_EQ(post.status_code, 200);
-    EXPECT_EQ(post.content, expected_);
+    EXPECT_EQ(post.body(), expected_);
     const Response head = handle("HEAD", "/vstbl.php");
     EXPECT_EQ(head.status_code, 200);
-    EXPECT_EQ(head.content, expected_);
+    EXPECT_EQ(head.body(), expected_);
     EXPECT_EQ(shown_, (std::vector<std::string>{expected_, expected_}));
 }
 
 TEST_F(RequestHandlerPageTest, PagesWorkWithoutMemoObserver) {
     env_.on_page = nullptr;
-    EXPECT_EQ(handle("GET", "/vstbl.php").content, expected_);
+    EXPECT_EQ(handle("GET", "/vstbl.php").body(), expected_);
 }
 
 // The quick answer is the cached page with the bytes and status HandleRequest gives, and
@@ -286,7 +286,7 @@ TEST_F(RequestHandlerPageTest, AnswerFromCacheGivesOnlyPagesAlreadyGenerated) {
     env_.cache = std::make_shared<PageCache>();
     const auto [missed, untouched] = quick("/vstbl.php");
     EXPECT_FALSE(missed);
-    EXPECT_EQ(untouched.content, "unchanged");
+    EXPECT_EQ(untouched.body(), "unchanged");
     EXPECT_TRUE(shown_.empty());
 
     const Response generated = handle("GET", "/vstbl.php");
@@ -295,7 +295,7 @@ TEST_F(RequestHandlerPageTest, AnswerFromCacheGivesOnlyPagesAlreadyGenerated) {
     const auto [hit, cached] = quick("/vstbl.php");
     ASSERT_TRUE(hit);
     EXPECT_EQ(serialize(cached), serialize(generated));
-    EXPECT_EQ(cached.content, expected_);
+    EXPECT_EQ(cached.body(), expected_);
     const auto [hit404, cached404] = quick("/nix.php", "A=1");
     ASSERT_TRUE(hit404);
     EXPECT_EQ(serialize(cached404), serialize(not_found));
@@ -310,7 +310,7 @@ TEST_F(RequestHandlerPageTest, AnswerFromCacheGivesOnlyPagesAlreadyGenerated) {
     snapshot_ = ringolan::test_pages::snapshot_of(ringolan::test_pages::write_clubs_file(
         "handler_clubs2.mdb", {ringolan::test_pages::Club{"8", "SV Au"}}, {{1003, "8"}}));
     EXPECT_FALSE(quick("/vstbl.php").first);
-    EXPECT_NE(handle("GET", "/vstbl.php").content, expected_);
+    EXPECT_NE(handle("GET", "/vstbl.php").body(), expected_);
 }
 
 TEST_F(RequestHandlerTest, PathsLeavingTheWebRootAreNotFound) {
@@ -418,8 +418,8 @@ TEST_F(RequestHandlerTest, EncodedWaysOutOfTheWebRootThroughTheParser) {
             const Response r =
                 run_handler(parser.request(), [this](const Request& q, Response& s) { HandleRequest(env_, q, s); });
             expect_not_found(r, what);
-            EXPECT_EQ(r.content.find("geheim"), std::string::npos) << what;
-            EXPECT_EQ(r.content.find("root:"), std::string::npos) << what;
+            EXPECT_EQ(r.body().find("geheim"), std::string::npos) << what;
+            EXPECT_EQ(r.body().find("root:"), std::string::npos) << what;
         }
     }
 
@@ -478,7 +478,7 @@ TEST_F(RequestHandlerTest, UnreadableFilesFailAndSendNoFile) {
         const Response r = handle(command, "/gesperrt.txt");
         EXPECT_EQ(r.status_code, 500) << command;
         EXPECT_TRUE(r.file.empty()) << command;
-        EXPECT_NE(r.content.find("gesperrt.txt"), std::string::npos) << command;
+        EXPECT_NE(r.body().find("gesperrt.txt"), std::string::npos) << command;
     }
 }
 
@@ -486,7 +486,7 @@ TEST_F(RequestHandlerTest, PageFailuresLeaveTheHandlerAndAreNotShown) {
     env_.snapshot = []() -> std::shared_ptr<const ringolan::db::Snapshot> { throw std::runtime_error("kein Stand"); };
     const Response r = handle("GET", "/vstbl.php");
     EXPECT_EQ(r.status_code, 500);
-    EXPECT_EQ(r.content, "kein Stand");
+    EXPECT_EQ(r.body(), "kein Stand");
     EXPECT_TRUE(shown_.empty());
 }
 

@@ -82,7 +82,7 @@ std::string answer(const HandlerEnv& env, const std::string& path, const std::st
     request.query = query;
     Response response;
     HandleRequest(env, request, response);
-    return std::to_string(response.status_code) + response.content;
+    return std::to_string(response.status_code) + std::string(response.body());
 }
 
 TEST(ServedSnapshot, WarmedPagesEqualFreshGenerationFromTheNewState) {
