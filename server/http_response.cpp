@@ -34,12 +34,14 @@ Response run_handler(const Request& request, const Handler& handler) {
         response.set_status(500);
         response.content = e.what();
         response.shared_content.reset();
+        response.body_file.reset();
         response.file.clear();
         response.content_length = -1;  // a length the handler set belongs to its own body, not the message
     } catch (...) {
         response.set_status(500);
         response.content = "Unknown error.";
         response.shared_content.reset();
+        response.body_file.reset();
         response.file.clear();
         response.content_length = -1;
     }

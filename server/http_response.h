@@ -1,6 +1,7 @@
 // Response record of the page server and its serialization into an HTTP/1.1 answer.
 #pragma once
 
+#include "server/body_file.h"
 #include "server/http_request.h"
 
 #include <cstdint>
@@ -21,6 +22,8 @@ struct Response {
     std::string content;                   // the body, sent unchanged
     // A body shared with the page cache, sent in place of content when set; never copied.
     std::shared_ptr<const std::string> shared_content;
+    // The same bytes as shared_content in a file, sent with sendfile when set.
+    std::shared_ptr<const BodyFile> body_file;
     std::string content_type = "text/html";  // header omitted when empty
     int64_t content_length = -1;           // -1: not set
     std::filesystem::path file;            // sent after the head instead of content; empty: none

@@ -3,6 +3,7 @@
 #include <asio.hpp>
 
 #include <sys/resource.h>
+#include <sys/sendfile.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -38,6 +39,7 @@ struct HttpServer::Core {
     std::mutex mutex;
     std::condition_variable changed;
     std::size_t active = 0;           // open connections
+    std::atomic<std::size_t> large_buffers{0};  // connections holding a large send buffer
     std::size_t threads_running = 0;  // I/O and worker threads not yet ended
     bool stopping = false;
     std::list<std::weak_ptr<Connection>> connections;
@@ -77,6 +79,7 @@ public:
             try {
                 core_.on_connect();
             } catch (...) {
+                // An observer only shows activity; its failure must not cost the client its answer.
             }
         }
         asio::error_code ec;
@@ -158,6 +161,7 @@ private:
             try {
                 answered = core_.quick(request_, response);
             } catch (...) {
+                answered = false;  // the worker pool answers it, with the handler's own errors
             }
             if (answered) return write(std::move(response));
         }
@@ -170,7 +174,8 @@ private:
     }
 
     // The head and the body go out in one gathered write; a shared body (a cached page) is sent
-    // from the cache's own bytes, which the response keeps alive until the write ends.
+    // from the cache's own bytes, which the response keeps alive until the write ends. A body
+    // with a file (a long cached page) follows the head by sendfile.
     void write(Response response) {
         if (closed_) return;
         head_ = serialize_head(response);
@@ -179,13 +184,64 @@ private:
         if (!response_.file.empty()) {  // the file replaces the content
             body = {};
             file_.open(response_.file, std::ios::binary);
+        } else if (response_.body_file && response_.body_file->size() == body.size()) {
+            body = {};
+            asio::error_code ec;
+            socket_.native_non_blocking(true, ec);  // sendfile must not block an I/O thread
+            if (ec) {
+                response_.body_file.reset();
+                body = response_.body();
+            }
+        } else {
+            response_.body_file.reset();
         }
+        const std::size_t body_size = response_.body_file ? response_.body_file->size() : body.size();
+        if (body_size > core_.options.send_buffer_bytes) enlarge_send_buffer(body_size);
         std::array<asio::const_buffer, 2> buffers{asio::buffer(head_), asio::buffer(body.data(), body.size())};
         arm_timer(core_.options.body_timeout);  // a client that stops reading is cut off too
         asio::async_write(socket_, buffers, [self = shared_from_this()](const asio::error_code& ec, std::size_t) {
             if (ec) return self->close();
+            if (self->response_.body_file) return self->send_body_file();
             self->send_file_chunk();
         });
+    }
+
+    // Sends the body's file from body_sent_ on, waiting whenever the socket's buffer is full.
+    void send_body_file() {
+        if (closed_) return;
+        const BodyFile& file = *response_.body_file;
+        while (body_sent_ < file.size()) {
+            off_t offset = off_t(body_sent_);
+            const ssize_t n = ::sendfile(socket_.native_handle(), file.fd(), &offset, file.size() - body_sent_);
+            if (n > 0) {
+                body_sent_ = std::size_t(offset);
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                arm_timer(core_.options.body_timeout);
+                socket_.async_wait(tcp::socket::wait_write, [self = shared_from_this()](const asio::error_code& ec) {
+                    if (ec) return self->close();
+                    self->send_body_file();
+                });
+                return;
+            }
+            return close();  // the client went away
+        }
+        finish();
+    }
+
+    // A large body goes out in few writes when one of the bounded large buffers is free.
+    void enlarge_send_buffer(std::size_t body_size) {
+        const ServerOptions& o = core_.options;
+        if (o.send_buffer_bytes == 0 || o.large_send_buffer_bytes <= o.send_buffer_bytes) return;
+        if (core_.large_buffers.fetch_add(1) >= o.large_send_buffers) {
+            --core_.large_buffers;
+            return;
+        }
+        holds_large_buffer_ = true;
+        asio::error_code ignored;  // a refused size leaves the small buffer
+        socket_.set_option(tcp::socket::send_buffer_size(int(std::min(body_size, o.large_send_buffer_bytes))), ignored);
     }
 
     void send_file_chunk() {
@@ -211,6 +267,7 @@ private:
     void close() {
         if (closed_) return;
         closed_ = true;
+        if (holds_large_buffer_) --core_.large_buffers;
         asio::error_code ignored;
         timer_.cancel();
         socket_.close(ignored);
@@ -228,7 +285,9 @@ private:
     std::string head_;
     Response response_;  // what is being written
     std::ifstream file_;
+    std::size_t body_sent_ = 0;  // bytes of response_.body_file sent
     bool closed_ = false;
+    bool holds_large_buffer_ = false;
     bool registered_ = false;
     bool in_body_ = false;
     std::size_t lines_ = 0;
@@ -269,6 +328,7 @@ void HttpServer::Core::accept_next(std::size_t index) {
                 if (refused) return;
                 asio::post(connection->executor(), [connection] { connection->begin(); });
             } catch (...) {
+                // Out of memory for one connection: it is dropped (its socket closes), the others go on.
             }
         }
         accept_next(index);
@@ -330,6 +390,7 @@ HttpServer::~HttpServer() {
     try {
         stop();
     } catch (...) {
+        // "Terminate Thread Timeout": the remaining threads own the core and end by themselves.
     }
 }
 

@@ -34,6 +34,8 @@ struct ServerOptions {
     std::chrono::milliseconds stop_wait = kStopWait;
     std::size_t max_body_bytes = kMaxBodyBytes;  // larger bodies are refused
     std::size_t send_buffer_bytes = kSendBufferBytes;  // per connection; 0 keeps the system's default
+    std::size_t large_send_buffer_bytes = kLargeSendBufferBytes;  // for a larger body; 0: never
+    std::size_t large_send_buffers = kLargeSendBuffers;           // connections holding one at once
     int io_nice = kIoThreadNice;          // scheduling priority of the threads, lowered by these steps
     int worker_nice = kWorkerThreadNice;
 };

@@ -22,6 +22,12 @@ inline constexpr std::size_t kMaxHeaderLines = 100;
 // bound the kernel grows it to megabytes, so clients that stop reading pin the machine's TCP memory
 // and every other connection stalls.
 inline constexpr std::size_t kSendBufferBytes = 64 * 1024;
+// A connection writing a larger body (a long results list) gets a buffer of up to this size for
+// it, so that the body goes out in one or two writes instead of a dozen wake-ups; at most
+// kLargeSendBuffers connections hold one at a time, so clients that stop reading pin at most
+// about 128 MiB of kernel memory (the others keep kSendBufferBytes).
+inline constexpr std::size_t kLargeSendBufferBytes = 1024 * 1024;
+inline constexpr std::size_t kLargeSendBuffers = 64;
 // Connections the kernel holds until they are accepted (it clamps this to net.core.somaxconn).
 // Clients cut off by a limit come back at once and in bursts; a short queue then drops the
 // connection requests of normal clients, which wait a second or more before trying again.
@@ -41,6 +47,9 @@ inline constexpr int kWorkerThreadNice = 5;
 // Generated pages kept per state of the competition file (bytes and count).
 inline constexpr std::size_t kPageCacheBytes = 64 * 1024 * 1024;
 inline constexpr std::size_t kPageCacheEntries = 20000;
+// Cached pages at least this long are also held in an in-memory file and sent with sendfile,
+// without copying their bytes for every answer.
+inline constexpr std::size_t kBodyFileBytes = 64 * 1024;
 // Longest wait of a request for another request's generation of the same page.
 inline constexpr std::chrono::milliseconds kPageWaitLimit{5000};
 // Warming a new state of the file before it is served: at most this many of the most requested

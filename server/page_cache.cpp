@@ -5,6 +5,22 @@
 
 namespace ringolan::server {
 
+namespace {
+
+// What a page takes of the cache's bytes: key, body and its file.
+std::size_t held_bytes(const std::string& key, const CachedPage& page) {
+    return key.size() + page.body.size() + (page.file ? page.file->size() : 0);
+}
+
+}  // namespace
+
+PageCache::SharedPage PageCache::share(PageResult page) {
+    auto shared = std::make_shared<CachedPage>();
+    static_cast<PageResult&>(*shared) = std::move(page);
+    if (shared->body.size() >= kBodyFileBytes) shared->file = BodyFile::of(shared->body);
+    return shared;
+}
+
 PageCache::PageCache(std::size_t max_bytes, std::size_t max_entries, std::chrono::milliseconds wait_limit)
     : max_bytes_(max_bytes), max_entries_(max_entries), wait_limit_(wait_limit) {}
 
@@ -58,14 +74,14 @@ PageCache::SharedPage PageCache::find(const std::shared_ptr<const db::Snapshot>&
 void PageCache::evict_until_fits(std::size_t incoming) {
     while (!order_.empty() && (bytes_ + incoming > max_bytes_ || pages_.size() + 1 > max_entries_)) {
         const auto it = pages_.find(order_.front());
-        bytes_ -= it->second.page->body.size() + it->first.size();
+        bytes_ -= held_bytes(it->first, *it->second.page);
         pages_.erase(it);
         order_.pop_front();
     }
 }
 
 void PageCache::keep(std::string k, PageAddress address, Shared page, uint64_t hits) {
-    const std::size_t size = page->body.size() + k.size();
+    const std::size_t size = held_bytes(k, *page);
     if (size > max_bytes_ / 4) return;  // one page never takes over the cache
     if (pages_.count(k)) return;        // another thread generated it at the same time
     evict_until_fits(size);
@@ -78,7 +94,7 @@ void PageCache::store(const std::shared_ptr<const db::Snapshot>& snapshot, const
                       std::string_view document_path, std::string_view query, const PageResult& page) {
     if (!snapshot) return;
     std::string k = key(start, document_path, query);
-    auto shared = std::make_shared<const PageResult>(page);
+    auto shared = share(page);
     Retired retired;
     std::lock_guard lock(mutex_);
     // A page generated from an older snapshot than the stored ones is not kept.
@@ -90,7 +106,7 @@ void PageCache::store(const std::shared_ptr<const db::Snapshot>& snapshot, const
 PageCache::SharedPage PageCache::get(const std::shared_ptr<const db::Snapshot>& snapshot,
                                      const pages::StartSettings& start, std::string_view document_path,
                                      std::string_view query, const std::function<PageResult()>& generate) {
-    if (!snapshot) return std::make_shared<const PageResult>(generate());
+    if (!snapshot) return share(generate());
     std::string k = key(start, document_path, query);
     // The snapshot's address tells flights of different states apart: it is alive, and so not
     // reused, while its flight is in the table.
@@ -129,7 +145,7 @@ PageCache::SharedPage PageCache::get(const std::shared_ptr<const db::Snapshot>& 
     Shared shared;
     std::exception_ptr error;
     try {
-        shared = std::make_shared<const PageResult>(generate());
+        shared = share(generate());
     } catch (...) {
         error = std::current_exception();
     }
@@ -170,7 +186,7 @@ void PageCache::install(const std::shared_ptr<const db::Snapshot>& snapshot, std
     shared.reserve(pages.size());
     for (auto& w : pages)
         shared.emplace_back(key(w.address.start, w.address.path, w.address.query),
-                            std::make_shared<const PageResult>(std::move(w.page)));
+                            share(std::move(w.page)));
     Retired retired;
     std::lock_guard lock(mutex_);
     same_snapshot(snapshot, retired);

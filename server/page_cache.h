@@ -20,6 +20,7 @@
 
 #include "db/snapshot/snapshot.h"
 #include "pages/page_context.h"
+#include "server/body_file.h"
 #include "server/dispatcher.h"
 #include "server/limits.h"
 
@@ -32,13 +33,20 @@ struct PageAddress {
     pages::StartSettings start;
 };
 
+// A page as the cache keeps it: the result and, for a long body, the same bytes in a file to send.
+struct CachedPage : PageResult {
+    std::shared_ptr<const BodyFile> file;
+};
+
 class PageCache {
 public:
     explicit PageCache(std::size_t max_bytes = kPageCacheBytes, std::size_t max_entries = kPageCacheEntries,
                        std::chrono::milliseconds wait_limit = kPageWaitLimit);
 
     // Pages are immutable once generated and shared with the answers that send them.
-    using SharedPage = std::shared_ptr<const PageResult>;
+    using SharedPage = std::shared_ptr<const CachedPage>;
+    // The page ready to keep and to share: a body of at least kBodyFileBytes also gets its file.
+    static SharedPage share(PageResult page);
 
     // The cached page for this snapshot and address; nullptr when there is none.
     SharedPage find(const std::shared_ptr<const db::Snapshot>& snapshot, const pages::StartSettings& start,

@@ -46,10 +46,11 @@ void check_readable(const fs::path& file) {
 
 bool is_page(const Request& request) { return ascii_lower(request.document_path).find(".php") != std::string::npos; }
 
-// The page's bytes go out as they are held (shared with the cache, never copied).
+// The page's bytes go out as they are held (shared with the cache, a long one from its file).
 void answer_page(const HandlerEnv& env, PageCache::SharedPage page, Response& response) {
     response.set_status(page->status);
     response.shared_content = std::shared_ptr<const std::string>(page, &page->body);
+    response.body_file = page->file;
     if (env.on_page) env.on_page(response.shared_content);
 }
 
@@ -60,7 +61,7 @@ void handle_page(const HandlerEnv& env, const Request& request, Response& respon
     auto generate = [&] { return DispatchPage(ctx, request.document_path, request.query); };
     PageCache::SharedPage page = env.cache
                                      ? env.cache->get(ctx.snapshot, ctx.start, request.document_path, request.query, generate)
-                                     : std::make_shared<const PageResult>(generate());
+                                     : PageCache::share(generate());
     answer_page(env, std::move(page), response);
 }
 

@@ -225,20 +225,28 @@ TEST(HttpServerLoad, WorkerThreadsRunAtTheLowerPriority) {
     }
 }
 
-// A shared body (a cached page) goes out whole beside the head to every client at once, and
-// stays as it was.
+// A shared body (a cached page) goes out whole beside the head to every client at once, from
+// memory or from its file, and stays as it was.
 TEST(HttpServerAnswers, SharedBodyIsSentWholeToEveryClient) {
     std::string bytes(3 << 20, '\0');
     for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>('A' + i * 7 % 53);
     const auto shared = std::make_shared<const std::string>(bytes);
-    Fixture f([shared](const Request&, Response& response) { response.shared_content = shared; });
+    const auto file = BodyFile::of(bytes);
+    ASSERT_TRUE(file);
     const std::string expected = "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Type: text/html\r\n"
                                  "Content-Length: 3145728\r\nServer: Indy/9.0.14\r\n\r\n" + bytes;
-    std::vector<std::string> answers(6);
-    std::vector<std::thread> clients;
-    for (auto& answer : answers) clients.emplace_back([&] { answer = f.exchange("GET /erl.php HTTP/1.0\r\n\r\n"); });
-    for (auto& client : clients) client.join();
-    for (const auto& answer : answers) EXPECT_TRUE(answer == expected) << answer.size();
+    for (const bool from_file : {false, true}) {
+        Fixture f([&](const Request&, Response& response) {
+            response.shared_content = shared;
+            if (from_file) response.body_file = file;
+        });
+        std::vector<std::string> answers(6);
+        std::vector<std::thread> clients;
+        for (auto& answer : answers)
+            clients.emplace_back([&] { answer = f.exchange("GET /erl.php HTTP/1.0\r\n\r\n"); });
+        for (auto& client : clients) client.join();
+        for (const auto& answer : answers) EXPECT_TRUE(answer == expected) << from_file << " " << answer.size();
+    }
     EXPECT_EQ(*shared, bytes);
 }
 

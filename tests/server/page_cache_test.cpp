@@ -1,6 +1,7 @@
 #include "server/page_cache.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -83,6 +84,22 @@ TEST(PageCache, BoundsEvictTheLeastRecentlyUsed) {
 }
 
 // Through the request handler: cached answers equal fresh ones, also across a change of file.
+// A long page is also held in a file with the same bytes, and both count against the bound.
+TEST(PageCache, LongPagesCarryTheirBytesInAFile) {
+    const auto s = snapshot("cache5.mdb", "A", 1);
+    PageCache cache(1 << 24, 10);
+    const std::string body(kBodyFileBytes, 'z');
+    cache.store(s, {}, "/erl.php", "long", page(body));
+    cache.store(s, {}, "/erl.php", "short", page(body.substr(1)));
+    const auto kept = cache.find(s, {}, "/erl.php", "long");
+    ASSERT_TRUE(kept && kept->file);
+    EXPECT_FALSE(cache.find(s, {}, "/erl.php", "short")->file);
+    std::string read_back(kept->file->size(), '\0');
+    ASSERT_EQ(::pread(kept->file->fd(), read_back.data(), read_back.size(), 0), ssize_t(body.size()));
+    EXPECT_EQ(read_back, body);
+    EXPECT_GE(cache.bytes(), 3 * body.size() - 1);
+}
+
 TEST(PageCache, HandlerAnswersEqualFreshGeneration) {
     auto current = snapshot("cache5.mdb", "Erster Verein", 1);
     HandlerEnv cached_env, fresh_env;
