@@ -16,7 +16,7 @@
 #include "app/settings/start_settings.h"
 #include "common/cp1252.h"
 #include "common/log.h"
-#include "db/dm/data_module.h"
+#include "db/dm/results_database.h"
 #include "server/http_server.h"
 #include "server/request_handler.h"
 #include "server/served_snapshot.h"
@@ -152,7 +152,7 @@ int main(int argc, char** argv) {
     if (options.db.empty()) options.db = text::cp1252_to_utf8(settings->get().DatabaseFile);
     logging::log_line("settings " + ini.string() + (std::filesystem::exists(ini) ? "" : " (not there: defaults)"));
 
-    db::TDM dm;
+    db::ResultsDatabase dm;
     if (!dm.OpenDatabase(options.db)) {
         const std::string why = dm.Status().error;
         logging::log_line("Datenbank konnte nicht ge\xC3\xB6" "ffnet werden! " + options.db +
