@@ -14,7 +14,7 @@
 #include "app/settings/start_settings.h"
 #include "common/cp1252.h"
 #include "common/log.h"
-#include "db/dm/data_module.h"
+#include "db/dm/results_database.h"
 #include "server/page_service.h"
 
 namespace {
@@ -155,7 +155,7 @@ int main(int argc, char** argv) {
     sigset_t signals = block_stop_signals();
     const auto settings = load_settings(options);
 
-    db::TDM dm;
+    db::ResultsDatabase dm;
     if (!dm.OpenDatabase(options.db)) {
         const std::string why = dm.Status().error;
         logging::log_line("Datenbank konnte nicht ge\xC3\xB6" "ffnet werden! " + options.db +

@@ -23,8 +23,8 @@ std::optional<size_t> column(const db::Query& q, std::string_view name) {
 
 }  // namespace
 
-size_t dump_with_itdatum(TSQLDump& dump, std::ostream& out, std::string_view table_code, const std::string& text) {
-    db::Query* q = dump.DataSet;
+size_t dump_with_itdatum(SqlDump& dump, std::ostream& out, std::string_view table_code, const std::string& text) {
+    db::Query* q = dump.query;
     if (!q || !q->is_open()) throw std::runtime_error("Die Optionen der Veranstaltung sind nicht geöffnet");
     const auto option = column(*q, "_option");
     const auto value = column(*q, "Wert_str");
@@ -55,7 +55,8 @@ size_t dump_with_itdatum(TSQLDump& dump, std::ostream& out, std::string_view tab
         line.pop_back();
         line.append(");\r\n");
         out.write(line.data(), static_cast<std::streamsize>(line.size()));
-        if (!out) throw std::runtime_error("Die Zeilen der Tabelle " + dump.TableName + " konnten nicht geschrieben werden");
+        if (!out)
+            throw std::runtime_error("Die Zeilen der Tabelle " + dump.table_name + " konnten nicht geschrieben werden");
         ++lines;
     };
 
@@ -63,16 +64,16 @@ size_t dump_with_itdatum(TSQLDump& dump, std::ostream& out, std::string_view tab
     for (q->first(); !q->at_end(); q->next(), ++row) {
         const bool changed = target && *target == row;
         write_line([&](size_t i) {
-            if (changed && i == *value) return dump.ValueText(types[i], text, 0.0);
-            return dump.ValueText(types[i], q->field(i));
+            if (changed && i == *value) return dump.value_text(types[i], text, 0.0);
+            return dump.value_text(types[i], q->field(i));
         });
     }
     if (!target) {
         write_line([&](size_t i) {
-            if (i == *option) return dump.ValueText(types[i], "itdatum", 0.0);
-            if (i == *value) return dump.ValueText(types[i], text, 0.0);
-            if (id && i == *id) return dump.ValueText(types[i], std::to_string(max_id + 1), 0.0);
-            return dump.ValueText(types[i], "", 0.0);
+            if (i == *option) return dump.value_text(types[i], "itdatum", 0.0);
+            if (i == *value) return dump.value_text(types[i], text, 0.0);
+            if (id && i == *id) return dump.value_text(types[i], std::to_string(max_id + 1), 0.0);
+            return dump.value_text(types[i], "", 0.0);
         });
     }
     return lines;

@@ -13,10 +13,10 @@
 
 namespace ringolan::upload {
 
-// Writes the lines of dump.DataSet (the options statement, open) to out, each followed by
-// "\r\n", as dump.DumpTo does, with the itdatum row set to text (Windows-1252). Returns the
+// Writes the lines of dump.query (the options statement, open) to out, each followed by
+// "\r\n", as dump.dump_to does, with the itdatum row set to text (Windows-1252). Returns the
 // number of lines. Throws std::runtime_error when the result has no "_option" or "Wert_str"
 // column or the stream fails.
-size_t dump_with_itdatum(TSQLDump& dump, std::ostream& out, std::string_view table_code, const std::string& text);
+size_t dump_with_itdatum(SqlDump& dump, std::ostream& out, std::string_view table_code, const std::string& text);
 
 }  // namespace ringolan::upload

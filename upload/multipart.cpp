@@ -27,14 +27,14 @@ std::string form_boundary(const LocalTime& t) {
     return std::string(26, '-') + digits;
 }
 
-TMsMultiPartFormDataStream::TMsMultiPartFormDataStream() : TMsMultiPartFormDataStream(LocalTime::now()) {}
+MultipartBody::MultipartBody() : MultipartBody(LocalTime::now()) {}
 
-TMsMultiPartFormDataStream::TMsMultiPartFormDataStream(const LocalTime& time)
+MultipartBody::MultipartBody(const LocalTime& time)
     : boundary_(form_boundary(time)), content_type_("multipart/form-data; boundary=" + boundary_) {}
 
-TMsMultiPartFormDataStream::~TMsMultiPartFormDataStream() = default;
+MultipartBody::~MultipartBody() = default;
 
-void TMsMultiPartFormDataStream::append(std::string_view bytes) {
+void MultipartBody::append(std::string_view bytes) {
     if (bytes.empty()) return;
     if (segments_.empty() || segments_.back().source) {
         Segment s;
@@ -47,7 +47,7 @@ void TMsMultiPartFormDataStream::append(std::string_view bytes) {
     size_ += bytes.size();
 }
 
-void TMsMultiPartFormDataStream::AddTextField(std::string_view name, std::string_view value) {
+void MultipartBody::add_text_field(std::string_view name, std::string_view value) {
     std::string part;
     part.append("--").append(boundary_).append("\r\n");
     part.append("Content-Disposition: form-data; name=\"").append(name).append("\"\r\n");
@@ -56,8 +56,8 @@ void TMsMultiPartFormDataStream::AddTextField(std::string_view name, std::string
     append(part);
 }
 
-void TMsMultiPartFormDataStream::AddFileField(std::string_view name, const std::filesystem::path& file,
-                                              std::string_view content_type) {
+void MultipartBody::add_file_field(std::string_view name, const std::filesystem::path& file,
+                                   std::string_view content_type) {
     errno = 0;
     auto in = std::make_unique<std::ifstream>(file, std::ios::binary);
     if (!*in) {
@@ -65,11 +65,11 @@ void TMsMultiPartFormDataStream::AddFileField(std::string_view name, const std::
         throw std::runtime_error("Die Datei " + file.string() + " kann nicht gelesen werden" +
                                  (err ? std::string(": ") + std::strerror(err) : std::string()));
     }
-    AddStreamField(name, file.string(), std::move(in), content_type);
+    add_stream_field(name, file.string(), std::move(in), content_type);
 }
 
-void TMsMultiPartFormDataStream::AddStreamField(std::string_view name, std::string_view file_name,
-                                                std::unique_ptr<std::istream> source, std::string_view content_type) {
+void MultipartBody::add_stream_field(std::string_view name, std::string_view file_name,
+                                     std::unique_ptr<std::istream> source, std::string_view content_type) {
     if (!source) throw std::invalid_argument("AddStreamField: no source");
     source->seekg(0, std::ios::end);
     const auto end = source->tellg();
@@ -93,14 +93,14 @@ void TMsMultiPartFormDataStream::AddStreamField(std::string_view name, std::stri
     size_ += size;
 }
 
-void TMsMultiPartFormDataStream::Finish() {
+void MultipartBody::finish() {
     append("\r\n--" + boundary_ + "--\r\n");
     position_ = 0;
 }
 
-void TMsMultiPartFormDataStream::Seek(uint64_t position) { position_ = std::min(position, size_); }
+void MultipartBody::seek(uint64_t position) { position_ = std::min(position, size_); }
 
-size_t TMsMultiPartFormDataStream::read_segment(Segment& s, uint64_t from, char* buffer, size_t n) {
+size_t MultipartBody::read_segment(Segment& s, uint64_t from, char* buffer, size_t n) {
     if (!s.source) {
         s.bytes.copy(buffer, n, static_cast<size_t>(from));
         return n;
@@ -113,7 +113,7 @@ size_t TMsMultiPartFormDataStream::read_segment(Segment& s, uint64_t from, char*
     return n;
 }
 
-size_t TMsMultiPartFormDataStream::Read(char* buffer, size_t n) {
+size_t MultipartBody::read(char* buffer, size_t n) {
     size_t done = 0;
     // Segments are in body order; find the one holding the position.
     for (auto& s : segments_) {
@@ -128,10 +128,10 @@ size_t TMsMultiPartFormDataStream::Read(char* buffer, size_t n) {
     return done;
 }
 
-uint64_t TMsMultiPartFormDataStream::WriteTo(std::ostream& out) {
+uint64_t MultipartBody::write_to(std::ostream& out) {
     std::vector<char> buffer(64 * 1024);
     uint64_t total = 0;
-    for (size_t got; (got = Read(buffer.data(), buffer.size())) > 0;) {
+    for (size_t got; (got = read(buffer.data(), buffer.size())) > 0;) {
         out.write(buffer.data(), static_cast<std::streamsize>(got));
         if (!out) throw std::runtime_error("multipart: writing the body failed");
         total += got;
@@ -139,13 +139,13 @@ uint64_t TMsMultiPartFormDataStream::WriteTo(std::ostream& out) {
     return total;
 }
 
-std::string TMsMultiPartFormDataStream::Bytes() {
+std::string MultipartBody::bytes() {
     const uint64_t kept = position_;
     std::string all(static_cast<size_t>(size_), '\0');
     position_ = 0;
     size_t got = 0;
     try {
-        got = Read(all.data(), all.size());
+        got = read(all.data(), all.size());
     } catch (...) {
         position_ = kept;
         throw;

@@ -1,9 +1,9 @@
-// TMsMultiPartFormDataStream: a multipart/form-data request body (text fields, then at most
-// one file part, then the closing delimiter), byte for byte:
+// MultipartBody: a multipart/form-data request body (text fields, then at most one file part,
+// then the closing delimiter), byte for byte:
 //   text field:  "--" B "\r\n" "Content-Disposition: form-data; name=\"N\"\r\n" "\r\n" V "\r\n"
 //   file part:   "--" B "\r\n" "Content-Disposition: form-data; name=\"N\"; filename=\"F\"\r\n"
 //                "Content-Type: T\r\n\r\n" then the content, nothing after it
-//   Finish:      "\r\n--" B "--\r\n"
+//   finish:      "\r\n--" B "--\r\n"
 // Texts are 8-bit and written as passed. A file part is not copied into memory: the body keeps
 // the open source and reads its content when the body is read, so a large file costs no memory.
 #pragma once
@@ -29,41 +29,41 @@ struct LocalTime {
 // 26 "-" and the time as "mmddyyhhnnsszzz" (41 characters).
 std::string form_boundary(const LocalTime& time);
 
-class TMsMultiPartFormDataStream {
+class MultipartBody {
 public:
     // The boundary from the current local time.
-    TMsMultiPartFormDataStream();
-    explicit TMsMultiPartFormDataStream(const LocalTime& time);
-    ~TMsMultiPartFormDataStream();
-    TMsMultiPartFormDataStream(const TMsMultiPartFormDataStream&) = delete;
-    TMsMultiPartFormDataStream& operator=(const TMsMultiPartFormDataStream&) = delete;
+    MultipartBody();
+    explicit MultipartBody(const LocalTime& time);
+    ~MultipartBody();
+    MultipartBody(const MultipartBody&) = delete;
+    MultipartBody& operator=(const MultipartBody&) = delete;
 
-    const std::string& FormBoundary() const { return boundary_; }
-    const std::string& FormContentType() const { return content_type_; }
+    const std::string& boundary() const { return boundary_; }
+    const std::string& content_type() const { return content_type_; }
 
-    void AddTextField(std::string_view name, std::string_view value);
+    void add_text_field(std::string_view name, std::string_view value);
     // Opens file for reading and adds a part with the path (as passed) as its file name.
     // Throws std::runtime_error with the system's reason when the file cannot be opened; the
     // body keeps what was added before.
-    void AddFileField(std::string_view name, const std::filesystem::path& file, std::string_view content_type);
+    void add_file_field(std::string_view name, const std::filesystem::path& file, std::string_view content_type);
     // Adds a part holding source's content from its first byte up to the size it has now.
     // The body owns source and reads it when it is read. Throws when source cannot be sized.
-    void AddStreamField(std::string_view name, std::string_view file_name, std::unique_ptr<std::istream> source,
-                        std::string_view content_type);
+    void add_stream_field(std::string_view name, std::string_view file_name, std::unique_ptr<std::istream> source,
+                          std::string_view content_type);
     // Appends the closing delimiter and sets the position to 0.
-    void Finish();
+    void finish();
 
     // Reading the body like a stream.
-    uint64_t Size() const { return size_; }
-    uint64_t Position() const { return position_; }
-    void Seek(uint64_t position);  // clamped to Size()
+    uint64_t size() const { return size_; }
+    uint64_t position() const { return position_; }
+    void seek(uint64_t position);  // clamped to size()
     // Copies up to n bytes from the position on and advances; returns the count (0 at the end).
     // Throws std::runtime_error when a file part's source ends early or fails.
-    size_t Read(char* buffer, size_t n);
+    size_t read(char* buffer, size_t n);
     // From the position to the end into out; returns the bytes written.
-    uint64_t WriteTo(std::ostream& out);
+    uint64_t write_to(std::ostream& out);
     // The whole body from byte 0 (for small bodies); the position is unchanged.
-    std::string Bytes();
+    std::string bytes();
 
 private:
     struct Segment {

@@ -58,7 +58,7 @@ std::string bcd_text(const std::string& text) {
 
 }  // namespace
 
-std::string TSQLDump::ValueText(DumpType type, const std::string& text, double real) const {
+std::string SqlDump::value_text(DumpType type, const std::string& text, double real) const {
     auto delimited = [](const std::string& delim, std::string_view v) {
         std::string out;
         out.reserve(delim.size() * 2 + v.size());
@@ -67,48 +67,48 @@ std::string TSQLDump::ValueText(DumpType type, const std::string& text, double r
     };
     switch (type) {
     case DumpType::Text: {
-        if (StringDelim.size() != 1) return delimited(StringDelim, text);
+        if (string_delim.size() != 1) return delimited(string_delim, text);
         std::string escaped;
         escaped.reserve(text.size() + 2);
         for (char c : text) {
-            if (c == StringDelim[0]) escaped += '\\';
+            if (c == string_delim[0]) escaped += '\\';
             escaped += c;
         }
-        return delimited(StringDelim, escaped);
+        return delimited(string_delim, escaped);
     }
-    case DumpType::FixedText: return delimited(StringDelim, text);
-    case DumpType::Integer: return delimited(NumericDelim, text);
-    case DumpType::Bcd: return delimited(NumericDelim, bcd_text(text));
+    case DumpType::FixedText: return delimited(string_delim, text);
+    case DumpType::Integer: return delimited(numeric_delim, text);
+    case DumpType::Bcd: return delimited(numeric_delim, bcd_text(text));
     case DumpType::Real: return real_text(real);
-    case DumpType::Currency: return delimited(CurrencyDelim, text);
-    case DumpType::Boolean: return delimited(BoolDelim, text == "Falsch" ? "-1" : "0");
-    case DumpType::DateTime: return delimited(DateDelim, text);
-    case DumpType::Guid: return delimited(GUIDDelim, text);
+    case DumpType::Currency: return delimited(currency_delim, text);
+    case DumpType::Boolean: return delimited(bool_delim, text == "Falsch" ? "-1" : "0");
+    case DumpType::DateTime: return delimited(date_delim, text);
+    case DumpType::Guid: return delimited(guid_delim, text);
     case DumpType::Skipped: break;
     }
     return {};
 }
 
 template <class F>
-std::string TSQLDump::field_text(DumpType type, const F& field) const {
+std::string SqlDump::field_text(DumpType type, const F& field) const {
     if (type == DumpType::Skipped) return {};
     if (type == DumpType::Real) return real_text(field.as_real());
-    return ValueText(type, field.as_text(), 0.0);
+    return value_text(type, field.as_text(), 0.0);
 }
 
-std::string TSQLDump::ValueText(DumpType type, const db::Field& field) const { return field_text(type, field); }
-std::string TSQLDump::ValueText(DumpType type, const db::RowField& field) const { return field_text(type, field); }
+std::string SqlDump::value_text(DumpType type, const db::Field& field) const { return field_text(type, field); }
+std::string SqlDump::value_text(DumpType type, const db::RowField& field) const { return field_text(type, field); }
 
-bool TSQLDump::ready() const { return DataSet && DataSet->is_open() && !TableName.empty(); }
+bool SqlDump::ready() const { return query && query->is_open() && !table_name.empty(); }
 
-std::vector<DumpType> TSQLDump::column_types() const {
+std::vector<DumpType> SqlDump::column_types() const {
     std::vector<DumpType> types;
-    for (size_t i = 0; i < DataSet->field_count(); ++i) types.push_back(dump_type(DataSet->field(i)));
+    for (size_t i = 0; i < query->field_count(); ++i) types.push_back(dump_type(query->field(i)));
     return types;
 }
 
 template <class Rows>
-void TSQLDump::append_line(std::string& line, const Rows& rows, std::string_view table_code,
+void SqlDump::append_line(std::string& line, const Rows& rows, std::string_view table_code,
                            const std::vector<DumpType>& types) const {
     line.append("#*i").append(table_code).append("#*");
     for (size_t i = 0; i < types.size(); ++i) {
@@ -120,37 +120,38 @@ void TSQLDump::append_line(std::string& line, const Rows& rows, std::string_view
     line.append(");");
 }
 
-void TSQLDump::Dump(std::string_view table_code) {
-    sql_.clear();
+void SqlDump::dump(std::string_view table_code) {
+    lines_.clear();
     if (!ready()) return;
     const auto types = column_types();
-    for (DataSet->first(); !DataSet->at_end(); DataSet->next()) {
+    for (query->first(); !query->at_end(); query->next()) {
         std::string line;
-        append_line(line, *DataSet, table_code, types);
-        sql_.push_back(std::move(line));
+        append_line(line, *query, table_code, types);
+        lines_.push_back(std::move(line));
     }
 }
 
-size_t TSQLDump::DumpTo(std::ostream& out, std::string_view table_code) {
-    sql_.clear();
+size_t SqlDump::dump_to(std::ostream& out, std::string_view table_code) {
+    lines_.clear();
     if (!ready()) return 0;
     const auto types = column_types();
     size_t lines = 0;
     std::string line;
-    for (DataSet->first(); !DataSet->at_end(); DataSet->next()) {
+    for (query->first(); !query->at_end(); query->next()) {
         line.clear();
-        append_line(line, *DataSet, table_code, types);
+        append_line(line, *query, table_code, types);
         line.append("\r\n");
         out.write(line.data(), static_cast<std::streamsize>(line.size()));
-        if (!out) throw std::runtime_error("Die Zeilen der Tabelle " + TableName + " konnten nicht geschrieben werden");
+        if (!out)
+            throw std::runtime_error("Die Zeilen der Tabelle " + table_name + " konnten nicht geschrieben werden");
         ++lines;
     }
     return lines;
 }
 
-size_t TSQLDump::DumpTo(db::RowCursor& rows, std::ostream& out, std::string_view table_code) {
-    sql_.clear();
-    if (TableName.empty()) return 0;
+size_t SqlDump::dump_to(db::RowCursor& rows, std::ostream& out, std::string_view table_code) {
+    lines_.clear();
+    if (table_name.empty()) return 0;
     std::vector<DumpType> types;
     for (size_t i = 0; i < rows.field_count(); ++i) types.push_back(dump_type(rows.field(i)));
     size_t lines = 0;
@@ -160,16 +161,17 @@ size_t TSQLDump::DumpTo(db::RowCursor& rows, std::ostream& out, std::string_view
         append_line(line, rows, table_code, types);
         line.append("\r\n");
         out.write(line.data(), static_cast<std::streamsize>(line.size()));
-        if (!out) throw std::runtime_error("Die Zeilen der Tabelle " + TableName + " konnten nicht geschrieben werden");
+        if (!out)
+            throw std::runtime_error("Die Zeilen der Tabelle " + table_name + " konnten nicht geschrieben werden");
         ++lines;
     }
     return lines;
 }
 
-size_t TSQLDump::DumpToFile(const std::filesystem::path& file, std::string_view table_code) {
+size_t SqlDump::dump_to_file(const std::filesystem::path& file, std::string_view table_code) {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     if (!out) throw std::runtime_error("Die Datei " + file.string() + " kann nicht geschrieben werden");
-    const size_t lines = DumpTo(out, table_code);
+    const size_t lines = dump_to(out, table_code);
     out.close();
     if (!out) throw std::runtime_error("Die Datei " + file.string() + " kann nicht geschrieben werden");
     return lines;

@@ -1,4 +1,4 @@
-// TSQLDump: every row of an open query result as one compact insert line for the publishing
+// SqlDump: every row of an open query result as one compact insert line for the publishing
 // site: "#*i" + table code + "#*" + the values, each followed by ",", the last "," replaced by
 // ")" + ";". Values are formatted and delimited by the column's data type.
 #pragma once
@@ -17,15 +17,15 @@ namespace ringolan::upload {
 
 // How a column's values are written. Skipped columns are left out of the line entirely.
 enum class DumpType {
-    Text,       // variable-length and wide text: StringDelim escaped with "\"
+    Text,       // variable-length and wide text: string_delim escaped with "\"
     FixedText,  // fixed-length text: delimited, not escaped
-    Integer,    // every whole-number kind: NumericDelim
-    Bcd,        // exact decimal: NumericDelim, general form with the regional separator
+    Integer,    // every whole-number kind: numeric_delim
+    Bcd,        // exact decimal: numeric_delim, general form with the regional separator
     Real,       // one-decimal form with ".", no delimiter
-    Currency,   // CurrencyDelim, general number form with the regional separator
-    Boolean,    // BoolDelim, "-1" for "Falsch", "0" otherwise
-    DateTime,   // DateDelim, date-time text
-    Guid,       // GUIDDelim
+    Currency,   // currency_delim, general number form with the regional separator
+    Boolean,    // bool_delim, "-1" for "Falsch", "0" otherwise
+    DateTime,   // date_delim, date-time text
+    Guid,       // guid_delim
     Skipped,    // memo, binary, OLE and every other type
 };
 
@@ -45,43 +45,43 @@ DumpType dump_type(const db::RowField& field);
 // significant digits, "E" and the exponent: 123456.7 -> "1.2346E5", -2500000 -> "-2.5E6".
 std::string real_text(double value);
 
-class TSQLDump {
+class SqlDump {
 public:
-    TSQLDump() = default;
+    SqlDump() = default;
 
-    db::Query* DataSet = nullptr;  // the result to dump; not owned
-    std::string TableName;         // must not be empty for Dump to write anything; not written
-    std::string StringDelim = "'";
-    std::string DateDelim = "'";
-    std::string NumericDelim;
-    std::string CurrencyDelim;
-    std::string GUIDDelim = "'";
-    std::string BoolDelim;
+    db::Query* query = nullptr;  // the result to dump; not owned
+    std::string table_name;      // must not be empty for dump to write anything; not written
+    std::string string_delim = "'";
+    std::string date_delim = "'";
+    std::string numeric_delim;
+    std::string currency_delim;
+    std::string guid_delim = "'";
+    std::string bool_delim;
 
-    // The lines of the last Dump (empty after DumpTo).
-    const std::vector<std::string>& SQL() const { return sql_; }
+    // The lines of the last dump (empty after dump_to).
+    const std::vector<std::string>& lines() const { return lines_; }
 
-    // Replaces SQL with one line per row of DataSet. Nothing is written when DataSet is unset
-    // or closed or TableName is empty. DataSet is left at the end of its result; its errors
+    // Replaces lines with one line per row of query. Nothing is written when query is unset
+    // or closed or table_name is empty. query is left at the end of its result; its errors
     // pass through.
-    void Dump(std::string_view table_code);
+    void dump(std::string_view table_code);
 
-    // The same lines streamed: each line followed by "\r\n" (a file saved from SQL), none kept
-    // in memory; SQL is cleared. Returns the number of lines. Throws std::runtime_error when
-    // the stream fails.
-    size_t DumpTo(std::ostream& out, std::string_view table_code);
-    // The same lines from a forward-only cursor, from its current row to its end, as DumpTo
-    // writes them for a Query over the same statement; DataSet is not used. Returns the number
+    // The same lines streamed: each line followed by "\r\n" (a file saved from lines), none
+    // kept in memory; lines is cleared. Returns the number of lines. Throws std::runtime_error
+    // when the stream fails.
+    size_t dump_to(std::ostream& out, std::string_view table_code);
+    // The same lines from a forward-only cursor, from its current row to its end, as dump_to
+    // writes them for a Query over the same statement; query is not used. Returns the number
     // of lines; the cursor's errors pass through.
-    size_t DumpTo(db::RowCursor& rows, std::ostream& out, std::string_view table_code);
-    // DumpTo into a file that is created or overwritten (8-bit text, binary mode).
-    size_t DumpToFile(const std::filesystem::path& file, std::string_view table_code);
+    size_t dump_to(db::RowCursor& rows, std::ostream& out, std::string_view table_code);
+    // dump_to into a file that is created or overwritten (8-bit text, binary mode).
+    size_t dump_to_file(const std::filesystem::path& file, std::string_view table_code);
 
     // The value text of one field as it appears in a line (without the following ",").
-    std::string ValueText(DumpType type, const db::Field& field) const;
-    std::string ValueText(DumpType type, const db::RowField& field) const;
+    std::string value_text(DumpType type, const db::Field& field) const;
+    std::string value_text(DumpType type, const db::RowField& field) const;
     // The same from the field's text and, for reals, its value (NULL: empty text, 0).
-    std::string ValueText(DumpType type, const std::string& text, double real) const;
+    std::string value_text(DumpType type, const std::string& text, double real) const;
 
 private:
     bool ready() const;
@@ -94,7 +94,7 @@ private:
     std::string field_text(DumpType type, const F& field) const;
     std::vector<DumpType> column_types() const;
 
-    std::vector<std::string> sql_;
+    std::vector<std::string> lines_;
 };
 
 }  // namespace ringolan::upload

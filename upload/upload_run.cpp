@@ -50,15 +50,15 @@ constexpr UploadTable kTables[] = {
 };
 
 // The multipart body read as a request body.
-class MultipartBody : public BodySource {
+class MultipartBodySource : public BodySource {
 public:
-    explicit MultipartBody(TMsMultiPartFormDataStream& body) : body_(body) {}
-    std::uint64_t size() override { return body_.Size(); }
-    void rewind() override { body_.Seek(0); }
-    std::size_t read(char* out, std::size_t max) override { return body_.Read(out, max); }
+    explicit MultipartBodySource(MultipartBody& body) : body_(body) {}
+    std::uint64_t size() override { return body_.size(); }
+    void rewind() override { body_.seek(0); }
+    std::size_t read(char* out, std::size_t max) override { return body_.read(out, max); }
 
 private:
-    TMsMultiPartFormDataStream& body_;
+    MultipartBody& body_;
 };
 
 std::string trim_controls(std::string_view s) {
@@ -152,15 +152,15 @@ bool UploadRun::delete_remote(const UploadRequest& r) {
 }
 
 void UploadRun::upload_file(const UploadRequest& r) {
-    TMsMultiPartFormDataStream body;
-    client_.set_content_type(body.FormContentType());
-    body.AddTextField("was", "doit");
-    body.AddFileField("bild", gz_file(r), "application/msword");
-    body.Finish();
-    MultipartBody source(body);
+    MultipartBody body;
+    client_.set_content_type(body.content_type());
+    body.add_text_field("was", "doit");
+    body.add_file_field("bild", gz_file(r), "application/msword");
+    body.finish();
+    MultipartBodySource source(body);
     check_cancel();
     client_.post(upload_address(r.base, r.account_id), source);  // the reply is not read
-    bytes_posted_ += body.Size();
+    bytes_posted_ += body.size();
 }
 
 int64_t UploadRun::count_remote(const UploadRequest& r, std::string_view table) {
@@ -170,21 +170,22 @@ int64_t UploadRun::count_remote(const UploadRequest& r, std::string_view table) 
 
 size_t UploadRun::dump_table(const UploadRequest& r, sqlite3* db, const UploadTable& t, const std::string& stamp,
                              const StopCheck& stop) {
-    TSQLDump dump;
-    dump.StringDelim = "'";
-    dump.NumericDelim = "'";
-    dump.TableName = std::string(t.name);
+    SqlDump dump;
+    dump.string_delim = "'";
+    dump.numeric_delim = "'";
+    dump.table_name = std::string(t.name);
     if (t.code == "va") {  // the options, with the time stamp row: a few rows, read whole
         db::Query options;
         options.set_command(t.statement);
         options.open(db);
-        dump.DataSet = &options;
+        dump.query = &options;
         return dump_and_pack([&](std::ostream& out) { return dump_with_itdatum(dump, out, t.code, stamp); }, sql_file(r),
                              gz_file(r), stop)
             .lines;
     }
     db::RowCursor rows(db, t.statement);
-    return dump_and_pack([&](std::ostream& out) { return dump.DumpTo(rows, out, t.code); }, sql_file(r), gz_file(r), stop)
+    return dump_and_pack([&](std::ostream& out) { return dump.dump_to(rows, out, t.code); }, sql_file(r), gz_file(r),
+                         stop)
         .lines;
 }
 

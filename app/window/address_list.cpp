@@ -57,16 +57,16 @@ std::vector<std::string> interface_ipv4_addresses() {
     return out;
 }
 
-std::vector<std::string> address_lines(const std::vector<std::string>& resolved,
-                                       const std::vector<std::string>& interfaces) {
-    std::vector<std::string> lines = resolved;
-    if (lines.empty()) return lines;
+std::vector<std::string> listen_addresses(const std::vector<std::string>& resolved,
+                                          const std::vector<std::string>& interfaces) {
+    std::vector<std::string> addresses = resolved;
+    if (addresses.empty()) return addresses;
     if (std::all_of(resolved.begin(), resolved.end(), is_loopback)) {
         for (const auto& address : interfaces)
-            if (std::find(lines.begin(), lines.end(), address) == lines.end()) lines.push_back(address);
+            if (std::find(addresses.begin(), addresses.end(), address) == addresses.end()) addresses.push_back(address);
     }
-    if (lines.front() != "127.0.0.1") lines.push_back("127.0.0.1");
-    return lines;
+    if (addresses.front() != "127.0.0.1") addresses.push_back("127.0.0.1");
+    return addresses;
 }
 
 }  // namespace ringolan::window

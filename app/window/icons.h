@@ -6,7 +6,7 @@
 
 namespace ringolan::window {
 
-// Image indexes of ImageList1 and ImageList2, and the picture shown before the first start.
+// Indexes of the state icons, and the picture shown before the first start.
 enum IconImage : int {
     kIconStopped = 0,
     kIconRunning = 1,

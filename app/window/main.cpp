@@ -1,4 +1,4 @@
-// ringolan: the desktop program. Loads the settings, creates the data module and the main
+// ringolan: the desktop program. Loads the settings, creates the results database and the main
 // window, and runs until the window is closed.
 #include <QApplication>
 
@@ -13,7 +13,7 @@
 #include "app/settings/settings_store.h"
 #include "app/window/command_line.h"
 #include "app/window/main_window.h"
-#include "db/dm/data_module.h"
+#include "db/dm/results_database.h"
 
 int main(int argc, char** argv) {
     using namespace ringolan;
@@ -60,16 +60,16 @@ int main(int argc, char** argv) {
         location = where.location;
     }
 
-    // LoadSettings, then the data module, then the window (FormCreate).
+    // LoadSettings, then the database, then the window (which opens the database file).
     setup::SettingsStore settings(where.file);
     settings.LoadSettings();
-    db::TDM dm;
+    db::ResultsDatabase database;
     window::WindowOptions window_options;
     window_options.program_dir = program_dir;
     window_options.settings_location = location;
     window_options.port = options.port;
-    window::TfmHTTPServerMain window(settings, dm, window_options);
-    QObject::connect(&window, &window::TfmHTTPServerMain::closed, &app, &QApplication::quit, Qt::QueuedConnection);
+    window::MainWindow window(settings, database, window_options);
+    QObject::connect(&window, &window::MainWindow::closed, &app, &QApplication::quit, Qt::QueuedConnection);
     window.show();
     return app.exec();
 }

@@ -28,7 +28,7 @@
 #include "app/window/filename_edit.h"
 #include "app/window/icons.h"
 #include "common/cp1252.h"
-#include "db/dm/data_module.h"
+#include "db/dm/results_database.h"
 #include "server/page_service.h"
 
 namespace ringolan::window {
@@ -42,9 +42,9 @@ QString from_cp1252(const std::string& bytes) { return QString::fromStdU16String
 
 std::string to_cp1252(const QString& text) { return text::utf16_to_cp1252(text.toStdU16String()); }
 
-TfmHTTPServerMain::TfmHTTPServerMain(setup::SettingsStore& settings, db::TDM& dm, WindowOptions options,
-                                     QWidget* parent)
-    : QMainWindow(parent), settings_(settings), dm_(dm), options_(std::move(options)) {
+MainWindow::MainWindow(setup::SettingsStore& settings, db::ResultsDatabase& database, WindowOptions options,
+                       QWidget* parent)
+    : QMainWindow(parent), settings_(settings), database_(database), options_(std::move(options)) {
     setObjectName(QStringLiteral("fmHTTPServerMain"));
     if (!options_.message)
         options_.message = [this](const QString& text) {
@@ -59,151 +59,150 @@ TfmHTTPServerMain::TfmHTTPServerMain(setup::SettingsStore& settings, db::TDM& dm
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     resize(719, 721);
-    for (int i = 0; i < 3; ++i) {
-        ImageList1[i] = state_icon(i);
-        ImageList2[i] = state_icon(i);
-    }
+    for (int i = 0; i < 3; ++i) state_icons_[i] = state_icon(i);
     setWindowIcon(state_icon(kIconDesign));
 
     buildMenus();
-    PageControl1 = new QTabWidget(this);
-    PageControl1->setObjectName(QStringLiteral("PageControl1"));
-    PageControl1->addTab(buildServerTab(), QStringLiteral("Lokaler Ergebnisserver"));
-    PageControl1->addTab(buildUploadTab(), QStringLiteral("IT-Upload"));
-    PageControl1->addTab(buildSettingsTab(), QStringLiteral("Einstellungen"));
-    PageControl1->setCurrentIndex(1);
-    setCentralWidget(PageControl1);
+    tabs_ = new QTabWidget(this);
+    tabs_->setObjectName(QStringLiteral("PageControl1"));
+    tabs_->addTab(buildServerTab(), QStringLiteral("Lokaler Ergebnisserver"));
+    tabs_->addTab(buildUploadTab(), QStringLiteral("IT-Upload"));
+    tabs_->addTab(buildSettingsTab(), QStringLiteral("Einstellungen"));
+    tabs_->setCurrentIndex(1);
+    setCentralWidget(tabs_);
     statusBar()->setObjectName(QStringLiteral("StatusBar1"));
 
-    TaskbarIcon1 = new QSystemTrayIcon(state_icon(kIconDesign), this);
-    TaskbarIcon1->setObjectName(QStringLiteral("TaskbarIcon1"));
-    connect(TaskbarIcon1, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason why) {
-        if (why == QSystemTrayIcon::Trigger) TaskbarIcon1Click();
+    tray_icon_ = new QSystemTrayIcon(state_icon(kIconDesign), this);
+    tray_icon_->setObjectName(QStringLiteral("TaskbarIcon1"));
+    connect(tray_icon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason why) {
+        if (why == QSystemTrayIcon::Trigger) showTrayMenu();
     });
-    TaskbarIcon1->setContextMenu(PopupMenu1);  // the desktop's usual right click shows it too
+    tray_icon_->setContextMenu(tray_menu_);  // the desktop's usual right click shows it too
 
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(1000);
-    connect(Timer1, &QTimer::timeout, this, &TfmHTTPServerMain::Timer1Timer);
+    activity_timer_ = new QTimer(this);
+    activity_timer_->setObjectName(QStringLiteral("Timer1"));
+    activity_timer_->setInterval(1000);
+    connect(activity_timer_, &QTimer::timeout, this, &MainWindow::activityTimeout);
 
     upload_ = new UploadController(options_.itdatum, this);
-    connect(upload_, &UploadController::lineAppended, Memo2, &QPlainTextEdit::appendPlainText, Qt::QueuedConnection);
-    connect(upload_, &UploadController::lastLineReplaced, this, &TfmHTTPServerMain::replaceLastUploadLine,
+    connect(upload_, &UploadController::lineAppended, upload_log_, &QPlainTextEdit::appendPlainText,
             Qt::QueuedConnection);
-    connect(upload_, &UploadController::progressChanged, ProgressBar1, &QProgressBar::setValue, Qt::QueuedConnection);
-    connect(upload_, &UploadController::finished, this, &TfmHTTPServerMain::uploadFinished, Qt::QueuedConnection);
+    connect(upload_, &UploadController::lastLineReplaced, this, &MainWindow::replaceLastUploadLine,
+            Qt::QueuedConnection);
+    connect(upload_, &UploadController::progressChanged, upload_progress_, &QProgressBar::setValue,
+            Qt::QueuedConnection);
+    connect(upload_, &UploadController::finished, this, &MainWindow::uploadFinished, Qt::QueuedConnection);
     connect(
         upload_, &UploadController::noted, this,
         [this](const QString& text) {
-            if (text.startsWith(QStringLiteral("itdatum"))) StatusBar2->showMessage(text);
+            if (text.startsWith(QStringLiteral("itdatum"))) upload_status_->showMessage(text);
         },
         Qt::QueuedConnection);
 
-    FormCreate();
+    setUp();
 }
 
-void TfmHTTPServerMain::FormCreate() {
+void MainWindow::setUp() {
     // The same page service as ringolan-server: cache, warming of new states, quick answers.
     page_service_ = std::make_unique<server::PageService>(server::PageServiceConfig{
         .web_root = options_.program_dir / "Web",
-        .latest = [dm = &dm_] { return dm->Current(); },
+        .latest = [database = &database_] { return database->Current(); },
         .start_settings = [store = &settings_] { return setup::to_start_settings(store->get()); },
         .on_page = [this](const std::shared_ptr<const std::string>& page) { pageAnswered(page); },
         .access_log = false});
-    dm_.OnChange([notify = page_service_->state_notifier()](const db::SnapshotFollower::Status&) { notify(); });
-    HTTPServer = page_service_->make_server([this] { HTTPServerConnect(); });
+    database_.OnChange([notify = page_service_->state_notifier()](const db::SnapshotFollower::Status&) { notify(); });
+    server_ = page_service_->make_server([this] { clientConnected(); });
 
     setWindowTitle(QStringLiteral("inactive"));
-    FillAddressList();
+    fillAddressList();
 
     const setup::Settings s = settings_.get();
     {
-        const QSignalBlocker block(FilenameEdit1);
-        FilenameEdit1->setText(from_cp1252(s.DatabaseFile));
+        const QSignalBlocker block(database_file_edit_);
+        database_file_edit_->setText(from_cp1252(s.DatabaseFile));
     }
-    if (!dm_.OpenDatabase(QFile::encodeName(FilenameEdit1->text()).toStdString()))
+    if (!database_.OpenDatabase(QFile::encodeName(database_file_edit_->text()).toStdString()))
         options_.message(QStringLiteral("Datenbank konnte nicht geöffnet werden!"));
-    CBWS->setChecked(s.ServerActive);
+    start_server_check_->setChecked(s.ServerActive);
     const QString web = QString::fromStdString((options_.program_dir / "Web").string());
-    FilenameEditStartbild->setDialogFolder(web);
-    FilenameEditHtml->setDialogFolder(web);
+    start_picture_edit_->setDialogFolder(web);
+    link_target_edit_->setDialogFolder(web);
     try {
-        const QSignalBlocker block(Cbautostart);  // refresh has written the entry already
-        Cbautostart->setChecked(setup::AutostartEntry().refresh(setup::program_file()));
+        const QSignalBlocker block(autostart_check_);  // refresh has written the entry already
+        autostart_check_->setChecked(setup::AutostartEntry().refresh(setup::program_file()));
     } catch (const std::exception& e) {
         showError(QString::fromLocal8Bit(e.what()));
     }
-    CbIE->setChecked(s.StartBrowser);
-    CBm->setChecked(s.HideWhenMinimized);
-    FilenameEditStartbild->setText(from_cp1252(s.StartPicture));
-    EditLinktext->setText(from_cp1252(s.LinkText));
-    FilenameEditHtml->setText(from_cp1252(s.LinkTarget));
-    EditSiteAddress->setText(from_cp1252(s.SiteAddress));
-    EditSiteAccountId->setText(from_cp1252(s.SiteAccountId));
-    Edit1->setText(from_cp1252(s.SitePassword));
+    start_browser_check_->setChecked(s.StartBrowser);
+    hide_when_minimized_check_->setChecked(s.HideWhenMinimized);
+    start_picture_edit_->setText(from_cp1252(s.StartPicture));
+    link_text_edit_->setText(from_cp1252(s.LinkText));
+    link_target_edit_->setText(from_cp1252(s.LinkTarget));
+    site_address_edit_->setText(from_cp1252(s.SiteAddress));
+    site_account_edit_->setText(from_cp1252(s.SiteAccountId));
+    password_edit_->setText(from_cp1252(s.SitePassword));
 
     QString place = QStringLiteral("mit --ini angegeben");
     if (options_.settings_location == setup::SettingsLocation::ProgramFolder)
         place = QStringLiteral("neben dem Programm");
     else if (options_.settings_location == setup::SettingsLocation::UserConfig)
         place = QStringLiteral("im Konfigurationsordner, da der Programmordner nicht beschreibbar ist");
-    LabelSettingsFile->setText(QStringLiteral("Einstellungsdatei: %1 (%2)")
-                                   .arg(QString::fromStdString(settings_.file().string()), place));
+    settings_file_label_->setText(QStringLiteral("Einstellungsdatei: %1 (%2)")
+                                      .arg(QString::fromStdString(settings_.file().string()), place));
 
-    BrowserStartPending = true;
-    if (CBWS->isChecked()) StartServer();
+    browser_start_pending_ = true;
+    if (start_server_check_->isChecked()) startServer();
 }
 
-TfmHTTPServerMain::~TfmHTTPServerMain() {
-    // FormDestroy: no request may reach the window once it is gone.
+MainWindow::~MainWindow() {
+    // No request may reach the window once it is gone.
     delete upload_;  // cancels a run and waits for its thread before any control goes
     upload_ = nullptr;
     if (opening_) opening_->waitForFinished();
     try {
-        HTTPServer->stop();
+        server_->stop();
     } catch (...) {
         // "Terminate Thread Timeout": the threads that are left hold the server's core themselves.
     }
-    HTTPServer.reset();
+    server_.reset();
     page_service_.reset();
 }
 
-void TfmHTTPServerMain::showError(const QString& text) {
+void MainWindow::showError(const QString& text) {
     QString shown = text;
     if (!shown.isEmpty() && shown.back() > QLatin1Char('.')) shown += QLatin1Char('.');
     options_.error(shown);
 }
 
-// Request threads: Memo3 belongs to the window's thread. The page is kept by reference (the
+// Request threads: page_memo_ belongs to the window's thread. The page is kept by reference (the
 // cache's own bytes) and shown a moment later, so that a burst of requests costs the window one
 // update with the last page, not one conversion per request.
-void TfmHTTPServerMain::pageAnswered(const std::shared_ptr<const std::string>& page) {
+void MainWindow::pageAnswered(const std::shared_ptr<const std::string>& page) {
     std::lock_guard lock(page_mutex_);
     pending_page_ = page;
     if (page_posted_) return;
     page_posted_ = true;
     QMetaObject::invokeMethod(
-        this, [this] { QTimer::singleShot(kMemoDelay, this, &TfmHTTPServerMain::showPage); }, Qt::QueuedConnection);
+        this, [this] { QTimer::singleShot(kMemoDelay, this, &MainWindow::showPage); }, Qt::QueuedConnection);
 }
 
-void TfmHTTPServerMain::showPage() {
+void MainWindow::showPage() {
     std::shared_ptr<const std::string> page;
     {
         std::lock_guard lock(page_mutex_);
         page = std::move(pending_page_);
         page_posted_ = false;
     }
-    if (page) Memo3->setPlainText(from_cp1252(*page));
+    if (page) page_memo_->setPlainText(from_cp1252(*page));
 }
 
-bool TfmHTTPServerMain::event(QEvent* event) {
-    if (event->type() == QEvent::WindowActivate) FormActivate();
+bool MainWindow::event(QEvent* event) {
+    if (event->type() == QEvent::WindowActivate) openPendingBrowser();
     return QMainWindow::event(event);
 }
 
-void TfmHTTPServerMain::FormActivate() {
-    if (BrowserStartPending && CbIE->isChecked()) {
+void MainWindow::openPendingBrowser() {
+    if (browser_start_pending_ && start_browser_check_->isChecked()) {
         // The local root; a port only when it is not the usual one (--port).
         uint16_t port = options_.port;
         if (port == 0 && serverRunning()) port = serverEndpoints().front().port;
@@ -211,58 +210,55 @@ void TfmHTTPServerMain::FormActivate() {
         if (port != 80 && port != 0) url.setPort(port);
         options_.open_url(url);
     }
-    BrowserStartPending = false;
+    browser_start_pending_ = false;
 }
 
-void TfmHTTPServerMain::changeEvent(QEvent* event) {
+void MainWindow::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized)) {
         // After the window manager has finished minimising.
-        QTimer::singleShot(0, this, &TfmHTTPServerMain::Minimized);
+        QTimer::singleShot(0, this, &MainWindow::hideWhenMinimized);
     }
 }
 
-void TfmHTTPServerMain::Minimized() {
-    if (!(windowState() & Qt::WindowMinimized) || !CBm->isChecked()) return;
+void MainWindow::hideWhenMinimized() {
+    if (!(windowState() & Qt::WindowMinimized) || !hide_when_minimized_check_->isChecked()) return;
     // Without a notification area there would be no way back: stay on the task bar.
     if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
-    TaskbarIcon1->show();
+    tray_icon_->show();
     hide();
 }
 
-void TfmHTTPServerMain::TaskbarIcon1Click() {
+void MainWindow::showTrayMenu() {
     const QScreen* screen = QGuiApplication::primaryScreen();
     const QSize size = screen ? screen->size() : QSize(800, 600);
-    PopupMenu1->popup(QPoint(size.width() - 50, size.height() - 30));
+    tray_menu_->popup(QPoint(size.width() - 50, size.height() - 30));
 }
 
-void TfmHTTPServerMain::Test1Click() {
+void MainWindow::restoreFromTray() {
     showNormal();
     raise();
     activateWindow();
-    TaskbarIcon1->hide();
+    tray_icon_->hide();
 }
 
-void TfmHTTPServerMain::Beenden1Click() { close(); }
-void TfmHTTPServerMain::Beenden2Click() { close(); }
-
-void TfmHTTPServerMain::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event) {
     event->accept();
-    TaskbarIcon1->hide();
+    tray_icon_->hide();
     emit closed();
 }
 
-void TfmHTTPServerMain::HilfezuRingolan1Click() {
+void MainWindow::openHelp() {
     options_.open_url(QUrl::fromLocalFile(QString::fromStdString((options_.program_dir / "Ringolan.chm").string())));
 }
 
-void TfmHTTPServerMain::Info2Click() { options_.message(QStringLiteral("Version 1.0.11")); }
+void MainWindow::showVersion() { options_.message(QStringLiteral("Version 1.0.11")); }
 
-void TfmHTTPServerMain::Button1Click() {
+void MainWindow::requestUpload() {
     if (upload_start)
         upload_start();
     else
-        StartUpload();
+        startUpload();
 }
 
 }  // namespace ringolan::window

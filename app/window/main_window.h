@@ -1,6 +1,7 @@
-// TfmHTTPServerMain: the program's one window. It owns the page server and shows its state,
-// holds the settings controls and the upload tab, and hides into the notification area.
-// Every control carries its component name as Qt object name (Memo1, Button2, CBWS, ...).
+// MainWindow: the program's one window. It owns the page server and shows its state, holds
+// the settings controls and the upload tab, and hides into the notification area. The controls
+// keep their historical Qt object names ("Memo1", "Button2", "CBWS", ...), which outside tools
+// and the tests look them up by.
 #pragma once
 
 #include <QMainWindow>
@@ -40,7 +41,7 @@ template <class T>
 class QFutureWatcher;
 
 namespace ringolan::db {
-class TDM;
+class ResultsDatabase;
 }
 namespace ringolan::server {
 class PageService;
@@ -68,57 +69,58 @@ struct WindowOptions {
     upload::ItdatumWriter itdatum = upload::itdatum_in_place;
 };
 
-class TfmHTTPServerMain : public QMainWindow {
+class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
-    // Runs FormCreate: opens the database named in the settings and starts the page server
-    // when CBWS is ticked. The store and the data module outlive the window.
-    TfmHTTPServerMain(setup::SettingsStore& settings, db::TDM& dm, WindowOptions options,
-                      QWidget* parent = nullptr);
-    ~TfmHTTPServerMain() override;  // FormDestroy: stops the page server
+    // Runs setUp: opens the database named in the settings and starts the page server when
+    // "start server" is ticked. The store and the database outlive the window.
+    MainWindow(setup::SettingsStore& settings, db::ResultsDatabase& database, WindowOptions options,
+               QWidget* parent = nullptr);
+    ~MainWindow() override;  // stops the page server
 
-    void StartServer();
-    void StopServer();
-    void SetIconState(int image);
-    void FillAddressList();
+    // Binds one listener per distinct listening address (all addresses when there are none).
+    void startServer();
+    void stopServer();
+    void setIconState(int image);
+    // Reads the listening addresses anew and shows them in the address list.
+    void fillAddressList();
+    const std::vector<std::string>& listenAddresses() const { return listen_addresses_; }
 
     bool serverRunning() const;
     // The bound (address, port) pairs while the page server runs.
     std::vector<server::Binding> serverEndpoints() const;
     int iconState() const { return icon_state_; }
-    // True while a database chosen in FilenameEdit1 is being opened.
+    // True while a database chosen in the database field is being opened.
     bool databaseOpening() const { return opening_ != nullptr; }
-    QSystemTrayIcon* trayIcon() const { return TaskbarIcon1; }
-    QMenu* trayMenu() const { return PopupMenu1; }
+    QSystemTrayIcon* trayIcon() const { return tray_icon_; }
+    QMenu* trayMenu() const { return tray_menu_; }
 
-    // Called by Button1 ("start") and by Enter in Edit1 instead of StartUpload when set.
+    // Called by the upload's start button and by Enter in the password field instead of
+    // startUpload when set.
     std::function<void()> upload_start;
     // Starts an upload run on a worker thread with the tab's account, address and password
-    // (taken into the settings and saved first); Button1 stays disabled until it ends.
-    void StartUpload();
+    // (taken into the settings and saved first); the start button stays disabled until it ends.
+    void startUpload();
     bool uploadRunning() const;
 
-    // Handlers, named after their components and events.
-    void Button2Click();
-    void Webserverstoppen1Click();
-    void Test1Click();
-    void Beenden1Click();
-    void Beenden2Click();
-    void TaskbarIcon1Click();
-    void Timer1Timer();
-    void HilfezuRingolan1Click();
-    void Info2Click();
-    void FormActivate();
-    void Button1Click();
-    void ButtonSpeichernClick();
-    void FilenameEdit1Change();
-    void FilenameEditStartbildChange();
-    void FilenameEditHtmlChange();
-    void CbautostartClick();
-    void ButtonAbbrechenClick();
+    // What the controls, menus, tray icon and timer do.
+    void toggleServer();        // server button and tray menu: start or stop
+    void restoreFromTray();     // tray menu "Einstellungen"
+    void showTrayMenu();        // click on the tray icon
+    void activityTimeout();     // the activity picture has been shown long enough
+    void openHelp();
+    void showVersion();
+    void openPendingBrowser();  // on the first activation after creation, when ticked
+    void requestUpload();       // upload start button or Enter in the password field
+    void cancelUpload();
+    void saveSettings();
+    void openChosenDatabase();  // a name in the database field is complete
+    void keepStartPictureFileName();
+    void keepLinkTargetFileName();
+    void setAutostart();        // the autostart box was toggled
 
 signals:
-    // The window was closed (Beenden or the title bar); the program ends.
+    // The window was closed (a quit item or the title bar); the program ends.
     void closed();
     // An open of the database field's file has ended.
     void databaseOpenFinished(bool ok);
@@ -129,13 +131,13 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void FormCreate();
+    void setUp();
     void buildMenus();
     QWidget* buildServerTab();
     QWidget* buildUploadTab();
     QWidget* buildSettingsTab();
-    void Minimized();
-    void HTTPServerConnect();  // on an I/O thread
+    void hideWhenMinimized();
+    void clientConnected();  // on an I/O thread
     void pageAnswered(const std::shared_ptr<const std::string>& page);  // on a request thread
     void showPage();
     void databaseOpened(const QString& file, bool was_running, bool ok);
@@ -144,73 +146,74 @@ private:
     void replaceLastUploadLine(const QString& line);
 
     setup::SettingsStore& settings_;
-    db::TDM& dm_;
+    db::ResultsDatabase& database_;
     WindowOptions options_;
     std::unique_ptr<server::PageService> page_service_;
-    std::unique_ptr<server::HttpServer> HTTPServer;
-    std::array<QIcon, 3> ImageList1;
-    std::array<QIcon, 3> ImageList2;
+    std::unique_ptr<server::HttpServer> server_;
+    std::array<QIcon, 3> state_icons_;  // by IconImage: stopped, running, activity
+    std::vector<std::string> listen_addresses_;
     int icon_state_ = -1;
-    bool BrowserStartPending = false;
+    bool browser_start_pending_ = false;
     QFutureWatcher<bool>* opening_ = nullptr;
     std::mutex page_mutex_;  // guards the two below
-    std::shared_ptr<const std::string> pending_page_;  // the newest page not yet in Memo3
+    std::shared_ptr<const std::string> pending_page_;  // the newest page not yet in page_memo_
     bool page_posted_ = false;
     std::atomic<bool> activity_posted_{false};  // an activity picture is on its way to the window
 
-    QTabWidget* PageControl1 = nullptr;
+    QTabWidget* tabs_ = nullptr;
     // "Lokaler Ergebnisserver"
-    QLabel* Label11 = nullptr;
-    StateCircle* Shape1 = nullptr;
-    QLabel* Label9 = nullptr;
-    QPushButton* Button2 = nullptr;
-    QLabel* Label8 = nullptr;
-    QPlainTextEdit* Memo1 = nullptr;
+    QLabel* server_heading_ = nullptr;
+    StateCircle* state_circle_ = nullptr;
+    QLabel* server_state_label_ = nullptr;
+    QPushButton* server_button_ = nullptr;
+    QLabel* address_list_label_ = nullptr;
+    QPlainTextEdit* address_list_ = nullptr;
     // "IT-Upload"
-    QLabel* Label1 = nullptr;
-    QGroupBox* RadioGroup1 = nullptr;
-    QLabel* Label4 = nullptr;
-    QPushButton* Button1 = nullptr;
-    QLabel* Label13 = nullptr;
-    QLineEdit* Edit1 = nullptr;
-    QProgressBar* ProgressBar1 = nullptr;
-    QPlainTextEdit* Memo2 = nullptr;
-    QStatusBar* StatusBar2 = nullptr;
-    QLabel* LabelSiteAddress = nullptr;
-    QLineEdit* EditSiteAddress = nullptr;
-    QLabel* LabelSiteAccountId = nullptr;
-    QLineEdit* EditSiteAccountId = nullptr;
-    QPushButton* ButtonAbbrechen = nullptr;
+    QLabel* upload_hint_label_ = nullptr;
+    QGroupBox* starter_filter_group_ = nullptr;
+    QRadioButton* with_results_radio_ = nullptr;  // "only starters with results"
+    QLabel* preliminary_label_ = nullptr;
+    QPushButton* upload_start_button_ = nullptr;
+    QLabel* password_label_ = nullptr;
+    QLineEdit* password_edit_ = nullptr;
+    QProgressBar* upload_progress_ = nullptr;
+    QPlainTextEdit* upload_log_ = nullptr;
+    QStatusBar* upload_status_ = nullptr;
+    QLabel* site_address_label_ = nullptr;
+    QLineEdit* site_address_edit_ = nullptr;
+    QLabel* site_account_label_ = nullptr;
+    QLineEdit* site_account_edit_ = nullptr;
+    QPushButton* upload_cancel_button_ = nullptr;
     UploadController* upload_ = nullptr;  // child of the window
     // "Einstellungen"
-    QLabel* Label10 = nullptr;
-    FileNameEdit* FilenameEdit1 = nullptr;
-    QLabel* Label7 = nullptr;
-    QCheckBox* CbIE = nullptr;
-    QCheckBox* CBWS = nullptr;
-    QCheckBox* CBm = nullptr;
-    QLabel* Label3 = nullptr;
-    QLabel* Label2 = nullptr;
-    FileNameEdit* FilenameEditStartbild = nullptr;
-    QLabel* Label6 = nullptr;
-    QLineEdit* EditLinktext = nullptr;
-    QLabel* Label5 = nullptr;
-    FileNameEdit* FilenameEditHtml = nullptr;
-    QPushButton* ButtonSpeichern = nullptr;
-    QCheckBox* Cbautostart = nullptr;
-    QLabel* LabelSettingsFile = nullptr;
-    QPlainTextEdit* Memo3 = nullptr;
+    QLabel* database_label_ = nullptr;
+    FileNameEdit* database_file_edit_ = nullptr;
+    QLabel* start_options_heading_ = nullptr;
+    QCheckBox* start_browser_check_ = nullptr;
+    QCheckBox* start_server_check_ = nullptr;
+    QCheckBox* hide_when_minimized_check_ = nullptr;
+    QLabel* start_page_heading_ = nullptr;
+    QLabel* start_picture_label_ = nullptr;
+    FileNameEdit* start_picture_edit_ = nullptr;
+    QLabel* link_text_label_ = nullptr;
+    QLineEdit* link_text_edit_ = nullptr;
+    QLabel* link_target_label_ = nullptr;
+    FileNameEdit* link_target_edit_ = nullptr;
+    QPushButton* save_button_ = nullptr;
+    QCheckBox* autostart_check_ = nullptr;
+    QLabel* settings_file_label_ = nullptr;
+    QPlainTextEdit* page_memo_ = nullptr;
     // Menus, tray and timer
-    QAction* Beenden2 = nullptr;
-    QMenu* Info1 = nullptr;
-    QAction* HilfezuRingolan1 = nullptr;
-    QAction* Info2 = nullptr;
-    QMenu* PopupMenu1 = nullptr;
-    QAction* Webserverstoppen1 = nullptr;
-    QAction* Test1 = nullptr;
-    QAction* Beenden1 = nullptr;
-    QSystemTrayIcon* TaskbarIcon1 = nullptr;
-    QTimer* Timer1 = nullptr;
+    QAction* quit_action_ = nullptr;
+    QMenu* info_menu_ = nullptr;
+    QAction* help_action_ = nullptr;
+    QAction* version_action_ = nullptr;
+    QMenu* tray_menu_ = nullptr;
+    QAction* tray_server_action_ = nullptr;
+    QAction* tray_show_action_ = nullptr;
+    QAction* tray_quit_action_ = nullptr;
+    QSystemTrayIcon* tray_icon_ = nullptr;
+    QTimer* activity_timer_ = nullptr;
 };
 
 // Text conversions between the program's Windows-1252 strings and Qt.

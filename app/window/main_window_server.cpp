@@ -32,27 +32,24 @@ QString kind_name(const std::exception& e) {
 
 }  // namespace
 
-bool TfmHTTPServerMain::serverRunning() const { return HTTPServer && HTTPServer->is_running(); }
+bool MainWindow::serverRunning() const { return server_ && server_->is_running(); }
 
-std::vector<server::Binding> TfmHTTPServerMain::serverEndpoints() const {
-    return HTTPServer ? HTTPServer->endpoints() : std::vector<server::Binding>{};
+std::vector<server::Binding> MainWindow::serverEndpoints() const {
+    return server_ ? server_->endpoints() : std::vector<server::Binding>{};
 }
 
-void TfmHTTPServerMain::FillAddressList() {
-    Memo1->clear();
+void MainWindow::fillAddressList() {
+    listen_addresses_ = listen_addresses(host_ipv4_addresses(), interface_ipv4_addresses());
     QStringList text;
-    for (const auto& line : address_lines(host_ipv4_addresses(), interface_ipv4_addresses()))
-        text << QString::fromStdString(line);
-    Memo1->setPlainText(text.join(QLatin1Char('\n')));
+    for (const auto& address : listen_addresses_) text << QString::fromStdString(address);
+    address_list_->setPlainText(text.join(QLatin1Char('\n')));
 }
 
-void TfmHTTPServerMain::StartServer() {
+void MainWindow::startServer() {
     if (serverRunning() || databaseOpening()) return;
-    // One binding per line of Memo1; a repeated address is bound once.
+    // One binding per listening address; a repeated address is bound once.
     std::vector<server::Binding> bindings;
-    const QStringList lines = Memo1->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    for (const QString& line : lines) {
-        const std::string address = line.trimmed().toStdString();
+    for (const std::string& address : listen_addresses_) {
         if (address.empty()) continue;
         const bool seen = std::any_of(bindings.begin(), bindings.end(),
                                       [&](const server::Binding& b) { return b.address == address; });
@@ -60,52 +57,50 @@ void TfmHTTPServerMain::StartServer() {
     }
     if (bindings.empty()) bindings.push_back({"", options_.port});
     try {
-        HTTPServer->start(bindings);
+        server_->start(bindings);
     } catch (const std::exception& e) {
         options_.message(QStringLiteral("Exception %1 in Activate. Error is:\"%2\".")
                              .arg(kind_name(e), QString::fromLocal8Bit(e.what())));
         return;
     }
-    Webserverstoppen1->setText(QStringLiteral("Webserver stoppen"));
-    Button2->setText(QStringLiteral("Stoppen"));
-    SetIconState(kIconRunning);
-    Shape1->setColor(QColor(0, 255, 0));
-    Label9->setText(QStringLiteral("aktiv"));
+    tray_server_action_->setText(QStringLiteral("Webserver stoppen"));
+    server_button_->setText(QStringLiteral("Stoppen"));
+    setIconState(kIconRunning);
+    state_circle_->setColor(QColor(0, 255, 0));
+    server_state_label_->setText(QStringLiteral("aktiv"));
 }
 
-void TfmHTTPServerMain::StopServer() {
+void MainWindow::stopServer() {
     if (!serverRunning()) return;
     try {
-        HTTPServer->stop();
+        server_->stop();
     } catch (const std::exception& e) {
         // "Terminate Thread Timeout": the listeners are closed all the same.
         showError(QString::fromLocal8Bit(e.what()));
     }
-    Timer1->stop();  // a pending activity picture must not bring back the running one
-    Webserverstoppen1->setText(QStringLiteral("Webserver starten"));
-    Button2->setText(QStringLiteral("Starten"));
-    SetIconState(kIconStopped);
-    Label9->setText(QStringLiteral("gestoppt"));
-    Shape1->setColor(QColor(255, 0, 0));
+    activity_timer_->stop();  // a pending activity picture must not bring back the running one
+    tray_server_action_->setText(QStringLiteral("Webserver starten"));
+    server_button_->setText(QStringLiteral("Starten"));
+    setIconState(kIconStopped);
+    server_state_label_->setText(QStringLiteral("gestoppt"));
+    state_circle_->setColor(QColor(255, 0, 0));
 }
 
-void TfmHTTPServerMain::SetIconState(int image) {
+void MainWindow::setIconState(int image) {
     if (image < 0 || image > 2) return;
     icon_state_ = image;
-    TaskbarIcon1->setIcon(ImageList1[image]);
-    setWindowIcon(ImageList2[image]);
+    tray_icon_->setIcon(state_icons_[image]);
+    setWindowIcon(state_icons_[image]);
 }
 
-void TfmHTTPServerMain::Button2Click() {
+void MainWindow::toggleServer() {
     if (serverRunning())
-        StopServer();
+        stopServer();
     else
-        StartServer();
+        startServer();
 }
 
-void TfmHTTPServerMain::Webserverstoppen1Click() { Button2Click(); }
-
-void TfmHTTPServerMain::HTTPServerConnect() {
+void MainWindow::clientConnected() {
     // An I/O thread; it must not wait for the window. One notice at a time is on its way.
     if (activity_posted_.exchange(true)) return;
     QMetaObject::invokeMethod(
@@ -113,15 +108,15 @@ void TfmHTTPServerMain::HTTPServerConnect() {
         [this] {
             activity_posted_ = false;
             if (!serverRunning()) return;  // arrived after a stop
-            SetIconState(kIconActivity);
-            if (!Timer1->isActive()) Timer1->start();  // a second connection does not lengthen it
+            setIconState(kIconActivity);
+            if (!activity_timer_->isActive()) activity_timer_->start();  // a second connection does not lengthen it
         },
         Qt::QueuedConnection);
 }
 
-void TfmHTTPServerMain::Timer1Timer() {
-    SetIconState(kIconRunning);
-    Timer1->stop();
+void MainWindow::activityTimeout() {
+    setIconState(kIconRunning);
+    activity_timer_->stop();
 }
 
 }  // namespace ringolan::window

@@ -13,19 +13,19 @@
 #include "app/settings/settings.h"
 #include "app/window/filename_edit.h"
 #include "app/window/main_window.h"
-#include "db/dm/data_module.h"
+#include "db/dm/results_database.h"
 
 namespace ringolan::window {
 
-void TfmHTTPServerMain::ButtonSpeichernClick() {
+void MainWindow::saveSettings() {
     settings_.update([this](setup::Settings& s) {
-        s.DatabaseFile = to_cp1252(FilenameEdit1->text());
-        s.ServerActive = CBWS->isChecked();
-        s.StartBrowser = CbIE->isChecked();
-        s.HideWhenMinimized = CBm->isChecked();
-        s.StartPicture = to_cp1252(FilenameEditStartbild->text());
-        s.LinkText = to_cp1252(EditLinktext->text());
-        s.LinkTarget = to_cp1252(FilenameEditHtml->text());
+        s.DatabaseFile = to_cp1252(database_file_edit_->text());
+        s.ServerActive = start_server_check_->isChecked();
+        s.StartBrowser = start_browser_check_->isChecked();
+        s.HideWhenMinimized = hide_when_minimized_check_->isChecked();
+        s.StartPicture = to_cp1252(start_picture_edit_->text());
+        s.LinkText = to_cp1252(link_text_edit_->text());
+        s.LinkTarget = to_cp1252(link_target_edit_->text());
     });
     try {
         settings_.SaveSettings();
@@ -37,14 +37,14 @@ void TfmHTTPServerMain::ButtonSpeichernClick() {
 // Runs when a name in the database field is complete (chosen in the dialog or the history,
 // Enter, or leaving the changed field), not on every keystroke. The file is opened on a
 // worker thread so the window stays responsive; the page server is stopped meanwhile.
-void TfmHTTPServerMain::FilenameEdit1Change() {
+void MainWindow::openChosenDatabase() {
     if (opening_) return;  // the field is disabled while an open runs
-    const QString file = FilenameEdit1->text();
+    const QString file = database_file_edit_->text();
     const bool was_running = serverRunning();
-    StopServer();
-    FilenameEdit1->setEnabled(false);
-    Button2->setEnabled(false);
-    Webserverstoppen1->setEnabled(false);
+    stopServer();
+    database_file_edit_->setEnabled(false);
+    server_button_->setEnabled(false);
+    tray_server_action_->setEnabled(false);
     opening_ = new QFutureWatcher<bool>(this);
     connect(opening_, &QFutureWatcher<bool>::finished, this, [this, file, was_running] {
         const bool ok = opening_->result();
@@ -52,14 +52,14 @@ void TfmHTTPServerMain::FilenameEdit1Change() {
         opening_ = nullptr;
         databaseOpened(file, was_running, ok);
     });
-    const std::string path = QFile::encodeName(file).toStdString();
-    opening_->setFuture(QtConcurrent::run([dm = &dm_, path] { return dm->OpenDatabase(path); }));
+    const std::filesystem::path path = QFile::encodeName(file).toStdString();
+    opening_->setFuture(QtConcurrent::run([database = &database_, path] { return database->OpenDatabase(path); }));
 }
 
-void TfmHTTPServerMain::databaseOpened(const QString& file, bool was_running, bool ok) {
-    FilenameEdit1->setEnabled(true);
-    Button2->setEnabled(true);
-    Webserverstoppen1->setEnabled(true);
+void MainWindow::databaseOpened(const QString& file, bool was_running, bool ok) {
+    database_file_edit_->setEnabled(true);
+    server_button_->setEnabled(true);
+    tray_server_action_->setEnabled(true);
     if (!ok) {
         options_.message(QStringLiteral("Datenbank konnte nicht geöffnet werden!"));
     } else {
@@ -69,7 +69,7 @@ void TfmHTTPServerMain::databaseOpened(const QString& file, bool was_running, bo
         } catch (const setup::IniWriteError& e) {
             options_.message(QString::fromLocal8Bit(e.what()));
         }
-        if (was_running) StartServer();
+        if (was_running) startServer();
     }
     emit databaseOpenFinished(ok);
 }
@@ -86,13 +86,13 @@ void reduce_to_file_name(FileNameEdit* edit) {
 
 }  // namespace
 
-void TfmHTTPServerMain::FilenameEditStartbildChange() { reduce_to_file_name(FilenameEditStartbild); }
+void MainWindow::keepStartPictureFileName() { reduce_to_file_name(start_picture_edit_); }
 
-void TfmHTTPServerMain::FilenameEditHtmlChange() { reduce_to_file_name(FilenameEditHtml); }
+void MainWindow::keepLinkTargetFileName() { reduce_to_file_name(link_target_edit_); }
 
-void TfmHTTPServerMain::CbautostartClick() {
+void MainWindow::setAutostart() {
     try {
-        setup::AutostartEntry().set(Cbautostart->isChecked(), setup::program_file());
+        setup::AutostartEntry().set(autostart_check_->isChecked(), setup::program_file());
     } catch (const std::exception& e) {
         showError(QString::fromLocal8Bit(e.what()));
     }

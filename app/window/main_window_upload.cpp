@@ -11,18 +11,18 @@
 
 #include "app/window/main_window.h"
 #include "app/window/upload_controller.h"
-#include "db/dm/data_module.h"
+#include "db/dm/results_database.h"
 #include "upload/gzip_file.h"
 
 namespace ringolan::window {
 
-bool TfmHTTPServerMain::uploadRunning() const { return upload_ && upload_->running(); }
+bool MainWindow::uploadRunning() const { return upload_ && upload_->running(); }
 
-void TfmHTTPServerMain::StartUpload() {
+void MainWindow::startUpload() {
     if (uploadRunning()) return;
-    const std::string address = to_cp1252(EditSiteAddress->text().trimmed());
-    const std::string account = to_cp1252(EditSiteAccountId->text());
-    const std::string password = to_cp1252(Edit1->text());
+    const std::string address = to_cp1252(site_address_edit_->text().trimmed());
+    const std::string account = to_cp1252(site_account_edit_->text());
+    const std::string password = to_cp1252(password_edit_->text());
     settings_.update([&](setup::Settings& s) {
         s.SiteAddress = address;
         s.SiteAccountId = account;
@@ -37,7 +37,7 @@ void TfmHTTPServerMain::StartUpload() {
         showError(QStringLiteral("Keine Adresse der Ergebnis-Website eingetragen"));
         return;
     }
-    auto snapshot = dm_.Current();
+    auto snapshot = database_.Current();
     if (!snapshot) {
         options_.message(QStringLiteral("Datenbank konnte nicht geöffnet werden!"));
         return;
@@ -47,39 +47,38 @@ void TfmHTTPServerMain::StartUpload() {
     request.base = address;
     request.account_id = account;
     request.password = password;
-    auto* with_results = findChild<QRadioButton*>(QStringLiteral("RadioGroup1Item1"));
-    request.filter = with_results && with_results->isChecked() ? upload::StarterFilter::WithResults
-                                                                 : upload::StarterFilter::All;
+    request.filter =
+        with_results_radio_->isChecked() ? upload::StarterFilter::WithResults : upload::StarterFilter::All;
     request.work_dir = options_.program_dir;
     request.database = snapshot->info().source;
-    request.progress = ProgressBar1->value();
+    request.progress = upload_progress_->value();
 
-    Memo2->clear();
-    StatusBar2->clearMessage();
-    Button1->setEnabled(false);
-    ButtonAbbrechen->setEnabled(true);
+    upload_log_->clear();
+    upload_status_->clearMessage();
+    upload_start_button_->setEnabled(false);
+    upload_cancel_button_->setEnabled(true);
     QApplication::setOverrideCursor(Qt::BusyCursor);
     upload_->start(std::move(request), std::move(snapshot));
 }
 
-void TfmHTTPServerMain::ButtonAbbrechenClick() {
+void MainWindow::cancelUpload() {
     if (upload_) upload_->cancel();
 }
 
-void TfmHTTPServerMain::replaceLastUploadLine(const QString& line) {
-    QTextCursor cursor(Memo2->document());
+void MainWindow::replaceLastUploadLine(const QString& line) {
+    QTextCursor cursor(upload_log_->document());
     cursor.movePosition(QTextCursor::End);
     cursor.movePosition(QTextCursor::StartOfBlock, QTextCursor::KeepAnchor);
     cursor.insertText(line);
 }
 
-void TfmHTTPServerMain::uploadFinished(bool ok, const QString& error, bool cancelled) {
+void MainWindow::uploadFinished(bool ok, const QString& error, bool cancelled) {
     QApplication::restoreOverrideCursor();
-    Button1->setEnabled(true);
-    ButtonAbbrechen->setEnabled(false);
+    upload_start_button_->setEnabled(true);
+    upload_cancel_button_->setEnabled(false);
     if (ok) return;
     if (cancelled) {
-        Memo2->appendPlainText(upload_text(upload::kCancelledText) + QLatin1Char('.'));
+        upload_log_->appendPlainText(upload_text(upload::kCancelledText) + QLatin1Char('.'));
         return;
     }
     if (error == upload_text(std::string(upload::kGzipPathTooLong)))

@@ -1,6 +1,6 @@
 // ringolan-screenshots: renders each tab of the main window to a PNG file (for the
 // documentation), on whatever Qt platform is active, offscreen included. One page is
-// requested from the window's own server first, so Memo3 shows what a request leaves there.
+// requested from the window's own server first, so the page memo shows what a request leaves there.
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -20,7 +20,7 @@
 #include "app/settings/settings_store.h"
 #include "app/window/icons.h"
 #include "app/window/main_window.h"
-#include "db/dm/data_module.h"
+#include "db/dm/results_database.h"
 
 namespace {
 
@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
 
     setup::SettingsStore settings(std::filesystem::absolute(argv[1]));
     settings.LoadSettings();
-    db::TDM dm;
+    db::ResultsDatabase database;
     window::WindowOptions options;
     options.program_dir = setup::program_file().parent_path();
     options.settings_location = std::nullopt;
@@ -69,7 +69,7 @@ int main(int argc, char** argv) {
     options.message = [](const QString& text) { std::fprintf(stderr, "message: %s\n", qPrintable(text)); };
     options.error = options.message;
     options.open_url = [](const QUrl&) {};
-    window::TfmHTTPServerMain window(settings, dm, options);
+    window::MainWindow window(settings, database, options);
     window.show();
     settle(200);
 

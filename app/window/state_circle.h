@@ -1,4 +1,4 @@
-// Shape1: the 21 by 21 circle that shows the page server's state by its fill colour.
+// The 21 by 21 circle that shows the page server's state by its fill colour.
 #pragma once
 
 #include <QColor>

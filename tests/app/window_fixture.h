@@ -23,7 +23,7 @@
 
 #include "app/settings/settings_store.h"
 #include "app/window/main_window.h"
-#include "db/dm/data_module.h"
+#include "db/dm/results_database.h"
 #include "temp_env.h"
 #include "tools/mkdemo/demo.h"
 
@@ -77,13 +77,13 @@ inline uint16_t free_port() {
     return ntohs(address.sin_port);
 }
 
-// A window with everything it needs; the store and data module outlive it.
+// A window with everything it needs; the store and the database outlive it.
 struct WindowUnderTest {
     setup::SettingsStore settings;
-    db::TDM dm;
+    db::ResultsDatabase database;
     std::vector<QString> messages;  // plain message boxes and error boxes, in order
     std::vector<QUrl> opened;       // addresses handed to the desktop
-    std::unique_ptr<TfmHTTPServerMain> window;
+    std::unique_ptr<MainWindow> window;
 
     WindowUnderTest(const fs::path& ini, const fs::path& program_dir, uint16_t port) : settings(ini) {
         settings.LoadSettings();
@@ -93,7 +93,7 @@ struct WindowUnderTest {
         options.message = [this](const QString& text) { messages.push_back(text); };
         options.error = [this](const QString& text) { messages.push_back(text); };
         options.open_url = [this](const QUrl& url) { opened.push_back(url); };
-        window = std::make_unique<TfmHTTPServerMain>(settings, dm, options);
+        window = std::make_unique<MainWindow>(settings, database, options);
     }
 
     template <class T>

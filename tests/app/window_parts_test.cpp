@@ -15,24 +15,24 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-TEST(AddressLines, LoopbackIsAddedLastUnlessItComesFirst) {
-    EXPECT_EQ(address_lines({"192.168.1.20"}, {}), (Lines{"192.168.1.20", "127.0.0.1"}));
-    EXPECT_EQ(address_lines({"10.0.0.5", "192.168.1.20"}, {"10.0.0.5"}),
+TEST(ListenAddresses, LoopbackIsAddedLastUnlessItComesFirst) {
+    EXPECT_EQ(listen_addresses({"192.168.1.20"}, {}), (Lines{"192.168.1.20", "127.0.0.1"}));
+    EXPECT_EQ(listen_addresses({"10.0.0.5", "192.168.1.20"}, {"10.0.0.5"}),
               (Lines{"10.0.0.5", "192.168.1.20", "127.0.0.1"}));
-    EXPECT_EQ(address_lines({"127.0.0.1", "192.168.1.20"}, {}), (Lines{"127.0.0.1", "192.168.1.20"}));
+    EXPECT_EQ(listen_addresses({"127.0.0.1", "192.168.1.20"}, {}), (Lines{"127.0.0.1", "192.168.1.20"}));
     // 127.0.0.1 after another address stays where the resolver put it, and comes again at the end.
-    EXPECT_EQ(address_lines({"192.168.1.20", "127.0.0.1"}, {}),
+    EXPECT_EQ(listen_addresses({"192.168.1.20", "127.0.0.1"}, {}),
               (Lines{"192.168.1.20", "127.0.0.1", "127.0.0.1"}));
 }
 
-TEST(AddressLines, NothingResolvedGivesAnEmptyList) { EXPECT_TRUE(address_lines({}, {"192.168.1.20"}).empty()); }
+TEST(ListenAddresses, NothingResolvedGivesAnEmptyList) { EXPECT_TRUE(listen_addresses({}, {"192.168.1.20"}).empty()); }
 
-TEST(AddressLines, HostKnownOnlyAsLoopbackAddsTheInterfaces) {
-    EXPECT_EQ(address_lines({"127.0.1.1"}, {"192.168.1.20", "10.1.1.1"}),
+TEST(ListenAddresses, HostKnownOnlyAsLoopbackAddsTheInterfaces) {
+    EXPECT_EQ(listen_addresses({"127.0.1.1"}, {"192.168.1.20", "10.1.1.1"}),
               (Lines{"127.0.1.1", "192.168.1.20", "10.1.1.1", "127.0.0.1"}));
-    EXPECT_EQ(address_lines({"127.0.0.1"}, {"192.168.1.20"}), (Lines{"127.0.0.1", "192.168.1.20"}));
+    EXPECT_EQ(listen_addresses({"127.0.0.1"}, {"192.168.1.20"}), (Lines{"127.0.0.1", "192.168.1.20"}));
     // A host with a real address keeps exactly the resolver's answer.
-    EXPECT_EQ(address_lines({"192.168.1.20"}, {"10.1.1.1"}), (Lines{"192.168.1.20", "127.0.0.1"}));
+    EXPECT_EQ(listen_addresses({"192.168.1.20"}, {"10.1.1.1"}), (Lines{"192.168.1.20", "127.0.0.1"}));
 }
 
 TEST(DialogFilters, PairsBecomeQtNameFiltersWithTheirTextsKept) {

@@ -177,23 +177,44 @@ TEST_F(WindowServer, MissingDatabaseIsReportedAndTheServerStartsAnyway) {
     EXPECT_EQ(page.rfind("HTTP/1.1 500", 0), 0u) << page.substr(0, 100);
 }
 
+// The distinct addresses in their first order; "0.0.0.0" alone when there are none.
+QStringList expected_bindings(const std::vector<std::string>& addresses) {
+    QStringList distinct;
+    for (const auto& a : addresses) distinct << QString::fromStdString(a);
+    distinct.removeDuplicates();
+    return distinct.isEmpty() ? QStringList{"0.0.0.0"} : distinct;
+}
+
+QStringList bound_addresses(const WindowUnderTest& w) {
+    QStringList bound;
+    for (const auto& b : w.window->serverEndpoints()) bound << QString::fromStdString(b.address);
+    return bound;
+}
+
 TEST_F(WindowServer, AddressListEndsWithLoopbackAndFeedsTheBindings) {
     write_ini(true);
     auto w = open();
     const QStringList lines =
         w->child<QPlainTextEdit>("Memo1")->toPlainText().split('\n', Qt::SkipEmptyParts);
     EXPECT_FALSE(w->child<QPlainTextEdit>("Memo1")->isEnabled());
-    QStringList bound;
-    for (const auto& b : w->window->serverEndpoints()) bound << QString::fromStdString(b.address);
-    if (lines.isEmpty()) {  // a host name that resolves to nothing: all addresses
-        EXPECT_EQ(bound, QStringList{"0.0.0.0"});
-        return;
+    QStringList listening;
+    for (const auto& a : w->window->listenAddresses()) listening << QString::fromStdString(a);
+    EXPECT_EQ(lines, listening);  // the box shows the addresses
+    // One listening address per distinct address; none: all addresses.
+    EXPECT_EQ(bound_addresses(*w), expected_bindings(w->window->listenAddresses()));
+    if (!lines.isEmpty()) {
+        EXPECT_TRUE(lines.front() == "127.0.0.1" || lines.back() == "127.0.0.1") << lines.join(',').toStdString();
     }
-    EXPECT_TRUE(lines.front() == "127.0.0.1" || lines.back() == "127.0.0.1") << lines.join(',').toStdString();
-    // One listening address per distinct line.
-    QStringList distinct = lines;
-    distinct.removeDuplicates();
-    EXPECT_EQ(bound, distinct);
+}
+
+// The box only shows the addresses: what it holds is not read back when the server starts.
+TEST_F(WindowServer, StartBindsTheListeningAddressesWhateverTheBoxHolds) {
+    write_ini(false);
+    auto w = open();
+    w->child<QPlainTextEdit>("Memo1")->setPlainText("10.255.255.1\n10.255.255.2");
+    w->child<QAbstractButton>("Button2")->click();
+    ASSERT_TRUE(w->window->serverRunning()) << (w->messages.empty() ? "" : w->messages[0].toStdString());
+    EXPECT_EQ(bound_addresses(*w), expected_bindings(w->window->listenAddresses()));
 }
 
 }  // namespace

@@ -110,7 +110,7 @@ TEST_F(WindowSettings, TypingIntoTheDatabaseFieldOpensOnlyTheCompleteName) {
     auto w = open();
     ASSERT_TRUE(w->window->serverRunning());
     const std::string before = read(ini());
-    QSignalSpy opened(w->window.get(), &TfmHTTPServerMain::databaseOpenFinished);
+    QSignalSpy opened(w->window.get(), &MainWindow::databaseOpenFinished);
 
     QLineEdit* field = w->child<FileNameEdit>("FilenameEdit1")->lineEdit();
     field->selectAll();
@@ -137,14 +137,14 @@ TEST_F(WindowSettings, TypingIntoTheDatabaseFieldOpensOnlyTheCompleteName) {
     // The server ran before, so it runs again, now on the new file.
     EXPECT_TRUE(w->window->serverRunning());
     EXPECT_EQ(w->label("Label9"), "aktiv");
-    EXPECT_EQ(w->dm.Status().path, other);
+    EXPECT_EQ(w->database.Status().path, other);
 }
 
 TEST_F(WindowSettings, AnUnopenableNameShowsOneMessageAndLeavesTheServerStopped) {
     write_ini(true);
     auto w = open();
     const std::string before = read(ini());
-    QSignalSpy opened(w->window.get(), &TfmHTTPServerMain::databaseOpenFinished);
+    QSignalSpy opened(w->window.get(), &MainWindow::databaseOpenFinished);
     QLineEdit* field = w->child<FileNameEdit>("FilenameEdit1")->lineEdit();
     field->selectAll();
     QTest::keyClicks(field, QString::fromStdString((root() / "halb").string()));
@@ -166,7 +166,7 @@ TEST_F(WindowSettings, AFileChosenInTheDialogOpensAtOnce) {
     const fs::path other = root() / "gewaehlt.mdb";
     fs::copy_file(demo_file(), other);
     edit->chooser = [&](FileNameEdit&) { return QString::fromStdString(other.string()); };
-    QSignalSpy opened(w->window.get(), &TfmHTTPServerMain::databaseOpenFinished);
+    QSignalSpy opened(w->window.get(), &MainWindow::databaseOpenFinished);
     edit->button()->click();
     ASSERT_TRUE(opened.wait(10000) || opened.count() == 1);
     EXPECT_TRUE(opened[0][0].toBool());
@@ -301,7 +301,7 @@ TEST_F(WindowSettings, ClosingFromEitherMenuEndsTheProgram) {
     for (const char* item : {"Beenden1", "Beenden2"}) {
         auto w = open();
         w->window->show();
-        QSignalSpy closed(w->window.get(), &TfmHTTPServerMain::closed);
+        QSignalSpy closed(w->window.get(), &MainWindow::closed);
         w->child<QAction>(item)->trigger();
         EXPECT_EQ(closed.count(), 1) << item;
         EXPECT_FALSE(w->window->isVisible()) << item;
@@ -313,7 +313,7 @@ TEST_F(WindowSettings, ClosingFromEitherMenuEndsTheProgram) {
     auto w = open();
     w->window->show();
     w->window->hide();
-    QSignalSpy closed(w->window.get(), &TfmHTTPServerMain::closed);
+    QSignalSpy closed(w->window.get(), &MainWindow::closed);
     w->child<QAction>("Beenden1")->trigger();
     EXPECT_EQ(closed.count(), 1);
 }

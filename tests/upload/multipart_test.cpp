@@ -10,7 +10,7 @@
 using namespace ringolan;
 using namespace ringolan::test_upload;
 using upload::LocalTime;
-using upload::TMsMultiPartFormDataStream;
+using upload::MultipartBody;
 
 namespace {
 
@@ -26,23 +26,23 @@ TEST(Multipart, BoundaryFromTheLocalTime) {
     EXPECT_EQ(upload::form_boundary({2010, 1, 2, 0, 4, 9, 7}), std::string(26, '-') + "010210000409007");
     EXPECT_EQ(upload::form_boundary({1999, 11, 30, 23, 59, 59, 999}), std::string(26, '-') + "113099235959999");
 
-    TMsMultiPartFormDataStream body(kAt);
-    EXPECT_EQ(body.FormBoundary(), kB);
-    EXPECT_EQ(body.FormContentType(), "multipart/form-data; boundary=" + kB);
+    MultipartBody body(kAt);
+    EXPECT_EQ(body.boundary(), kB);
+    EXPECT_EQ(body.content_type(), "multipart/form-data; boundary=" + kB);
     // two bodies of the same millisecond share the boundary
-    EXPECT_EQ(TMsMultiPartFormDataStream(kAt).FormBoundary(), body.FormBoundary());
+    EXPECT_EQ(MultipartBody(kAt).boundary(), body.boundary());
 
-    const TMsMultiPartFormDataStream now;
-    ASSERT_EQ(now.FormBoundary().size(), 41u);
-    EXPECT_EQ(now.FormBoundary().find_first_not_of("0123456789", 26), std::string::npos);
+    const MultipartBody now;
+    ASSERT_EQ(now.boundary().size(), 41u);
+    EXPECT_EQ(now.boundary().find_first_not_of("0123456789", 26), std::string::npos);
 }
 
 TEST(Multipart, EmptyBodyIsTheClosingDelimiterOnly) {
-    TMsMultiPartFormDataStream body(kAt);
-    EXPECT_EQ(body.Size(), 0u);
-    body.Finish();
-    EXPECT_EQ(body.Bytes(), "\r\n--" + kB + "--\r\n");
-    EXPECT_EQ(body.Position(), 0u);
+    MultipartBody body(kAt);
+    EXPECT_EQ(body.size(), 0u);
+    body.finish();
+    EXPECT_EQ(body.bytes(), "\r\n--" + kB + "--\r\n");
+    EXPECT_EQ(body.position(), 0u);
 }
 
 // The upload's body: the field "was" and the gzip file as "bild", byte for byte.
@@ -51,33 +51,33 @@ TEST(Multipart, UploadBodyByteExact) {
     const fs::path file = scratch_dir() / "dclub.sql.gz";
     write_bytes(file, gz);
 
-    TMsMultiPartFormDataStream body(kAt);
-    body.AddTextField("was", "doit");
-    body.AddFileField("bild", file, "application/msword");
-    body.Finish();
+    MultipartBody body(kAt);
+    body.add_text_field("was", "doit");
+    body.add_file_field("bild", file, "application/msword");
+    body.finish();
     const std::string expected = "--" + kB + "\r\n" +
                                  "Content-Disposition: form-data; name=\"was\"\r\n" + "\r\n" + "doit\r\n" +  //
                                  "--" + kB + "\r\n" +
                                  "Content-Disposition: form-data; name=\"bild\"; filename=\"" + file.string() + "\"\r\n" +
                                  "Content-Type: application/msword\r\n\r\n" + gz +  //
                                  "\r\n--" + kB + "--\r\n";
-    EXPECT_EQ(body.Bytes(), expected);
-    EXPECT_EQ(body.Size(), expected.size());
-    EXPECT_EQ(body.Position(), 0u);
+    EXPECT_EQ(body.bytes(), expected);
+    EXPECT_EQ(body.size(), expected.size());
+    EXPECT_EQ(body.position(), 0u);
     std::ostringstream out;
-    EXPECT_EQ(body.WriteTo(out), expected.size());
+    EXPECT_EQ(body.write_to(out), expected.size());
     EXPECT_EQ(out.str(), expected);
-    EXPECT_EQ(body.Position(), expected.size());
+    EXPECT_EQ(body.position(), expected.size());
 }
 
 TEST(Multipart, ValuesAndNamesAsPassedAndAnEmptyFile) {
     const fs::path empty = scratch_dir() / "C:\\Verein\\d.sql.gz";  // backslashes kept in the file name
     write_bytes(empty, "");
-    TMsMultiPartFormDataStream body(kAt);
-    body.AddTextField("a b", "100% \"sicher\"\r\nzweite Zeile \xE4");
-    body.AddFileField("bild", empty, "text/plain");
-    body.Finish();
-    EXPECT_EQ(body.Bytes(), "--" + kB + "\r\nContent-Disposition: form-data; name=\"a b\"\r\n\r\n" +
+    MultipartBody body(kAt);
+    body.add_text_field("a b", "100% \"sicher\"\r\nzweite Zeile \xE4");
+    body.add_file_field("bild", empty, "text/plain");
+    body.finish();
+    EXPECT_EQ(body.bytes(), "--" + kB + "\r\nContent-Disposition: form-data; name=\"a b\"\r\n\r\n" +
                                 "100% \"sicher\"\r\nzweite Zeile \xE4\r\n" +  //
                                 "--" + kB + "\r\nContent-Disposition: form-data; name=\"bild\"; filename=\"" +
                                 empty.string() + "\"\r\nContent-Type: text/plain\r\n\r\n" +  // the empty content
@@ -87,10 +87,10 @@ TEST(Multipart, ValuesAndNamesAsPassedAndAnEmptyFile) {
 TEST(Multipart, StreamPartFromItsFirstByte) {
     auto source = std::make_unique<std::istringstream>("0123456789");
     source->seekg(4);  // read from the start whatever the position
-    TMsMultiPartFormDataStream body(kAt);
-    body.AddStreamField("f", "x.bin", std::move(source), "application/octet-stream");
-    body.Finish();
-    EXPECT_EQ(body.Bytes(), "--" + kB + "\r\nContent-Disposition: form-data; name=\"f\"; filename=\"x.bin\"\r\n" +
+    MultipartBody body(kAt);
+    body.add_stream_field("f", "x.bin", std::move(source), "application/octet-stream");
+    body.finish();
+    EXPECT_EQ(body.bytes(), "--" + kB + "\r\nContent-Disposition: form-data; name=\"f\"; filename=\"x.bin\"\r\n" +
                                 "Content-Type: application/octet-stream\r\n\r\n0123456789\r\n--" + kB + "--\r\n");
 }
 
@@ -101,48 +101,48 @@ TEST(Multipart, LargeFileReadInPieces) {
     const fs::path file = scratch_dir() / "big.gz";
     write_bytes(file, content);
 
-    TMsMultiPartFormDataStream body(kAt);
-    body.AddTextField("was", "doit");
-    body.AddFileField("bild", file, "application/msword");
-    body.Finish();
+    MultipartBody body(kAt);
+    body.add_text_field("was", "doit");
+    body.add_file_field("bild", file, "application/msword");
+    body.finish();
     const std::string head = "--" + kB + "\r\nContent-Disposition: form-data; name=\"was\"\r\n\r\ndoit\r\n--" + kB +
                              "\r\nContent-Disposition: form-data; name=\"bild\"; filename=\"" + file.string() +
                              "\"\r\nContent-Type: application/msword\r\n\r\n";
     const std::string expected = head + content + "\r\n--" + kB + "--\r\n";
-    ASSERT_EQ(body.Size(), expected.size());
+    ASSERT_EQ(body.size(), expected.size());
 
     std::string got;
     char buf[7777];
-    for (size_t n; (n = body.Read(buf, sizeof buf)) > 0;) got.append(buf, n);
+    for (size_t n; (n = body.read(buf, sizeof buf)) > 0;) got.append(buf, n);
     EXPECT_TRUE(got == expected);
-    EXPECT_EQ(body.Read(buf, sizeof buf), 0u);
+    EXPECT_EQ(body.read(buf, sizeof buf), 0u);
 
-    body.Seek(head.size() - 3);  // across the start of the content
-    ASSERT_EQ(body.Read(buf, 10), 10u);
+    body.seek(head.size() - 3);  // across the start of the content
+    ASSERT_EQ(body.read(buf, 10), 10u);
     EXPECT_EQ(std::string(buf, 10), expected.substr(head.size() - 3, 10));
-    body.Seek(expected.size() - 5);  // across the end of the content into the delimiter
-    EXPECT_EQ(body.Read(buf, sizeof buf), 5u);
+    body.seek(expected.size() - 5);  // across the end of the content into the delimiter
+    EXPECT_EQ(body.read(buf, sizeof buf), 5u);
     EXPECT_EQ(std::string(buf, 5), expected.substr(expected.size() - 5));
 }
 
 TEST(Multipart, MissingFileRaisesAndKeepsTheBody) {
-    TMsMultiPartFormDataStream body(kAt);
-    body.AddTextField("was", "doit");
-    const std::string before = body.Bytes();
+    MultipartBody body(kAt);
+    body.add_text_field("was", "doit");
+    const std::string before = body.bytes();
     try {
-        body.AddFileField("bild", scratch_dir() / "fehlt.gz", "application/msword");
+        body.add_file_field("bild", scratch_dir() / "fehlt.gz", "application/msword");
         ADD_FAILURE() << "no error";
     } catch (const std::runtime_error& e) {
         EXPECT_NE(std::string(e.what()).find("fehlt.gz"), std::string::npos) << e.what();
     }
-    EXPECT_EQ(body.Bytes(), before);
+    EXPECT_EQ(body.bytes(), before);
 
     // a file that shrinks before the body is read is reported, not sent short
     const fs::path file = scratch_dir() / "shrinks.gz";
     write_bytes(file, std::string(1000, 'x'));
-    TMsMultiPartFormDataStream other(kAt);
-    other.AddFileField("bild", file, "application/msword");
-    other.Finish();
+    MultipartBody other(kAt);
+    other.add_file_field("bild", file, "application/msword");
+    other.finish();
     write_bytes(file, "x");
-    EXPECT_THROW(other.Bytes(), std::runtime_error);
+    EXPECT_THROW(other.bytes(), std::runtime_error);
 }

@@ -12,7 +12,7 @@
 using namespace ringolan;
 using namespace ringolan::test_upload;
 using upload::DumpType;
-using upload::TSQLDump;
+using upload::SqlDump;
 using jet::ColumnType;
 using Lines = std::vector<std::string>;
 
@@ -66,12 +66,12 @@ protected:
         q.open(**snapshot_);
     }
     // A dump writer with the upload's delimiters on q.
-    TSQLDump upload_writer() {
-        TSQLDump d;
-        d.DataSet = &q;
-        d.TableName = "typen";
-        d.StringDelim = "'";
-        d.NumericDelim = "'";
+    SqlDump upload_writer() {
+        SqlDump d;
+        d.query = &q;
+        d.table_name = "typen";
+        d.string_delim = "'";
+        d.numeric_delim = "'";
         return d;
     }
 
@@ -85,18 +85,18 @@ std::shared_ptr<const db::Snapshot>* SqlDumpTest::snapshot_ = nullptr;
 
 TEST_F(SqlDumpTest, ExampleRowOfTheDescription) {
     open("select * from beispiel");
-    TSQLDump d = upload_writer();
-    d.Dump("x");
-    EXPECT_EQ(d.SQL(), (Lines{"#*ix#*'17','O\\'Neil',9.8);"}));
+    SqlDump d = upload_writer();
+    d.dump("x");
+    EXPECT_EQ(d.lines(), (Lines{"#*ix#*'17','O\\'Neil',9.8);"}));
 }
 
 // Every column type with the upload's delimiters: whole numbers quoted, reals bare in one-decimal
 // form, currency bare with its comma, yes/no reversed, dates quoted, memo and OLE left out.
 TEST_F(SqlDumpTest, EveryColumnTypeWithTheUploadDelimiters) {
     open("select * from typen order by ID");
-    TSQLDump d = upload_writer();
-    d.Dump("t");
-    EXPECT_EQ(d.SQL(), (Lines{
+    SqlDump d = upload_writer();
+    d.dump("t");
+    EXPECT_EQ(d.lines(), (Lines{
                            "#*it#*'1','200','-32768','2147483647',-1,12,5,9.8,12346.0,'15.03.2023 12:00:00','O\\'Neil');",
                            "#*it#*'2','','','-7',0,,0.0,-0.3,'15.03.2023','');",
                            "#*it#*'3','0','5','0',-1,3,0.3,0.0,'','\\'');",
@@ -108,90 +108,90 @@ TEST_F(SqlDumpTest, EveryColumnTypeWithTheUploadDelimiters) {
 
 TEST_F(SqlDumpTest, DefaultDelimitersAndChangedOnes) {
     open("select ID, Ja, Geld, Zeit, T, D from typen where ID = 1");
-    TSQLDump d;
-    EXPECT_EQ(d.StringDelim, "'");
-    EXPECT_EQ(d.DateDelim, "'");
-    EXPECT_EQ(d.NumericDelim, "");
-    EXPECT_EQ(d.CurrencyDelim, "");
-    EXPECT_EQ(d.GUIDDelim, "'");
-    EXPECT_EQ(d.BoolDelim, "");
-    d.DataSet = &q;
-    d.TableName = "typen";
-    d.Dump("t");
-    EXPECT_EQ(d.SQL(), (Lines{"#*it#*1,-1,12,5,'15.03.2023 12:00:00','O\\'Neil',12346.0);"}));
+    SqlDump d;
+    EXPECT_EQ(d.string_delim, "'");
+    EXPECT_EQ(d.date_delim, "'");
+    EXPECT_EQ(d.numeric_delim, "");
+    EXPECT_EQ(d.currency_delim, "");
+    EXPECT_EQ(d.guid_delim, "'");
+    EXPECT_EQ(d.bool_delim, "");
+    d.query = &q;
+    d.table_name = "typen";
+    d.dump("t");
+    EXPECT_EQ(d.lines(), (Lines{"#*it#*1,-1,12,5,'15.03.2023 12:00:00','O\\'Neil',12346.0);"}));
 
     // each delimiter goes to its own type only; a delimiter of two characters escapes nothing
-    d.NumericDelim = "<";
-    d.BoolDelim = "!";
-    d.CurrencyDelim = "$";
-    d.DateDelim = "#";
-    d.StringDelim = "\"\"";
-    d.Dump("t");
-    EXPECT_EQ(d.SQL(), (Lines{"#*it#*<1<,!-1!,$12,5$,#15.03.2023 12:00:00#,\"\"O'Neil\"\",12346.0);"}));
+    d.numeric_delim = "<";
+    d.bool_delim = "!";
+    d.currency_delim = "$";
+    d.date_delim = "#";
+    d.string_delim = "\"\"";
+    d.dump("t");
+    EXPECT_EQ(d.lines(), (Lines{"#*it#*<1<,!-1!,$12,5$,#15.03.2023 12:00:00#,\"\"O'Neil\"\",12346.0);"}));
     // with a one-character delimiter only that character is escaped
-    d.StringDelim = "O";
-    d.Dump("t");
-    EXPECT_EQ(d.SQL().at(0), "#*it#*<1<,!-1!,$12,5$,#15.03.2023 12:00:00#,O\\O'NeilO,12346.0);");
+    d.string_delim = "O";
+    d.dump("t");
+    EXPECT_EQ(d.lines().at(0), "#*it#*<1<,!-1!,$12,5$,#15.03.2023 12:00:00#,O\\O'NeilO,12346.0);");
 }
 
 TEST_F(SqlDumpTest, NothingWrittenWithoutTableNameRowsOrOpenResult) {
     open("select * from typen");
-    TSQLDump d = upload_writer();
-    d.Dump("t");
-    ASSERT_EQ(d.SQL().size(), 5u);
-    d.TableName.clear();
-    d.Dump("t");
-    EXPECT_TRUE(d.SQL().empty());  // cleared, although the result has rows
+    SqlDump d = upload_writer();
+    d.dump("t");
+    ASSERT_EQ(d.lines().size(), 5u);
+    d.table_name.clear();
+    d.dump("t");
+    EXPECT_TRUE(d.lines().empty());  // cleared, although the result has rows
 
-    d.TableName = "typen";
+    d.table_name = "typen";
     open("select * from typen where ID = -1");
-    d.Dump("t");
-    EXPECT_TRUE(d.SQL().empty());
+    d.dump("t");
+    EXPECT_TRUE(d.lines().empty());
 
     q.close();
-    d.Dump("t");
-    EXPECT_TRUE(d.SQL().empty());
-    d.DataSet = nullptr;
-    d.Dump("t");
-    EXPECT_TRUE(d.SQL().empty());
+    d.dump("t");
+    EXPECT_TRUE(d.lines().empty());
+    d.query = nullptr;
+    d.dump("t");
+    EXPECT_TRUE(d.lines().empty());
 }
 
 TEST_F(SqlDumpTest, RowsOfSkippedColumnsOnlyAndAComputedColumn) {
     open("select M, O from typen where ID = 1");
-    TSQLDump d = upload_writer();
-    d.Dump("va");
-    EXPECT_EQ(d.SQL(), (Lines{"#*iva#);"}));  // the last character removed is the "*" of "#*"
+    SqlDump d = upload_writer();
+    d.dump("va");
+    EXPECT_EQ(d.lines(), (Lines{"#*iva#);"}));  // the last character removed is the "*" of "#*"
 
     // the constant column of the starter statements is a whole number
     open("select T, 0 from typen where ID = 3");
-    d.Dump("s");
-    EXPECT_EQ(d.SQL(), (Lines{"#*is#*'\\'','0');"}));
+    d.dump("s");
+    EXPECT_EQ(d.lines(), (Lines{"#*is#*'\\'','0');"}));
 }
 
-// The streamed form writes what a file saved from SQL holds: every line followed by CR LF,
+// The streamed form writes what a file saved from lines() holds: every line followed by CR LF,
 // a line break inside a text staying inside its line.
 TEST_F(SqlDumpTest, StreamedLinesEqualTheListSaved) {
     open("select * from typen order by ID");
-    TSQLDump d = upload_writer();
-    d.Dump("t");
+    SqlDump d = upload_writer();
+    d.dump("t");
     std::string saved;
-    for (const auto& line : d.SQL()) saved += line + "\r\n";
+    for (const auto& line : d.lines()) saved += line + "\r\n";
 
     std::ostringstream out;
-    EXPECT_EQ(d.DumpTo(out, "t"), 5u);
+    EXPECT_EQ(d.dump_to(out, "t"), 5u);
     EXPECT_EQ(out.str(), saved);
-    EXPECT_TRUE(d.SQL().empty());
+    EXPECT_TRUE(d.lines().empty());
 
     const auto file = scratch_dir() / "dtypen.sql";
     write_bytes(file, "old content that must go");
-    EXPECT_EQ(d.DumpToFile(file, "t"), 5u);
+    EXPECT_EQ(d.dump_to_file(file, "t"), 5u);
     EXPECT_EQ(read_bytes(file), saved);
 
     open("select * from typen where ID = -1");
-    EXPECT_EQ(d.DumpToFile(file, "t"), 0u);
+    EXPECT_EQ(d.dump_to_file(file, "t"), 0u);
     EXPECT_EQ(read_bytes(file), "");  // a table without rows gives an empty file
 
-    EXPECT_THROW(d.DumpToFile(scratch_dir() / "no" / "such" / "dir.sql", "t"), std::runtime_error);
+    EXPECT_THROW(d.dump_to_file(scratch_dir() / "no" / "such" / "dir.sql", "t"), std::runtime_error);
 }
 
 // Types the competition files do not use here, given by the declared type the snapshot keeps.
@@ -202,19 +202,19 @@ TEST_F(SqlDumpTest, GuidDecimalFixedTextAndUnknownTypes) {
     EXPECT_EQ(upload::dump_type("TYPE17", db::FieldType::Binary), DumpType::Skipped);
     EXPECT_EQ(upload::dump_type("", db::FieldType::Null), DumpType::Text);  // computed, NULL in every row
 
-    TSQLDump d;
-    d.NumericDelim = "'";
-    EXPECT_EQ(d.ValueText(DumpType::Guid, "{6B29FC40-CA47-1067-B31D-00DD010662DA}", 0),
+    SqlDump d;
+    d.numeric_delim = "'";
+    EXPECT_EQ(d.value_text(DumpType::Guid, "{6B29FC40-CA47-1067-B31D-00DD010662DA}", 0),
               "'{6B29FC40-CA47-1067-B31D-00DD010662DA}'");
-    EXPECT_EQ(d.ValueText(DumpType::Guid, "", 0), "''");
-    EXPECT_EQ(d.ValueText(DumpType::Bcd, "12.5000", 0), "'12,5'");  // regional separator, kept
-    EXPECT_EQ(d.ValueText(DumpType::Bcd, "-3.0000", 0), "'-3'");
-    EXPECT_EQ(d.ValueText(DumpType::Bcd, "", 0), "''");
-    EXPECT_EQ(d.ValueText(DumpType::FixedText, "O'Neil", 0), "'O'Neil'");  // not escaped
-    EXPECT_EQ(d.ValueText(DumpType::Text, "O'Neil", 0), "'O\\'Neil'");
-    EXPECT_EQ(d.ValueText(DumpType::Boolean, "Wahr", 0), "0");
-    EXPECT_EQ(d.ValueText(DumpType::Boolean, "", 0), "0");  // NULL yes/no
-    EXPECT_EQ(d.ValueText(DumpType::Skipped, "x", 1), "");
+    EXPECT_EQ(d.value_text(DumpType::Guid, "", 0), "''");
+    EXPECT_EQ(d.value_text(DumpType::Bcd, "12.5000", 0), "'12,5'");  // regional separator, kept
+    EXPECT_EQ(d.value_text(DumpType::Bcd, "-3.0000", 0), "'-3'");
+    EXPECT_EQ(d.value_text(DumpType::Bcd, "", 0), "''");
+    EXPECT_EQ(d.value_text(DumpType::FixedText, "O'Neil", 0), "'O'Neil'");  // not escaped
+    EXPECT_EQ(d.value_text(DumpType::Text, "O'Neil", 0), "'O\\'Neil'");
+    EXPECT_EQ(d.value_text(DumpType::Boolean, "Wahr", 0), "0");
+    EXPECT_EQ(d.value_text(DumpType::Boolean, "", 0), "0");  // NULL yes/no
+    EXPECT_EQ(d.value_text(DumpType::Skipped, "x", 1), "");
 }
 
 // Reals: one decimal, half away from zero, five significant digits, exponent form above.

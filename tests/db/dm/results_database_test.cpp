@@ -1,11 +1,11 @@
-// Connection string handling and opening competition files.
+// Opening competition files.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 
-#include "db/dm/data_module.h"
+#include "db/dm/results_database.h"
 #include "db/jet/journal.h"
 #include "db/jet/writer.h"
 
@@ -13,32 +13,6 @@ namespace fs = std::filesystem;
 using namespace ringolan::db;
 
 namespace {
-
-// The template as its seventeen pairs read, typed from their list.
-const std::vector<std::string> kPairs = {"Provider=Microsoft.Jet.OLEDB.4.0",
-                                         "User ID=Admin",
-                                         "Data Source=",
-                                         "Mode=Share Deny None",
-                                         "Jet OLEDB:System database=\"\"",
-                                         "Jet OLEDB:Registry Path=\"\"",
-                                         "Jet OLEDB:Database Password=\"\"",
-                                         "Jet OLEDB:Engine Type=5",
-                                         "Jet OLEDB:Database Locking Mode=1",
-                                         "Jet OLEDB:Global Partial Bulk Ops=2",
-                                         "Jet OLEDB:Global Bulk Transactions=1",
-                                         "Jet OLEDB:New Database Password=\"\"",
-                                         "Jet OLEDB:Create System Database=False",
-                                         "Jet OLEDB:Encrypt Database=False",
-                                         "Jet OLEDB:Don't Copy Locale on Compact=False",
-                                         "Jet OLEDB:Compact Without Replica Repair=False",
-                                         "Jet OLEDB:SFP=False"};
-
-std::string joined(std::vector<std::string> pairs, const std::string& source) {
-    pairs[2] += source;
-    std::string s;
-    for (const auto& p : pairs) s += p + ";";
-    return s;
-}
 
 fs::path temp_dir() {
     fs::path d = fs::temp_directory_path() / ("dm_test_" + std::to_string(::getpid()));
@@ -56,7 +30,7 @@ fs::path write_file(const std::string& name, const std::string& club) {
     return p;
 }
 
-std::string club_name(const TDM& dm) {
+std::string club_name(const ResultsDatabase& dm) {
     auto snap = dm.Current();
     if (!snap) return "<closed>";
     auto c = snap->connect();
@@ -69,37 +43,17 @@ std::string club_name(const TDM& dm) {
 
 }  // namespace
 
-TEST(ReplaceDataSource, ReplacesTheValueOfTheFirstKeyInAnyCase) {
-    EXPECT_EQ(std::string(kConnectionTemplate), joined(kPairs, ""));
-    EXPECT_EQ(ReplaceDataSource(kConnectionTemplate, "C:\\x\\sport.mdb"), joined(kPairs, "C:\\x\\sport.mdb"));
-    // Replacing twice leaves only the newest path.
-    EXPECT_EQ(ReplaceDataSource(ReplaceDataSource(kConnectionTemplate, "/a.mdb"), "/b c.mdb"),
-              joined(kPairs, "/b c.mdb"));
-    EXPECT_EQ(ReplaceDataSource("provider=x;data source=old.mdb;mode=1;", "/new.mdb"),
-              "provider=x;data source=/new.mdb;mode=1;");
-    EXPECT_EQ(ReplaceDataSource("Data Source=old.mdb", "/n.mdb"), "Data Source=/n.mdb;");  // no closing ";"
-    EXPECT_EQ(ReplaceDataSource("Provider=x;", "/n.mdb"), "Provider=x;");
-}
-
-TEST(ReplaceDataSource, ParsedBackAsTheEngineReadsIt) {
-    std::string path;
-    ASSERT_TRUE(ParseDataSource(ReplaceDataSource(kConnectionTemplate, "/mit blank/x.mdb"), path));
-    EXPECT_EQ(path, "/mit blank/x.mdb");
-    EXPECT_FALSE(ParseDataSource(ReplaceDataSource(kConnectionTemplate, "/a;b.mdb"), path));  // "b.mdb" is no pair
-    EXPECT_FALSE(ParseDataSource(kConnectionTemplate, path));  // no data source
-}
-
-TEST(DataModule, OpensSwitchesAndFailsClosed) {
+TEST(ResultsDatabase, OpensSwitchesAndFailsClosed) {
     const fs::path a = write_file("a b.mdb", "Schützen A");  // a blank in the path is fine
     const fs::path b = write_file("b.mdb", "Schützen B");
-    TDM dm;
+    ResultsDatabase dm;
     EXPECT_FALSE(dm.Connected());
     EXPECT_EQ(dm.Current(), nullptr);
 
     ASSERT_TRUE(dm.OpenDatabase(a.string()));
     EXPECT_TRUE(dm.Connected());
     EXPECT_EQ(club_name(dm), "Schützen A");
-    EXPECT_EQ(dm.ConnectionString(), joined(kPairs, a.string()));
+    EXPECT_EQ(dm.DatabasePath(), a);
 
     ASSERT_TRUE(dm.OpenDatabase(b.string()));
     EXPECT_EQ(club_name(dm), "Schützen B");
@@ -107,11 +61,7 @@ TEST(DataModule, OpensSwitchesAndFailsClosed) {
     const fs::path missing = temp_dir() / "fehlt.mdb";
     EXPECT_FALSE(dm.OpenDatabase(missing.string()));
     EXPECT_FALSE(dm.Connected());
-    EXPECT_EQ(dm.ConnectionString(), joined(kPairs, missing.string()));
-
-    const fs::path semi = temp_dir() / "x;y.mdb";
-    fs::copy_file(a, semi);
-    EXPECT_FALSE(dm.OpenDatabase(semi.string()));  // the ";" breaks the connection string
+    EXPECT_EQ(dm.DatabasePath(), missing);
 
     const fs::path junk = temp_dir() / "junk.mdb";
     std::ofstream(junk) << std::string(9000, 'x');
@@ -123,12 +73,35 @@ TEST(DataModule, OpensSwitchesAndFailsClosed) {
     fs::remove_all(temp_dir());
 }
 
+// ";" and "=" in folder and file names are characters of the path like any other.
+TEST(ResultsDatabase, OpensFilesInFoldersWithSemicolons) {
+    const struct {
+        const char* folder;
+        const char* file;
+    } cases[] = {
+        {"Saison;2024", "sport.mdb"},
+        {"a;Data Source=b;", "sport.mdb"},
+        {";", "x;y.mdb"},
+    };
+    ResultsDatabase dm;
+    for (const auto& c : cases) {
+        const std::string club = std::string("Verein ") + c.folder;
+        fs::create_directories(temp_dir() / c.folder);
+        const fs::path file = write_file(std::string(c.folder) + "/" + c.file, club);
+        ASSERT_TRUE(dm.OpenDatabase(file)) << file;
+        EXPECT_EQ(dm.DatabasePath(), file);
+        EXPECT_EQ(dm.Status().path, file);
+        EXPECT_EQ(club_name(dm), club);
+    }
+    fs::remove_all(temp_dir());
+}
+
 namespace ringolan::db {
 namespace {
 
 // A time-stamp write that was cut off after its journal and some page writes: opening the file
 // undoes it, so the pages come from the file as it was before.
-TEST(DataModule, InterruptedInPlaceWriteIsUndoneBeforeReading) {
+TEST(ResultsDatabase, InterruptedInPlaceWriteIsUndoneBeforeReading) {
     const fs::path file = write_file("journal.mdb", "Schützen Alt");
     const fs::path changed = write_file("changed.mdb", "Schützen Neu");
     std::string old_bytes, new_bytes;
@@ -151,7 +124,7 @@ TEST(DataModule, InterruptedInPlaceWriteIsUndoneBeforeReading) {
     jet::write_journal(file, old_bytes.size(), originals, nullptr);
     std::ofstream(file, std::ios::binary | std::ios::trunc) << new_bytes;
 
-    TDM dm;
+    ResultsDatabase dm;
     ASSERT_TRUE(dm.OpenDatabase(file.string()));
     EXPECT_EQ(club_name(dm), "Schützen Alt");
     EXPECT_FALSE(fs::exists(jet::journal_path(file)));
