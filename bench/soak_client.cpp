@@ -237,6 +237,91 @@ bool parse_args(int argc, char** argv, Options& o) {
     return o.port > 0 && o.port < 65536 && o.seconds > 0 && o.threads > 0 && o.connections > 0 && o.per_page > 0;
 }
 
+// The per-page table; returns the totals and every answer's time.
+struct Totals {
+    uint64_t answers = 0, failures = 0;
+    std::vector<uint32_t> micros;
+    std::vector<std::string> unmarked_examples;
+};
+
+Totals print_pages(const std::vector<Worker>& workers) {
+    std::printf("\n%-11s %9s %9s %10s %8s %8s %8s\n", "page", "answers", "failures", "unmarked", "p50_ms", "p99_ms", "max_ms");
+    Totals t;
+    for (int p = 0; p < kPageCount; ++p) {
+        PageStats s;
+        for (auto& w : workers) {
+            s.answers += w.pages[p].answers;
+            s.failures += w.pages[p].failures;
+            s.unmarked += w.pages[p].unmarked;
+            if (s.unmarked_example.empty()) s.unmarked_example = w.pages[p].unmarked_example;
+            s.micros.insert(s.micros.end(), w.pages[p].micros.begin(), w.pages[p].micros.end());
+        }
+        t.answers += s.answers;
+        t.failures += s.failures;
+        if (!s.unmarked_example.empty()) t.unmarked_examples.push_back(s.unmarked_example);
+        t.micros.insert(t.micros.end(), s.micros.begin(), s.micros.end());
+        std::printf("%-11s %9llu %9llu %10llu %8.1f %8.1f %8.1f\n", kPages[p].name,
+                    static_cast<unsigned long long>(s.answers), static_cast<unsigned long long>(s.failures),
+                    static_cast<unsigned long long>(s.unmarked), ms(soak::nearest_rank(s.micros, 0.5)),
+                    ms(soak::nearest_rank(s.micros, 0.99)), ms(soak::nearest_rank(s.micros, 1.0)));
+    }
+    return t;
+}
+
+// Newest round seen, answers and failures, per second of the load.
+struct BySecond {
+    std::vector<uint32_t> newest, answers, failures;
+};
+
+BySecond per_second(const std::vector<Worker>& workers, size_t slots) {
+    BySecond b{std::vector<uint32_t>(slots, 0), std::vector<uint32_t>(slots, 0), std::vector<uint32_t>(slots, 0)};
+    for (const auto& w : workers)
+        for (size_t s = 0; s < slots; ++s) {
+            b.newest[s] = std::max(b.newest[s], w.newest_by_second[s]);
+            b.answers[s] += w.answers_by_second[s];
+            b.failures[s] += w.failures_by_second[s];
+        }
+    std::printf("newest round seen by second:");
+    for (size_t s = 0; s < b.newest.size(); s += 10) {
+        uint32_t newest = 0;
+        for (size_t k = s; k < std::min(b.newest.size(), s + 10); ++k) newest = std::max(newest, b.newest[k]);
+        std::printf(" %zu:%u", s, newest);
+    }
+    std::printf("\n");
+    return b;
+}
+
+// For the script, in wall-clock ms since the epoch: "seen MS ROUND" when a newer round was first
+// seen, "second MS ANSWERS FAILURES NEWEST" for each second of the load.
+void write_seen_file(const std::string& file, Shared& shared, const BySecond& b,
+                     std::chrono::system_clock::time_point wall_start, double elapsed) {
+    std::sort(shared.first_seen.begin(), shared.first_seen.end(),
+              [](const auto& x, const auto& y) { return x.second < y.second; });
+    std::ofstream out(file);
+    const auto origin = std::chrono::duration_cast<std::chrono::milliseconds>(wall_start.time_since_epoch()).count();
+    for (const auto& [at, round] : shared.first_seen)
+        out << "seen " << origin + static_cast<long long>(at * 1000) << ' ' << round << '\n';
+    for (size_t s = 0; s < b.newest.size() && static_cast<double>(s) < elapsed; ++s)
+        out << "second " << origin + static_cast<long long>(s) * 1000 << ' ' << b.answers[s] << ' ' << b.failures[s]
+            << ' ' << b.newest[s] << '\n';
+}
+
+// The crawled addresses of every page; false (with a line) when a page has none.
+bool report_crawl(const std::vector<std::vector<std::string>>& lists, Clock::time_point crawl_start, size_t& addresses) {
+    addresses = 0;
+    bool missing = false;
+    for (int i = 0; i < kPageCount; ++i) {
+        addresses += lists[i].size();
+        if (lists[i].empty()) {
+            std::printf("soak_client: no address of %s found\n", kPages[i].name);
+            missing = true;
+        }
+    }
+    std::printf("crawl: %zu addresses of %d pages in %.1f s\n", addresses, kPageCount,
+                std::chrono::duration<double>(Clock::now() - crawl_start).count());
+    return !missing && addresses > 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -250,17 +335,7 @@ int main(int argc, char** argv) {
     const auto crawl_start = Clock::now();
     const auto lists = collect_addresses(o);
     size_t addresses = 0;
-    bool missing = false;
-    for (int i = 0; i < kPageCount; ++i) {
-        addresses += lists[i].size();
-        if (lists[i].empty()) {
-            std::printf("soak_client: no address of %s found\n", kPages[i].name);
-            missing = true;
-        }
-    }
-    std::printf("crawl: %zu addresses of %d pages in %.1f s\n", addresses, kPageCount,
-                std::chrono::duration<double>(Clock::now() - crawl_start).count());
-    if (missing || addresses == 0) return 2;
+    if (!report_crawl(lists, crawl_start, addresses)) return 2;
 
     const int workers_n = o.threads * o.connections;
     std::printf("load: %d threads x %d connections = %d connections for %.0f s\n", o.threads, o.connections, workers_n,
@@ -277,81 +352,32 @@ int main(int argc, char** argv) {
     for (auto& t : threads) t.join();
     const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
 
-    std::printf("\n%-11s %9s %9s %10s %8s %8s %8s\n", "page", "answers", "failures", "unmarked", "p50_ms", "p99_ms", "max_ms");
-    uint64_t answers = 0, failures = 0;
-    std::vector<uint32_t> all;
-    std::vector<std::string> unmarked_examples;
-    for (int p = 0; p < kPageCount; ++p) {
-        PageStats s;
-        for (auto& w : workers) {
-            s.answers += w.pages[p].answers;
-            s.failures += w.pages[p].failures;
-            s.unmarked += w.pages[p].unmarked;
-            if (s.unmarked_example.empty()) s.unmarked_example = w.pages[p].unmarked_example;
-            s.micros.insert(s.micros.end(), w.pages[p].micros.begin(), w.pages[p].micros.end());
-        }
-        answers += s.answers;
-        failures += s.failures;
-        if (!s.unmarked_example.empty()) unmarked_examples.push_back(s.unmarked_example);
-        all.insert(all.end(), s.micros.begin(), s.micros.end());
-        std::printf("%-11s %9llu %9llu %10llu %8.1f %8.1f %8.1f\n", kPages[p].name,
-                    static_cast<unsigned long long>(s.answers), static_cast<unsigned long long>(s.failures),
-                    static_cast<unsigned long long>(s.unmarked), ms(soak::nearest_rank(s.micros, 0.5)),
-                    ms(soak::nearest_rank(s.micros, 0.99)), ms(soak::nearest_rank(s.micros, 1.0)));
-    }
-    const double p50 = ms(soak::nearest_rank(all, 0.5)), p99 = ms(soak::nearest_rank(all, 0.99)),
-                 max = ms(soak::nearest_rank(all, 1.0));
-    const double rps = answers / elapsed;
+    const Totals t = print_pages(workers);
+    const double p50 = ms(soak::nearest_rank(t.micros, 0.5)), p99 = ms(soak::nearest_rank(t.micros, 0.99)),
+                 max = ms(soak::nearest_rank(t.micros, 1.0));
+    const double rps = t.answers / elapsed;
     const uint64_t torn = shared.torn.load();
-    std::printf("all         %9llu %9llu %10s %8.1f %8.1f %8.1f\n", static_cast<unsigned long long>(answers),
-                static_cast<unsigned long long>(failures), "", p50, p99, max);
+    std::printf("all         %9llu %9llu %10s %8.1f %8.1f %8.1f\n", static_cast<unsigned long long>(t.answers),
+                static_cast<unsigned long long>(t.failures), "", p50, p99, max);
     std::printf("\n%.1f answers/s over %.1f s; %llu failures; %llu torn pages\n", rps, elapsed,
-                static_cast<unsigned long long>(failures), static_cast<unsigned long long>(torn));
+                static_cast<unsigned long long>(t.failures), static_cast<unsigned long long>(torn));
     for (const auto& [kind, n] : shared.failure_kinds)
         std::printf("  failure: %s (%llu times)\n", kind.c_str(), static_cast<unsigned long long>(n));
     for (const auto& e : shared.failure_examples) std::printf("  failed: %s\n", e.c_str());
     for (const auto& e : shared.torn_examples) std::printf("  torn: %s\n", e.c_str());
-    for (const auto& e : unmarked_examples) std::printf("  without a marker: %s\n", e.c_str());
+    for (const auto& e : t.unmarked_examples) std::printf("  without a marker: %s\n", e.c_str());
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
     const double client_cpu = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
                               (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 
-    // Newest round seen, per 10-second step.
-    const size_t slots = static_cast<size_t>(o.seconds) + 2;
-    std::vector<uint32_t> by_second(slots, 0), answers_by_second(slots, 0), failures_by_second(slots, 0);
-    for (const auto& w : workers)
-        for (size_t s = 0; s < slots; ++s) {
-            by_second[s] = std::max(by_second[s], w.newest_by_second[s]);
-            answers_by_second[s] += w.answers_by_second[s];
-            failures_by_second[s] += w.failures_by_second[s];
-        }
-    std::printf("newest round seen by second:");
-    for (size_t s = 0; s < by_second.size(); s += 10) {
-        uint32_t newest = 0;
-        for (size_t k = s; k < std::min(by_second.size(), s + 10); ++k) newest = std::max(newest, by_second[k]);
-        std::printf(" %zu:%u", s, newest);
-    }
-    std::printf("\n");
-
-    // For the script, in wall-clock ms since the epoch: "seen MS ROUND" when a newer round was
-    // first seen, "second MS ANSWERS FAILURES NEWEST" for each second of the load.
-    if (!o.seen_file.empty()) {
-        std::sort(shared.first_seen.begin(), shared.first_seen.end(),
-                  [](const auto& a, const auto& b) { return a.second < b.second; });
-        std::ofstream out(o.seen_file);
-        const auto origin = std::chrono::duration_cast<std::chrono::milliseconds>(wall_start.time_since_epoch()).count();
-        for (const auto& [at, round] : shared.first_seen)
-            out << "seen " << origin + static_cast<long long>(at * 1000) << ' ' << round << '\n';
-        for (size_t s = 0; s < slots && static_cast<double>(s) < elapsed; ++s)
-            out << "second " << origin + static_cast<long long>(s) * 1000 << ' ' << answers_by_second[s] << ' '
-                << failures_by_second[s] << ' ' << by_second[s] << '\n';
-    }
+    const BySecond by_second = per_second(workers, static_cast<size_t>(o.seconds) + 2);
+    if (!o.seen_file.empty()) write_seen_file(o.seen_file, shared, by_second, wall_start, elapsed);
 
     std::printf("SOAK answers=%llu failures=%llu torn=%llu rps=%.1f p50_ms=%.1f p99_ms=%.1f max_ms=%.1f newest_round=%u "
                 "addresses=%zu connections=%d seconds=%.1f client_cpu_s=%.1f\n",
-                static_cast<unsigned long long>(answers), static_cast<unsigned long long>(failures),
+                static_cast<unsigned long long>(t.answers), static_cast<unsigned long long>(t.failures),
                 static_cast<unsigned long long>(torn), rps, p50, p99, max, shared.newest.load(), addresses, workers_n,
                 elapsed, client_cpu);
-    return failures == 0 && torn == 0 ? 0 : 1;
+    return t.failures == 0 && torn == 0 ? 0 : 1;
 }
