@@ -352,7 +352,7 @@ int main(int argc, char** argv) {
     for (auto& t : threads) t.join();
     const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
 
-    const Totals t = print_pages(workers);
+    Totals t = print_pages(workers);
     const double p50 = ms(soak::nearest_rank(t.micros, 0.5)), p99 = ms(soak::nearest_rank(t.micros, 0.99)),
                  max = ms(soak::nearest_rank(t.micros, 1.0));
     const double rps = t.answers / elapsed;
