@@ -158,7 +158,7 @@ private:
     std::mutex page_mutex_;  // guards the two below
     std::shared_ptr<const std::string> pending_page_;  // the newest page not yet in page_memo_
     bool page_posted_ = false;
-    std::atomic<bool> activity_posted_{false};  // an activity picture is on its way to the window
+    std::atomic<bool> activity_shown_{false};  // the activity picture is on its way or shown
 
     QTabWidget* tabs_ = nullptr;
     // "Lokaler Ergebnisserver"

@@ -79,6 +79,7 @@ void MainWindow::stopServer() {
         showError(QString::fromLocal8Bit(e.what()));
     }
     activity_timer_->stop();  // a pending activity picture must not bring back the running one
+    activity_shown_ = false;
     tray_server_action_->setText(QStringLiteral("Webserver starten"));
     server_button_->setText(QStringLiteral("Starten"));
     setIconState(kIconStopped);
@@ -101,13 +102,16 @@ void MainWindow::toggleServer() {
 }
 
 void MainWindow::clientConnected() {
-    // An I/O thread; it must not wait for the window. One notice at a time is on its way.
-    if (activity_posted_.exchange(true)) return;
+    // An I/O thread; it must not wait for the window. While the activity picture is on its way or
+    // shown, further connections change nothing, so they post nothing.
+    if (activity_shown_.exchange(true)) return;
     QMetaObject::invokeMethod(
         this,
         [this] {
-            activity_posted_ = false;
-            if (!serverRunning()) return;  // arrived after a stop
+            if (!serverRunning()) {  // arrived after a stop
+                activity_shown_ = false;
+                return;
+            }
             setIconState(kIconActivity);
             if (!activity_timer_->isActive()) activity_timer_->start();  // a second connection does not lengthen it
         },
@@ -117,6 +121,7 @@ void MainWindow::clientConnected() {
 void MainWindow::activityTimeout() {
     setIconState(kIconRunning);
     activity_timer_->stop();
+    activity_shown_ = false;
 }
 
 }  // namespace ringolan::window
