@@ -2,6 +2,8 @@
 
 #include <asio.hpp>
 
+#include <pthread.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/sendfile.h>
 #include <sys/syscall.h>
@@ -361,6 +363,12 @@ void lower_priority(int nice) {
 
 void run_thread(const std::shared_ptr<HttpServer::Core>& core, asio::io_context& context, int nice) {
     lower_priority(nice);
+    // sendfile to a client that has gone raises SIGPIPE, which would end the process; blocked in
+    // the server's threads, the call fails with EPIPE instead and the connection is closed.
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
     for (;;) {
         try {
             context.run();
