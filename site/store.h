@@ -14,11 +14,13 @@
 #include <string_view>
 #include <vector>
 
+#include "common/error.h"
+
 namespace ringolan::site {
 
-class StoreError : public std::runtime_error {
+class StoreError : public Error {
 public:
-    using std::runtime_error::runtime_error;
+    using Error::Error;
 };
 
 // The insert request came without a file posted before it.

@@ -3,6 +3,7 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "common/error.h"
 #include "common/regional.h"
 
 namespace ringolan::upload {
@@ -142,7 +143,7 @@ size_t TSQLDump::DumpTo(std::ostream& out, std::string_view table_code) {
         append_line(line, *DataSet, table_code, types);
         line.append("\r\n");
         out.write(line.data(), static_cast<std::streamsize>(line.size()));
-        if (!out) throw std::runtime_error("Die Zeilen der Tabelle " + TableName + " konnten nicht geschrieben werden");
+        if (!out) throw Error("Die Zeilen der Tabelle " + TableName + " konnten nicht geschrieben werden");
         ++lines;
     }
     return lines;
@@ -160,7 +161,7 @@ size_t TSQLDump::DumpTo(db::RowCursor& rows, std::ostream& out, std::string_view
         append_line(line, rows, table_code, types);
         line.append("\r\n");
         out.write(line.data(), static_cast<std::streamsize>(line.size()));
-        if (!out) throw std::runtime_error("Die Zeilen der Tabelle " + TableName + " konnten nicht geschrieben werden");
+        if (!out) throw Error("Die Zeilen der Tabelle " + TableName + " konnten nicht geschrieben werden");
         ++lines;
     }
     return lines;
@@ -168,10 +169,10 @@ size_t TSQLDump::DumpTo(db::RowCursor& rows, std::ostream& out, std::string_view
 
 size_t TSQLDump::DumpToFile(const std::filesystem::path& file, std::string_view table_code) {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    if (!out) throw std::runtime_error("Die Datei " + file.string() + " kann nicht geschrieben werden");
+    if (!out) throw Error("Die Datei " + file.string() + " kann nicht geschrieben werden");
     const size_t lines = DumpTo(out, table_code);
     out.close();
-    if (!out) throw std::runtime_error("Die Datei " + file.string() + " kann nicht geschrieben werden");
+    if (!out) throw Error("Die Datei " + file.string() + " kann nicht geschrieben werden");
     return lines;
 }
 

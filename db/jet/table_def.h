@@ -9,18 +9,24 @@
 #include <string>
 #include <vector>
 
+#include "common/error.h"
 #include "db/jet/page.h"
 
 namespace ringolan::jet {
 
 // The file does not look the way this code expects; nothing may be changed then.
-class LayoutError : public std::runtime_error {
+class LayoutError : public Error {
 public:
-    using std::runtime_error::runtime_error;
+    using Error::Error;
 };
 
 inline constexpr uint8_t kColumnFixed = 0x01;
 inline constexpr uint8_t kColumnAutoNumber = 0x04;
+
+// The catalog (table definition at page 2): its Type column, low 7 bits, is kCatalogTable for
+// a table.
+inline constexpr int64_t kCatalogTypeMask = 0x7F;
+inline constexpr int64_t kCatalogTable = 1;
 
 struct DefColumn {
     std::u16string name;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <set>
 
+#include "common/error.h"
 #include "db/jet/header.h"
 #include "db/jet/layout.h"
 #include "db/jet/page.h"
@@ -229,12 +230,12 @@ void DatabaseWriter::save(const std::filesystem::path& target) {
     name += ".tmp.XXXXXX";
     std::string tmpl = (dir / name).string();
     const int fd = ::mkstemp(tmpl.data());
-    if (fd < 0) throw std::runtime_error("cannot create a file in " + dir.string() + ": " + std::strerror(errno));
+    if (fd < 0) throw Error("cannot create a file in " + dir.string() + ": " + std::strerror(errno));
     auto fail = [&](const std::string& what) {
         const int err = errno;
         ::close(fd);
         ::unlink(tmpl.c_str());
-        throw std::runtime_error(what + " " + target.string() + ": " + std::strerror(err));
+        throw Error(what + " " + target.string() + ": " + std::strerror(err));
     };
     for (const auto& pg : impl_->pages) {
         const uint8_t* p = pg->data();
@@ -253,12 +254,12 @@ void DatabaseWriter::save(const std::filesystem::path& target) {
     if (::close(fd) != 0) {
         const int err = errno;
         ::unlink(tmpl.c_str());
-        throw std::runtime_error("cannot write " + target.string() + ": " + std::strerror(err));
+        throw Error("cannot write " + target.string() + ": " + std::strerror(err));
     }
     if (::rename(tmpl.c_str(), target.c_str()) != 0) {
         const int err = errno;
         ::unlink(tmpl.c_str());
-        throw std::runtime_error("cannot write " + target.string() + ": " + std::strerror(err));
+        throw Error("cannot write " + target.string() + ": " + std::strerror(err));
     }
 }
 

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/sqlite.h"
 #include "db/query/query.h"
 
 namespace ringolan::db {
@@ -67,7 +68,7 @@ private:
 
     sqlite3* db_;
     std::string command_;
-    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> stmt_;
+    sqlite::StmtHandle stmt_;
     std::vector<Column> columns_;
     struct Row;
     std::unique_ptr<Row> row_;

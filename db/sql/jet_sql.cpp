@@ -9,6 +9,7 @@
 
 #include "common/ascii.h"
 #include "common/cp1252.h"
+#include "common/sqlite.h"
 
 namespace ringolan::db {
 namespace {
@@ -36,15 +37,6 @@ bool is_in(std::string_view word, const auto& list) {
 bool id_start(unsigned char c) { return std::isalpha(c) || c == '_' || c >= 0x80; }
 bool id_char(unsigned char c) { return id_start(c) || std::isdigit(c); }
 
-std::string quote_identifier(std::string_view name) {
-    std::string s = "\"";
-    for (char c : name) {
-        if (c == '"') s += '"';
-        s += c;
-    }
-    return s + '"';
-}
-
 // A name as SQLite takes it: plain ASCII names that are not SQLite keywords stay as they are.
 std::string identifier(std::string_view name) {
     const bool plain = std::all_of(name.begin(), name.end(), [](char c) {
@@ -52,7 +44,7 @@ std::string identifier(std::string_view name) {
         return u < 0x80 && id_char(u);
     });
     if (plain && !sqlite3_keyword_check(name.data(), static_cast<int>(name.size()))) return std::string(name);
-    return quote_identifier(name);
+    return sqlite::quote_identifier(name);
 }
 
 class Translator {
@@ -133,7 +125,7 @@ private:
         const std::string_view name(s_.data() + i_ + 1, end - i_ - 1);
         if (name.empty()) fail("leerer Name in []");
         i_ = end + 1;
-        emit(quote_identifier(name), after_dot());
+        emit(sqlite::quote_identifier(name), after_dot());
         name_done();
     }
 
