@@ -31,7 +31,8 @@ int usage(const std::string& problem) {
 }
 
 bool parse_number(const std::string& text, unsigned long max, unsigned long& out) {
-    const std::optional<unsigned long> value = text.size() > 10 ? std::nullopt : text::parse_number<unsigned long>(text);
+    const std::optional<unsigned long> value =
+        text.size() > 10 ? std::nullopt : text::parse_number<unsigned long>(text);
     if (!value) return false;
     out = *value;
     return out <= max;

@@ -5,13 +5,16 @@
 
 namespace ringolan::site {
 
+using text::Ampersand;
+using text::escape_html;
+
 namespace {
 
 // Tables shown with their first rows on the overview.
 constexpr std::string_view kOverviewTables[] = {"verein", "wettb_def", "starter"};
 
 std::string page(std::string_view title, const std::string& body) {
-    return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + text::escape_html(title, text::Ampersand::Escaped) +
+    return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + escape_html(title, Ampersand::Escaped) +
            "</title>\n<style>body{font-family:sans-serif}table{border-collapse:collapse}"
            "td,th{border:1px solid #999;padding:2px 6px}th{background:#eee}</style></head>\n<body>\n" +
            body + "</body></html>\n";
@@ -24,11 +27,11 @@ std::string table_link(const Account& account, std::string_view table) {
 std::string rows_html(const TableRows& rows) {
     if (rows.columns.empty()) return "<p>Keine Daten.</p>\n";
     std::string out = "<table>\n<tr>";
-    for (const std::string& c : rows.columns) out += "<th>" + text::escape_html(c, text::Ampersand::Escaped) + "</th>";
+    for (const std::string& c : rows.columns) out += "<th>" + escape_html(c, Ampersand::Escaped) + "</th>";
     out += "</tr>\n";
     for (const auto& row : rows.rows) {
         out += "<tr>";
-        for (const auto& cell : row) out += "<td>" + (cell ? text::escape_html(*cell, text::Ampersand::Escaped) : std::string()) + "</td>";
+        for (const auto& cell : row) out += "<td>" + (cell ? escape_html(*cell, Ampersand::Escaped) : std::string()) + "</td>";
         out += "</tr>\n";
     }
     return out + "</table>\n";
@@ -54,15 +57,15 @@ std::string upload_time(const Account& account, SiteStore& store) {
 std::string index_page(const Accounts& accounts) {
     std::string body = "<h1>Ergebnisse</h1>\n<ul>\n";
     for (const auto& [id, account] : accounts.all())
-        body += "<li><a href=\"/ergebnisse/?id=" + percent_encode(id) + "\">" + text::escape_html(account.name, text::Ampersand::Escaped) +
+        body += "<li><a href=\"/ergebnisse/?id=" + percent_encode(id) + "\">" + escape_html(account.name, Ampersand::Escaped) +
                 "</a></li>\n";
     return page("Ergebnisse", body + "</ul>\n");
 }
 
 std::string account_page(const Account& account, SiteStore& store) {
-    std::string body = "<h1>" + text::escape_html(account.name, text::Ampersand::Escaped) + "</h1>\n";
+    std::string body = "<h1>" + escape_html(account.name, Ampersand::Escaped) + "</h1>\n";
     const std::string when = upload_time(account, store);
-    body += "<p>Letzter Upload: " + (when.empty() ? std::string("unbekannt") : text::escape_html(when, text::Ampersand::Escaped)) + "</p>\n";
+    body += "<p>Letzter Upload: " + (when.empty() ? std::string("unbekannt") : escape_html(when, Ampersand::Escaped)) + "</p>\n";
     body += "<h2>Tabellen</h2>\n<table>\n<tr><th>Tabelle</th><th>Zeilen</th></tr>\n";
     for (const TableDef& t : upload_tables()) {
         const std::int64_t n = store.count(account.id, t.name).value_or(0);
@@ -80,7 +83,7 @@ std::string account_page(const Account& account, SiteStore& store) {
 
 std::string table_page(const Account& account, SiteStore& store, const TableDef& table) {
     const std::int64_t n = store.count(account.id, table.name).value_or(0);
-    std::string body = "<p><a href=\"./?id=" + percent_encode(account.id) + "\">" + text::escape_html(account.name, text::Ampersand::Escaped) +
+    std::string body = "<p><a href=\"./?id=" + percent_encode(account.id) + "\">" + escape_html(account.name, Ampersand::Escaped) +
                        "</a></p>\n<h1>" + std::string(table.name) + "</h1>\n<p>" + std::to_string(n) + " Zeilen";
     if (n > std::int64_t(kTablePageRows)) body += ", die ersten " + std::to_string(kTablePageRows) + " gezeigt";
     body += "</p>\n" + rows_html(store.rows(account.id, table.name, kTablePageRows).value_or(TableRows{}));

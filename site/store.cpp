@@ -14,6 +14,8 @@
 
 namespace ringolan::site {
 
+using sqlite::quote_identifier;
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -54,7 +56,7 @@ public:
 
     // Column count of a table; 0 when it does not exist.
     std::size_t column_count(std::string_view table) {
-        const sqlite::StmtHandle st = prepare(get(), "PRAGMA table_info(" + sqlite::quote_identifier(table) + ")");
+        const sqlite::StmtHandle st = prepare(get(), "PRAGMA table_info(" + quote_identifier(table) + ")");
         std::size_t n = 0;
         while (sqlite3_step(st.get()) == SQLITE_ROW) ++n;
         return n;
@@ -116,14 +118,14 @@ public:
         std::size_t& columns = known->second;
         const std::size_t wanted = std::max(s.values.size(), std::max<std::size_t>(table->columns.size(), 1));
         if (columns == 0) {
-            std::string sql = "CREATE TABLE " + sqlite::quote_identifier(table->name) + " (";
-            for (std::size_t i = 0; i < wanted; ++i) sql += (i ? ", " : "") + sqlite::quote_identifier(column_name(*table, i));
+            std::string sql = "CREATE TABLE " + quote_identifier(table->name) + " (";
+            for (std::size_t i = 0; i < wanted; ++i) sql += (i ? ", " : "") + quote_identifier(column_name(*table, i));
             db_.exec(sql + ")");
             columns = wanted;
         }
         for (; columns < s.values.size(); ++columns)
-            db_.exec("ALTER TABLE " + sqlite::quote_identifier(table->name) + " ADD COLUMN " +
-                     sqlite::quote_identifier(column_name(*table, columns)));
+            db_.exec("ALTER TABLE " + quote_identifier(table->name) + " ADD COLUMN " +
+                     quote_identifier(column_name(*table, columns)));
 
         sqlite3_stmt* st = insert_for(*table, s.values.size());
         sqlite3_reset(st);
@@ -139,13 +141,13 @@ private:
         auto key = std::make_pair(std::string(table.name), n);
         auto it = inserts_.find(key);
         if (it != inserts_.end()) return it->second.get();
-        std::string sql = "INSERT INTO " + sqlite::quote_identifier(table.name);
+        std::string sql = "INSERT INTO " + quote_identifier(table.name);
         if (n == 0) {
             sql += " DEFAULT VALUES";
         } else {
             std::string names, marks;
             for (std::size_t i = 0; i < n; ++i) {
-                names += (i ? ", " : "") + sqlite::quote_identifier(column_name(table, i));
+                names += (i ? ", " : "") + quote_identifier(column_name(table, i));
                 marks += i ? ", ?" : "?";
             }
             sql += " (" + names + ") VALUES (" + marks + ")";
@@ -244,7 +246,7 @@ std::optional<std::int64_t> SiteStore::count(const std::string& account, std::st
     if (!fs::exists(file)) return 0;
     Database db(file, false);
     if (db.column_count(def->name) == 0) return 0;
-    const sqlite::StmtHandle st = prepare(db.get(), "SELECT COUNT(*) FROM " + sqlite::quote_identifier(def->name));
+    const sqlite::StmtHandle st = prepare(db.get(), "SELECT COUNT(*) FROM " + quote_identifier(def->name));
     if (sqlite3_step(st.get()) != SQLITE_ROW) throw StoreError(std::string("database: ") + sqlite3_errmsg(db.get()));
     return sqlite3_column_int64(st.get(), 0);
 }
@@ -259,7 +261,7 @@ std::optional<TableRows> SiteStore::rows(const std::string& account, std::string
     Database db(file, false);
     if (db.column_count(def->name) == 0) return out;
     const sqlite::StmtHandle st =
-        prepare(db.get(), "SELECT * FROM " + sqlite::quote_identifier(def->name) + " ORDER BY rowid LIMIT " + std::to_string(limit));
+        prepare(db.get(), "SELECT * FROM " + quote_identifier(def->name) + " ORDER BY rowid LIMIT " + std::to_string(limit));
     const int n = sqlite3_column_count(st.get());
     for (int i = 0; i < n; ++i) out.columns.emplace_back(sqlite3_column_name(st.get(), i));
     int rc;

@@ -107,7 +107,8 @@ uint32_t find_table(Pages& pages, const std::u16string& name) {
     const DefColumn* id = cat.column(u"Id");
     const DefColumn* nm = cat.column(u"Name");
     const DefColumn* ty = cat.column(u"Type");
-    if (!id || !nm || !ty || nm->type != uint8_t(ColumnType::Text)) throw LayoutError("the catalog lacks the columns Id, Name and Type");
+    if (!id || !nm || !ty || nm->type != uint8_t(ColumnType::Text))
+        throw LayoutError("the catalog lacks the columns Id, Name and Type");
     uint32_t found = 0;
     scan_rows(cat, pages, [&](uint32_t, uint32_t, const RowView& v) {
         auto n = v.text(*nm);
@@ -126,7 +127,8 @@ uint32_t find_table(Pages& pages, const std::u16string& name) {
 const DefColumn& text_column(const TableDef& def, const std::string& table, const std::string& name) {
     const DefColumn* c = def.column(utf8_to_utf16_checked(name));
     if (!c) refuse("table " + table + " has no column " + name);
-    if (c->type != uint8_t(ColumnType::Text) || !c->variable()) refuse("column " + name + " of table " + table + " is not a text column");
+    if (c->type != uint8_t(ColumnType::Text) || !c->variable())
+        refuse("column " + name + " of table " + table + " is not a text column");
     return *c;
 }
 
@@ -151,7 +153,8 @@ std::vector<uint8_t> build_row(const TableDef& def, const DefColumn& key, std::s
     for (const DefColumn& c : def.columns) {
         if (c.number >= n || seen[c.number]) refuse("the table's column numbers have gaps (columns were deleted)");
         seen[c.number] = true;
-        if (c.flags & kColumnAutoNumber) refuse("column " + text::utf16_to_utf8(c.name) + " is an auto-number (not supported for a new row)");
+        if (c.flags & kColumnAutoNumber)
+            refuse("column " + text::utf16_to_utf8(c.name) + " is an auto-number (not supported for a new row)");
         if (c.variable()) {
             if (c.var_index >= def.var_columns || seen_var[c.var_index]) throw LayoutError("variable column indexes out of order");
             seen_var[c.var_index] = true;

@@ -11,7 +11,8 @@ namespace {
 uint32_t lowest_start(const Page& page) {
     const uint32_t rows = get_u16(page.data() + kDataRowCount);
     uint32_t low = kPageSize;
-    for (uint32_t i = 0; i < rows; ++i) low = std::min<uint32_t>(low, get_u16(page.data() + kDataHeaderSize + 2 * i) & kRowStartMask);
+    for (uint32_t i = 0; i < rows; ++i)
+        low = std::min<uint32_t>(low, get_u16(page.data() + kDataHeaderSize + 2 * i) & kRowStartMask);
     return low;
 }
 

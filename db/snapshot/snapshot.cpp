@@ -41,7 +41,8 @@ sqlite::DbHandle open_image(std::vector<uint8_t>& image) {
     const int rc = sqlite3_open_v2(":memory:", &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
     sqlite::DbHandle db(raw);
     if (rc != SQLITE_OK)
-        throw Error(std::string("snapshot: cannot open a connection: ") + (raw ? sqlite3_errmsg(raw) : "out of memory"));
+        throw Error(std::string("snapshot: cannot open a connection: ") +
+                    (raw ? sqlite3_errmsg(raw) : "out of memory"));
     const auto size = sqlite3_int64(image.size());
     if (sqlite3_deserialize(raw, "main", image.data(), size, size, SQLITE_DESERIALIZE_READONLY) != SQLITE_OK)
         throw Error(std::string("snapshot: the image is not an SQLite database: ") + sqlite3_errmsg(raw));

@@ -13,6 +13,9 @@
 #include "db/sql/jet_functions.h"
 
 namespace ringolan::db {
+
+using sqlite::quote_identifier;
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -50,7 +53,7 @@ public:
     TableLoader(const fs::path& file, sqlite3* db, const std::string& table,
                 const std::vector<mdbread::ColumnInfo>& columns)
         : file_(file), db_(db), table_(table), columns_(columns) {
-        const std::string name = sqlite::quote_identifier(table);
+        const std::string name = quote_identifier(table);
         std::string create = "CREATE TABLE " + name + " (";
         std::string insert = "INSERT INTO " + name + " VALUES (";
         for (size_t i = 0; i < columns.size(); ++i) {
@@ -59,7 +62,7 @@ public:
                 create += ", ";
                 insert += ',';
             }
-            create += sqlite::quote_identifier(col.name) + ' ' + declared_type(col.type);
+            create += quote_identifier(col.name) + ' ' + declared_type(col.type);
             if (is_text(col.type)) create += std::string(" COLLATE ") + kJetCollation;
             insert += '?';
         }
@@ -85,8 +88,9 @@ public:
         for (const auto& col : columns_) {
             for (const std::string& wanted : indexed_columns()) {
                 if (!text::equal_ignoring_case(col.name, wanted)) continue;
-                exec(file_, db_, "CREATE INDEX " + sqlite::quote_identifier("ix_" + table_ + "_" + col.name) + " ON " + sqlite::quote_identifier(table_) +
-                                     " (" + sqlite::quote_identifier(col.name) + ")");
+                exec(file_, db_,
+                     "CREATE INDEX " + quote_identifier("ix_" + table_ + "_" + col.name) + " ON " +
+                         quote_identifier(table_) + " (" + quote_identifier(col.name) + ")");
             }
         }
     }

@@ -222,7 +222,8 @@ Reaped reap_child(pid_t pid, Answer& answer, Clock::time_point deadline) {
 
 // What went wrong, from the answer and how the child ended; empty when the image is good.
 std::string answer_error(const Answer& a, const Reaped& reaped, std::chrono::milliseconds limit) {
-    if (a.timed_out) return "reading did not finish within " + std::to_string(limit.count()) + " ms; the reader was stopped";
+    if (a.timed_out)
+        return "reading did not finish within " + std::to_string(limit.count()) + " ms; the reader was stopped";
     if (a.complete && a.payload.size() == a.expected) {
         if (a.header[0] == kError) return std::string(a.payload.begin(), a.payload.end());
         // A build that sent a whole image and then crashed on the way out still counts as failed.

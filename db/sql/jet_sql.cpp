@@ -12,6 +12,9 @@
 #include "common/sqlite.h"
 
 namespace ringolan::db {
+
+using sqlite::quote_identifier;
+
 namespace {
 
 // Keywords that mean the same in Jet and SQLite and pass through.
@@ -44,7 +47,7 @@ std::string identifier(std::string_view name) {
         return u < 0x80 && id_char(u);
     });
     if (plain && !sqlite3_keyword_check(name.data(), static_cast<int>(name.size()))) return std::string(name);
-    return sqlite::quote_identifier(name);
+    return quote_identifier(name);
 }
 
 class Translator {
@@ -125,7 +128,7 @@ private:
         const std::string_view name(s_.data() + i_ + 1, end - i_ - 1);
         if (name.empty()) fail("leerer Name in []");
         i_ = end + 1;
-        emit(sqlite::quote_identifier(name), after_dot());
+        emit(quote_identifier(name), after_dot());
         name_done();
     }
 
