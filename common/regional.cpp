@@ -246,16 +246,6 @@ bool out_of_range(double days) { return !std::isfinite(days) || std::fabs(days) 
 
 }  // namespace
 
-std::string date_text(double days) {
-    if (out_of_range(days)) return "";
-    return format(settings().short_date, split(days), false);
-}
-
-std::string time_text(double days) {
-    if (out_of_range(days)) return "";
-    return format(settings().long_time, split(days), true);
-}
-
 std::string datetime_text(double days) {
     if (out_of_range(days)) return "";
     const DateTimeParts p = split(days);

@@ -41,10 +41,6 @@ std::string_view cut_before_amp(std::string_view value) {
     return value.substr(0, amp);
 }
 
-std::string_view up_to_amp(std::string_view value) {
-    return value.substr(0, value.find('&'));
-}
-
 std::string_view before_inner_amp(std::string_view value) {
     const auto amp = value.find('&');
     if (amp == std::string_view::npos || amp == 0) return value;

@@ -209,11 +209,6 @@ void SiteStore::store_upload(const std::string& account, std::string_view gzip_b
     fs::rename(part, d / kUploadFile);
 }
 
-bool SiteStore::has_pending_upload(const std::string& account) {
-    auto guard = lock(account);
-    return fs::exists(account_dir(account) / kUploadFile);
-}
-
 std::map<std::string, std::int64_t> SiteStore::load_upload(const std::string& account) {
     auto guard = lock(account);
     const fs::path d = account_dir(account);

@@ -58,8 +58,6 @@ public:
     // Up to `limit` rows of a table in the order they arrived; nullopt for an unknown name.
     std::optional<TableRows> rows(const std::string& account, std::string_view table, std::size_t limit);
 
-    bool has_pending_upload(const std::string& account);
-
     std::filesystem::path account_dir(const std::string& account) const;
 
 private:

@@ -81,8 +81,6 @@ public:
     std::span<const uint8_t> raw(const DefColumn& c) const;
     std::optional<std::u16string> text(const DefColumn& c) const;
     std::optional<int64_t> integer(const DefColumn& c) const;
-    uint16_t column_count() const { return column_count_; }
-    uint16_t var_count() const { return var_count_; }
 
     // The row with one variable column set to new stored bytes (its null bit set).
     std::vector<uint8_t> with_variable(const DefColumn& c, std::span<const uint8_t> stored) const;

@@ -52,8 +52,6 @@ public:
     bool at_end() const { return at_end_; }
     // The next row; no effect at the end. Throws QueryError when the engine fails.
     void next();
-    // Rows stepped onto so far, the current one included.
-    size_t rows_read() const { return rows_; }
 
     size_t field_count() const;
     // Throws QueryError when index is out of range. Reads NULL at the end.
@@ -73,7 +71,6 @@ private:
     struct Row;
     std::unique_ptr<Row> row_;
     bool at_end_ = false;
-    size_t rows_ = 0;
 };
 
 }  // namespace ringolan::db
