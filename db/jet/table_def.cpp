@@ -204,9 +204,10 @@ std::vector<uint8_t> RowView::with_variable(const DefColumn& c, std::span<const 
     return out;
 }
 
-std::u16string decode_text(std::span<const uint8_t> s) {
+std::u16string decode_text(std::span<const uint8_t> s, CutCharacter cut) {
     std::u16string out;
     if (s.size() >= 2 && s[0] == 0xFF && s[1] == 0xFE) {
+        out.reserve(s.size());
         bool compressed = true;
         for (size_t i = 2; i < s.size();) {
             if (s[i] == 0) {
@@ -214,16 +215,19 @@ std::u16string decode_text(std::span<const uint8_t> s) {
                 ++i;
             } else if (compressed) {
                 out.push_back(s[i++]);
-            } else {
-                if (i + 1 >= s.size()) bad("compressed text ends inside a character");
+            } else if (i + 1 < s.size()) {
                 out.push_back(char16_t(get_u16(&s[i])));
                 i += 2;
+            } else {
+                if (cut == CutCharacter::Refuse) bad("compressed text ends inside a character");
+                break;
             }
         }
         return out;
     }
-    if (s.size() % 2) bad("text of odd byte length");
-    for (size_t i = 0; i < s.size(); i += 2) out.push_back(char16_t(get_u16(&s[i])));
+    if (s.size() % 2 && cut == CutCharacter::Refuse) bad("text of odd byte length");
+    out.reserve(s.size() / 2);
+    for (size_t i = 0; i + 1 < s.size(); i += 2) out.push_back(char16_t(get_u16(&s[i])));
     return out;
 }
 

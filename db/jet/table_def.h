@@ -94,8 +94,15 @@ private:
     std::vector<uint16_t> var_start_;  // var_count + 1 entries, the last being the end of the data
 };
 
-// Stored text to UTF-16 (compressed form recognised by its FF FE prefix).
-std::u16string decode_text(std::span<const uint8_t> stored);
+// What decode_text does with a character cut short at the end of the bytes.
+enum class CutCharacter {
+    Refuse,  // LayoutError
+    Drop,    // the text ends before it (the reader takes what libmdb delivers)
+};
+
+// Stored text to UTF-16 (compressed form recognised by its FF FE prefix: one byte per
+// character until a 0x00 switches to two bytes, and back).
+std::u16string decode_text(std::span<const uint8_t> stored, CutCharacter cut = CutCharacter::Refuse);
 // Text as the engine stores it in a column: compressed when the column allows it and every
 // character is one byte wide, else UCS-2LE.
 std::vector<uint8_t> store_text(const DefColumn& c, const std::u16string& text);

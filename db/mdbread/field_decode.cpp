@@ -9,6 +9,7 @@
 
 #include "common/cp1252.h"
 #include "common/error.h"
+#include "db/jet/table_def.h"
 
 namespace ringolan::mdbread::detail {
 namespace {
@@ -73,29 +74,7 @@ void need(const MdbField& f, int bytes) {
 }  // namespace
 
 std::string jet4_text_to_utf8(const unsigned char* p, size_t n) {
-    std::u16string u;
-    if (n >= 2 && p[0] == 0xFF && p[1] == 0xFE) {
-        // Compressed: one byte per character until a 0x00 switches to two bytes, and back.
-        u.reserve(n);
-        bool compressed = true;
-        for (size_t i = 2; i < n;) {
-            if (p[i] == 0) {
-                compressed = !compressed;
-                ++i;
-            } else if (compressed) {
-                u.push_back(p[i++]);
-            } else if (n - i >= 2) {
-                u.push_back(static_cast<char16_t>(p[i] | p[i + 1] << 8));
-                i += 2;
-            } else {
-                break;  // odd byte at the end
-            }
-        }
-    } else {
-        u.reserve(n / 2);
-        for (size_t i = 0; i + 1 < n; i += 2) u.push_back(static_cast<char16_t>(p[i] | p[i + 1] << 8));
-    }
-    return text::utf16_to_utf8(u);
+    return text::utf16_to_utf8(jet::decode_text(std::span<const uint8_t>(p, n), jet::CutCharacter::Drop));
 }
 
 std::string to_hex(const unsigned char* p, size_t n) {

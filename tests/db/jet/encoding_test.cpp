@@ -252,6 +252,14 @@ TEST(JetUsageMap, InlineAndReferenceMapsListExactlyTheirPages) {
     EXPECT_TRUE(map_pages(row, page_at).empty());
 }
 
+TEST(JetText, TheWriterRefusesStoredTextCutInsideACharacter) {
+    for (const std::string& bytes : {std::string("a\0b", 3), std::string("\xFF\xFE" "a\0\xAC", 5)}) {
+        const std::span<const uint8_t> stored(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+        EXPECT_THROW(decode_text(stored), LayoutError);
+        EXPECT_EQ(decode_text(stored, CutCharacter::Drop), u"a");
+    }
+}
+
 TEST(JetHeader, MaskedRegionDecodesToJet4WithoutKey) {
     Page p;
     write_header_page(p, 45000.25);
