@@ -18,8 +18,8 @@
 #include "db/jet/page_edit.h"
 #include "db/jet/table_def.h"
 #include "db/jet/usage_map.h"
-#include "db/jet/value.h"
 #include "db/jet/utf16.h"
+#include "db/jet/value.h"
 #include "db/jet/writer.h"
 
 namespace ringolan::jet {
