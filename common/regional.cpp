@@ -1,5 +1,7 @@
 #include "common/regional.h"
 
+#include "common/calendar.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -203,17 +205,11 @@ DateTimeParts split(double days) {
         ms -= 86400000;
         ++day;
     }
-    // civil_from_days (H. Hinnant), day 0 = 1899-12-30 = 1970-01-01 - 25569
-    int64_t z = day - 25569 + 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const int64_t doe = z - era * 146097;
-    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const int64_t mp = (5 * doy + 2) / 153;
+    const calendar::CivilDate date = calendar::civil_date(day);
     DateTimeParts p{};
-    p.day = static_cast<unsigned>(doy - (153 * mp + 2) / 5 + 1);
-    p.month = static_cast<unsigned>(mp < 10 ? mp + 3 : mp - 9);
-    p.year = yoe + era * 400 + (p.month <= 2);
+    p.day = date.day;
+    p.month = date.month;
+    p.year = date.year;
     const int64_t secs = ms / 1000;
     p.hour = static_cast<unsigned>(secs / 3600);
     p.minute = static_cast<unsigned>(secs / 60 % 60);
@@ -261,16 +257,6 @@ std::string format(const std::string& fmt, const DateTimeParts& p, bool time) {
 bool out_of_range(double days) { return !std::isfinite(days) || std::fabs(days) > 1e8; }
 
 }  // namespace
-
-std::string date_text(double days) {
-    if (out_of_range(days)) return "";
-    return format(settings().short_date, split(days), false);
-}
-
-std::string time_text(double days) {
-    if (out_of_range(days)) return "";
-    return format(settings().long_time, split(days), true);
-}
 
 std::string datetime_text(double days) {
     if (out_of_range(days)) return "";

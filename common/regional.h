@@ -38,7 +38,5 @@ std::string general_real(double value);
 // date, a blank and long time. The time is rounded to whole milliseconds, which are not
 // shown; blank and time are left out when hours, minutes and seconds are all zero.
 std::string datetime_text(double days);
-std::string date_text(double days);
-std::string time_text(double days);
 
 }  // namespace ringolan::regional

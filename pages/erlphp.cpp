@@ -25,91 +25,121 @@ std::string result_cell(double value) {
     return {};
 }
 
-std::string erl_page(PageContext& ctx, std::string_view query) {
-    if (!ctx.snapshot) throw db::QueryError("Keine Wettkampfdatenbank ge\xF6" "ffnet");  // Windows-1252, as every page text
-    const std::string_view highlight_nr = cut_before_amp(value_after_key(query, "startnr="));
-    const int64_t list = whole_number(cut_before_amp(value_after_key(query, "titel=")), "Listennummer");
+namespace {
 
+// The list's title and the table head; sets main_result when the list ranks by the main
+// result alone (ring/blattl, blattl/ring).
+std::string list_head(const db::Snapshot& snapshot, int64_t list, bool& main_result) {
     db::Query a1;
     a1.set_command(kList);
-    a1.open(*ctx.snapshot, {list});
+    a1.open(snapshot, {list});
     std::string out = "<font size=\"5\">";
     out += a1.field("titel").as_text();
     out += "</font><hr><table border=0><tr><th>Rang</th><th>St.Nr</th><th>Name </th>";
     out += "<th>Verein</th><th>Ergebnis</th><th> </th></tr>\r";
     const std::string sortierung = a1.field("Sortierung").as_text();
-    const bool main_result = sortierung == "ring/blattl" || sortierung == "blattl/ring";
+    main_result = sortierung == "ring/blattl" || sortierung == "blattl/ring";
+    return out;
+}
 
-    a1.close();
-    a1.set_command(kRanks);
-    a1.open(*ctx.snapshot, {list});
-    out.reserve(out.size() + a1.row_count() * 600 + 8);
-    while (!a1.at_end()) {
-        std::array<std::string, 7> cells;
-        if (main_result) {
-            cells[0] = result_cell(a1.field("Haupterg").as_real());
-        } else {
-            for (int n = 1; n <= 7; ++n) cells[n - 1] = result_cell(a1.field("e" + std::to_string(n)).as_real());
-        }
-        const std::string startnr = a1.field("startnr").as_text();
-        const std::string rang = a1.field("Rang").as_text();
-        const std::string unit = a1.field("Einheit").as_text();
-        const std::string name = a1.field("Nachname").as_text() + ", " + a1.field("Vorname").as_text();
-        const std::string club_name = a1.field("Name").as_text();
-        const std::string club_nr = a1.field("Vereinsnr").as_text();
-        const std::string_view h = highlight_nr == startnr ? " bgcolor=\"#FFFFFF\"" : "";
+// The result cells of the current rank: the main result alone, or e1..e7.
+std::array<std::string, 7> rank_results(const db::Query& a1, bool main_result) {
+    std::array<std::string, 7> cells;
+    if (main_result) {
+        cells[0] = result_cell(a1.field("Haupterg").as_real());
+    } else {
+        for (int n = 1; n <= 7; ++n) cells[n - 1] = result_cell(a1.field("e" + std::to_string(n)).as_real());
+    }
+    return cells;
+}
 
-        out += "<tr><td";
-        out += h;
-        out += ">";
-        out += rang;
-        out += "</td>";
-        out += "<td";
-        out += h;
-        out += "><font size=2>";
-        out += startnr;
-        out += "</font></td>";
-        out += "<td";
-        out += h;
-        out += "><a href = \"est.php?ST=";
-        out += startnr;
-        out += "\" > ";
-        out += name;
-        out += " </a></td>";
-        out += "<td";
-        out += h;
-        out += "><a href = \"vst.php?NR=";
-        out += club_nr;
-        out += "\" > ";
-        out += club_name;
-        out += "</a></td >";
-        out += "<td";
-        out += h;
-        out += "><p align = \"right\"><b>";
-        out += cells[0];
-        out += " ";
-        out += unit;
-        out += "</b></p></td>";
-        out += "<td";
-        out += h;
-        out += "><p align=\"right\" ><fontsize=2>";
-        out += cells[1];
-        out += "</p></font></td> ";
-        if (unit == "R") {
-            for (size_t c = 2; c <= 6; ++c) {
-                if (cells[c].empty()) {
-                    out += "<td></td>";
-                    continue;
-                }
-                out += "<td";
-                out += h;
-                out += "><p align=\"right\"><font size=2>";
-                out += cells[c];
-                out += "</font></p></td>";
+// The texts of the current rank.
+struct Rank {
+    std::string startnr, rang, unit, name, club_name, club_nr;
+};
+
+Rank rank_texts(const db::Query& a1) {
+    Rank r;
+    r.startnr = a1.field("startnr").as_text();
+    r.rang = a1.field("Rang").as_text();
+    r.unit = a1.field("Einheit").as_text();
+    r.name = a1.field("Nachname").as_text() + ", " + a1.field("Vorname").as_text();
+    r.club_name = a1.field("Name").as_text();
+    r.club_nr = a1.field("Vereinsnr").as_text();
+    return r;
+}
+
+// One table row; h is the cells' highlight attribute.
+void append_rank_row(std::string& out, const Rank& r, const std::array<std::string, 7>& cells, std::string_view h) {
+    out += "<tr><td";
+    out += h;
+    out += ">";
+    out += r.rang;
+    out += "</td>";
+    out += "<td";
+    out += h;
+    out += "><font size=2>";
+    out += r.startnr;
+    out += "</font></td>";
+    out += "<td";
+    out += h;
+    out += "><a href = \"est.php?ST=";
+    out += r.startnr;
+    out += "\" > ";
+    out += r.name;
+    out += " </a></td>";
+    out += "<td";
+    out += h;
+    out += "><a href = \"vst.php?NR=";
+    out += r.club_nr;
+    out += "\" > ";
+    out += r.club_name;
+    out += "</a></td >";
+    out += "<td";
+    out += h;
+    out += "><p align = \"right\"><b>";
+    out += cells[0];
+    out += " ";
+    out += r.unit;
+    out += "</b></p></td>";
+    out += "<td";
+    out += h;
+    out += "><p align=\"right\" ><fontsize=2>";
+    out += cells[1];
+    out += "</p></font></td> ";
+    if (r.unit == "R") {
+        for (size_t c = 2; c <= 6; ++c) {
+            if (cells[c].empty()) {
+                out += "<td></td>";
+                continue;
             }
+            out += "<td";
+            out += h;
+            out += "><p align=\"right\"><font size=2>";
+            out += cells[c];
+            out += "</font></p></td>";
         }
-        out += " </tr>\r";
-        a1.next();
+    }
+    out += " </tr>\r";
+}
+
+}  // namespace
+
+std::string erl_page(PageContext& ctx, std::string_view query) {
+    const db::Snapshot& snapshot = page_snapshot(ctx);
+    const std::string_view highlight_nr = cut_before_amp(value_after_key(query, "startnr="));
+    const int64_t list = whole_number(cut_before_amp(value_after_key(query, "titel=")), "Listennummer");
+
+    bool main_result = false;
+    std::string out = list_head(snapshot, list, main_result);
+    db::Query a1;
+    a1.set_command(kRanks);
+    a1.open(snapshot, {list});
+    out.reserve(out.size() + a1.row_count() * 600 + 8);
+    for (; !a1.at_end(); a1.next()) {
+        const std::array<std::string, 7> cells = rank_results(a1, main_result);
+        const Rank r = rank_texts(a1);
+        append_rank_row(out, r, cells, highlight_nr == r.startnr ? " bgcolor=\"#FFFFFF\"" : "");
     }
     out += "</table>";
     return out;

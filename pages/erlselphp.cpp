@@ -30,16 +30,16 @@ void append_links(std::string& out, db::Query& q, std::string_view page) {
 }  // namespace
 
 std::string erlsel_page(PageContext& ctx) {
-    if (!ctx.snapshot) throw db::QueryError("Keine Wettkampfdatenbank ge\xF6" "ffnet");  // Windows-1252, as every page text
+    const db::Snapshot& snapshot = page_snapshot(ctx);
     db::Query a1;
     a1.set_command(kTeamLists);
-    a1.open(*ctx.snapshot);
+    a1.open(snapshot);
     std::string out = "<Font size=\"5\"> Mannschaftsk\xE4mpfe:</font><br>";
     append_links(out, a1, "merl.php");
 
     a1.close();
     a1.set_command(kSingleLists);
-    a1.open(*ctx.snapshot);
+    a1.open(snapshot);
     out += "<br><hr><Font size=\"5\">Einzelk\xE4mpfe:</font><br>";
     append_links(out, a1, "erl.php");
     return out;

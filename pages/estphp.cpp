@@ -190,12 +190,11 @@ void append_single_ranks(std::string& out, db::Query& a1, std::string_view nr) {
 }  // namespace
 
 std::string est_page(PageContext& ctx, std::string_view query) {
-    if (!ctx.snapshot) throw db::QueryError("Keine Wettkampfdatenbank ge\xF6" "ffnet");
+    const db::Snapshot& snapshot = page_snapshot(ctx);
     const std::string_view raw = value_after_first_equals(query);
     const int64_t startnr = whole_number(raw, "Startnummer");
     // Echoed into the links as given (blanks and sign included), never into SQL.
-    const std::string nr = text::escape_request_text(raw);
-    const db::Snapshot& snapshot = *ctx.snapshot;
+    const std::string nr = text::escape_html(raw, text::Ampersand::Kept);
 
     db::Query a1;
     a1.set_command(kShooterStatement);

@@ -94,20 +94,20 @@ void append_member_row(std::string& out, const TeamRow& row, std::string_view fi
 }
 
 std::string merl_page(PageContext& ctx, std::string_view query) {
-    if (!ctx.snapshot) throw db::QueryError("Keine Wettkampfdatenbank ge\xF6" "ffnet");  // Windows-1252, as every page text
+    const db::Snapshot& snapshot = page_snapshot(ctx);
     const std::string_view highlight_nr = cut_before_amp(value_after_key(query, "startnr="));
     const int64_t competition =
         whole_number(cut_before_amp(value_after_key(query, "titel=")), "Wettbewerbsnummer");
 
     db::Query a1;
     a1.set_command(kHeading);
-    a1.open(*ctx.snapshot, {competition});
+    a1.open(snapshot, {competition});
     const std::string title = a1.field("titel").as_text();
     const int64_t counting = a1.field("Wert_in").as_int();
 
     a1.close();
     a1.set_command(kTeams);
-    a1.open(*ctx.snapshot, {competition});
+    a1.open(snapshot, {competition});
 
     std::string out = "<Font size=\"5\">";
     out += title;

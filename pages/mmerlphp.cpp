@@ -30,8 +30,7 @@ constexpr std::string_view kTeams =
 }  // namespace
 
 std::string mmerl_page(PageContext& ctx, std::string_view query) {
-    if (!ctx.snapshot) throw db::QueryError("Keine Wettkampfdatenbank ge\xF6" "ffnet");  // Windows-1252, as every page text
-    const db::Snapshot& snapshot = *ctx.snapshot;
+    const db::Snapshot& snapshot = page_snapshot(ctx);
     const std::string club_nr(before_inner_amp(value_after_key(query, "vnr=")));
     const std::string_view wettbid =
         query.find("wettbid=") == std::string_view::npos ? "0" : before_inner_amp(value_after_key(query, "wettbid="));

@@ -17,15 +17,15 @@ constexpr std::string_view kStatement =
 }  // namespace
 
 std::string ofls_page(PageContext& ctx, std::string_view query) {
-    if (!ctx.snapshot) throw db::QueryError("Keine Wettkampfdatenbank ge\xF6" "ffnet");
+    const db::Snapshot& snapshot = page_snapshot(ctx);
     const std::string_view initial = quoted_text(value_after_first_equals(query), "Anfangsbuchstaben");
 
     db::Query a1;
     a1.set_command(kStatement);
-    a1.open(*ctx.snapshot, {std::string(initial) + "%"});
+    a1.open(snapshot, {std::string(initial) + "%"});
 
     std::string out = "Namen mit dem Anfangsbuchstaben ";
-    out += text::escape_request_text(initial);
+    out += text::escape_html(initial, text::Ampersand::Kept);
     out += "<table border=1><tr><th>Startnr</th><th>Name </th>";
     out += "<th>Verein</th></tr>\r";
     out.reserve(out.size() + a1.row_count() * 200 + 16);

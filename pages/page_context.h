@@ -5,15 +5,16 @@
 #include <stdexcept>
 #include <string>
 
+#include "common/error.h"
 #include "db/snapshot/snapshot.h"
 
 namespace ringolan::pages {
 
 // A request value that cannot be what its column holds. The message is plain German, names
 // the parameter and holds no SQL; the answer is an error page, never a database message.
-class InputError : public std::runtime_error {
+class InputError : public Error {
 public:
-    using std::runtime_error::runtime_error;
+    using Error::Error;
 };
 
 // The start page's settings (section "Startseite"), read at each request so that a change
@@ -28,5 +29,8 @@ struct PageContext {
     std::shared_ptr<const db::Snapshot> snapshot;  // one snapshot for the whole page
     StartSettings start;
 };
+
+// The snapshot a page reads; throws db::QueryError when no competition file is open.
+const db::Snapshot& page_snapshot(const PageContext& ctx);
 
 }  // namespace ringolan::pages

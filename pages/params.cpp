@@ -1,9 +1,17 @@
 #include "pages/params.h"
 
+#include "common/ascii.h"
 #include "common/escape.h"
+#include "common/number.h"
+#include "db/sql/query_error.h"
 #include "pages/page_context.h"
 
 namespace ringolan::pages {
+
+const db::Snapshot& page_snapshot(const PageContext& ctx) {
+    if (!ctx.snapshot) throw db::QueryError("Keine Wettkampfdatenbank ge\xF6" "ffnet");  // Windows-1252, as every page text
+    return *ctx.snapshot;
+}
 
 std::string_view param_slice(std::string_view query, std::size_t start, std::size_t length) {
     if (start >= query.size()) return {};
@@ -33,10 +41,6 @@ std::string_view cut_before_amp(std::string_view value) {
     return value.substr(0, amp);
 }
 
-std::string_view up_to_amp(std::string_view value) {
-    return value.substr(0, value.find('&'));
-}
-
 std::string_view before_inner_amp(std::string_view value) {
     const auto amp = value.find('&');
     if (amp == std::string_view::npos || amp == 0) return value;
@@ -54,7 +58,7 @@ namespace {
         message += ": kein Wert angegeben";
     } else {
         message += ": \xBB";
-        for (char c : text::escape_request_text(value)) {
+        for (char c : text::escape_html(value, text::Ampersand::Kept)) {
             if (c == '\0') message += "\\0";  // would end the message text
             else message += c;
         }
@@ -71,22 +75,9 @@ std::string_view quoted_text(std::string_view value, std::string_view what) {
 }
 
 int64_t whole_number(std::string_view value, std::string_view what) {
-    auto fail = [&]() -> int64_t { reject(value, what); };
-    std::size_t i = 0, end = value.size();
-    while (i < end && value[i] == ' ') ++i;
-    while (end > i && value[end - 1] == ' ') --end;
-    bool negative = false;
-    if (i < end && (value[i] == '+' || value[i] == '-')) negative = value[i++] == '-';
-    if (i == end) return fail();
-    uint64_t magnitude = 0;
-    for (; i < end; ++i) {
-        const char c = value[i];
-        if (c < '0' || c > '9') return fail();
-        const uint64_t digit = uint64_t(c - '0');
-        if (magnitude > (uint64_t(INT64_MAX) - digit) / 10) return fail();
-        magnitude = magnitude * 10 + digit;
-    }
-    return negative ? -int64_t(magnitude) : int64_t(magnitude);
+    const std::optional<int64_t> number = text::parse_whole_number(text::trim(value, " "));
+    if (!number) reject(value, what);
+    return *number;
 }
 
 }  // namespace ringolan::pages

@@ -31,8 +31,6 @@ std::string_view value_after_key(std::string_view query, std::string_view key);
 // The characters before the first "&"; empty when there is no "&" (the cut rule of
 // erl.php, merl.php and sb.php).
 std::string_view cut_before_amp(std::string_view value);
-// The characters before the first "&", or the whole value when there is none.
-std::string_view up_to_amp(std::string_view value);
 // The characters before the first "&" when it is the second character or a later one;
 // otherwise (no "&", or "&" first) the whole value (mmerl.php).
 std::string_view before_inner_amp(std::string_view value);

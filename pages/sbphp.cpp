@@ -59,26 +59,24 @@ MarkerPosition mean_position(int32_t sum_left, int32_t sum_top, int32_t count) {
     return {sum_left / count, sum_top / count};
 }
 
-std::string sb_page(PageContext& ctx, std::string_view query) {
-    if (!ctx.snapshot) throw db::QueryError("Keine Wettkampfdatenbank ge\xF6" "ffnet");  // Windows-1252, as every page text
-    const int64_t competition = whole_number(cut_before_amp(value_after_key(query, "bz=", 2)), "Wettkampfnummer");
-    const int64_t startnr = whole_number(cut_before_amp(value_after_key(query, "ST=", 2)), "Startnummer");
-    const int64_t target = whole_number(value_after_key(query, "sid=", 3), "Scheibennummer");
+namespace {
 
+// The layout of the competition's target type.
+const TargetLayout& competition_layout(const db::Snapshot& snapshot, int64_t competition) {
     db::Query a1;
     a1.set_command(kTargetType);
-    a1.open(*ctx.snapshot, {competition});
-    const TargetLayout& layout = target_layout(a1.field("Scheibentyp").as_text());
+    a1.open(snapshot, {competition});
+    return target_layout(a1.field("Scheibentyp").as_text());
+}
 
-    a1.close();
+// The shooter's name and club, linked to the club's page.
+void append_heading(std::string& out, const db::Snapshot& snapshot, int64_t startnr) {
+    db::Query a1;
     a1.set_command(kShooter);
-    a1.open(*ctx.snapshot, {startnr});
+    a1.open(snapshot, {startnr});
     const std::string display_name = a1.field("nachname").as_text() + ", " + a1.field("vorname").as_text();
     const std::string club_name = a1.field("name").as_text();
     const std::string club_nr = a1.field("Vereinsnr").as_text();
-
-    std::string out;
-    out.reserve(4096);
     out += "<font size=\"5\">";
     out += display_name;
     out += "<br>";
@@ -87,6 +85,9 @@ std::string sb_page(PageContext& ctx, std::string_view query) {
     out += "\">";
     out += club_name;
     out += "<br></a><hr>\r";
+}
+
+void append_target_picture(std::string& out, const TargetLayout& layout) {
     out += "<span style=\"position: absolute; left:";
     out += std::to_string(layout.left);
     out += "; top:";
@@ -99,10 +100,13 @@ std::string sb_page(PageContext& ctx, std::string_view query) {
     out += "\" height=\"";
     out += layout.picture_height;
     out += "\"></span>\r";
+}
 
-    a1.close();
+// A marker per hit of the target (t1..t15 above 0) and, for two hits or more, one at their mean.
+void append_hits(std::string& out, const db::Snapshot& snapshot, const TargetLayout& layout, int64_t target) {
+    db::Query a1;
     a1.set_command(kTarget);
-    a1.open(*ctx.snapshot, {target});
+    a1.open(snapshot, {target});
     int32_t sum_left = 0, sum_top = 0, hits = 0;
     for (int i = 1; i <= 15; ++i) {
         const double t = a1.field("t" + std::to_string(i)).as_real();
@@ -124,21 +128,36 @@ std::string sb_page(PageContext& ctx, std::string_view query) {
         out += layout.hit_height;
         out += "\"></span>\r";
     }
-    if (hits >= 2) {
-        const MarkerPosition m = mean_position(sum_left, sum_top, hits);
-        out += "<span style=\"position: absolute; left:";
-        out += std::to_string(m.left);
-        out += "; top: ";
-        out += std::to_string(m.top);
-        out += "\"><img border=\"0\" src=\"";
-        out += layout.mean_image;
-        out += "\"";
-        out += "width=\"";
-        out += layout.mean_width;
-        out += "\" height=\"";
-        out += layout.mean_height;
-        out += "\"></span>\r";
-    }
+    if (hits < 2) return;
+    const MarkerPosition m = mean_position(sum_left, sum_top, hits);
+    out += "<span style=\"position: absolute; left:";
+    out += std::to_string(m.left);
+    out += "; top: ";
+    out += std::to_string(m.top);
+    out += "\"><img border=\"0\" src=\"";
+    out += layout.mean_image;
+    out += "\"";
+    out += "width=\"";
+    out += layout.mean_width;
+    out += "\" height=\"";
+    out += layout.mean_height;
+    out += "\"></span>\r";
+}
+
+}  // namespace
+
+std::string sb_page(PageContext& ctx, std::string_view query) {
+    const db::Snapshot& snapshot = page_snapshot(ctx);
+    const int64_t competition = whole_number(cut_before_amp(value_after_key(query, "bz=", 2)), "Wettkampfnummer");
+    const int64_t startnr = whole_number(cut_before_amp(value_after_key(query, "ST=", 2)), "Startnummer");
+    const int64_t target = whole_number(value_after_key(query, "sid=", 3), "Scheibennummer");
+
+    const TargetLayout& layout = competition_layout(snapshot, competition);
+    std::string out;
+    out.reserve(4096);
+    append_heading(out, snapshot, startnr);
+    append_target_picture(out, layout);
+    append_hits(out, snapshot, layout, target);
     return out;
 }
 

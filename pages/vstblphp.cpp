@@ -17,10 +17,10 @@ constexpr std::string_view kTableStart =
 }  // namespace
 
 std::string vstbl_page(PageContext& ctx) {
-    if (!ctx.snapshot) throw db::QueryError("Keine Wettkampfdatenbank ge\xF6" "ffnet");  // Windows-1252, as every page text
+    const db::Snapshot& snapshot = page_snapshot(ctx);
     db::Query a1;
     a1.set_command(kStatement);
-    a1.open(*ctx.snapshot);
+    a1.open(snapshot);
 
     std::string out(kTableStart);
     out.reserve(kTableStart.size() + a1.row_count() * 120 + 8);

@@ -16,9 +16,8 @@ constexpr std::string_view kShooterStatement =
 }  // namespace
 
 std::string vst_page(PageContext& ctx, std::string_view query) {
-    if (!ctx.snapshot) throw db::QueryError("Keine Wettkampfdatenbank ge\xF6" "ffnet");
+    const db::Snapshot& snapshot = page_snapshot(ctx);
     const std::string club_nr(quoted_text(value_after_first_equals(query), "Vereinsnummer"));
-    const db::Snapshot& snapshot = *ctx.snapshot;
 
     db::Query a1;
     a1.set_command(kClubStatement);
@@ -26,7 +25,7 @@ std::string vst_page(PageContext& ctx, std::string_view query) {
     const std::string club_name = a1.at_end() ? std::string() : a1.field("name").as_text();
 
     std::string out = "     <a href='vstbl.php'>Meistbeteiligungsliste</a> |     <a href='mmerl.php?vnr=";
-    out += text::escape_request_text(club_nr);
+    out += text::escape_html(club_nr, text::Ampersand::Kept);
     out += "'>Mannschaften</a>";
     out += "    <hr>";
     out += "    <font size='5'>";

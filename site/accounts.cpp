@@ -9,6 +9,10 @@
 #include <sstream>
 #include <vector>
 
+#include "common/ascii.h"
+#include "common/error.h"
+#include "common/number.h"
+
 namespace ringolan::site {
 
 namespace {
@@ -28,16 +32,10 @@ std::string to_hex(const unsigned char* p, std::size_t n) {
 }
 
 bool from_hex(std::string_view hex, std::vector<unsigned char>& out) {
-    auto nibble = [](char c) -> int {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        return -1;
-    };
     if (hex.size() % 2 != 0) return false;
     out.clear();
     for (std::size_t i = 0; i < hex.size(); i += 2) {
-        const int hi = nibble(hex[i]), lo = nibble(hex[i + 1]);
+        const int hi = text::hex_value(hex[i]), lo = text::hex_value(hex[i + 1]);
         if (hi < 0 || lo < 0) return false;
         out.push_back(static_cast<unsigned char>(hi * 16 + lo));
     }
@@ -50,7 +48,7 @@ std::vector<unsigned char> derive(std::string_view password, const std::vector<u
     if (PKCS5_PBKDF2_HMAC(password.data(), static_cast<int>(password.size()), salt.data(),
                           static_cast<int>(salt.size()), static_cast<int>(iterations), EVP_sha256(),
                           static_cast<int>(out.size()), out.data()) != 1)
-        throw std::runtime_error("password hashing failed");
+        throw Error("password hashing failed");
     return out;
 }
 
@@ -70,14 +68,9 @@ bool parse_hash(std::string_view text, ParsedHash& out) {
         start = d + 1;
     }
     if (fields.size() != 4 || fields[0] != kScheme) return false;
-    if (fields[1].empty() || fields[1].size() > 9) return false;
-    unsigned n = 0;
-    for (char c : fields[1]) {
-        if (c < '0' || c > '9') return false;
-        n = n * 10 + unsigned(c - '0');
-    }
-    if (n == 0) return false;
-    out.iterations = n;
+    const std::optional<unsigned> n = fields[1].size() > 9 ? std::nullopt : text::parse_number<unsigned>(fields[1]);
+    if (!n || *n == 0) return false;
+    out.iterations = *n;
     return from_hex(fields[2], out.salt) && !out.salt.empty() && from_hex(fields[3], out.hash) &&
            out.hash.size() == kHashBytes;
 }
@@ -97,7 +90,7 @@ bool valid_account_id(std::string_view id) {
 std::string hash_password(std::string_view password, unsigned iterations) {
     std::vector<unsigned char> salt(kSaltBytes);
     if (RAND_bytes(salt.data(), static_cast<int>(salt.size())) != 1)
-        throw std::runtime_error("no random bytes for the salt");
+        throw Error("no random bytes for the salt");
     const std::vector<unsigned char> hash = derive(password, salt, iterations);
     return std::string(kScheme) + "$" + std::to_string(iterations) + "$" + to_hex(salt.data(), salt.size()) +
            "$" + to_hex(hash.data(), hash.size());

@@ -10,11 +10,13 @@
 #include <string>
 #include <string_view>
 
+#include "common/error.h"
+
 namespace ringolan::site {
 
-class AccountsError : public std::runtime_error {
+class AccountsError : public Error {
 public:
-    using std::runtime_error::runtime_error;
+    using Error::Error;
 };
 
 struct Account {

@@ -7,11 +7,13 @@
 #include <string>
 #include <string_view>
 
+#include "common/error.h"
+
 namespace ringolan::site {
 
-class GzipError : public std::runtime_error {
+class GzipError : public Error {
 public:
-    using std::runtime_error::runtime_error;
+    using Error::Error;
 };
 
 // Largest unpacked size accepted.

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/cp1252.h"
+#include "common/number.h"
 #include "server/http_server.h"
 #include "site/accounts.h"
 #include "site/site_handler.h"
@@ -30,8 +31,10 @@ int usage(const std::string& problem) {
 }
 
 bool parse_number(const std::string& text, unsigned long max, unsigned long& out) {
-    if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos) return false;
-    out = std::stoul(text);
+    const std::optional<unsigned long> value =
+        text.size() > 10 ? std::nullopt : text::parse_number<unsigned long>(text);
+    if (!value) return false;
+    out = *value;
     return out <= max;
 }
 

@@ -6,16 +6,6 @@ namespace ringolan::site {
 
 namespace {
 
-std::string_view trim(std::string_view t) {
-    while (!t.empty() && (t.front() == ' ' || t.front() == '\t')) t.remove_prefix(1);
-    while (!t.empty() && (t.back() == ' ' || t.back() == '\t')) t.remove_suffix(1);
-    return t;
-}
-
-bool same_text(std::string_view a, std::string_view b) {
-    return text::ascii_lower(a) == text::ascii_lower(b);
-}
-
 // The value of `key` among the ";"-separated parameters of a header value. A quoted value
 // runs to the next quote and may hold ";"; backslashes are kept (file names are local paths).
 std::optional<std::string> parameter(std::string_view header_value, std::string_view key) {
@@ -28,7 +18,7 @@ std::optional<std::string> parameter(std::string_view header_value, std::string_
             i = eq;
             continue;
         }
-        const std::string_view name = trim(header_value.substr(i, eq - i));
+        const std::string_view name = text::trim(header_value.substr(i, eq - i));
         std::string value;
         std::size_t j = eq + 1;
         while (j < header_value.size() && header_value[j] == ' ') ++j;
@@ -38,10 +28,10 @@ std::optional<std::string> parameter(std::string_view header_value, std::string_
             i = header_value.find(';', j);
         } else {
             const std::size_t semi = header_value.find(';', j);
-            value = std::string(trim(header_value.substr(j, semi == std::string_view::npos ? std::string_view::npos : semi - j)));
+            value = std::string(text::trim(header_value.substr(j, semi == std::string_view::npos ? std::string_view::npos : semi - j)));
             i = semi;
         }
-        if (same_text(name, key)) return value;
+        if (text::equal_ignoring_case(name, key)) return value;
     }
     return std::nullopt;
 }
@@ -64,18 +54,18 @@ FormPart read_part(std::string_view part) {
         headers = eol == std::string_view::npos ? std::string_view() : headers.substr(eol + 2);
         const std::size_t colon = line.find(':');
         if (colon == std::string_view::npos) throw MultipartError("a part has a header line without \":\"");
-        const std::string_view name = trim(line.substr(0, colon));
-        const std::string_view value = trim(line.substr(colon + 1));
-        if (same_text(name, "Content-Disposition")) {
+        const std::string_view name = text::trim(line.substr(0, colon));
+        const std::string_view value = text::trim(line.substr(colon + 1));
+        if (text::equal_ignoring_case(name, "Content-Disposition")) {
             const std::size_t semi = value.find(';');
-            if (!same_text(trim(value.substr(0, semi)), "form-data"))
+            if (!text::equal_ignoring_case(text::trim(value.substr(0, semi)), "form-data"))
                 throw MultipartError("a part is not of the kind form-data");
             std::optional<std::string> field = parameter(value, "name");
             if (!field) throw MultipartError("a part has no field name");
             out.name = std::move(*field);
             out.filename = parameter(value, "filename");
             disposition = true;
-        } else if (same_text(name, "Content-Type")) {
+        } else if (text::equal_ignoring_case(name, "Content-Type")) {
             out.content_type = std::string(value);
         }
     }
@@ -88,7 +78,7 @@ FormPart read_part(std::string_view part) {
 
 std::string form_boundary(std::string_view content_type) {
     const std::size_t semi = content_type.find(';');
-    if (!same_text(trim(content_type.substr(0, semi)), "multipart/form-data"))
+    if (!text::equal_ignoring_case(text::trim(content_type.substr(0, semi)), "multipart/form-data"))
         throw MultipartError("the request is not multipart/form-data");
     std::optional<std::string> boundary = parameter(content_type, "boundary");
     if (!boundary || boundary->empty()) throw MultipartError("the request's content type names no boundary");

@@ -7,11 +7,13 @@
 #include <string_view>
 #include <vector>
 
+#include "common/error.h"
+
 namespace ringolan::site {
 
-class MultipartError : public std::runtime_error {
+class MultipartError : public Error {
 public:
-    using std::runtime_error::runtime_error;
+    using Error::Error;
 };
 
 struct FormPart {

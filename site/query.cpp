@@ -1,24 +1,15 @@
 #include "site/query.h"
 
+#include "common/ascii.h"
+
 namespace ringolan::site {
-
-namespace {
-
-int hex_value(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-}  // namespace
 
 std::string percent_decode(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '%' && i + 2 < text.size()) {
-            const int hi = hex_value(text[i + 1]), lo = hex_value(text[i + 2]);
+            const int hi = text::hex_value(text[i + 1]), lo = text::hex_value(text[i + 2]);
             if (hi >= 0 && lo >= 0) {
                 out += char(hi * 16 + lo);
                 i += 2;

@@ -1,8 +1,12 @@
 #include "site/results_page.h"
 
+#include "common/escape.h"
 #include "site/query.h"
 
 namespace ringolan::site {
+
+using text::Ampersand;
+using text::escape_html;
 
 namespace {
 
@@ -10,7 +14,7 @@ namespace {
 constexpr std::string_view kOverviewTables[] = {"verein", "wettb_def", "starter"};
 
 std::string page(std::string_view title, const std::string& body) {
-    return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + html_escape(title) +
+    return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + escape_html(title, Ampersand::Escaped) +
            "</title>\n<style>body{font-family:sans-serif}table{border-collapse:collapse}"
            "td,th{border:1px solid #999;padding:2px 6px}th{background:#eee}</style></head>\n<body>\n" +
            body + "</body></html>\n";
@@ -23,11 +27,11 @@ std::string table_link(const Account& account, std::string_view table) {
 std::string rows_html(const TableRows& rows) {
     if (rows.columns.empty()) return "<p>Keine Daten.</p>\n";
     std::string out = "<table>\n<tr>";
-    for (const std::string& c : rows.columns) out += "<th>" + html_escape(c) + "</th>";
+    for (const std::string& c : rows.columns) out += "<th>" + escape_html(c, Ampersand::Escaped) + "</th>";
     out += "</tr>\n";
     for (const auto& row : rows.rows) {
         out += "<tr>";
-        for (const auto& cell : row) out += "<td>" + (cell ? html_escape(*cell) : std::string()) + "</td>";
+        for (const auto& cell : row) out += "<td>" + (cell ? escape_html(*cell, Ampersand::Escaped) : std::string()) + "</td>";
         out += "</tr>\n";
     }
     return out + "</table>\n";
@@ -50,34 +54,18 @@ std::string upload_time(const Account& account, SiteStore& store) {
 
 }  // namespace
 
-std::string html_escape(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\'': out += "&#39;"; break;
-            default: out += c;
-        }
-    }
-    return out;
-}
-
 std::string index_page(const Accounts& accounts) {
     std::string body = "<h1>Ergebnisse</h1>\n<ul>\n";
     for (const auto& [id, account] : accounts.all())
-        body += "<li><a href=\"/ergebnisse/?id=" + percent_encode(id) + "\">" + html_escape(account.name) +
+        body += "<li><a href=\"/ergebnisse/?id=" + percent_encode(id) + "\">" + escape_html(account.name, Ampersand::Escaped) +
                 "</a></li>\n";
     return page("Ergebnisse", body + "</ul>\n");
 }
 
 std::string account_page(const Account& account, SiteStore& store) {
-    std::string body = "<h1>" + html_escape(account.name) + "</h1>\n";
+    std::string body = "<h1>" + escape_html(account.name, Ampersand::Escaped) + "</h1>\n";
     const std::string when = upload_time(account, store);
-    body += "<p>Letzter Upload: " + (when.empty() ? std::string("unbekannt") : html_escape(when)) + "</p>\n";
+    body += "<p>Letzter Upload: " + (when.empty() ? std::string("unbekannt") : escape_html(when, Ampersand::Escaped)) + "</p>\n";
     body += "<h2>Tabellen</h2>\n<table>\n<tr><th>Tabelle</th><th>Zeilen</th></tr>\n";
     for (const TableDef& t : upload_tables()) {
         const std::int64_t n = store.count(account.id, t.name).value_or(0);
@@ -95,7 +83,7 @@ std::string account_page(const Account& account, SiteStore& store) {
 
 std::string table_page(const Account& account, SiteStore& store, const TableDef& table) {
     const std::int64_t n = store.count(account.id, table.name).value_or(0);
-    std::string body = "<p><a href=\"./?id=" + percent_encode(account.id) + "\">" + html_escape(account.name) +
+    std::string body = "<p><a href=\"./?id=" + percent_encode(account.id) + "\">" + escape_html(account.name, Ampersand::Escaped) +
                        "</a></p>\n<h1>" + std::string(table.name) + "</h1>\n<p>" + std::to_string(n) + " Zeilen";
     if (n > std::int64_t(kTablePageRows)) body += ", die ersten " + std::to_string(kTablePageRows) + " gezeigt";
     body += "</p>\n" + rows_html(store.rows(account.id, table.name, kTablePageRows).value_or(TableRows{}));

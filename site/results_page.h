@@ -15,8 +15,6 @@ namespace ringolan::site {
 inline constexpr std::size_t kOverviewRows = 20;
 inline constexpr std::size_t kTablePageRows = 500;
 
-std::string html_escape(std::string_view text);
-
 std::string index_page(const Accounts& accounts);
 std::string account_page(const Account& account, SiteStore& store);
 std::string table_page(const Account& account, SiteStore& store, const TableDef& table);

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/error.h"
+
 namespace ringolan::site {
 
 struct Value {
@@ -28,10 +30,10 @@ struct Statement {
     std::size_t line = 0;       // line of the file where the statement starts, from 1
 };
 
-class DumpError : public std::runtime_error {
+class DumpError : public Error {
 public:
     DumpError(std::size_t line, const std::string& reason)
-        : std::runtime_error("line " + std::to_string(line) + ": " + reason), line_(line) {}
+        : Error("line " + std::to_string(line) + ": " + reason), line_(line) {}
     std::size_t line() const { return line_; }
 
 private:

@@ -1,6 +1,7 @@
 #include "site/store.h"
 
 #include "common/cp1252.h"
+#include "common/sqlite.h"
 #include "site/gunzip.h"
 #include "site/statement_parser.h"
 #include "site/tables.h"
@@ -13,6 +14,8 @@
 
 namespace ringolan::site {
 
+using sqlite::quote_identifier;
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -20,51 +23,32 @@ namespace {
 constexpr const char* kDatabaseFile = "results.sqlite";
 constexpr const char* kUploadFile = "upload.sql.gz";
 
-std::string quote_name(std::string_view name) {
-    std::string out = "\"";
-    for (char c : name) {
-        if (c == '"') out += '"';
-        out += c;
-    }
-    return out + "\"";
+sqlite::StmtHandle prepare(sqlite3* db, const std::string& sql) {
+    sqlite3_stmt* raw = nullptr;
+    const int rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &raw, nullptr);
+    sqlite::StmtHandle st(raw);
+    if (rc != SQLITE_OK) throw StoreError(std::string("database: ") + sqlite3_errmsg(db));
+    return st;
 }
-
-class Statement3 {
-public:
-    Statement3(sqlite3* db, const std::string& sql) {
-        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt_, nullptr) != SQLITE_OK)
-            throw StoreError(std::string("database: ") + sqlite3_errmsg(db));
-    }
-    ~Statement3() { sqlite3_finalize(stmt_); }
-    Statement3(const Statement3&) = delete;
-    Statement3& operator=(const Statement3&) = delete;
-    sqlite3_stmt* get() const { return stmt_; }
-
-private:
-    sqlite3_stmt* stmt_ = nullptr;
-};
 
 class Database {
 public:
     Database(const fs::path& file, bool create) {
         // One thread at a time uses a connection (the account's lock), so SQLite needs no mutex.
         const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
-        if (sqlite3_open_v2(file.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
-            const std::string msg = db_ ? sqlite3_errmsg(db_) : "out of memory";
-            sqlite3_close(db_);
-            throw StoreError("cannot open " + file.string() + ": " + msg);
-        }
+        sqlite3* raw = nullptr;
+        const int rc = sqlite3_open_v2(file.c_str(), &raw, flags, nullptr);
+        db_.reset(raw);
+        if (rc != SQLITE_OK)
+            throw StoreError("cannot open " + file.string() + ": " + (raw ? sqlite3_errmsg(raw) : "out of memory"));
     }
-    ~Database() { sqlite3_close(db_); }
-    Database(const Database&) = delete;
-    Database& operator=(const Database&) = delete;
 
-    sqlite3* get() const { return db_; }
+    sqlite3* get() const { return db_.get(); }
 
     void exec(const std::string& sql) {
         char* err = nullptr;
-        if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
-            const std::string msg = err ? err : sqlite3_errmsg(db_);
+        if (sqlite3_exec(get(), sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
+            const std::string msg = err ? err : sqlite3_errmsg(get());
             sqlite3_free(err);
             throw StoreError("database: " + msg);
         }
@@ -72,14 +56,14 @@ public:
 
     // Column count of a table; 0 when it does not exist.
     std::size_t column_count(std::string_view table) {
-        Statement3 st(db_, "PRAGMA table_info(" + quote_name(table) + ")");
+        const sqlite::StmtHandle st = prepare(get(), "PRAGMA table_info(" + quote_identifier(table) + ")");
         std::size_t n = 0;
         while (sqlite3_step(st.get()) == SQLITE_ROW) ++n;
         return n;
     }
 
 private:
-    sqlite3* db_ = nullptr;
+    sqlite::DbHandle db_;
 };
 
 void step_done(sqlite3* db, sqlite3_stmt* st) {
@@ -134,14 +118,14 @@ public:
         std::size_t& columns = known->second;
         const std::size_t wanted = std::max(s.values.size(), std::max<std::size_t>(table->columns.size(), 1));
         if (columns == 0) {
-            std::string sql = "CREATE TABLE " + quote_name(table->name) + " (";
-            for (std::size_t i = 0; i < wanted; ++i) sql += (i ? ", " : "") + quote_name(column_name(*table, i));
+            std::string sql = "CREATE TABLE " + quote_identifier(table->name) + " (";
+            for (std::size_t i = 0; i < wanted; ++i) sql += (i ? ", " : "") + quote_identifier(column_name(*table, i));
             db_.exec(sql + ")");
             columns = wanted;
         }
         for (; columns < s.values.size(); ++columns)
-            db_.exec("ALTER TABLE " + quote_name(table->name) + " ADD COLUMN " +
-                     quote_name(column_name(*table, columns)));
+            db_.exec("ALTER TABLE " + quote_identifier(table->name) + " ADD COLUMN " +
+                     quote_identifier(column_name(*table, columns)));
 
         sqlite3_stmt* st = insert_for(*table, s.values.size());
         sqlite3_reset(st);
@@ -156,25 +140,24 @@ private:
     sqlite3_stmt* insert_for(const TableDef& table, std::size_t n) {
         auto key = std::make_pair(std::string(table.name), n);
         auto it = inserts_.find(key);
-        if (it != inserts_.end()) return it->second->get();
-        std::string sql = "INSERT INTO " + quote_name(table.name);
+        if (it != inserts_.end()) return it->second.get();
+        std::string sql = "INSERT INTO " + quote_identifier(table.name);
         if (n == 0) {
             sql += " DEFAULT VALUES";
         } else {
             std::string names, marks;
             for (std::size_t i = 0; i < n; ++i) {
-                names += (i ? ", " : "") + quote_name(column_name(table, i));
+                names += (i ? ", " : "") + quote_identifier(column_name(table, i));
                 marks += i ? ", ?" : "?";
             }
             sql += " (" + names + ") VALUES (" + marks + ")";
         }
-        auto st = std::make_unique<Statement3>(db_.get(), sql);
-        return inserts_.emplace(key, std::move(st)).first->second->get();
+        return inserts_.emplace(key, prepare(db_.get(), sql)).first->second.get();
     }
 
     Database& db_;
     std::map<std::string_view, std::size_t> column_counts_;
-    std::map<std::pair<std::string, std::size_t>, std::unique_ptr<Statement3>> inserts_;
+    std::map<std::pair<std::string, std::size_t>, sqlite::StmtHandle> inserts_;
     std::map<std::string, std::int64_t> added_;
 };
 
@@ -226,11 +209,6 @@ void SiteStore::store_upload(const std::string& account, std::string_view gzip_b
     fs::rename(part, d / kUploadFile);
 }
 
-bool SiteStore::has_pending_upload(const std::string& account) {
-    auto guard = lock(account);
-    return fs::exists(account_dir(account) / kUploadFile);
-}
-
 std::map<std::string, std::int64_t> SiteStore::load_upload(const std::string& account) {
     auto guard = lock(account);
     const fs::path d = account_dir(account);
@@ -263,7 +241,7 @@ std::optional<std::int64_t> SiteStore::count(const std::string& account, std::st
     if (!fs::exists(file)) return 0;
     Database db(file, false);
     if (db.column_count(def->name) == 0) return 0;
-    Statement3 st(db.get(), "SELECT COUNT(*) FROM " + quote_name(def->name));
+    const sqlite::StmtHandle st = prepare(db.get(), "SELECT COUNT(*) FROM " + quote_identifier(def->name));
     if (sqlite3_step(st.get()) != SQLITE_ROW) throw StoreError(std::string("database: ") + sqlite3_errmsg(db.get()));
     return sqlite3_column_int64(st.get(), 0);
 }
@@ -277,7 +255,8 @@ std::optional<TableRows> SiteStore::rows(const std::string& account, std::string
     if (!fs::exists(file)) return out;
     Database db(file, false);
     if (db.column_count(def->name) == 0) return out;
-    Statement3 st(db.get(), "SELECT * FROM " + quote_name(def->name) + " ORDER BY rowid LIMIT " + std::to_string(limit));
+    const sqlite::StmtHandle st =
+        prepare(db.get(), "SELECT * FROM " + quote_identifier(def->name) + " ORDER BY rowid LIMIT " + std::to_string(limit));
     const int n = sqlite3_column_count(st.get());
     for (int i = 0; i < n; ++i) out.columns.emplace_back(sqlite3_column_name(st.get(), i));
     int rc;

@@ -14,11 +14,13 @@
 #include <string_view>
 #include <vector>
 
+#include "common/error.h"
+
 namespace ringolan::site {
 
-class StoreError : public std::runtime_error {
+class StoreError : public Error {
 public:
-    using std::runtime_error::runtime_error;
+    using Error::Error;
 };
 
 // The insert request came without a file posted before it.
@@ -55,8 +57,6 @@ public:
 
     // Up to `limit` rows of a table in the order they arrived; nullopt for an unknown name.
     std::optional<TableRows> rows(const std::string& account, std::string_view table, std::size_t limit);
-
-    bool has_pending_upload(const std::string& account);
 
     std::filesystem::path account_dir(const std::string& account) const;
 

@@ -9,6 +9,8 @@
 #include <string>
 #include <thread>
 
+#include "common/error.h"
+
 namespace ringolan::upload {
 namespace {
 
@@ -130,7 +132,7 @@ PackedDump dump_and_pack(const DumpFunction& dump, const std::filesystem::path& 
             sql_out.close();
             if (!sql_out) throw cannot_write(sql);
             gz_out.close();
-            if (!gz_out) throw std::runtime_error("gzip: closing the output failed");
+            if (!gz_out) throw Error("gzip: closing the output failed");
         } catch (const std::runtime_error& e) {
             pack_error = std::make_exception_ptr(std::runtime_error(sql.string() + " -> " + gz.string() + ": " + e.what()));
             pipe.reader_gone();
@@ -145,7 +147,7 @@ PackedDump dump_and_pack(const DumpFunction& dump, const std::filesystem::path& 
         PipeBuffer buffer(pipe, stop, stopped);
         std::ostream out(&buffer);
         packed.lines = dump(out);
-        if (!buffer.hand_over()) throw std::runtime_error("the dump could not be handed over");
+        if (!buffer.hand_over()) throw Error("the dump could not be handed over");
     } catch (...) {
         dump_error = std::current_exception();
     }

@@ -7,6 +7,8 @@
 #include <memory>
 #include <vector>
 
+#include "common/error.h"
+
 namespace ringolan::upload {
 namespace {
 
@@ -28,18 +30,18 @@ struct GzipWriter::Stream {
 };
 
 GzipWriter::GzipWriter(std::ostream& out, std::string_view name) : out_(out) {
-    if (name.find('\0') != std::string_view::npos) throw std::runtime_error("gzip: file name contains a zero byte");
+    if (name.find('\0') != std::string_view::npos) throw Error("gzip: file name contains a zero byte");
     std::string header = {'\x1F', '\x8B', '\x08', '\x08', 0, 0, 0, 0, 0, 0};
     header.append(name);
     header += '\0';
     auto z = std::make_unique<Stream>();
     if (deflateInit2(&z->zs, kLevel, Z_DEFLATED, kRawDeflate, kMemLevel, Z_DEFAULT_STRATEGY) != Z_OK)
-        throw std::runtime_error("gzip: zlib cannot start deflate");  // deflateEnd of a failed start is harmless
+        throw Error("gzip: zlib cannot start deflate");  // deflateEnd of a failed start is harmless
     z_ = std::move(z);
     pending_.reserve(kGzipPiece);
     output_.resize(kChunk);
     out_.write(header.data(), static_cast<std::streamsize>(header.size()));
-    if (!out_) throw std::runtime_error("gzip: writing the compressed data failed");
+    if (!out_) throw Error("gzip: writing the compressed data failed");
     result_.output_bytes = header.size();
 }
 
@@ -54,10 +56,10 @@ void GzipWriter::deflate_piece(const char* data, size_t size, bool last) {
     do {
         zs.next_out = reinterpret_cast<Bytef*>(output_.data());
         zs.avail_out = static_cast<uInt>(output_.size());
-        if (deflate(&zs, last ? Z_FINISH : Z_NO_FLUSH) == Z_STREAM_ERROR) throw std::runtime_error("gzip: zlib deflate failed");
+        if (deflate(&zs, last ? Z_FINISH : Z_NO_FLUSH) == Z_STREAM_ERROR) throw Error("gzip: zlib deflate failed");
         const size_t produced = output_.size() - zs.avail_out;
         out_.write(output_.data(), static_cast<std::streamsize>(produced));
-        if (!out_) throw std::runtime_error("gzip: writing the compressed data failed");
+        if (!out_) throw Error("gzip: writing the compressed data failed");
         result_.output_bytes += produced;
     } while (zs.avail_out == 0);
 }
@@ -87,7 +89,7 @@ GzipResult GzipWriter::finish() {
     put_le32(trailer, result_.crc32);
     put_le32(trailer, static_cast<uint32_t>(result_.input_bytes & 0xFFFFFFFFu));
     out_.write(trailer.data(), static_cast<std::streamsize>(trailer.size()));
-    if (!out_) throw std::runtime_error("gzip: writing the compressed data failed");
+    if (!out_) throw Error("gzip: writing the compressed data failed");
     result_.output_bytes += trailer.size();
     return result_;
 }
@@ -98,7 +100,7 @@ GzipResult gzip_stream(std::istream& in, std::ostream& out, std::string_view nam
     for (;;) {
         in.read(input.data(), static_cast<std::streamsize>(input.size()));
         const auto got = static_cast<size_t>(in.gcount());
-        if (in.bad() || (!in && !in.eof())) throw std::runtime_error("gzip: reading the input failed");
+        if (in.bad() || (!in && !in.eof())) throw Error("gzip: reading the input failed");
         writer.write(input.data(), got);
         if (in.eof()) return writer.finish();
     }
@@ -107,16 +109,16 @@ GzipResult gzip_stream(std::istream& in, std::ostream& out, std::string_view nam
 GzipResult gzip_file(const std::filesystem::path& source, const std::filesystem::path& target) {
     if (source.string().size() > kGzipMaxPath) throw GzipPathTooLong();
     std::ifstream in(source, std::ios::binary);
-    if (!in) throw std::runtime_error("Die Datei " + source.string() + " kann nicht gelesen werden");
+    if (!in) throw Error("Die Datei " + source.string() + " kann nicht gelesen werden");
     std::ofstream out(target, std::ios::binary | std::ios::trunc);
-    if (!out) throw std::runtime_error("Die Datei " + target.string() + " kann nicht geschrieben werden");
+    if (!out) throw Error("Die Datei " + target.string() + " kann nicht geschrieben werden");
     GzipResult result;
     try {
         result = gzip_stream(in, out, source.filename().string());
         out.close();
-        if (!out) throw std::runtime_error("gzip: closing the output failed");
+        if (!out) throw Error("gzip: closing the output failed");
     } catch (const std::runtime_error& e) {
-        throw std::runtime_error(source.string() + " -> " + target.string() + ": " + e.what());
+        throw Error(source.string() + " -> " + target.string() + ": " + e.what());
     }
     return result;
 }

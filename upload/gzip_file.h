@@ -13,15 +13,17 @@
 #include <string>
 #include <string_view>
 
+#include "common/error.h"
+
 namespace ringolan::upload {
 
 // Paths longer than this cannot be compressed (the upload shows kGzipPathTooLong then).
 inline constexpr size_t kGzipMaxPath = 240;
 inline constexpr std::string_view kGzipPathTooLong = "Unable to GZip this file: path name is too long";
 
-class GzipPathTooLong : public std::runtime_error {
+class GzipPathTooLong : public Error {
 public:
-    GzipPathTooLong() : std::runtime_error(std::string(kGzipPathTooLong)) {}
+    GzipPathTooLong() : Error(std::string(kGzipPathTooLong)) {}
 };
 
 struct GzipResult {

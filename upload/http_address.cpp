@@ -1,9 +1,9 @@
 #include "upload/http_address.h"
 
 #include <algorithm>
-#include <charconv>
 
 #include "common/ascii.h"
+#include "common/number.h"
 
 namespace ringolan::upload {
 
@@ -23,11 +23,9 @@ void append_escaped(std::string& out, unsigned char c) {
 }
 
 uint16_t parse_port(std::string_view text, std::string_view address) {
-    unsigned value = 0;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value == 0 || value > 65535)
-        throw AddressError("Invalid port in address: " + std::string(address));
-    return static_cast<uint16_t>(value);
+    const std::optional<unsigned> value = text::parse_number<unsigned>(text);
+    if (!value || *value == 0 || *value > 65535) throw AddressError("Invalid port in address: " + std::string(address));
+    return static_cast<uint16_t>(*value);
 }
 
 }  // namespace

@@ -9,10 +9,12 @@
 #include <utility>
 #include <vector>
 
+#include "common/error.h"
+
 namespace ringolan::upload {
 
-struct AddressError : std::runtime_error {
-    using std::runtime_error::runtime_error;
+struct AddressError : public Error {
+    using Error::Error;
 };
 
 struct Address {

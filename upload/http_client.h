@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/error.h"
 #include "upload/body_source.h"
 #include "upload/http_address.h"
 #include "upload/http_cookies.h"
@@ -28,10 +29,10 @@ inline constexpr std::string_view kRequestAccept = "text/html, */*";
 inline constexpr std::string_view kRequestUserAgent = "Mozilla/3.0 (compatible; Indy Library)";
 
 // A reply whose status is outside 200 to 299 or that redirects. what() is the status line.
-class HttpStatusError : public std::runtime_error {
+class HttpStatusError : public Error {
 public:
     HttpStatusError(int status, const std::string& status_line, std::string body)
-        : std::runtime_error(status_line), status_(status), body_(std::move(body)) {}
+        : Error(status_line), status_(status), body_(std::move(body)) {}
     int status() const { return status_; }
     // The reply body as far as it came within the error read limit; not meant to be shown.
     const std::string& body() const { return body_; }

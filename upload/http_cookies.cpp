@@ -1,21 +1,15 @@
 #include "upload/http_cookies.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
 #include <ctime>
 
 #include "common/ascii.h"
+#include "common/number.h"
 
 namespace ringolan::upload {
 
 namespace {
-
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-    return s;
-}
 
 // The default path of a cookie: the request path up to, not including, its last "/".
 std::string default_path(std::string_view request_path) {
@@ -65,33 +59,32 @@ void CookieJar::store(std::string_view host, std::string_view request_path, std:
                       Clock::time_point now) {
     std::string_view rest = set_cookie;
     auto semi = rest.find(';');
-    std::string_view pair = trim(rest.substr(0, semi));
+    std::string_view pair = text::trim(rest.substr(0, semi));
     rest = semi == std::string_view::npos ? std::string_view{} : rest.substr(semi + 1);
     auto eq = pair.find('=');
     if (eq == std::string_view::npos) return;
-    Cookie cookie{std::string(trim(pair.substr(0, eq))), std::string(trim(pair.substr(eq + 1))),
+    Cookie cookie{std::string(text::trim(pair.substr(0, eq))), std::string(text::trim(pair.substr(eq + 1))),
                   default_path(request_path), std::nullopt, false};
     if (cookie.name.empty()) return;
 
     std::optional<Clock::time_point> max_age_end;
     while (!rest.empty()) {
         semi = rest.find(';');
-        std::string_view attribute = trim(rest.substr(0, semi));
+        std::string_view attribute = text::trim(rest.substr(0, semi));
         rest = semi == std::string_view::npos ? std::string_view{} : rest.substr(semi + 1);
         auto aeq = attribute.find('=');
-        std::string key = text::ascii_lower(trim(attribute.substr(0, aeq)));
-        std::string_view value = aeq == std::string_view::npos ? std::string_view{} : trim(attribute.substr(aeq + 1));
+        std::string key = text::ascii_lower(text::trim(attribute.substr(0, aeq)));
+        std::string_view value = aeq == std::string_view::npos ? std::string_view{} : text::trim(attribute.substr(aeq + 1));
         if (key == "path" && !value.empty() && value.front() == '/') {
             cookie.path = std::string(value);
         } else if (key == "expires") {
             if (auto when = parse_http_date(value)) cookie.expires = when;
         } else if (key == "max-age") {
-            long long seconds = 0;
-            auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), seconds);
             constexpr long long kCentury = 100LL * 366 * 24 * 3600;  // keeps the sum inside the clock's range
-            seconds = std::min(seconds, kCentury);
-            if (!value.empty() && ec == std::errc() && end == value.data() + value.size())
+            if (const auto parsed = text::parse_number<long long>(value)) {
+                const long long seconds = std::min(*parsed, kCentury);
                 max_age_end = seconds <= 0 ? Clock::time_point::min() : now + std::chrono::seconds(seconds);
+            }
         } else if (key == "secure") {
             cookie.secure = true;
         }

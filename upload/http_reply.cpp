@@ -1,30 +1,14 @@
 #include "upload/http_reply.h"
 
-#include <charconv>
-
 #include "common/ascii.h"
+#include "common/number.h"
 #include "upload/http_limits.h"
 
 namespace ringolan::upload {
 
 namespace {
 
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-    return s;
-}
-
 bool interim(int status) { return status >= 100 && status < 200 && status != 101; }
-
-// A decimal length with nothing else; nullopt when the text is not one.
-std::optional<unsigned long long> parse_length(std::string_view text) {
-    text = trim(text);
-    unsigned long long value = 0;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
-    return value;
-}
 
 std::string shown(std::string_view line) {
     constexpr std::size_t kShown = 80;
@@ -53,10 +37,7 @@ int status_code_of(std::string_view status_line) {
     if (blank == std::string_view::npos) return -1;
     std::string_view code = status_line.substr(blank + 1);
     code = code.substr(0, code.find(' '));
-    int value = 0;
-    auto [end, ec] = std::from_chars(code.data(), code.data() + code.size(), value);
-    if (code.empty() || ec != std::errc() || end != code.data() + code.size()) return -1;
-    return value;
+    return text::parse_number<int>(code).value_or(-1);
 }
 
 bool ReplyParser::head_complete() const {
@@ -152,7 +133,7 @@ void ReplyParser::on_header_line(const std::string& line) {
     if (line.front() == ' ' || line.front() == '\t') {
         if (!head_.headers.empty()) {
             std::string& value = head_.headers.back().second;
-            std::string_view more = trim(line);
+            std::string_view more = text::trim(line);
             if (!value.empty() && !more.empty()) value += ' ';
             value += more;
         }
@@ -160,8 +141,8 @@ void ReplyParser::on_header_line(const std::string& line) {
     }
     auto colon = line.find(':');
     if (colon == std::string::npos) return;  // not a header; ignored
-    head_.headers.emplace_back(std::string(trim(std::string_view(line).substr(0, colon))),
-                               std::string(trim(std::string_view(line).substr(colon + 1))));
+    head_.headers.emplace_back(std::string(text::trim(std::string_view(line).substr(0, colon))),
+                               std::string(text::trim(std::string_view(line).substr(colon + 1))));
 }
 
 void ReplyParser::start_body() {
@@ -171,7 +152,7 @@ void ReplyParser::start_body() {
     }
     std::optional<unsigned long long> length;
     for (const std::string& value : head_.all("Content-Length")) {
-        auto parsed = parse_length(value);
+        auto parsed = text::parse_number<unsigned long long>(text::trim(value));
         if (!parsed) throw ReplyFormatError("Invalid Content-Length in reply: " + shown(value));
         if (length && *length != *parsed) throw ReplyFormatError("Conflicting Content-Length headers in reply");
         length = parsed;
@@ -193,11 +174,10 @@ void ReplyParser::start_body() {
 }
 
 void ReplyParser::on_chunk_size(const std::string& line) {
-    std::string_view digits = trim(std::string_view(line).substr(0, line.find(';')));
-    unsigned long long size = 0;
-    auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), size, 16);
-    if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size() || size > (1ull << 48))
-        throw ReplyFormatError("Invalid chunk size in reply: " + shown(line));
+    std::string_view digits = text::trim(std::string_view(line).substr(0, line.find(';')));
+    const std::optional<unsigned long long> parsed = text::parse_number<unsigned long long>(digits, 16);
+    if (!parsed || *parsed > (1ull << 48)) throw ReplyFormatError("Invalid chunk size in reply: " + shown(line));
+    const unsigned long long size = *parsed;
     if (size == 0) {
         header_lines_ = 0;
         state_ = State::Trailers;

@@ -11,10 +11,12 @@
 #include <utility>
 #include <vector>
 
+#include "common/error.h"
+
 namespace ringolan::upload {
 
-struct ReplyFormatError : std::runtime_error {
-    using std::runtime_error::runtime_error;
+struct ReplyFormatError : public Error {
+    using Error::Error;
 };
 
 struct ReplyHead {

@@ -10,13 +10,14 @@
 #include <string>
 #include <string_view>
 
+#include "common/error.h"
 #include "upload/http_address.h"
 
 namespace ringolan::upload {
 
 // A failure of the socket layer (no connection, a broken connection, a refused certificate).
-struct TransportError : std::runtime_error {
-    using std::runtime_error::runtime_error;
+struct TransportError : public Error {
+    using Error::Error;
 };
 
 // A time limit passed.

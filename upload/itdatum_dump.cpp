@@ -1,23 +1,19 @@
 #include "upload/itdatum_dump.h"
 
 #include <algorithm>
-#include <cctype>
 #include <optional>
 #include <stdexcept>
 #include <vector>
 
+#include "common/ascii.h"
+#include "common/error.h"
+
 namespace ringolan::upload {
 namespace {
 
-bool same_name(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
 std::optional<size_t> column(const db::Query& q, std::string_view name) {
     for (size_t i = 0; i < q.field_count(); ++i)
-        if (same_name(q.field(i).name(), name)) return i;
+        if (text::equal_ignoring_case(q.field(i).name(), name)) return i;
     return std::nullopt;
 }
 
@@ -25,11 +21,11 @@ std::optional<size_t> column(const db::Query& q, std::string_view name) {
 
 size_t dump_with_itdatum(SqlDump& dump, std::ostream& out, std::string_view table_code, const std::string& text) {
     db::Query* q = dump.query;
-    if (!q || !q->is_open()) throw std::runtime_error("Die Optionen der Veranstaltung sind nicht geöffnet");
+    if (!q || !q->is_open()) throw Error("Die Optionen der Veranstaltung sind nicht geöffnet");
     const auto option = column(*q, "_option");
     const auto value = column(*q, "Wert_str");
     const auto id = column(*q, "ID");
-    if (!option || !value) throw std::runtime_error("Veranstaltung hat keine Spalten _option und Wert_str");
+    if (!option || !value) throw Error("Veranstaltung hat keine Spalten _option und Wert_str");
 
     std::vector<DumpType> types;
     for (size_t i = 0; i < q->field_count(); ++i) types.push_back(dump_type(q->field(i)));
@@ -56,7 +52,7 @@ size_t dump_with_itdatum(SqlDump& dump, std::ostream& out, std::string_view tabl
         line.append(");\r\n");
         out.write(line.data(), static_cast<std::streamsize>(line.size()));
         if (!out)
-            throw std::runtime_error("Die Zeilen der Tabelle " + dump.table_name + " konnten nicht geschrieben werden");
+            throw Error("Die Zeilen der Tabelle " + dump.table_name + " konnten nicht geschrieben werden");
         ++lines;
     };
 

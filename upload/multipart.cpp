@@ -9,6 +9,8 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "common/error.h"
+
 namespace ringolan::upload {
 
 LocalTime LocalTime::now() {
@@ -62,7 +64,7 @@ void MultipartBody::add_file_field(std::string_view name, const std::filesystem:
     auto in = std::make_unique<std::ifstream>(file, std::ios::binary);
     if (!*in) {
         const int err = errno;
-        throw std::runtime_error("Die Datei " + file.string() + " kann nicht gelesen werden" +
+        throw Error("Die Datei " + file.string() + " kann nicht gelesen werden" +
                                  (err ? std::string(": ") + std::strerror(err) : std::string()));
     }
     add_stream_field(name, file.string(), std::move(in), content_type);
@@ -74,7 +76,7 @@ void MultipartBody::add_stream_field(std::string_view name, std::string_view fil
     source->seekg(0, std::ios::end);
     const auto end = source->tellg();
     source->seekg(0, std::ios::beg);
-    if (end < 0 || !*source) throw std::runtime_error("AddStreamField: the size of " + std::string(file_name) + " is unknown");
+    if (end < 0 || !*source) throw Error("AddStreamField: the size of " + std::string(file_name) + " is unknown");
 
     std::string head;
     head.append("--").append(boundary_).append("\r\n");
@@ -109,7 +111,7 @@ size_t MultipartBody::read_segment(Segment& s, uint64_t from, char* buffer, size
     s.source->seekg(static_cast<std::streamoff>(from));
     s.source->read(buffer, static_cast<std::streamsize>(n));
     if (static_cast<size_t>(s.source->gcount()) != n)
-        throw std::runtime_error("multipart: the file part's source ended before its " + std::to_string(s.size) + " bytes");
+        throw Error("multipart: the file part's source ended before its " + std::to_string(s.size) + " bytes");
     return n;
 }
 
@@ -133,7 +135,7 @@ uint64_t MultipartBody::write_to(std::ostream& out) {
     uint64_t total = 0;
     for (size_t got; (got = read(buffer.data(), buffer.size())) > 0;) {
         out.write(buffer.data(), static_cast<std::streamsize>(got));
-        if (!out) throw std::runtime_error("multipart: writing the body failed");
+        if (!out) throw Error("multipart: writing the body failed");
         total += got;
     }
     return total;

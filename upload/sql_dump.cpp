@@ -3,6 +3,7 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "common/error.h"
 #include "common/regional.h"
 
 namespace ringolan::upload {
@@ -143,7 +144,7 @@ size_t SqlDump::dump_to(std::ostream& out, std::string_view table_code) {
         line.append("\r\n");
         out.write(line.data(), static_cast<std::streamsize>(line.size()));
         if (!out)
-            throw std::runtime_error("Die Zeilen der Tabelle " + table_name + " konnten nicht geschrieben werden");
+            throw Error("Die Zeilen der Tabelle " + table_name + " konnten nicht geschrieben werden");
         ++lines;
     }
     return lines;
@@ -162,7 +163,7 @@ size_t SqlDump::dump_to(db::RowCursor& rows, std::ostream& out, std::string_view
         line.append("\r\n");
         out.write(line.data(), static_cast<std::streamsize>(line.size()));
         if (!out)
-            throw std::runtime_error("Die Zeilen der Tabelle " + table_name + " konnten nicht geschrieben werden");
+            throw Error("Die Zeilen der Tabelle " + table_name + " konnten nicht geschrieben werden");
         ++lines;
     }
     return lines;
@@ -170,10 +171,10 @@ size_t SqlDump::dump_to(db::RowCursor& rows, std::ostream& out, std::string_view
 
 size_t SqlDump::dump_to_file(const std::filesystem::path& file, std::string_view table_code) {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    if (!out) throw std::runtime_error("Die Datei " + file.string() + " kann nicht geschrieben werden");
+    if (!out) throw Error("Die Datei " + file.string() + " kann nicht geschrieben werden");
     const size_t lines = dump_to(out, table_code);
     out.close();
-    if (!out) throw std::runtime_error("Die Datei " + file.string() + " kann nicht geschrieben werden");
+    if (!out) throw Error("Die Datei " + file.string() + " kann nicht geschrieben werden");
     return lines;
 }
 

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "common/cp1252.h"
+#include "common/error.h"
 #include "db/snapshot/snapshot.h"
 #include "db/snapshot/snapshot_child.h"
 #include "upload/upload_run.h"
@@ -104,16 +105,18 @@ long peak_kib() {
     return -1;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+struct Options {
     std::string db_file, url, id, password_file, filter = "all";
     fs::path work_dir = program_dir();
     bool have_id = false, verbose = false, stats = false;
+};
+
+// The options, or the exit code of a usage error (after its message).
+std::optional<int> parse_options(int argc, char** argv, Options& o) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--verbose" || arg == "--stats") {
-            (arg == "--verbose" ? verbose : stats) = true;
+            (arg == "--verbose" ? o.verbose : o.stats) = true;
             continue;
         }
         if (arg != "--db" && arg != "--url" && arg != "--id" && arg != "--password-file" && arg != "--filter" &&
@@ -121,58 +124,69 @@ int main(int argc, char** argv) {
             return usage("unknown argument " + arg);
         if (i + 1 >= argc) return usage(arg + " needs a value");
         const std::string value = argv[++i];
-        if (arg == "--db") db_file = value;
-        else if (arg == "--url") url = value;
-        else if (arg == "--id") id = value, have_id = true;
-        else if (arg == "--password-file") password_file = value;
-        else if (arg == "--filter") filter = value;
-        else work_dir = value;
+        if (arg == "--db") o.db_file = value;
+        else if (arg == "--url") o.url = value;
+        else if (arg == "--id") o.id = value, o.have_id = true;
+        else if (arg == "--password-file") o.password_file = value;
+        else if (arg == "--filter") o.filter = value;
+        else o.work_dir = value;
     }
-    if (db_file.empty()) return usage("--db is missing");
-    if (url.empty()) return usage("--url is missing");
-    if (!have_id) return usage("--id is missing");
-    if (filter != "all" && filter != "results") return usage("--filter must be all or results");
+    if (o.db_file.empty()) return usage("--db is missing");
+    if (o.url.empty()) return usage("--url is missing");
+    if (!o.have_id) return usage("--id is missing");
+    if (o.filter != "all" && o.filter != "results") return usage("--filter must be all or results");
+    return std::nullopt;
+}
 
+// The request with the password from its file or standard input, or the exit code of a usage
+// error (after its message).
+std::optional<int> make_request(const Options& o, upload::UploadRequest& request) {
     std::string password;
-    if (!password_file.empty()) {
-        std::ifstream in(password_file, std::ios::binary);
-        if (!in) return usage("cannot read the password file " + password_file);
+    if (!o.password_file.empty()) {
+        std::ifstream in(o.password_file, std::ios::binary);
+        if (!in) return usage("cannot read the password file " + o.password_file);
         password = first_line(in);
     } else {
         password = first_line(std::cin);
     }
-
-    upload::UploadRequest request;
-    request.base = url;
-    request.account_id = text::utf8_to_cp1252(id);
+    request.base = o.url;
+    request.account_id = text::utf8_to_cp1252(o.id);
     request.password = text::utf8_to_cp1252(password);
-    request.filter = filter == "results" ? upload::StarterFilter::WithResults : upload::StarterFilter::All;
-    request.work_dir = work_dir;
-    request.database = db_file;
+    request.filter = o.filter == "results" ? upload::StarterFilter::WithResults : upload::StarterFilter::All;
+    request.work_dir = o.work_dir;
+    request.database = o.db_file;
+    return std::nullopt;
+}
 
-    PrintedLog log;
-    StepTimes steps;
+// Log lines to standard output (and to the step times with --stats), notes to standard error
+// with --verbose.
+upload::UploadEvents printed_events(const Options& o, PrintedLog& log, StepTimes& steps) {
     upload::UploadEvents events;
-    events.append = [&](const std::string& l) {
+    const bool stats = o.stats;
+    events.append = [&log, &steps, stats](const std::string& l) {
         log.append(l);
         if (stats) steps.event(l);
     };
-    events.replace_last = [&](const std::string& l) {
+    events.replace_last = [&log, &steps, stats](const std::string& l) {
         log.replace_last(l);
         if (stats) steps.event(l);
     };
-    if (verbose) events.note = [](const std::string& l) { std::cerr << text::cp1252_to_utf8(l) << std::endl; };
+    if (o.verbose) events.note = [](const std::string& l) { std::cerr << text::cp1252_to_utf8(l) << std::endl; };
+    return events;
+}
 
+// Reads the file in a child process, as the server does (a damaged file cannot take the upload
+// down, and the reading's memory is the child's), and publishes it. The exit code.
+int read_and_upload(const Options& o, const upload::UploadRequest& request, const upload::UploadEvents& events,
+                    PrintedLog& log, StepTimes& steps) {
     const auto started = std::chrono::steady_clock::now();
     long child_peak = 0;
     try {
         db::SnapshotInfo info;
-        info.source = db_file;
+        info.source = o.db_file;
         info.generation = 1;
-        // Read in a child process, as the server does: a damaged file cannot take the upload
-        // down, and the reading's memory is the child's.
-        db::BuildResult built = db::build_snapshot_isolated(db_file, kReadLimit);
-        if (!built.ok()) throw std::runtime_error(built.error);
+        db::BuildResult built = db::build_snapshot_isolated(o.db_file, kReadLimit);
+        if (!built.ok()) throw ringolan::Error(built.error);
         child_peak = built.child_peak_kib;
         const auto snapshot = db::Snapshot::from_image(std::move(built.image), info);
         upload::HttpClient client;
@@ -180,7 +194,7 @@ int main(int argc, char** argv) {
         const auto read = std::chrono::steady_clock::now();
         run.run(request, *snapshot);
         log.flush();
-        if (stats) {
+        if (o.stats) {
             const auto done = std::chrono::steady_clock::now();
             auto secs = [](auto d) { return std::chrono::duration<double>(d).count(); };
             std::cerr << "stats: read " << secs(read - started) << " s, upload " << secs(done - read) << " s, total "
@@ -194,4 +208,17 @@ int main(int argc, char** argv) {
         std::cerr << "ringolan-upload: " << text::cp1252_to_utf8(e.what()) << std::endl;
         return 1;
     }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (const std::optional<int> bad = parse_options(argc, argv, options)) return *bad;
+    upload::UploadRequest request;
+    if (const std::optional<int> bad = make_request(options, request)) return *bad;
+    PrintedLog log;
+    StepTimes steps;
+    const upload::UploadEvents events = printed_events(options, log, steps);
+    return read_and_upload(options, request, events, log, steps);
 }

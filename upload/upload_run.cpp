@@ -1,9 +1,14 @@
 #include "upload/upload_run.h"
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <future>
 
+#include "common/ascii.h"
+#include "common/calendar.h"
+#include "common/error.h"
+#include "common/number.h"
 #include "common/regional.h"
 #include "db/query/query.h"
 #include "db/query/row_cursor.h"
@@ -61,13 +66,6 @@ private:
     MultipartBody& body_;
 };
 
-std::string trim_controls(std::string_view s) {
-    size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= 32) ++b;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32) --e;
-    return std::string(s.substr(b, e - b));
-}
-
 }  // namespace
 
 std::vector<UploadTable> upload_tables(StarterFilter filter) {
@@ -80,14 +78,9 @@ std::string itdatum_text_now() {
     const std::time_t now = std::time(nullptr);
     std::tm tm{};
     localtime_r(&now, &tm);
-    // Days since 1899-12-30 of the local calendar date, plus the time of day.
-    std::tm base{};
-    base.tm_year = tm.tm_year;
-    base.tm_mon = tm.tm_mon;
-    base.tm_mday = tm.tm_mday;
-    const std::time_t day = timegm(&base);
-    const double days = static_cast<double>(day / 86400 + 25569) +
-                        (tm.tm_hour * 3600 + tm.tm_min * 60 + tm.tm_sec) / 86400.0;
+    // The day number of the local calendar date, plus the time of day.
+    const int64_t day = calendar::day_number(tm.tm_year + 1900, unsigned(tm.tm_mon + 1), unsigned(tm.tm_mday));
+    const double days = static_cast<double>(day) + (tm.tm_hour * 3600 + tm.tm_min * 60 + tm.tm_sec) / 86400.0;
     return regional::datetime_text(days);
 }
 
@@ -96,19 +89,8 @@ ItdatumResult itdatum_not_built(const std::filesystem::path&, const std::string&
 }
 
 int64_t count_reply_value(std::string_view reply) {
-    size_t p = 0;
-    while (p < reply.size() && reply[p] == ' ') ++p;
-    bool negative = false;
-    if (p < reply.size() && (reply[p] == '+' || reply[p] == '-')) negative = reply[p++] == '-';
-    if (p == reply.size()) return -1;
-    int64_t value = 0;
-    for (; p < reply.size(); ++p) {
-        const char c = reply[p];
-        if (c < '0' || c > '9') return -1;
-        if (value > (INT64_MAX - 9) / 10) return -1;
-        value = value * 10 + (c - '0');
-    }
-    return negative ? -value : value;
+    reply.remove_prefix(std::min(reply.find_first_not_of(' '), reply.size()));
+    return text::parse_whole_number(reply).value_or(-1);
 }
 
 UploadRun::UploadRun(HttpClient& client, UploadEvents events, ItdatumWriter itdatum)
@@ -143,7 +125,7 @@ bool UploadRun::delete_remote(const UploadRequest& r) {
     append("Alte Daten werden gel\xF6scht ...");
     check_cancel();
     const std::string reply = client_.get(delete_address(r.base, r.account_id, r.password));
-    if (trim_controls(reply) == "0") {
+    if (text::trim_controls(reply) == "0") {
         replace_last("OK. Alte Daten wurden gel\xF6scht");
         return true;
     }
@@ -194,7 +176,7 @@ uint64_t UploadRun::run(const UploadRequest& r, const db::Snapshot& snapshot) {
     progress_ = std::clamp(r.progress, 0, 100);
     bytes_posted_ = 0;
 
-    if (!delete_remote(r)) throw std::runtime_error(kDeleteFailedError);
+    if (!delete_remote(r)) throw Error(kDeleteFailedError);
 
     // The time stamp: written into the file when the writer can, always into the dump.
     const std::string stamp = itdatum_text_now();
@@ -249,7 +231,7 @@ uint64_t UploadRun::run(const UploadRequest& r, const db::Snapshot& snapshot) {
         }
 
         replace_last(name + "-Daten pr\xFC" "fen (" + n + kRows + ")...");
-        if (count_remote(r, name) != static_cast<int64_t>(lines)) throw std::runtime_error(kCountMismatchError);
+        if (count_remote(r, name) != static_cast<int64_t>(lines)) throw Error(kCountMismatchError);
         replace_last(name + "-Daten (" + n + kRows + ") OK ");
         advance(5);
     }

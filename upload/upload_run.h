@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/error.h"
 #include "db/snapshot/snapshot.h"
 #include "upload/dump_pack.h"
 #include "upload/http_client.h"
@@ -58,9 +59,9 @@ ItdatumResult itdatum_not_built(const std::filesystem::path& mdb, const std::str
 extern const std::string kItdatumNotBuilt;
 
 // Thrown when the run was cancelled; what() is kCancelledText.
-class UploadCancelled : public std::runtime_error {
+class UploadCancelled : public Error {
 public:
-    UploadCancelled() : std::runtime_error(kCancelledText) {}
+    UploadCancelled() : Error(kCancelledText) {}
 };
 
 struct UploadRequest {

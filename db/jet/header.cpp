@@ -28,15 +28,15 @@ void write_header_page(Page& page, double creation_date) {
     page.fill(0);
     uint8_t* p = page.data();
     p[1] = 0x01;
-    std::memcpy(p + 0x04, "Standard Jet DB", 16);  // with its terminating zero
-    p[0x14] = 0x01;                                 // Jet 4
-    put_u16(p + 0x3C, 1252);                        // code page
-    put_u32(p + 0x3E, 0);                           // database key: pages are not encoded
+    std::memcpy(p + kHeaderSignature, kJetSignature, sizeof kJetSignature);  // with its terminating zero
+    p[kHeaderVersion] = kJetVersion4;
+    put_u16(p + kHeaderCodePage, 1252);
+    put_u32(p + kHeaderDatabaseKey, 0);  // pages are not encoded
     // The password field is XORed with the creation date's whole part; storing the mask means "none".
     const int32_t mask = int32_t(creation_date);
-    for (int i = 0; i < 40; i += 4) put_u32(p + 0x42 + i, uint32_t(mask));
-    put_u16(p + 0x6E, 0x0409);                      // General sort order
-    put_f64(p + 0x72, creation_date);
+    for (int i = 0; i < 40; i += 4) put_u32(p + kHeaderPassword + i, uint32_t(mask));
+    put_u16(p + kHeaderSortOrder, 0x0409);  // General sort order
+    put_f64(p + kHeaderCreated, creation_date);
     rc4_apply(kHeaderKey, std::span<uint8_t>(p + kHeaderMaskStart, kHeaderMaskLength));
 }
 

@@ -10,10 +10,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/ascii.h"
+#include "common/cp1252.h"
+#include "common/error.h"
+#include "common/unique_fd.h"
 #include "db/jet/header.h"
 #include "db/jet/page_edit.h"
 #include "db/jet/table_def.h"
+#include "db/jet/usage_map.h"
 #include "db/jet/utf16.h"
+#include "db/jet/value.h"
 #include "db/jet/writer.h"
 
 namespace ringolan::jet {
@@ -22,38 +28,10 @@ namespace {
 namespace fs = std::filesystem;
 
 // A reason to leave the file alone; caught at the top and returned as a refusal.
-struct Refusal {
-    std::string reason;
+struct Refusal : Error {
+    using Error::Error;
 };
-[[noreturn]] void refuse(std::string reason) { throw Refusal{std::move(reason)}; }
-
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() { if (fd_ >= 0) ::close(fd_); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-private:
-    int fd_;
-};
-
-std::string utf8(const std::u16string& s) {
-    std::string out;
-    for (char16_t c : s) {
-        if (c < 0x80) out += char(c);
-        else if (c < 0x800) { out += char(0xC0 | (c >> 6)); out += char(0x80 | (c & 0x3F)); }
-        else { out += char(0xE0 | (c >> 12)); out += char(0x80 | ((c >> 6) & 0x3F)); out += char(0x80 | (c & 0x3F)); }
-    }
-    return out;
-}
-
-bool same_name(const std::u16string& a, const std::u16string& b) {
-    auto fold = [](char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c; };
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char16_t x, char16_t y) {
-               return fold(x) == fold(y);
-           });
-}
+[[noreturn]] void refuse(const std::string& reason) { throw Refusal(reason); }
 
 // The file's pages as they were when the write began, read on demand; changed pages apart.
 class Pages {
@@ -69,7 +47,7 @@ public:
         while (done < kPageSize) {
             const ssize_t r = ::pread(fd_, p.data() + done, kPageSize - done, off_t(uint64_t(n) * kPageSize + done));
             if (r < 0 && errno == EINTR) continue;
-            if (r <= 0) throw std::runtime_error(std::string("cannot read the file: ") + std::strerror(errno));
+            if (r <= 0) throw Error(std::string("cannot read the file: ") + std::strerror(errno));
             done += size_t(r);
         }
         return p;
@@ -107,9 +85,9 @@ bool scan_rows(const TableDef& def, Pages& pages, F f) {
     const PageSource src = pages.source();
     for (uint32_t p : map_pages(row_at(def.owned_map, src), src)) {
         const Page& page = src(p);
-        if (page[0] != kPageData || get_u32(page.data() + 4) != def.page)
+        if (page[0] != kPageData || get_u32(page.data() + kDataOwner) != def.page)
             throw LayoutError("page " + std::to_string(p) + " in the table's map is not one of its data pages");
-        const uint32_t rows = get_u16(page.data() + 12);
+        const uint32_t rows = get_u16(page.data() + kDataRowCount);
         for (uint32_t r = 0; r < rows; ++r) {
             const RowSpan s = row_span(page, r);
             if (s.flags) {
@@ -129,26 +107,28 @@ uint32_t find_table(Pages& pages, const std::u16string& name) {
     const DefColumn* id = cat.column(u"Id");
     const DefColumn* nm = cat.column(u"Name");
     const DefColumn* ty = cat.column(u"Type");
-    if (!id || !nm || !ty || nm->type != 0x0A) throw LayoutError("the catalog lacks the columns Id, Name and Type");
+    if (!id || !nm || !ty || nm->type != uint8_t(ColumnType::Text))
+        throw LayoutError("the catalog lacks the columns Id, Name and Type");
     uint32_t found = 0;
     scan_rows(cat, pages, [&](uint32_t, uint32_t, const RowView& v) {
         auto n = v.text(*nm);
         auto t = v.integer(*ty);
         auto i = v.integer(*id);
-        if (n && t && i && (*t & 0x7F) == 1 && same_name(*n, name)) {
-            found = uint32_t(*i) & 0xFFFFFF;
+        if (n && t && i && (*t & kCatalogTypeMask) == kCatalogTable && text::equal_ignoring_case(*n, name)) {
+            found = uint32_t(*i) & kMaxPageNumber;  // a table's Id is its definition page
             return true;
         }
         return false;
     });
-    if (!found) refuse("the file has no table " + utf8(name));
+    if (!found) refuse("the file has no table " + text::utf16_to_utf8(name));
     return found;
 }
 
 const DefColumn& text_column(const TableDef& def, const std::string& table, const std::string& name) {
     const DefColumn* c = def.column(utf8_to_utf16_checked(name));
     if (!c) refuse("table " + table + " has no column " + name);
-    if (c->type != 0x0A || !c->variable()) refuse("column " + name + " of table " + table + " is not a text column");
+    if (c->type != uint8_t(ColumnType::Text) || !c->variable())
+        refuse("column " + name + " of table " + table + " is not a text column");
     return *c;
 }
 
@@ -158,7 +138,7 @@ std::string index_list(const TableDef& def) {
         std::string one;
         for (uint16_t n : cols)
             for (const DefColumn& c : def.columns)
-                if (c.number == n) one += (one.empty() ? "" : "+") + utf8(c.name);
+                if (c.number == n) one += (one.empty() ? "" : "+") + text::utf16_to_utf8(c.name);
         out += (out.empty() ? "" : ", ") + one;
     }
     return out;
@@ -173,11 +153,12 @@ std::vector<uint8_t> build_row(const TableDef& def, const DefColumn& key, std::s
     for (const DefColumn& c : def.columns) {
         if (c.number >= n || seen[c.number]) refuse("the table's column numbers have gaps (columns were deleted)");
         seen[c.number] = true;
-        if (c.flags & kColumnAutoNumber) refuse("column " + utf8(c.name) + " is an auto-number (not supported for a new row)");
+        if (c.flags & kColumnAutoNumber)
+            refuse("column " + text::utf16_to_utf8(c.name) + " is an auto-number (not supported for a new row)");
         if (c.variable()) {
             if (c.var_index >= def.var_columns || seen_var[c.var_index]) throw LayoutError("variable column indexes out of order");
             seen_var[c.var_index] = true;
-        } else if (c.type != 0x01) {
+        } else if (c.type != uint8_t(ColumnType::Boolean)) {  // booleans live in the null mask
             fixed = std::max<size_t>(fixed, size_t(c.fixed_offset) + c.length);
         }
     }
@@ -209,64 +190,67 @@ std::vector<uint8_t> build_row(const TableDef& def, const DefColumn& key, std::s
 
 // Enters page n into the usage map row at pointer (the map row's page is changed).
 void add_to_map(Pages& pages, uint32_t pointer, uint32_t n) {
-    const uint32_t map_page = pointer >> 8;
-    const RowSpan s = row_span(pages.original(map_page), pointer & 0xFF);
+    const uint32_t map_page = pointer_page(pointer);
+    const RowSpan s = row_span(pages.original(map_page), pointer_row(pointer));
     Page& mp = pages.change(map_page);
     uint8_t* row = mp.data() + s.start;
     const uint32_t len = s.end - s.start;
-    if (len < 5) throw LayoutError("usage map row too short");
-    if (row[0] == 0x00) {
+    if (len < kInlineMapBitmap) throw LayoutError("usage map row too short");
+    if (row[0] == kMapInline) {
         const uint32_t start = get_u32(row + 1);
-        if (n < start || n - start >= (len - 5) * 8)
+        if (n < start || n - start >= (len - kInlineMapBitmap) * 8)
             refuse("the table's usage map cannot list page " + std::to_string(n) + " without being rebuilt");
-        row[5 + (n - start) / 8] |= uint8_t(1u << ((n - start) % 8));
+        row[kInlineMapBitmap + (n - start) / 8] |= uint8_t(1u << ((n - start) % 8));
         return;
     }
-    if (row[0] != 0x01) throw LayoutError("unknown usage map type");
-    const uint32_t per_page = (kPageSize - 4) * 8;
+    if (row[0] != kMapReference) throw LayoutError("unknown usage map type");
+    const uint32_t per_page = kBitmapPagePages;
     const uint32_t slot = n / per_page;
     if (1 + 4 * (slot + 1) > len || get_u32(row + 1 + 4 * slot) == 0)
         refuse("the table's usage map has no bitmap page for page " + std::to_string(n));
     const uint32_t bp = get_u32(row + 1 + 4 * slot);
     if (pages.original(bp)[0] != kPageUsageBitmap) throw LayoutError("usage map names a page that is no bitmap page");
     Page& b = pages.change(bp);
-    b[4 + (n % per_page) / 8] |= uint8_t(1u << ((n % per_page) % 8));
+    b[kBitmapPageBitmap + (n % per_page) / 8] |= uint8_t(1u << ((n % per_page) % 8));
 }
 
 // The file-wide map of free pages (page 1, row 0) must list page n as in use. The engine takes
 // pages outside the map's range as free, so a page the map does not cover cannot be added.
 void take_from_free_pages(Pages& pages, uint32_t n) {
     const Page& p1 = pages.original(1);
-    if (p1[0] != kPageData || get_u16(p1.data() + 12) == 0) throw LayoutError("page 1 holds no page map");
+    if (p1[0] != kPageData || get_u16(p1.data() + kDataRowCount) == 0) throw LayoutError("page 1 holds no page map");
     const RowSpan s = row_span(p1, 0);
     const uint8_t* row = p1.data() + s.start;
     const uint32_t len = s.end - s.start;
     const std::string out_of_range = "the file-wide page map does not cover a new page " + std::to_string(n);
-    if (len < 5) throw LayoutError("file-wide page map row too short");
-    if (row[0] == 0x00) {
+    if (len < kInlineMapBitmap) throw LayoutError("file-wide page map row too short");
+    if (row[0] == kMapInline) {
         const uint32_t start = get_u32(row + 1);
-        if (n < start || n - start >= (len - 5) * 8) refuse(out_of_range);
+        if (n < start || n - start >= (len - kInlineMapBitmap) * 8) refuse(out_of_range);
         const uint32_t bit = n - start;
-        if (row[5 + bit / 8] & (1u << (bit % 8))) pages.change(1)[s.start + 5 + bit / 8] &= uint8_t(~(1u << (bit % 8)));
+        const uint32_t at = kInlineMapBitmap + bit / 8;
+        if (row[at] & (1u << (bit % 8))) pages.change(1)[s.start + at] &= uint8_t(~(1u << (bit % 8)));
         return;
     }
-    if (row[0] != 0x01) throw LayoutError("unknown type of the file-wide page map");
-    const uint32_t per_page = (kPageSize - 4) * 8;
+    if (row[0] != kMapReference) throw LayoutError("unknown type of the file-wide page map");
+    const uint32_t per_page = kBitmapPagePages;
     const uint32_t slot = n / per_page;
     if (1 + 4 * (slot + 1) > len || get_u32(row + 1 + 4 * slot) == 0) refuse(out_of_range);
     const uint32_t bp = get_u32(row + 1 + 4 * slot);
     if (pages.original(bp)[0] != kPageUsageBitmap) throw LayoutError("page map names a page that is no bitmap page");
     const uint32_t bit = n % per_page;
-    if (pages.original(bp)[4 + bit / 8] & (1u << (bit % 8))) pages.change(bp)[4 + bit / 8] &= uint8_t(~(1u << (bit % 8)));
+    const uint32_t at = kBitmapPageBitmap + bit / 8;
+    if (pages.original(bp)[at] & (1u << (bit % 8))) pages.change(bp)[at] &= uint8_t(~(1u << (bit % 8)));
 }
 
 InPlaceResult::Kind plan(Pages& pages, const OptionRow& target, const std::u16string& text) {
     const Page& head = pages.original(0);
-    if (std::memcmp(head.data() + 4, "Standard Jet DB", 15) != 0 || head[0x14] != 0x01)
+    if (std::memcmp(head.data() + kHeaderSignature, kJetSignature, sizeof kJetSignature - 1) != 0 ||
+        head[kHeaderVersion] != kJetVersion4)
         refuse("the file is not a Jet 4 database");
     Page unmasked = head;
     unmask_header_page(unmasked);
-    if (get_u32(unmasked.data() + 0x3E) != 0) refuse("the file is encrypted (not supported)");
+    if (get_u32(unmasked.data() + kHeaderDatabaseKey) != 0) refuse("the file is encrypted (not supported)");
 
     const uint32_t tdef = find_table(pages, utf8_to_utf16_checked(target.table));
     const TableDef def = read_table_def(tdef, pages.source());
@@ -306,7 +290,7 @@ InPlaceResult::Kind plan(Pages& pages, const OptionRow& target, const std::u16st
         if (room_for_row(src(*it), row.size())) placed = append_row(pages.change(*it), row);
     if (!placed) {
         const uint32_t n = pages.count();
-        if (n >= 0xFFFFFF) refuse("the file has no room for another page");
+        if (n >= kMaxPageNumber) refuse("the file has no room for another page");
         add_to_map(pages, def.owned_map, n);
         take_from_free_pages(pages, n);
         Page& fresh = pages.change(n);
@@ -314,7 +298,7 @@ InPlaceResult::Kind plan(Pages& pages, const OptionRow& target, const std::u16st
         if (!append_row(fresh, row)) throw LayoutError("a new page cannot hold the row");
     }
     Page& first = pages.change(tdef);
-    put_u32(first.data() + 16, def.row_count + 1);
+    put_u32(first.data() + kTableDefRowCount, def.row_count + 1);
     return InPlaceResult::Kind::Appended;
 }
 
@@ -323,7 +307,7 @@ void write_page(int fd, uint32_t n, const Page& p, const fs::path& db) {
     while (done < kPageSize) {
         const ssize_t w = ::pwrite(fd, p.data() + done, kPageSize - done, off_t(uint64_t(n) * kPageSize + done));
         if (w < 0 && errno == EINTR) continue;
-        if (w < 0) throw std::runtime_error("cannot write " + db.string() + ": " + std::strerror(errno));
+        if (w < 0) throw Error("cannot write " + db.string() + ": " + std::strerror(errno));
         done += size_t(w);
     }
 }
@@ -346,7 +330,7 @@ fs::path jet_lock_file(const fs::path& db) {
 InPlaceResult write_option_row(const fs::path& db, const OptionRow& target, const std::string& text,
                                const InPlaceOptions& options) {
     auto refused = [](std::string why) { return InPlaceResult{InPlaceResult::Kind::Refused, std::move(why)}; };
-    Fd fd(::open(db.c_str(), O_RDWR | O_CLOEXEC));
+    UniqueFd fd(::open(db.c_str(), O_RDWR | O_CLOEXEC));
     if (fd.get() < 0) return refused("cannot open " + db.string() + ": " + std::strerror(errno));
     if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
         return refused(errno == EWOULDBLOCK ? "another process of ours is writing the file"
@@ -373,7 +357,7 @@ InPlaceResult write_option_row(const fs::path& db, const OptionRow& target, cons
         }
         result.kind = plan(pages, target, text16);
     } catch (const Refusal& r) {
-        return refused(r.reason);
+        return refused(r.what());
     } catch (const LayoutError& e) {
         return refused(std::string("unexpected file layout: ") + e.what());
     } catch (const WriteError& e) {
@@ -397,7 +381,7 @@ InPlaceResult write_option_row(const fs::path& db, const OptionRow& target, cons
             write_page(fd.get(), n, page, db);
             if (options.hook) options.hook("page write");
         }
-        if (::fsync(fd.get()) != 0) throw std::runtime_error("cannot sync " + db.string() + ": " + std::strerror(errno));
+        if (::fsync(fd.get()) != 0) throw Error("cannot sync " + db.string() + ": " + std::strerror(errno));
         if (options.hook) options.hook("file sync");
     } catch (const std::runtime_error& e) {
         // Put the old pages back now; if that fails too, the journal stays for the next open.

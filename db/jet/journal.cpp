@@ -8,6 +8,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/error.h"
+#include "common/unique_fd.h"
+
 namespace ringolan::jet {
 namespace {
 
@@ -17,19 +20,8 @@ constexpr size_t kHeader = 8 + 8 + 4;
 constexpr size_t kEntry = 4 + kPageSize;
 
 [[noreturn]] void io_fail(const std::string& what, const std::filesystem::path& p) {
-    throw std::runtime_error(what + " " + p.string() + ": " + std::strerror(errno));
+    throw Error(what + " " + p.string() + ": " + std::strerror(errno));
 }
-
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() { if (fd_ >= 0) ::close(fd_); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-private:
-    int fd_;
-};
 
 uint64_t fnv1a(const uint8_t* p, size_t n, uint64_t h = 0xcbf29ce484222325ull) {
     for (size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 0x100000001b3ull;
@@ -104,7 +96,7 @@ std::filesystem::path journal_path(const std::filesystem::path& db) {
 
 void sync_folder(const std::filesystem::path& folder) {
     const std::filesystem::path f = folder.empty() ? "." : folder;
-    Fd fd(::open(f.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd fd(::open(f.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (fd.get() < 0) io_fail("cannot open folder", f);
     if (::fsync(fd.get()) != 0) io_fail("cannot sync folder", f);
 }
@@ -112,7 +104,7 @@ void sync_folder(const std::filesystem::path& folder) {
 void write_journal(const std::filesystem::path& db, uint64_t original_size, const std::vector<PageImage>& originals,
                    const StepHook& hook) {
     const auto path = journal_path(db);
-    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (fd.get() < 0) io_fail("cannot create journal", path);
     std::vector<uint8_t> head(kHeader);
     std::memcpy(head.data(), kMagic, 8);
@@ -155,7 +147,7 @@ Recovery recover_locked(const std::filesystem::path& db, int fd) {
     const auto path = journal_path(db);
     std::vector<uint8_t> bytes;
     {
-        Fd jfd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        UniqueFd jfd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
         if (jfd.get() < 0) {
             if (errno == ENOENT) return Recovery::Nothing;
             io_fail("cannot open journal", path);
@@ -181,7 +173,7 @@ Recovery recover_locked(const std::filesystem::path& db, int fd) {
 
 Recovery recover(const std::filesystem::path& db) {
     if (!std::filesystem::exists(journal_path(db))) return Recovery::Nothing;
-    Fd fd(::open(db.c_str(), O_RDWR | O_CLOEXEC));
+    UniqueFd fd(::open(db.c_str(), O_RDWR | O_CLOEXEC));
     if (fd.get() < 0) io_fail("cannot open", db);
     if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
         if (errno == EWOULDBLOCK) return Recovery::Busy;

@@ -89,7 +89,7 @@ std::vector<uint8_t> build_table_def(const TableLayout& layout, const TableDefIn
     p[0] = kPageTableDef;
     p[1] = 0x01;
     put_u16(p + 12, kMagic);
-    put_u32(p + 16, info.row_count);
+    put_u32(p + kTableDefRowCount, info.row_count);
     p[24] = 0x01;
     p[40] = info.system ? 0x53 : 0x4E;
     const uint16_t ncols = uint16_t(layout.columns.size());

@@ -6,8 +6,8 @@ void DataPage::init(uint32_t owner) {
     std::memset(p_, 0, kPageSize);
     p_[0] = kPageData;
     p_[1] = 0x01;
-    put_u16(p_ + 2, kPageSize - kDataHeaderSize);
-    put_u32(p_ + 4, owner);
+    put_u16(p_ + kDataFreeSpace, kPageSize - kDataHeaderSize);
+    put_u32(p_ + kDataOwner, owner);
 }
 
 bool DataPage::fits(size_t length) const {
@@ -19,8 +19,8 @@ uint32_t DataPage::add_row(std::span<const uint8_t> row) {
     const uint32_t start = row_end(n) - uint32_t(row.size());
     std::memcpy(p_ + start, row.data(), row.size());
     put_u16(p_ + kDataHeaderSize + 2 * n, start);
-    put_u16(p_ + 12, n + 1);
-    put_u16(p_ + 2, free_space() - uint32_t(row.size()) - 2);
+    put_u16(p_ + kDataRowCount, n + 1);
+    put_u16(p_ + kDataFreeSpace, free_space() - uint32_t(row.size()) - 2);
     return n;
 }
 

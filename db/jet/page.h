@@ -19,6 +19,28 @@ inline constexpr uint32_t kMemoInlineMax = 64;       // long values kept inside 
 
 enum PageType : uint8_t { kPageDatabase = 0x00, kPageData = 0x01, kPageTableDef = 0x02, kPageUsageBitmap = 0x05 };
 
+// Offsets in the header of a data page.
+inline constexpr uint32_t kDataFreeSpace = 2;  // u16
+inline constexpr uint32_t kDataOwner = 4;      // u32: the table definition page (see DataPage)
+inline constexpr uint32_t kDataRowCount = 12;  // u16, followed by the row offsets
+// A row offset entry: the row's start in the low 13 bits, flags above.
+inline constexpr uint32_t kRowStartMask = 0x1FFF;
+
+// Offsets in the first page of a table definition.
+inline constexpr uint32_t kTableDefNextPage = 4;  // u32: the continuation page, 0 for none
+inline constexpr uint32_t kTableDefRowCount = 16;  // u32
+
+// The first byte of a usage-map row: inline (the u32 number of the first page, then a bitmap
+// in the row itself) or reference (u32 numbers of bitmap pages, whose bitmap follows a 4-byte
+// header).
+inline constexpr uint8_t kMapInline = 0x00;
+inline constexpr uint8_t kMapReference = 0x01;
+inline constexpr uint32_t kInlineMapBitmap = 5;  // offset of the bitmap in an inline map row
+inline constexpr uint32_t kBitmapPageBitmap = 4;  // offset of the bitmap in a bitmap page
+
+// Row pointers hold the page in 24 bits.
+inline constexpr uint32_t kMaxPageNumber = 0xFFFFFF;
+
 using Page = std::array<uint8_t, kPageSize>;
 
 inline void put_u16(uint8_t* p, uint32_t v) { p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); }
@@ -31,6 +53,8 @@ inline uint32_t get_u32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1
 
 // Row pointer as stored in long-value headers and table definitions.
 inline uint32_t row_pointer(uint32_t page, uint32_t row) { return page << 8 | row; }
+inline uint32_t pointer_page(uint32_t pointer) { return pointer >> 8; }
+inline uint32_t pointer_row(uint32_t pointer) { return pointer & 0xFF; }
 
 // A data page: rows packed down from the page end, their offsets listed after the header.
 // owner is the table definition page, the bytes "LVAL" for long-value pages, 0 for map pages.
@@ -38,14 +62,14 @@ class DataPage {
 public:
     explicit DataPage(Page& page) : p_(page.data()) {}
     void init(uint32_t owner);
-    uint32_t row_count() const { return get_u16(p_ + 12); }
-    uint32_t free_space() const { return get_u16(p_ + 2); }
+    uint32_t row_count() const { return get_u16(p_ + kDataRowCount); }
+    uint32_t free_space() const { return get_u16(p_ + kDataFreeSpace); }
     // True when a row of this length still fits (including its offset entry).
     bool fits(size_t length) const;
     // Appends a row; returns its index. The caller checks fits() first.
     uint32_t add_row(std::span<const uint8_t> row);
     // Start offset and length of row i.
-    uint32_t row_start(uint32_t i) const { return get_u16(p_ + kDataHeaderSize + 2 * i) & 0x1FFF; }
+    uint32_t row_start(uint32_t i) const { return get_u16(p_ + kDataHeaderSize + 2 * i) & kRowStartMask; }
     uint32_t row_end(uint32_t i) const { return i == 0 ? kPageSize : row_start(i - 1); }
     uint8_t* bytes() { return p_; }
 

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "common/ascii.h"
+#include "db/jet/usage_map.h"
+
 namespace ringolan::jet {
 namespace {
 
@@ -12,14 +15,6 @@ constexpr size_t kRealIndexEntry = 52;
 constexpr uint16_t kNoColumn = 0xFFFF;
 
 [[noreturn]] void bad(const std::string& what) { throw LayoutError(what); }
-
-char16_t fold(char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c; }
-
-bool same_name(std::u16string_view a, std::u16string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) {
-               return fold(x) == fold(y);
-           });
-}
 
 uint32_t fixed_width(uint8_t type) {
     switch (type) {
@@ -38,7 +33,7 @@ uint32_t fixed_width(uint8_t type) {
 
 const DefColumn* TableDef::column(std::u16string_view name) const {
     for (const DefColumn& c : columns)
-        if (same_name(c.name, name)) return &c;
+        if (text::equal_ignoring_case(c.name, name)) return &c;
     return nullptr;
 }
 
@@ -61,13 +56,13 @@ TableDef read_table_def(uint32_t first, const PageSource& page_at) {
         def.pages.push_back(p);
         if (d.empty()) d.assign(page.begin(), page.end());
         else d.insert(d.end(), page.begin() + 8, page.end());
-        p = get_u32(page.data() + 4);
+        p = get_u32(page.data() + kTableDefNextPage);
     }
     auto need = [&](size_t at, size_t n) {
         if (at + n > d.size()) bad("table definition ends early");
     };
     need(0, kHeaderFields);
-    def.row_count = get_u32(&d[16]);
+    def.row_count = get_u32(&d[kTableDefRowCount]);
     def.max_columns = uint16_t(get_u16(&d[41]));
     def.var_columns = uint16_t(get_u16(&d[43]));
     const uint32_t ncols = get_u16(&d[45]);
@@ -116,23 +111,23 @@ TableDef read_table_def(uint32_t first, const PageSource& page_at) {
 }
 
 RowSpan row_span(const Page& page, uint32_t row) {
-    const uint32_t rows = get_u16(page.data() + 12);
+    const uint32_t rows = get_u16(page.data() + kDataRowCount);
     if (row >= rows) bad("row " + std::to_string(row) + " is not on its page");
     RowSpan s;
     const uint32_t entry = get_u16(page.data() + kDataHeaderSize + 2 * row);
     s.flags = uint16_t(entry & 0xC000);
-    s.start = entry & 0x1FFF;
+    s.start = entry & kRowStartMask;
     // As every reader takes it: a row ends where the row before it in number order starts.
-    s.end = row == 0 ? kPageSize : get_u16(page.data() + kDataHeaderSize + 2 * (row - 1)) & 0x1FFF;
+    s.end = row == 0 ? kPageSize : get_u16(page.data() + kDataHeaderSize + 2 * (row - 1)) & kRowStartMask;
     if (s.start < kDataHeaderSize + 2 * rows || s.start > s.end) bad("row offsets out of order");
     return s;
 }
 
 bool rows_in_order(const Page& page) {
-    const uint32_t rows = get_u16(page.data() + 12);
+    const uint32_t rows = get_u16(page.data() + kDataRowCount);
     uint32_t above = kPageSize;
     for (uint32_t i = 0; i < rows; ++i) {
-        const uint32_t s = get_u16(page.data() + kDataHeaderSize + 2 * i) & 0x1FFF;
+        const uint32_t s = get_u16(page.data() + kDataHeaderSize + 2 * i) & kRowStartMask;
         if (s > above || s < kDataHeaderSize + 2 * rows) return false;
         above = s;
     }
@@ -209,9 +204,10 @@ std::vector<uint8_t> RowView::with_variable(const DefColumn& c, std::span<const 
     return out;
 }
 
-std::u16string decode_text(std::span<const uint8_t> s) {
+std::u16string decode_text(std::span<const uint8_t> s, CutCharacter cut) {
     std::u16string out;
     if (s.size() >= 2 && s[0] == 0xFF && s[1] == 0xFE) {
+        out.reserve(s.size());
         bool compressed = true;
         for (size_t i = 2; i < s.size();) {
             if (s[i] == 0) {
@@ -219,16 +215,19 @@ std::u16string decode_text(std::span<const uint8_t> s) {
                 ++i;
             } else if (compressed) {
                 out.push_back(s[i++]);
-            } else {
-                if (i + 1 >= s.size()) bad("compressed text ends inside a character");
+            } else if (i + 1 < s.size()) {
                 out.push_back(char16_t(get_u16(&s[i])));
                 i += 2;
+            } else {
+                if (cut == CutCharacter::Refuse) bad("compressed text ends inside a character");
+                break;
             }
         }
         return out;
     }
-    if (s.size() % 2) bad("text of odd byte length");
-    for (size_t i = 0; i < s.size(); i += 2) out.push_back(char16_t(get_u16(&s[i])));
+    if (s.size() % 2 && cut == CutCharacter::Refuse) bad("text of odd byte length");
+    out.reserve(s.size() / 2);
+    for (size_t i = 0; i + 1 < s.size(); i += 2) out.push_back(char16_t(get_u16(&s[i])));
     return out;
 }
 
@@ -250,20 +249,20 @@ std::vector<uint8_t> store_text(const DefColumn& c, const std::u16string& text) 
 
 std::vector<uint32_t> map_pages(std::span<const uint8_t> row, const PageSource& page_at) {
     std::vector<uint32_t> pages;
-    if (row.size() < 5) bad("usage map row too short");
-    if (row[0] == 0x00) {
+    if (row.size() < kInlineMapBitmap) bad("usage map row too short");
+    if (row[0] == kMapInline) {
         const uint32_t start = get_u32(&row[1]);
-        for (uint32_t i = 0; i < (row.size() - 5) * 8; ++i)
-            if (row[5 + i / 8] & (1u << (i % 8))) pages.push_back(start + i);
-    } else if (row[0] == 0x01) {
-        const uint32_t per_page = (kPageSize - 4) * 8;
+        for (uint32_t i = 0; i < (row.size() - kInlineMapBitmap) * 8; ++i)
+            if (row[kInlineMapBitmap + i / 8] & (1u << (i % 8))) pages.push_back(start + i);
+    } else if (row[0] == kMapReference) {
+        const uint32_t per_page = kBitmapPagePages;
         for (uint32_t slot = 0; 1 + 4 * (slot + 1) <= row.size(); ++slot) {
             const uint32_t number = get_u32(&row[1 + 4 * slot]);
             if (!number) continue;
             const Page& bp = page_at(number);
             if (bp[0] != kPageUsageBitmap) bad("usage map names a page that is no bitmap page");
             for (uint32_t i = 0; i < per_page; ++i)
-                if (bp[4 + i / 8] & (1u << (i % 8))) pages.push_back(slot * per_page + i);
+                if (bp[kBitmapPageBitmap + i / 8] & (1u << (i % 8))) pages.push_back(slot * per_page + i);
         }
     } else {
         bad("unknown usage map type " + std::to_string(row[0]));
@@ -272,9 +271,9 @@ std::vector<uint32_t> map_pages(std::span<const uint8_t> row, const PageSource& 
 }
 
 std::span<const uint8_t> row_at(uint32_t pointer, const PageSource& page_at) {
-    const Page& page = page_at(pointer >> 8);
+    const Page& page = page_at(pointer_page(pointer));
     if (page[0] != kPageData) bad("row pointer names a page that is no data page");
-    const RowSpan s = row_span(page, pointer & 0xFF);
+    const RowSpan s = row_span(page, pointer_row(pointer));
     return std::span<const uint8_t>(page.data() + s.start, s.end - s.start);
 }
 

@@ -9,18 +9,24 @@
 #include <string>
 #include <vector>
 
+#include "common/error.h"
 #include "db/jet/page.h"
 
 namespace ringolan::jet {
 
 // The file does not look the way this code expects; nothing may be changed then.
-class LayoutError : public std::runtime_error {
+class LayoutError : public Error {
 public:
-    using std::runtime_error::runtime_error;
+    using Error::Error;
 };
 
 inline constexpr uint8_t kColumnFixed = 0x01;
 inline constexpr uint8_t kColumnAutoNumber = 0x04;
+
+// The catalog (table definition at page 2): its Type column, low 7 bits, is kCatalogTable for
+// a table.
+inline constexpr int64_t kCatalogTypeMask = 0x7F;
+inline constexpr int64_t kCatalogTable = 1;
 
 struct DefColumn {
     std::u16string name;
@@ -75,8 +81,6 @@ public:
     std::span<const uint8_t> raw(const DefColumn& c) const;
     std::optional<std::u16string> text(const DefColumn& c) const;
     std::optional<int64_t> integer(const DefColumn& c) const;
-    uint16_t column_count() const { return column_count_; }
-    uint16_t var_count() const { return var_count_; }
 
     // The row with one variable column set to new stored bytes (its null bit set).
     std::vector<uint8_t> with_variable(const DefColumn& c, std::span<const uint8_t> stored) const;
@@ -90,8 +94,15 @@ private:
     std::vector<uint16_t> var_start_;  // var_count + 1 entries, the last being the end of the data
 };
 
-// Stored text to UTF-16 (compressed form recognised by its FF FE prefix).
-std::u16string decode_text(std::span<const uint8_t> stored);
+// What decode_text does with a character cut short at the end of the bytes.
+enum class CutCharacter {
+    Refuse,  // LayoutError
+    Drop,    // the text ends before it (the reader takes what libmdb delivers)
+};
+
+// Stored text to UTF-16 (compressed form recognised by its FF FE prefix: one byte per
+// character until a 0x00 switches to two bytes, and back).
+std::u16string decode_text(std::span<const uint8_t> stored, CutCharacter cut = CutCharacter::Refuse);
 // Text as the engine stores it in a column: compressed when the column allows it and every
 // character is one byte wide, else UCS-2LE.
 std::vector<uint8_t> store_text(const DefColumn& c, const std::u16string& text);

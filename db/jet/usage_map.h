@@ -10,7 +10,7 @@
 namespace ringolan::jet {
 
 inline constexpr uint32_t kInlineMapPages = 512;                  // pages an inline map covers
-inline constexpr uint32_t kBitmapPagePages = (kPageSize - 4) * 8;  // pages one bitmap page covers
+inline constexpr uint32_t kBitmapPagePages = (kPageSize - kBitmapPageBitmap) * 8;  // pages one bitmap page covers
 inline constexpr uint32_t kReferenceSlots = 17;
 
 // Fills a 69-byte map row for the given (ascending) pages. An inline map is used when all pages
@@ -18,8 +18,5 @@ inline constexpr uint32_t kReferenceSlots = 17;
 // from new_bitmap_page (which returns a fresh page number and its zeroed page).
 void write_usage_map(uint8_t* row, const std::vector<uint32_t>& pages,
                      const std::function<uint32_t(Page*&)>& new_bitmap_page);
-
-// Pages listed in a map row (reference maps read their bitmap pages through page_at).
-std::vector<uint32_t> read_usage_map(const uint8_t* row, const std::function<const Page&(uint32_t)>& page_at);
 
 }  // namespace ringolan::jet

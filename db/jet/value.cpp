@@ -1,9 +1,12 @@
 #include "db/jet/value.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <optional>
+
+#include "common/calendar.h"
+#include "common/number.h"
 
 namespace ringolan::jet {
 namespace {
@@ -19,36 +22,11 @@ constexpr TypeName kTypeNames[] = {
     {ColumnType::Memo, "memo"},
 };
 
-// Days from 1970-01-01 to the given civil date (proleptic Gregorian).
-int64_t days_from_civil(int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = unsigned(y - era * 400);
-    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + int64_t(doe) - 719468;
-}
-
-void civil_from_days(int64_t z, int& y, int& m, int& d) {
-    z += 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const unsigned doe = unsigned(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    d = int(doy - (153 * mp + 2) / 5 + 1);
-    m = int(mp < 10 ? mp + 3 : mp - 9);
-    y = int(int64_t(yoe) + era * 400 + (m <= 2));
-}
-
-constexpr int64_t kEpoch1899 = -25569;  // 1899-12-30 in days since 1970-01-01
-
+// Digits only (no sign); the fields read are at most four digits long.
 bool parse_int(std::string_view s, int& out) {
-    if (s.empty()) return false;
-    for (char c : s)
-        if (c < '0' || c > '9') return false;
-    auto r = std::from_chars(s.data(), s.data() + s.size(), out);
-    return r.ec == std::errc() && r.ptr == s.data() + s.size();
+    const std::optional<unsigned> value = text::parse_number<unsigned>(s);
+    if (value) out = int(*value);
+    return value.has_value();
 }
 
 int days_in_month(int y, int m) {
@@ -75,7 +53,7 @@ bool parse_type_name(std::string_view name, ColumnType& out) {
 }
 
 DateTime make_datetime(int year, int month, int day, int hour, int minute, int second) {
-    const int64_t days = days_from_civil(year, unsigned(month), unsigned(day)) - kEpoch1899;
+    const int64_t days = calendar::day_number(year, unsigned(month), unsigned(day));
     return DateTime{double(days) + (hour * 3600 + minute * 60 + second) / 86400.0};
 }
 
@@ -106,11 +84,10 @@ std::string format_datetime(DateTime dt) {
         rem += 86400;
         day -= 1;
     }
-    int y, m, d;
-    civil_from_days(day + kEpoch1899, y, m, d);
+    const calendar::CivilDate date = calendar::civil_date(day);
     char buf[40];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", y, m, d, int(rem / 3600), int(rem / 60 % 60),
-                  int(rem % 60));
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", int(date.year), int(date.month), int(date.day),
+                  int(rem / 3600), int(rem / 60 % 60), int(rem % 60));
     return buf;
 }
 

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <set>
 
+#include "common/error.h"
+#include "common/unique_fd.h"
 #include "db/jet/header.h"
 #include "db/jet/layout.h"
 #include "db/jet/page.h"
@@ -228,38 +230,30 @@ void DatabaseWriter::save(const std::filesystem::path& target) {
     name += target.filename().string();
     name += ".tmp.XXXXXX";
     std::string tmpl = (dir / name).string();
-    const int fd = ::mkstemp(tmpl.data());
-    if (fd < 0) throw std::runtime_error("cannot create a file in " + dir.string() + ": " + std::strerror(errno));
-    auto fail = [&](const std::string& what) {
-        const int err = errno;
-        ::close(fd);
+    UniqueFd fd(::mkstemp(tmpl.data()));
+    if (!fd) throw Error("cannot create a file in " + dir.string() + ": " + std::strerror(errno));
+    // err is taken before the file is closed and removed, which may change errno.
+    auto fail = [&](int err) {
+        fd.reset();
         ::unlink(tmpl.c_str());
-        throw std::runtime_error(what + " " + target.string() + ": " + std::strerror(err));
+        throw Error("cannot write " + target.string() + ": " + std::strerror(err));
     };
     for (const auto& pg : impl_->pages) {
         const uint8_t* p = pg->data();
         size_t left = kPageSize;
         while (left > 0) {
-            const ssize_t n = ::write(fd, p, left);
+            const ssize_t n = ::write(fd.get(), p, left);
             if (n < 0) {
                 if (errno == EINTR) continue;
-                fail("cannot write");
+                fail(errno);
             }
             p += n;
             left -= size_t(n);
         }
     }
-    if (::fchmod(fd, 0644) != 0 || ::fsync(fd) != 0) fail("cannot write");
-    if (::close(fd) != 0) {
-        const int err = errno;
-        ::unlink(tmpl.c_str());
-        throw std::runtime_error("cannot write " + target.string() + ": " + std::strerror(err));
-    }
-    if (::rename(tmpl.c_str(), target.c_str()) != 0) {
-        const int err = errno;
-        ::unlink(tmpl.c_str());
-        throw std::runtime_error("cannot write " + target.string() + ": " + std::strerror(err));
-    }
+    if (::fchmod(fd.get(), 0644) != 0 || ::fsync(fd.get()) != 0) fail(errno);
+    if (::close(fd.release()) != 0) fail(errno);
+    if (::rename(tmpl.c_str(), target.c_str()) != 0) fail(errno);
 }
 
 }  // namespace ringolan::jet

@@ -7,14 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "common/error.h"
 #include "db/jet/value.h"
 
 namespace ringolan::jet {
 
 // A table or value that cannot be written. column is -1 when the error is not about one column.
-class WriteError : public std::runtime_error {
+class WriteError : public Error {
 public:
-    WriteError(const std::string& what, int column = -1) : std::runtime_error(what), column_(column) {}
+    WriteError(const std::string& what, int column = -1) : Error(what), column_(column) {}
     int column() const { return column_; }
 private:
     int column_;
@@ -53,7 +54,7 @@ public:
     TableWriter& add_table(const std::string& name, const std::vector<Column>& columns);
 
     // Writes the file atomically (temporary file beside the target, then rename).
-    // Throws std::runtime_error on I/O failure; no partial file is left behind.
+    // Throws Error on I/O failure; no partial file is left behind.
     void save(const std::filesystem::path& target);
 
     // The complete file image (as save would write it).

@@ -8,6 +8,8 @@
 #include <unordered_set>
 
 #include "common/cp1252.h"
+#include "common/error.h"
+#include "db/jet/table_def.h"
 
 namespace ringolan::mdbread::detail {
 namespace {
@@ -51,7 +53,7 @@ std::string_view long_value_row(MdbHandle* mdb, uint32_t pg_row) {
                 (pg_row & 0xFF) < static_cast<uint32_t>(mdb_get_int16(buf, mdb->fmt->row_count_offset));
     }
     if (!found) {
-        throw std::runtime_error("long-value row " + std::to_string(pg_row & 0xFF) + " on page " +
+        throw Error("long-value row " + std::to_string(pg_row & 0xFF) + " on page " +
                                  std::to_string(pg_row >> 8) + " not found");
     }
     return {static_cast<const char*>(buf) + off, len};
@@ -65,36 +67,14 @@ std::string take_gstring(char* s) {
 
 void need(const MdbField& f, int bytes) {
     if (f.siz < bytes) {
-        throw std::runtime_error("field of " + std::to_string(f.siz) + " bytes, expected " + std::to_string(bytes));
+        throw Error("field of " + std::to_string(f.siz) + " bytes, expected " + std::to_string(bytes));
     }
 }
 
 }  // namespace
 
 std::string jet4_text_to_utf8(const unsigned char* p, size_t n) {
-    std::u16string u;
-    if (n >= 2 && p[0] == 0xFF && p[1] == 0xFE) {
-        // Compressed: one byte per character until a 0x00 switches to two bytes, and back.
-        u.reserve(n);
-        bool compressed = true;
-        for (size_t i = 2; i < n;) {
-            if (p[i] == 0) {
-                compressed = !compressed;
-                ++i;
-            } else if (compressed) {
-                u.push_back(p[i++]);
-            } else if (n - i >= 2) {
-                u.push_back(static_cast<char16_t>(p[i] | p[i + 1] << 8));
-                i += 2;
-            } else {
-                break;  // odd byte at the end
-            }
-        }
-    } else {
-        u.reserve(n / 2);
-        for (size_t i = 0; i + 1 < n; i += 2) u.push_back(static_cast<char16_t>(p[i] | p[i + 1] << 8));
-    }
-    return text::utf16_to_utf8(u);
+    return text::utf16_to_utf8(jet::decode_text(std::span<const uint8_t>(p, n), jet::CutCharacter::Drop));
 }
 
 std::string to_hex(const unsigned char* p, size_t n) {
@@ -110,7 +90,7 @@ std::string to_hex(const unsigned char* p, size_t n) {
 std::string read_long_value(MdbHandle* mdb, int start, int size) {
     if (size == 0) return {};
     if (size < MDB_MEMO_OVERHEAD) {
-        throw std::runtime_error("long-value header of " + std::to_string(size) + " bytes");
+        throw Error("long-value header of " + std::to_string(size) + " bytes");
     }
     const unsigned char* head = mdb->pg_buf + start;
     const uint32_t word = le32(head);
@@ -124,12 +104,12 @@ std::string read_long_value(MdbHandle* mdb, int start, int size) {
     if (flags & 0x40) {  // one row on a long-value page
         std::string_view row = long_value_row(mdb, pg_row);
         if (row.size() < length) {
-            throw std::runtime_error("long-value row of " + std::to_string(row.size()) + " bytes for a value of " +
+            throw Error("long-value row of " + std::to_string(row.size()) + " bytes for a value of " +
                                      std::to_string(length));
         }
         return std::string(row.substr(0, length));
     }
-    if (flags != 0) throw std::runtime_error("unknown long-value header " + hex32(word));
+    if (flags != 0) throw Error("unknown long-value header " + hex32(word));
 
     // A chain of rows, each starting with the pointer to the next.
     std::string out;
@@ -138,12 +118,12 @@ std::string read_long_value(MdbHandle* mdb, int start, int size) {
     uint32_t next = pg_row;
     while (out.size() < length) {
         if (next == 0) {
-            throw std::runtime_error("long-value chain ends after " + std::to_string(out.size()) + " of " +
+            throw Error("long-value chain ends after " + std::to_string(out.size()) + " of " +
                                      std::to_string(length) + " bytes");
         }
-        if (!seen.insert(next).second) throw std::runtime_error("long-value chain loops");
+        if (!seen.insert(next).second) throw Error("long-value chain loops");
         std::string_view row = long_value_row(mdb, next);
-        if (row.size() < 4) throw std::runtime_error("long-value row shorter than its pointer");
+        if (row.size() < 4) throw Error("long-value row shorter than its pointer");
         next = le32(reinterpret_cast<const unsigned char*>(row.data()));
         row.remove_prefix(4);
         out.append(row.substr(0, length - out.size()));
@@ -156,7 +136,7 @@ jet::Value decode_field(MdbHandle* mdb, const MdbColumn& col, const MdbField& f)
     if (f.is_null) return jet::Null{};
     // libmdb does not catch every inconsistent offset table; keep reads inside the page.
     if (f.siz < 0 || f.start < 0 || f.start + f.siz > mdb->fmt->pg_size) {
-        throw std::runtime_error("field at offset " + std::to_string(f.start) + " with " + std::to_string(f.siz) +
+        throw Error("field at offset " + std::to_string(f.start) + " with " + std::to_string(f.siz) +
                                  " bytes lies outside its page");
     }
     const unsigned char* p = mdb->pg_buf + f.start;

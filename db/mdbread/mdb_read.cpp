@@ -12,6 +12,8 @@
 #include <system_error>
 
 #include "common/cp1252.h"
+#include "common/error.h"
+#include "db/jet/header.h"
 #include "db/mdbread/field_decode.h"
 
 namespace ringolan::mdbread {
@@ -30,7 +32,7 @@ struct TableFree {
 using TablePtr = std::unique_ptr<MdbTableDef, TableFree>;
 
 [[noreturn]] void fail(const fs::path& file, const std::string& what) {
-    throw std::runtime_error(file.string() + ": " + what);
+    throw Error(file.string() + ": " + what);
 }
 
 // libmdb accepts nearly any file whose first byte is 0; check the page-0 signature first.
@@ -44,8 +46,8 @@ void check_file(const fs::path& file) {
     char head[20] = {};
     in.read(head, sizeof head);
     const bool jet = in.gcount() == sizeof head && head[0] == 0 &&
-                     (std::memcmp(head + 4, "Standard Jet DB", 16) == 0 ||
-                      std::memcmp(head + 4, "Standard ACE DB", 16) == 0);
+                     (std::memcmp(head + jet::kHeaderSignature, jet::kJetSignature, 16) == 0 ||
+                      std::memcmp(head + jet::kHeaderSignature, "Standard ACE DB", 16) == 0);
     if (!jet) fail(file, "not a Jet database file");
 }
 

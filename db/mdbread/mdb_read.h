@@ -52,7 +52,7 @@ size_t scan_all(const std::filesystem::path& file,
                 const std::function<void(const std::string&, const std::vector<ColumnInfo>&)>& on_table,
                 const std::function<void(const jet::Row&)>& on_row);
 
-// All functions throw std::runtime_error naming the file when it cannot be opened, is not a
+// All functions throw Error naming the file when it cannot be opened, is not a
 // Jet database, has an unreadable catalog or table, or (read_table) lacks the table.
 
 }  // namespace ringolan::mdbread

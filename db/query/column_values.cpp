@@ -77,7 +77,7 @@ Statement prepare(sqlite3* db, const std::string& command, const std::vector<Par
     sqlite3_stmt* raw = nullptr;
     if (sqlite3_prepare_v2(db, sql->c_str(), static_cast<int>(sql->size()), &raw, nullptr) != SQLITE_OK)
         throw failure(command, engine_message(db));
-    Statement stmt(raw, sqlite3_finalize);
+    Statement stmt(raw);
     if (!stmt) throw failure(command, "leere Anweisung");
 
     const int expected = sqlite3_bind_parameter_count(raw);

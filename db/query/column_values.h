@@ -10,12 +10,13 @@
 #include <variant>
 #include <vector>
 
+#include "common/sqlite.h"
 #include "db/query/query.h"
 
 namespace ringolan::db::values {
 
 using Value = std::variant<std::monostate, int64_t, double, std::string>;
-using Statement = std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)>;
+using Statement = sqlite::StmtHandle;
 
 // "Datenbankfehler: <what> in der Abfrage: <command>".
 QueryError failure(const std::string& command, const std::string& what);

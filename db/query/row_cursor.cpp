@@ -40,7 +40,6 @@ void RowCursor::step() {
         return;
     }
     if (rc != SQLITE_ROW) throw values::failure(command_, values::engine_message(db_));
-    ++rows_;
     bool blob = false;
     for (size_t c = 0; c < columns_.size(); ++c) row_->values[c] = values::read(stmt_.get(), static_cast<int>(c), blob);
 }

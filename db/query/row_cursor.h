@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/sqlite.h"
 #include "db/query/query.h"
 
 namespace ringolan::db {
@@ -51,8 +52,6 @@ public:
     bool at_end() const { return at_end_; }
     // The next row; no effect at the end. Throws QueryError when the engine fails.
     void next();
-    // Rows stepped onto so far, the current one included.
-    size_t rows_read() const { return rows_; }
 
     size_t field_count() const;
     // Throws QueryError when index is out of range. Reads NULL at the end.
@@ -67,12 +66,11 @@ private:
 
     sqlite3* db_;
     std::string command_;
-    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> stmt_;
+    sqlite::StmtHandle stmt_;
     std::vector<Column> columns_;
     struct Row;
     std::unique_ptr<Row> row_;
     bool at_end_ = false;
-    size_t rows_ = 0;
 };
 
 }  // namespace ringolan::db

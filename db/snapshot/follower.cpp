@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "common/unique_fd.h"
+
 namespace ringolan::db {
 namespace {
 
@@ -42,22 +44,6 @@ Signature stat_path(const fs::path& p) {
     return signature(st);
 }
 
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() { reset(); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    void reset(int fd = -1) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
-    }
-
-private:
-    int fd_;
-};
-
 enum class Copy { Done, Changed, Failed };
 
 }  // namespace
@@ -75,8 +61,8 @@ struct SnapshotFollower::Impl {
     std::function<void(const Status&)> callback;
 
     // Owned by the worker thread.
-    Fd wake;
-    Fd notify;
+    UniqueFd wake;
+    UniqueFd notify;
     int watch = -1;
     fs::path temp_dir;
     uint64_t generation = 0;
@@ -133,7 +119,7 @@ bool SnapshotFollower::Impl::drain_events(const fs::path& file) {
 
 // Copies the file and checks that it did not change meanwhile.
 Copy SnapshotFollower::Impl::copy(const fs::path& from, const fs::path& to, Signature& got, std::string& error) {
-    Fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.get() < 0) {
         if (errno == ENOENT) return Copy::Changed;  // gone since the stat: look again
         error = from.string() + ": cannot open: " + std::strerror(errno);
@@ -145,7 +131,7 @@ Copy SnapshotFollower::Impl::copy(const fs::path& from, const fs::path& to, Sign
         return Copy::Failed;
     }
     drain_events(from);  // events from before the open say nothing about the copy
-    Fd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    UniqueFd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
     if (out.get() < 0) {
         error = to.string() + ": cannot create the private copy: " + std::strerror(errno);
         return Copy::Failed;

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "common/error.h"
 #include "db/snapshot/snapshot_build.h"
 #include "db/snapshot/snapshot_child.h"
 
@@ -58,9 +59,9 @@ std::vector<uint8_t> build_watching_stderr(const std::filesystem::path& mdb) {
         at += n;
     }
     if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stderr);
-    if (!error.empty()) throw std::runtime_error(error);
+    if (!error.empty()) throw ringolan::Error(error);
     const std::string loss = loss_report(text);
-    if (!loss.empty()) throw std::runtime_error(mdb.string() + ": damaged or incomplete file (libmdb: " + loss + ")");
+    if (!loss.empty()) throw ringolan::Error(mdb.string() + ": damaged or incomplete file (libmdb: " + loss + ")");
     return image;
 }
 

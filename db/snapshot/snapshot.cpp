@@ -4,6 +4,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "common/error.h"
+#include "common/sqlite.h"
 #include "db/sql/jet_functions.h"
 
 namespace ringolan::db {
@@ -30,23 +32,20 @@ struct Snapshot::Private {
 namespace {
 
 [[noreturn]] void fail(sqlite3* db, const std::string& what) {
-    throw std::runtime_error("snapshot: " + what + (db ? std::string(": ") + sqlite3_errmsg(db) : std::string()));
+    throw Error("snapshot: " + what + (db ? std::string(": ") + sqlite3_errmsg(db) : std::string()));
 }
 
 // A read-only connection to the image, which must outlive it.
-sqlite3* open_image(std::vector<uint8_t>& image) {
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
-        std::string msg = db ? sqlite3_errmsg(db) : "out of memory";
-        sqlite3_close_v2(db);
-        throw std::runtime_error("snapshot: cannot open a connection: " + msg);
-    }
+sqlite::DbHandle open_image(std::vector<uint8_t>& image) {
+    sqlite3* raw = nullptr;
+    const int rc = sqlite3_open_v2(":memory:", &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    sqlite::DbHandle db(raw);
+    if (rc != SQLITE_OK)
+        throw Error(std::string("snapshot: cannot open a connection: ") +
+                    (raw ? sqlite3_errmsg(raw) : "out of memory"));
     const auto size = sqlite3_int64(image.size());
-    if (sqlite3_deserialize(db, "main", image.data(), size, size, SQLITE_DESERIALIZE_READONLY) != SQLITE_OK) {
-        std::string msg = sqlite3_errmsg(db);
-        sqlite3_close_v2(db);
-        throw std::runtime_error("snapshot: the image is not an SQLite database: " + msg);
-    }
+    if (sqlite3_deserialize(raw, "main", image.data(), size, size, SQLITE_DESERIALIZE_READONLY) != SQLITE_OK)
+        throw Error(std::string("snapshot: the image is not an SQLite database: ") + sqlite3_errmsg(raw));
     return db;
 }
 
@@ -78,17 +77,18 @@ std::shared_ptr<const Snapshot> Snapshot::from_image(std::vector<uint8_t> image,
     if (image.empty()) fail(nullptr, "the image is empty");
     auto p = std::make_unique<Private>();
     p->image = std::move(image);
-    sqlite3* db = open_image(p->image);
+    sqlite3* db = open_image(p->image).release();
     p->free.push_back(db);  // closed with p from here on
     // Read the schema once: a damaged image fails here and not in the first page request.
     info.tables.clear();
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT name FROM sqlite_schema WHERE type='table' AND substr(name, 1, 7) <> 'sqlite_' ORDER BY rowid", -1, &st,
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT name FROM sqlite_schema WHERE type='table' AND substr(name, 1, 7) <> 'sqlite_' ORDER BY rowid", -1, &raw,
                            nullptr) != SQLITE_OK) {
         fail(db, "cannot read the image's schema");
     }
-    while (sqlite3_step(st) == SQLITE_ROW) info.tables.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
-    if (sqlite3_finalize(st) != SQLITE_OK) fail(db, "cannot read the image's schema");
+    sqlite::StmtHandle st(raw);
+    while (sqlite3_step(raw) == SQLITE_ROW) info.tables.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(raw, 0)));
+    if (sqlite3_finalize(st.release()) != SQLITE_OK) fail(db, "cannot read the image's schema");
     prepare(db, p->image.size());
     return std::shared_ptr<const Snapshot>(new Snapshot(std::move(p), std::move(info)));
 }
@@ -103,13 +103,9 @@ Snapshot::Connection Snapshot::connect() const {
         }
     }
     if (!db) {
-        db = open_image(p_->image);
-        try {
-            prepare(db, p_->image.size());
-        } catch (...) {
-            sqlite3_close_v2(db);
-            throw;
-        }
+        sqlite::DbHandle fresh = open_image(p_->image);
+        prepare(fresh.get(), p_->image.size());
+        db = fresh.release();
     }
     return Connection(shared_from_this(), db);
 }

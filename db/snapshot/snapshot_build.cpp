@@ -6,46 +6,25 @@
 #include <stdexcept>
 #include <variant>
 
+#include "common/ascii.h"
+#include "common/error.h"
+#include "common/sqlite.h"
 #include "db/mdbread/mdb_read.h"
 #include "db/sql/jet_functions.h"
 
 namespace ringolan::db {
+
+using sqlite::quote_identifier;
+
 namespace {
 
 namespace fs = std::filesystem;
 
-struct DbClose {
-    void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
-};
-struct StmtFinalize {
-    void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
-};
-using DbPtr = std::unique_ptr<sqlite3, DbClose>;
-using StmtPtr = std::unique_ptr<sqlite3_stmt, StmtFinalize>;
-
 [[noreturn]] void sqlite_fail(const fs::path& file, sqlite3* db, const std::string& what) {
-    throw std::runtime_error(file.string() + ": " + what + ": " + sqlite3_errmsg(db));
-}
-
-std::string quote(const std::string& name) {
-    std::string out = "\"";
-    for (char c : name) {
-        if (c == '"') out += '"';
-        out += c;
-    }
-    return out + '"';
+    throw Error(file.string() + ": " + what + ": " + sqlite3_errmsg(db));
 }
 
 bool is_text(jet::ColumnType t) { return t == jet::ColumnType::Text || t == jet::ColumnType::Memo; }
-
-bool same_name(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
-}
 
 void exec(const fs::path& file, sqlite3* db, const std::string& sql) {
     if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) sqlite_fail(file, db, sql);
@@ -74,7 +53,7 @@ public:
     TableLoader(const fs::path& file, sqlite3* db, const std::string& table,
                 const std::vector<mdbread::ColumnInfo>& columns)
         : file_(file), db_(db), table_(table), columns_(columns) {
-        const std::string name = quote(table);
+        const std::string name = quote_identifier(table);
         std::string create = "CREATE TABLE " + name + " (";
         std::string insert = "INSERT INTO " + name + " VALUES (";
         for (size_t i = 0; i < columns.size(); ++i) {
@@ -83,7 +62,7 @@ public:
                 create += ", ";
                 insert += ',';
             }
-            create += quote(col.name) + ' ' + declared_type(col.type);
+            create += quote_identifier(col.name) + ' ' + declared_type(col.type);
             if (is_text(col.type)) create += std::string(" COLLATE ") + kJetCollation;
             insert += '?';
         }
@@ -108,9 +87,10 @@ public:
     void add_indexes() {
         for (const auto& col : columns_) {
             for (const std::string& wanted : indexed_columns()) {
-                if (!same_name(col.name, wanted)) continue;
-                exec(file_, db_, "CREATE INDEX " + quote("ix_" + table_ + "_" + col.name) + " ON " + quote(table_) +
-                                     " (" + quote(col.name) + ")");
+                if (!text::equal_ignoring_case(col.name, wanted)) continue;
+                exec(file_, db_,
+                     "CREATE INDEX " + quote_identifier("ix_" + table_ + "_" + col.name) + " ON " +
+                         quote_identifier(table_) + " (" + quote_identifier(col.name) + ")");
             }
         }
     }
@@ -120,7 +100,7 @@ private:
     sqlite3* db_;
     std::string table_;
     std::vector<mdbread::ColumnInfo> columns_;
-    StmtPtr insert_;
+    sqlite::StmtHandle insert_;
 };
 
 }  // namespace
@@ -158,10 +138,10 @@ std::vector<uint8_t> build_snapshot_image(const fs::path& mdb) { return build_sn
 std::vector<uint8_t> build_snapshot_image(const fs::path& mdb, const BuildOptions& options) {
     sqlite3* raw = nullptr;
     if (sqlite3_open_v2(":memory:", &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
-        DbPtr guard(raw);
-        throw std::runtime_error(mdb.string() + ": cannot create an in-memory SQLite database");
+        sqlite::DbHandle guard(raw);
+        throw Error(mdb.string() + ": cannot create an in-memory SQLite database");
     }
-    DbPtr db(raw);
+    sqlite::DbHandle db(raw);
     register_jet_functions(raw);
     exec(mdb, raw, "PRAGMA journal_mode=OFF");
     exec(mdb, raw, "PRAGMA synchronous=OFF");
@@ -184,7 +164,7 @@ std::vector<uint8_t> build_snapshot_image(const fs::path& mdb, const BuildOption
         [&](const jet::Row& row) { loader->add(row); });
     finish_table();
     // libmdb lists no tables when it cannot read the catalog's pages (a file cut short).
-    if (tables == 0) throw std::runtime_error(mdb.string() + ": no tables (damaged or incomplete file)");
+    if (tables == 0) throw Error(mdb.string() + ": no tables (damaged or incomplete file)");
     // Statistics of the indexes let the planner start a join at its most selective condition
     // (a club's teams from mannschaft, not every rank of the competition).
     if (options.indexes) exec(mdb, raw, "ANALYZE");
@@ -192,7 +172,7 @@ std::vector<uint8_t> build_snapshot_image(const fs::path& mdb, const BuildOption
 
     sqlite3_int64 size = 0;
     unsigned char* bytes = sqlite3_serialize(raw, "main", &size, 0);
-    if (!bytes) throw std::runtime_error(mdb.string() + ": cannot serialize the snapshot (out of memory)");
+    if (!bytes) throw Error(mdb.string() + ": cannot serialize the snapshot (out of memory)");
     std::vector<uint8_t> image(bytes, bytes + size);
     sqlite3_free(bytes);
     return image;

@@ -14,6 +14,7 @@
 #include <exception>
 #include <system_error>
 
+#include "common/unique_fd.h"
 #include "db/snapshot/snapshot_build.h"
 
 namespace ringolan::db {
@@ -75,37 +76,10 @@ Reaped try_reap(pid_t pid, bool block) {
     return r;
 }
 
-}  // namespace
-
-fs::path snapshot_reader_program() {
-    static const fs::path program = find_reader();
-    return program;
-}
-
-BuildResult build_snapshot_isolated(const fs::path& mdb, std::chrono::milliseconds limit) {
-    return build_snapshot_isolated(mdb, limit, nullptr);
-}
-
-BuildResult build_snapshot_isolated(const fs::path& mdb, std::chrono::milliseconds limit, ImageBuilder build) {
-    const auto start = Clock::now();
-    const auto deadline = start + limit;
-    BuildResult result;
-    auto finish = [&](std::string error) {
-        if (!error.empty()) {
-            result.image.clear();
-            // Errors of the reader usually name the file already.
-            result.error = error.rfind(mdb.string(), 0) == 0 ? error : mdb.string() + ": " + error;
-        }
-        result.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
-        return std::move(result);
-    };
-
-    // Everything the exec'ing child needs is made before the fork.
-    const std::string program = build ? std::string() : snapshot_reader_program().string();
-    const std::string file = mdb.string();
-    char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>(file.c_str()), nullptr};
-    // The reader's heap of a large file takes hundreds of megabytes: transparent huge pages
-    // for it (glibc 2.35 and later; others ignore the setting) cut its time by a fifth.
+// The environment of the reader: ours, and transparent huge pages for its heap (a large file
+// takes hundreds of megabytes; glibc 2.35 and later use them, which cuts its time by a fifth;
+// others ignore the setting) unless GLIBC_TUNABLES is set already. Null-terminated.
+std::vector<char*> reader_environment() {
     std::vector<char*> envp;
     bool tunables_set = false;
     for (char** e = environ; *e; ++e) {
@@ -115,51 +89,69 @@ BuildResult build_snapshot_isolated(const fs::path& mdb, std::chrono::millisecon
     static char kHugePages[] = "GLIBC_TUNABLES=glibc.malloc.hugetlb=1";
     if (!tunables_set) envp.push_back(kHugePages);
     envp.push_back(nullptr);
-    if (!build && program.empty()) {
-        return finish("the reader program ringolan-snapshot-reader was not found");
-    }
+    return envp;
+}
 
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) throw std::system_error(errno, std::generic_category(), "pipe2");
-    const pid_t pid = ::fork();
-    if (pid < 0) {
-        const int err = errno;
-        ::close(fds[0]);
-        ::close(fds[1]);
-        throw std::system_error(err, std::generic_category(), "fork");
+// The forked child: runs build itself, or execs the reader with the answer pipe as kAnswerFd.
+// Only async-signal-safe calls from here on.
+[[noreturn]] void run_child(int answer_fd, const fs::path& mdb, ImageBuilder build, char* const argv[],
+                            char* const envp[]) {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    sigset_t none;
+    ::sigemptyset(&none);
+    ::pthread_sigmask(SIG_SETMASK, &none, nullptr);
+    if (build) {
+        ::signal(SIGPIPE, SIG_DFL);
+        ::_exit(answer_build(answer_fd, mdb, build));
     }
-    if (pid == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        sigset_t none;
-        ::sigemptyset(&none);
-        ::pthread_sigmask(SIG_SETMASK, &none, nullptr);
-        if (build) {
-            ::signal(SIGPIPE, SIG_DFL);
-            ::_exit(answer_build(fds[1], mdb, build));
-        }
-        // dup2 clears close-on-exec on the copy; the pipe's own ends close at exec.
-        if (fds[1] == kAnswerFd) {
-            ::fcntl(kAnswerFd, F_SETFD, 0);
-        } else if (::dup2(fds[1], kAnswerFd) < 0) {
-            ::_exit(kExecFailed);
-        }
-        ::execve(argv[0], argv, envp.data());
+    // dup2 clears close-on-exec on the copy; the pipe's own ends close at exec.
+    if (answer_fd == kAnswerFd) {
+        ::fcntl(kAnswerFd, F_SETFD, 0);
+    } else if (::dup2(answer_fd, kAnswerFd) < 0) {
         ::_exit(kExecFailed);
     }
-    ::close(fds[1]);
-    const int fd = fds[0];
+    ::execve(argv[0], argv, envp);
+    ::_exit(kExecFailed);
+}
 
+struct Child {
+    pid_t pid;
+    UniqueFd answer;  // the pipe's read end
+};
+
+// Forks the child; everything it needs is made before the fork.
+Child spawn_child(const fs::path& mdb, ImageBuilder build, const std::string& program) {
+    const std::string file = mdb.string();
+    char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>(file.c_str()), nullptr};
+    const std::vector<char*> envp = reader_environment();
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) throw std::system_error(errno, std::generic_category(), "pipe2");
+    UniqueFd read_end(fds[0]), write_end(fds[1]);
+    const pid_t pid = ::fork();
+    if (pid < 0) throw std::system_error(errno, std::generic_category(), "fork");
+    if (pid == 0) run_child(write_end.get(), mdb, build, argv, envp.data());
+    return Child{pid, std::move(read_end)};
+}
+
+// The framed answer as far as it arrived: tag and length, then the payload.
+struct Answer {
     std::vector<uint8_t> header;
-    std::vector<uint8_t>& payload = result.image;
+    std::vector<uint8_t> payload;
     uint64_t expected = 0;
-    bool have_header = false, complete = false, eof = false, timed_out = false;
-    Reaped reaped;
-    std::vector<uint8_t> chunk(1 << 16);
+    bool complete = false;
+    bool timed_out = false;
+    Reaped reaped;  // set when the child was seen to end while the answer was awaited
+};
 
-    while (!complete && !eof) {
+// Reads the answer until it is complete, the pipe ends, garbage arrives or the deadline passes.
+Answer read_answer(int fd, pid_t pid, Clock::time_point deadline) {
+    Answer a;
+    bool have_header = false, eof = false;
+    std::vector<uint8_t> chunk(1 << 16);
+    while (!a.complete && !eof) {
         const auto now = Clock::now();
         if (now >= deadline) {
-            timed_out = true;
+            a.timed_out = true;
             break;
         }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
@@ -168,8 +160,8 @@ BuildResult build_snapshot_isolated(const fs::path& mdb, std::chrono::millisecon
         if (ready < 0 && errno != EINTR) break;
         if (ready <= 0) {
             // Nothing to read: has the child ended without closing every copy of the pipe?
-            if (!reaped.done) reaped = try_reap(pid, false);
-            if (reaped.done) {
+            if (!a.reaped.done) a.reaped = try_reap(pid, false);
+            if (a.reaped.done) {
                 // Drain what it wrote before ending.
                 ::fcntl(fd, F_SETFL, O_NONBLOCK);
             } else {
@@ -191,28 +183,32 @@ BuildResult build_snapshot_isolated(const fs::path& mdb, std::chrono::millisecon
         }
         size_t used = 0;
         if (!have_header) {
-            used = std::min<size_t>(size_t(n), kHeader - header.size());
-            header.insert(header.end(), chunk.begin(), chunk.begin() + used);
-            if (header.size() == kHeader) {
+            used = std::min<size_t>(size_t(n), kHeader - a.header.size());
+            a.header.insert(a.header.end(), chunk.begin(), chunk.begin() + used);
+            if (a.header.size() == kHeader) {
                 have_header = true;
-                std::memcpy(&expected, header.data() + 1, 8);
-                if ((header[0] != kImage && header[0] != kError) || expected > (uint64_t(1) << 40)) {
+                std::memcpy(&a.expected, a.header.data() + 1, 8);
+                if ((a.header[0] != kImage && a.header[0] != kError) || a.expected > (uint64_t(1) << 40)) {
                     break;  // garbage on the pipe
                 }
-                payload.reserve(std::min<uint64_t>(expected, uint64_t(1) << 28));  // grows beyond as data come
+                a.payload.reserve(std::min<uint64_t>(a.expected, uint64_t(1) << 28));  // grows beyond as data come
             }
         }
-        payload.insert(payload.end(), chunk.begin() + used, chunk.begin() + n);
-        if (have_header && payload.size() >= expected) complete = true;
+        a.payload.insert(a.payload.end(), chunk.begin() + used, chunk.begin() + n);
+        if (have_header && a.payload.size() >= a.expected) a.complete = true;
     }
-    ::close(fd);
+    return a;
+}
 
-    // The child has answered or closed the pipe; it still gets only the rest of the limit to end.
-    while (!timed_out && !reaped.done) {
+// The child has answered or closed the pipe; it still gets only the rest of the limit to end,
+// then it is killed. Always reaped; a child still running at the deadline times the answer out.
+Reaped reap_child(pid_t pid, Answer& answer, Clock::time_point deadline) {
+    Reaped reaped = answer.reaped;
+    while (!answer.timed_out && !reaped.done) {
         reaped = try_reap(pid, false);
         if (reaped.done) break;
         if (Clock::now() >= deadline) {
-            timed_out = true;
+            answer.timed_out = true;
             break;
         }
         ::poll(nullptr, 0, 2);
@@ -221,18 +217,54 @@ BuildResult build_snapshot_isolated(const fs::path& mdb, std::chrono::millisecon
         ::kill(pid, SIGKILL);
         reaped = try_reap(pid, true);
     }
-    result.child_peak_kib = reaped.peak_kib;
+    return reaped;
+}
 
-    if (timed_out) {
-        return finish("reading did not finish within " + std::to_string(limit.count()) + " ms; the reader was stopped");
-    }
-    if (complete && payload.size() == expected) {
-        if (header[0] == kError) return finish(std::string(payload.begin(), payload.end()));
+// What went wrong, from the answer and how the child ended; empty when the image is good.
+std::string answer_error(const Answer& a, const Reaped& reaped, std::chrono::milliseconds limit) {
+    if (a.timed_out)
+        return "reading did not finish within " + std::to_string(limit.count()) + " ms; the reader was stopped";
+    if (a.complete && a.payload.size() == a.expected) {
+        if (a.header[0] == kError) return std::string(a.payload.begin(), a.payload.end());
         // A build that sent a whole image and then crashed on the way out still counts as failed.
-        if (WIFEXITED(reaped.status) && WEXITSTATUS(reaped.status) == 0) return finish({});
+        if (WIFEXITED(reaped.status) && WEXITSTATUS(reaped.status) == 0) return {};
     }
-    if (!WIFEXITED(reaped.status) || WEXITSTATUS(reaped.status) != 0) return finish(describe_exit(reaped.status));
-    return finish("the reader ended without a complete answer");
+    if (!WIFEXITED(reaped.status) || WEXITSTATUS(reaped.status) != 0) return describe_exit(reaped.status);
+    return "the reader ended without a complete answer";
+}
+
+}  // namespace
+
+fs::path snapshot_reader_program() {
+    static const fs::path program = find_reader();
+    return program;
+}
+
+BuildResult build_snapshot_isolated(const fs::path& mdb, std::chrono::milliseconds limit) {
+    return build_snapshot_isolated(mdb, limit, nullptr);
+}
+
+BuildResult build_snapshot_isolated(const fs::path& mdb, std::chrono::milliseconds limit, ImageBuilder build) {
+    const auto start = Clock::now();
+    const auto deadline = start + limit;
+    BuildResult result;
+    std::string error;
+    const std::string program = build ? std::string() : snapshot_reader_program().string();
+    if (!build && program.empty()) {
+        error = "the reader program ringolan-snapshot-reader was not found";
+    } else {
+        Child child = spawn_child(mdb, build, program);
+        Answer answer = read_answer(child.answer.get(), child.pid, deadline);
+        child.answer.reset();  // a child still writing gets EPIPE instead of blocking
+        const Reaped reaped = reap_child(child.pid, answer, deadline);
+        result.child_peak_kib = reaped.peak_kib;
+        error = answer_error(answer, reaped, limit);
+        if (error.empty()) result.image = std::move(answer.payload);
+    }
+    // Errors of the reader usually name the file already.
+    if (!error.empty()) result.error = error.rfind(mdb.string(), 0) == 0 ? error : mdb.string() + ": " + error;
+    result.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+    return result;
 }
 
 }  // namespace ringolan::db

@@ -10,6 +10,7 @@
 #include "db/sql/jet_functions.h"
 
 #include "common/cp1252.h"
+#include "common/error.h"
 
 #include <unicode/ucol.h>
 #include <unicode/uchar.h>
@@ -30,7 +31,7 @@ UCollator* open_german_collator() {
     UErrorCode status = U_ZERO_ERROR;
     UParseError parse_error;
     UCollator* c = ucol_openRules(rules, -1, UCOL_DEFAULT, UCOL_SECONDARY, &parse_error, &status);
-    if (U_FAILURE(status)) throw std::runtime_error(text::utf8_to_cp1252("ICU: Kollation nicht verfügbar: ") + u_errorName(status));
+    if (U_FAILURE(status)) throw Error(text::utf8_to_cp1252("ICU: Kollation nicht verfügbar: ") + u_errorName(status));
     return c;
 }
 
@@ -129,15 +130,15 @@ void register_jet_functions(sqlite3* db) {
 
     UErrorCode status = U_ZERO_ERROR;
     UCollator* clone = ucol_clone(prototype(), &status);
-    if (U_FAILURE(status)) throw std::runtime_error(std::string("ICU: Kollation nicht kopierbar: ") + u_errorName(status));
+    if (U_FAILURE(status)) throw Error(std::string("ICU: Kollation nicht kopierbar: ") + u_errorName(status));
     int rc = sqlite3_create_collation_v2(db, kJetCollation, SQLITE_UTF8, clone, collate, destroy_collator);
     if (rc != SQLITE_OK) ucol_close(clone);  // SQLite does not call the destructor on failure
-    if (rc != SQLITE_OK) throw std::runtime_error(std::string("SQLite: Kollation JET: ") + sqlite3_errmsg(db));
+    if (rc != SQLITE_OK) throw Error(std::string("SQLite: Kollation JET: ") + sqlite3_errmsg(db));
     const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS;
     rc = sqlite3_create_function_v2(db, "like", 2, flags, nullptr, like_function, nullptr, nullptr, nullptr);
     if (rc == SQLITE_OK)
         rc = sqlite3_create_function_v2(db, "like", 3, flags, nullptr, like_with_escape, nullptr, nullptr, nullptr);
-    if (rc != SQLITE_OK) throw std::runtime_error(std::string("SQLite: Funktion like: ") + sqlite3_errmsg(db));
+    if (rc != SQLITE_OK) throw Error(std::string("SQLite: Funktion like: ") + sqlite3_errmsg(db));
 }
 
 }  // namespace ringolan::db

@@ -9,8 +9,12 @@
 
 #include "common/ascii.h"
 #include "common/cp1252.h"
+#include "common/sqlite.h"
 
 namespace ringolan::db {
+
+using sqlite::quote_identifier;
+
 namespace {
 
 // Keywords that mean the same in Jet and SQLite and pass through.
@@ -35,15 +39,6 @@ bool is_in(std::string_view word, const auto& list) {
 
 bool id_start(unsigned char c) { return std::isalpha(c) || c == '_' || c >= 0x80; }
 bool id_char(unsigned char c) { return id_start(c) || std::isdigit(c); }
-
-std::string quote_identifier(std::string_view name) {
-    std::string s = "\"";
-    for (char c : name) {
-        if (c == '"') s += '"';
-        s += c;
-    }
-    return s + '"';
-}
 
 // A name as SQLite takes it: plain ASCII names that are not SQLite keywords stay as they are.
 std::string identifier(std::string_view name) {

@@ -3,13 +3,15 @@
 
 #include <stdexcept>
 
+#include "common/error.h"
+
 namespace ringolan::db {
 
 // An error of the database layer (bad statement, missing table or field). The message names
 // what failed and is meant for the 500 answer's body.
-class QueryError : public std::runtime_error {
+class QueryError : public Error {
 public:
-    using std::runtime_error::runtime_error;
+    using Error::Error;
 };
 
 }  // namespace ringolan::db

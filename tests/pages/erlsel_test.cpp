@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/sqlite.h"
 #include "db/snapshot/snapshot_build.h"
 #include "db/sql/jet_functions.h"
 #include "server/dispatcher.h"
@@ -46,6 +47,7 @@ std::shared_ptr<const ringolan::db::Snapshot> patched_snapshot(const std::filesy
     const std::vector<uint8_t> image = ringolan::db::build_snapshot_image(mdb);
     sqlite3* db = nullptr;
     EXPECT_EQ(sqlite3_open(":memory:", &db), SQLITE_OK);
+    const ringolan::sqlite::DbHandle owner(db);
     auto* copy = static_cast<unsigned char*>(sqlite3_malloc64(image.size()));
     std::memcpy(copy, image.data(), image.size());
     EXPECT_EQ(sqlite3_deserialize(db, "main", copy, sqlite3_int64(image.size()), sqlite3_int64(image.size()),
@@ -58,7 +60,6 @@ std::shared_ptr<const ringolan::db::Snapshot> patched_snapshot(const std::filesy
     unsigned char* out = sqlite3_serialize(db, "main", &size, 0);
     std::vector<uint8_t> patched(out, out + size);
     sqlite3_free(out);
-    sqlite3_close(db);
     ringolan::db::SnapshotInfo info;
     info.source = mdb;
     info.generation = 1;

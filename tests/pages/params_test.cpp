@@ -23,7 +23,6 @@ TEST(PageParams, ValueAfterKeyAndCuts) {
     EXPECT_EQ(value_after_key(q, "sid=", 3), "88");
     // The last parameter has no "&" behind it: the cut value is empty.
     EXPECT_EQ(cut_before_amp(value_after_key("sb=LG1&ST=17", "ST=", 2)), "");
-    EXPECT_EQ(up_to_amp(value_after_key("sb=LG1&ST=17", "ST=", 2)), "17");
     // Keys are case-sensitive; a missing key takes the characters from the fallback start.
     EXPECT_EQ(value_after_key("st=17&x", "ST=", 2), "=17&x");
     EXPECT_EQ(value_after_key("st=17&x", "titel="), "&x");  // 1-based 0 + 6 -> 0-based 5

@@ -164,8 +164,8 @@ TEST_F(HostileRequests, SqlBreakoutsMatchNothingOrAreRefusedInPlainGerman) {
                     // Pages that show the value searched for show it escaped, as far as they
                     // take it (20 characters).
                     std::string echoed(nothing.body());
-                    const std::string from = text::escape_request_text(page.missing[slot]);
-                    const std::string to = text::escape_request_text(value.substr(0, 20));
+                    const std::string from = text::escape_html(page.missing[slot], text::Ampersand::Kept);
+                    const std::string to = text::escape_html(value.substr(0, 20), text::Ampersand::Kept);
                     for (size_t at = echoed.find(from); at != std::string::npos; at = echoed.find(from, at + to.size())) {
                         echoed.replace(at, from.size(), to);
                     }

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "common/calendar.h"
 #include "db/mdbread/mdb_read.h"
 #include "tests/support/canon_detail.h"
 #include "tests/support/read_back.h"
@@ -62,19 +63,10 @@ std::string format_seconds(int64_t seconds) {
         rest += 86400;
         --days;
     }
-    // Civil date from days since 1970-01-01 (proleptic Gregorian).
-    const int64_t z = days - 25569 + 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const int64_t doe = z - era * 146097;
-    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const int64_t mp = (5 * doy + 2) / 153;
-    const int64_t day = doy - (153 * mp + 2) / 5 + 1;
-    const int64_t month = mp < 10 ? mp + 3 : mp - 9;
-    const int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+    const calendar::CivilDate date = calendar::civil_date(days);
     char buf[128];
-    std::snprintf(buf, sizeof buf, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld", static_cast<long long>(year),
-                  static_cast<long long>(month), static_cast<long long>(day), static_cast<long long>(rest / 3600),
+    std::snprintf(buf, sizeof buf, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld", static_cast<long long>(date.year),
+                  static_cast<long long>(date.month), static_cast<long long>(date.day), static_cast<long long>(rest / 3600),
                   static_cast<long long>(rest / 60 % 60), static_cast<long long>(rest % 60));
     return buf;
 }

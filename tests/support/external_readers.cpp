@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
+#include "common/calendar.h"
 #include "tests/support/canon_detail.h"
 #include "tests/support/read_back.h"
 
@@ -129,7 +130,7 @@ std::string mdbreader_cell(const nlohmann::json& v, ColumnType type) {
                 const int64_t r = ms % 1000;
                 if (r >= 500) ++s;
                 if (r <= -500) --s;
-                return detail::format_seconds(s + int64_t{25569} * 86400);
+                return detail::format_seconds(s + calendar::kUnixEpochDay * 86400);
             }
             break;
         default:

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "common/calendar.h"
 #include "tests/support/read_back.h"
 
 namespace fs = std::filesystem;
@@ -62,9 +63,9 @@ ExpectedTable table1() {
              {"H", ColumnType::Currency},
              {"I", ColumnType::Boolean}},
             {{std::string("abcdefg"), std::string("hijklmnop"), int64_t{2}, int64_t{222}, int64_t{333333333}, 444.555,
-              jet::DateTime{25569.0 + 148953600000.0 / 86400000.0}, jet::Currency{35000}, true},
+              jet::DateTime{calendar::kUnixEpochDay + 148953600000.0 / 86400000.0}, jet::Currency{35000}, true},
              {std::string("a"), std::string("b"), int64_t{0}, int64_t{0}, int64_t{0}, 0.0,
-              jet::DateTime{25569.0 + 376963200000.0 / 86400000.0}, jet::Currency{0}, false}}};
+              jet::DateTime{calendar::kUnixEpochDay + 376963200000.0 / 86400000.0}, jet::Currency{0}, false}}};
 }
 
 ExpectedTable table2() {

@@ -1,5 +1,6 @@
 // The upload run against a real ringolan-site process and against scripted fake sites: the log
 // lines, the progress, the error texts, the rows that arrive, cancelling, and ringolan-upload.
+#include "common/sqlite.h"
 #include "upload/upload_run.h"
 
 #include <gtest/gtest.h>
@@ -51,26 +52,27 @@ struct Log {
 std::vector<std::vector<std::string>> site_rows(const fs::path& db, const std::string& sql) {
     sqlite3* h = nullptr;
     std::vector<std::vector<std::string>> out;
-    if (sqlite3_open_v2(db.c_str(), &h, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-        sqlite3_close(h);
+    const int opened = sqlite3_open_v2(db.c_str(), &h, SQLITE_OPEN_READONLY, nullptr);
+    const sqlite::DbHandle owner(h);
+    if (opened != SQLITE_OK) {
         ADD_FAILURE() << "cannot open " << db;
         return out;
     }
     sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(h, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
+    const int prepared = sqlite3_prepare_v2(h, sql.c_str(), -1, &st, nullptr);
+    const sqlite::StmtHandle statement(st);
+    if (prepared != SQLITE_OK) {
         ADD_FAILURE() << sql << ": " << sqlite3_errmsg(h);
-    } else {
-        while (sqlite3_step(st) == SQLITE_ROW) {
-            std::vector<std::string> row;
-            for (int i = 0; i < sqlite3_column_count(st); ++i) {
-                const auto* t = sqlite3_column_text(st, i);
-                row.push_back(t ? reinterpret_cast<const char*>(t) : "");
-            }
-            out.push_back(std::move(row));
-        }
+        return out;
     }
-    sqlite3_finalize(st);
-    sqlite3_close(h);
+    while (sqlite3_step(st) == SQLITE_ROW) {
+        std::vector<std::string> row;
+        for (int i = 0; i < sqlite3_column_count(st); ++i) {
+            const auto* t = sqlite3_column_text(st, i);
+            row.push_back(t ? reinterpret_cast<const char*>(t) : "");
+        }
+        out.push_back(std::move(row));
+    }
     return out;
 }
 

@@ -5,12 +5,14 @@
 #include <stdexcept>
 #include <string>
 
+#include "common/error.h"
+
 namespace ringolan::mkdb {
 
 // Bad input; the message names the table, row and column where it applies.
-class SpecError : public std::runtime_error {
+class SpecError : public Error {
 public:
-    using std::runtime_error::runtime_error;
+    using Error::Error;
 };
 
 struct Summary {
@@ -20,7 +22,7 @@ struct Summary {
 };
 
 // Parses the description and writes the file atomically. Throws SpecError on bad input
-// (then no file is written) and std::runtime_error on I/O failure.
+// (then no file is written) and Error on I/O failure.
 Summary write_from_json(const std::string& json_text, const std::filesystem::path& out);
 
 }  // namespace ringolan::mkdb

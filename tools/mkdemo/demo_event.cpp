@@ -3,21 +3,13 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "common/calendar.h"
 #include "tools/mkdemo/demo_model.h"
 
 namespace ringolan::demo {
 
 double civil_days(int year, int month, int day) {
-    // Days from 1970-01-01 (proleptic Gregorian), then shifted to 1899-12-30.
-    auto from_civil = [](int y, int m, int d) {
-        y -= m <= 2;
-        const int era = (y >= 0 ? y : y - 399) / 400;
-        const int yoe = y - era * 400;
-        const int doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-        const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-        return era * 146097 + doe - 719468;
-    };
-    return static_cast<double>(from_civil(year, month, day) - from_civil(1899, 12, 30));
+    return static_cast<double>(calendar::day_number(year, unsigned(month), unsigned(day)));
 }
 
 namespace {

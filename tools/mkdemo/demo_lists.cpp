@@ -191,39 +191,45 @@ std::vector<std::vector<int32_t>> form_teams(Model& m, Rng& rng, const std::vect
     return teams;
 }
 
-}  // namespace
-
-void make_lists(Model& m) {
-    Rng rng(m.options.seed, 3);
-    const int n_disc = static_cast<int>(m.disciplines.size());
-    std::vector<std::vector<int32_t>> shot(n_disc);  // results with at least one card
+// For each discipline, the results with at least one card.
+std::vector<std::vector<int32_t>> shot_results(const Model& m) {
+    std::vector<std::vector<int32_t>> shot(m.disciplines.size());
     for (int32_t ri = 0; ri < static_cast<int32_t>(m.results.size()); ++ri)
         if (m.results[ri].targets > 0) shot[m.results[ri].disc].push_back(ri);
+    return shot;
+}
 
-    auto add_list = [&](int d, std::string titel, ListKind kind, int klasse, std::vector<int32_t> members) {
-        const auto& discipline = *m.disciplines[d];
-        ResultList l{};
-        l.id = static_cast<int32_t>(m.lists.size()) + 1;
-        l.titel = std::move(titel);
-        l.kind = kind;
-        l.team = kind == ListKind::Team || kind == ListKind::TeamRound;
-        l.sort = l.team ? Sort::Ring : discipline.sort;
-        l.einheit = discipline.einheit;
-        l.disc = static_cast<int16_t>(d);
-        l.klasse = static_cast<int8_t>(klasse);
-        if (kind == ListKind::Hidden || kind == ListKind::TeamRound) l.selekt = 1;
-        else if (kind == ListKind::Final) l.selekt = 2;
-        else if (d == 1) l.selekt = 0;
-        const int minute = kind == ListKind::Final ? 17 * 60 + 30 : 7 * 60 + static_cast<int>(m.lists.size());
-        l.zeitstempel = m.event_day + minute / 1440.0;
-        l.members = std::move(members);
-        m.lists.push_back(std::move(l));
-        return static_cast<int32_t>(m.lists.size()) - 1;
-    };
+// Appends a list of discipline d; returns its index.
+int32_t add_list(Model& m, int d, std::string titel, ListKind kind, int klasse, std::vector<int32_t> members) {
+    const auto& discipline = *m.disciplines[d];
+    ResultList l{};
+    l.id = static_cast<int32_t>(m.lists.size()) + 1;
+    l.titel = std::move(titel);
+    l.kind = kind;
+    l.team = kind == ListKind::Team || kind == ListKind::TeamRound;
+    l.sort = l.team ? Sort::Ring : discipline.sort;
+    l.einheit = discipline.einheit;
+    l.disc = static_cast<int16_t>(d);
+    l.klasse = static_cast<int8_t>(klasse);
+    if (kind == ListKind::Hidden || kind == ListKind::TeamRound) l.selekt = 1;
+    else if (kind == ListKind::Final) l.selekt = 2;
+    else if (d == 1) l.selekt = 0;
+    const int minute = kind == ListKind::Final ? 17 * 60 + 30 : 7 * 60 + static_cast<int>(m.lists.size());
+    l.zeitstempel = m.event_day + minute / 1440.0;
+    l.members = std::move(members);
+    m.lists.push_back(std::move(l));
+    return static_cast<int32_t>(m.lists.size()) - 1;
+}
 
-    // Individual lists: by class when a ring discipline has many starters.
+// Individual lists: by class when a ring discipline has many starters; the first discipline
+// also gets a hidden overall list and an empty final. The largest ring list gets a tie.
+void make_single_lists(Model& m, const std::vector<std::vector<int32_t>>& shot) {
     int tie_list = -1;
-    for (int d = 0; d < n_disc; ++d) {
+    auto candidate_for_tie = [&](int32_t li, const DisciplineSpec& discipline) {
+        if (discipline.sort == Sort::Ring && (tie_list < 0 || m.lists[li].members.size() > m.lists[tie_list].members.size()))
+            tie_list = li;
+    };
+    for (int d = 0; d < static_cast<int>(m.disciplines.size()); ++d) {
         const auto& discipline = *m.disciplines[d];
         const std::string name = discipline.name;
         if (!sort_by_teiler(discipline.sort) && shot[d].size() >= 60) {
@@ -232,26 +238,74 @@ void make_lists(Model& m) {
                 for (int32_t ri : shot[d])
                     if (m.shooters[m.results[ri].shooter].klasse == c) members.push_back(ri);
                 if (members.empty()) continue;
-                const int32_t li = add_list(d, name + " - " + class_names()[c], ListKind::Single, c, std::move(members));
-                if (discipline.sort == Sort::Ring && (tie_list < 0 || m.lists[li].members.size() > m.lists[tie_list].members.size()))
-                    tie_list = li;
+                candidate_for_tie(add_list(m, d, name + " - " + class_names()[c], ListKind::Single, c, std::move(members)),
+                                  discipline);
             }
         } else {
-            const int32_t li = add_list(d, name, ListKind::Single, -1, shot[d]);
-            if (discipline.sort == Sort::Ring && (tie_list < 0 || m.lists[li].members.size() > m.lists[tie_list].members.size()))
-                tie_list = li;
+            candidate_for_tie(add_list(m, d, name, ListKind::Single, -1, shot[d]), discipline);
         }
         if (d == 0) {
-            add_list(d, name + " - Gesamtwertung (intern)", ListKind::Hidden, -1, shot[d]);
-            add_list(d, name + " - Finale", ListKind::Final, -1, {});
+            add_list(m, d, name + " - Gesamtwertung (intern)", ListKind::Hidden, -1, shot[d]);
+            add_list(m, d, name + " - Finale", ListKind::Final, -1, {});
         }
     }
     if (tie_list >= 0) ensure_tie(m, m.lists[tie_list]);
+}
 
-    // Team lists for the main disciplines and every large ring discipline.
-    std::map<int32_t, int32_t> no_team;
-    std::vector<std::pair<int32_t, std::map<int32_t, int32_t>>> team_lists;  // list, shooter -> Mann_id
-    for (int d = 0; d < n_disc; ++d) {
+// The teams of list li (kind Team or TeamRound of discipline d), their results from the best
+// kCounting members and their members; returns shooter -> Mann_id.
+std::map<int32_t, int32_t> add_teams(Model& m, int d, ListKind kind, int32_t li,
+                                     const std::vector<std::vector<int32_t>>& teams,
+                                     const std::vector<int32_t>& team_club) {
+    const auto& discipline = *m.disciplines[d];
+    std::map<int32_t, int32_t> mids;
+    std::map<int32_t, int> per_club;
+    for (size_t k = 0; k < teams.size(); ++k) {
+        Team team{};
+        team.mann_id = static_cast<int32_t>(m.teams.size()) + 1;
+        team.list = li;
+        team.club = team_club[k];
+        team.name = m.clubs[team.club].name + " " + kRoman[per_club[team.club]++];
+        if (d == 0 && kind == ListKind::Team) team.klasse = "offen";
+        std::vector<int32_t> scores;
+        for (int32_t ri : teams[k]) {
+            const Result& r = m.results[ri];
+            scores.push_back(kind == ListKind::TeamRound ? r.series10[0] : r.total10);
+            mids[r.shooter] = team.mann_id;
+        }
+        std::sort(scores.rbegin(), scores.rend());
+        int32_t sum = 0;
+        for (int i = 0; i < kCounting && i < static_cast<int>(scores.size()); ++i) {
+            sum += scores[i];
+            if (!team.teilerg.empty()) team.teilerg += '+';
+            team.teilerg += decimal(scores[i], !discipline.tenths);
+        }
+        team.result = sum / 10.0;
+        for (size_t i = 0; i < teams[k].size(); ++i)
+            m.members.push_back({team.mann_id, m.results[teams[k][i]].shooter, static_cast<int16_t>(i + 1), i >= 4});
+        m.teams.push_back(std::move(team));
+    }
+    return mids;
+}
+
+// Ranks of the teams from first_team on by result; equal results share a rank.
+void rank_teams(Model& m, size_t first_team) {
+    std::vector<size_t> order;
+    for (size_t k = first_team; k < m.teams.size(); ++k) order.push_back(k);
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return m.teams[a].result > m.teams[b].result; });
+    for (size_t i = 0; i < order.size(); ++i)
+        m.teams[order[i]].rang = (i > 0 && m.teams[order[i]].result == m.teams[order[i - 1]].result)
+                                     ? m.teams[order[i - 1]].rang
+                                     : static_cast<int32_t>(i) + 1;
+}
+
+using TeamLists = std::vector<std::pair<int32_t, std::map<int32_t, int32_t>>>;  // list, shooter -> Mann_id
+
+// Team lists for the main disciplines and every large ring discipline (the first also with a
+// preliminary round).
+TeamLists make_team_lists(Model& m, Rng& rng, const std::vector<std::vector<int32_t>>& shot) {
+    TeamLists team_lists;
+    for (int d = 0; d < static_cast<int>(m.disciplines.size()); ++d) {
         const auto& discipline = *m.disciplines[d];
         if (sort_by_teiler(discipline.sort) || (d >= 2 && shot[d].size() < 150)) continue;
         std::vector<int32_t> team_club;
@@ -262,52 +316,18 @@ void make_lists(Model& m) {
             std::vector<int32_t> all;
             for (const auto& t : teams) all.insert(all.end(), t.begin(), t.end());
             const std::string title = std::string(discipline.name) + (kind == ListKind::Team ? " - Mannschaft" : " - Mannschaft Vorrunde");
-            const int32_t li = add_list(d, title, kind, -1, all);
-            std::map<int32_t, int32_t> mids;
-            std::map<int32_t, int> per_club;
+            const int32_t li = add_list(m, d, title, kind, -1, all);
             const size_t first_team = m.teams.size();
-            for (size_t k = 0; k < teams.size(); ++k) {
-                Team team{};
-                team.mann_id = static_cast<int32_t>(m.teams.size()) + 1;
-                team.list = li;
-                team.club = team_club[k];
-                team.name = m.clubs[team.club].name + " " + kRoman[per_club[team.club]++];
-                if (d == 0 && kind == ListKind::Team) team.klasse = "offen";
-                std::vector<int32_t> scores;
-                for (int32_t ri : teams[k]) {
-                    const Result& r = m.results[ri];
-                    scores.push_back(kind == ListKind::TeamRound ? r.series10[0] : r.total10);
-                    mids[r.shooter] = team.mann_id;
-                }
-                std::sort(scores.rbegin(), scores.rend());
-                int32_t sum = 0;
-                for (int i = 0; i < kCounting && i < static_cast<int>(scores.size()); ++i) {
-                    sum += scores[i];
-                    if (!team.teilerg.empty()) team.teilerg += '+';
-                    team.teilerg += decimal(scores[i], !discipline.tenths);
-                }
-                team.result = sum / 10.0;
-                for (size_t i = 0; i < teams[k].size(); ++i)
-                    m.members.push_back({team.mann_id, m.results[teams[k][i]].shooter, static_cast<int16_t>(i + 1), i >= 4});
-                m.teams.push_back(std::move(team));
-            }
-            std::vector<size_t> order;
-            for (size_t k = first_team; k < m.teams.size(); ++k) order.push_back(k);
-            std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return m.teams[a].result > m.teams[b].result; });
-            for (size_t i = 0; i < order.size(); ++i)
-                m.teams[order[i]].rang = (i > 0 && m.teams[order[i]].result == m.teams[order[i - 1]].result)
-                                             ? m.teams[order[i - 1]].rang
-                                             : static_cast<int32_t>(i) + 1;
+            std::map<int32_t, int32_t> mids = add_teams(m, d, kind, li, teams, team_club);
+            rank_teams(m, first_team);
             team_lists.emplace_back(li, std::move(mids));
         }
     }
+    return team_lists;
+}
 
-    // Ranks, in list order.
-    std::vector<const std::map<int32_t, int32_t>*> mids_of(m.lists.size(), &no_team);
-    for (const auto& [li, mids] : team_lists) mids_of[li] = &mids;
-    for (int32_t li = 0; li < static_cast<int32_t>(m.lists.size()); ++li) rank_list(m, li, *mids_of[li]);
-
-    // Options of each list.
+// The options of each list (Erglistopt).
+void add_list_options(Model& m) {
     for (const auto& l : m.lists) {
         const auto& discipline = *m.disciplines[l.disc];
         auto add = [&](std::string option, std::optional<std::string> st, std::optional<int32_t> in,
@@ -325,6 +345,23 @@ void make_lists(Model& m) {
             add("TEILERFAKTOR", std::nullopt, std::nullopt, discipline.face == Face::Pistol ? 0.3333 : 1.0);
         if (l.kind == ListKind::Single && l.disc < 2) add("STARTGELD", "EUR", std::nullopt, l.disc == 0 ? 8.5 : 7.0);
     }
+}
+
+}  // namespace
+
+void make_lists(Model& m) {
+    Rng rng(m.options.seed, 3);
+    const std::vector<std::vector<int32_t>> shot = shot_results(m);
+    make_single_lists(m, shot);
+    const TeamLists team_lists = make_team_lists(m, rng, shot);
+
+    // Ranks, in list order.
+    const std::map<int32_t, int32_t> no_team;
+    std::vector<const std::map<int32_t, int32_t>*> mids_of(m.lists.size(), &no_team);
+    for (const auto& [li, mids] : team_lists) mids_of[li] = &mids;
+    for (int32_t li = 0; li < static_cast<int32_t>(m.lists.size()); ++li) rank_list(m, li, *mids_of[li]);
+
+    add_list_options(m);
 }
 
 }  // namespace ringolan::demo

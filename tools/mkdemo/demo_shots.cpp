@@ -114,6 +114,86 @@ void shoot(Rng& rng, const Shooter& s, const DisciplineSpec& d, Target& tg) {
     }
 }
 
+// The disciplines a shooter takes: one ring discipline drawn by preference (the first when
+// none suits), and now and then another one the shooter's weapon allows.
+std::vector<bool> disciplines_taken(const Model& m, Rng& rng, const Shooter& s) {
+    const int n_disc = static_cast<int>(m.disciplines.size());
+    std::vector<bool> takes(n_disc, false);
+    std::vector<double> weights;
+    double acc = 0;
+    for (int d = 0; d < n_disc; ++d) {
+        const auto& discipline = *m.disciplines[d];
+        const bool ring_kind = !sort_by_teiler(discipline.sort) && std::strcmp(discipline.weapon, "*");
+        acc += ring_kind && weapon_matches(s, discipline.weapon) ? preference(s, discipline) : 0.0;
+        weights.push_back(acc);
+    }
+    if (acc > 0) {
+        const double x = rng.unit() * acc;
+        takes[std::upper_bound(weights.begin(), weights.end(), x) - weights.begin()] = true;
+    } else {
+        takes[0] = true;
+    }
+    for (int d = 0; d < n_disc; ++d) {
+        const auto& discipline = *m.disciplines[d];
+        if (takes[d] || !weapon_matches(s, discipline.weapon)) continue;
+        if (sort_by_teiler(discipline.sort))
+            takes[d] = rng.chance(d == 2 ? 0.4 : 0.25);
+        else if (preference(s, discipline) > 0)
+            takes[d] = rng.chance(0.15);
+    }
+    return takes;
+}
+
+// Appends the cards of one result, shot by the shooter; the last card may hold fewer shots or
+// none. A later round shoots each card again from `again`.
+void shoot_cards(Model& m, Rng& rng, Rng& again, const Shooter& s, const DisciplineSpec& discipline, int cards,
+                 bool forced_empty) {
+    const bool blattl = sort_by_teiler(discipline.sort);
+    for (int k = 0; k < cards; ++k) {
+        Target tg{};
+        tg.id = static_cast<int32_t>(m.targets.size()) + 1;
+        tg.unused_null = rng.chance(0.5);
+        int shots = discipline.shots_per_target;
+        if (k + 1 == cards) {
+            if (forced_empty || rng.chance(0.01)) shots = 0;
+            else if (shots > 1 && rng.chance(blattl ? 0.1 : 0.04)) shots = rng.range(1, shots - 1);
+        }
+        tg.shots = static_cast<uint8_t>(shots);
+        shoot(rng, s, discipline, tg);
+        if (m.options.round != 0) shoot(again, s, discipline, tg);
+        m.targets.push_back(tg);
+    }
+}
+
+// One result of shooter si in discipline d with its cards. blattl_results counts the Blattl
+// results of the discipline: the fifth gets one unshot card.
+void add_result(Model& m, Rng& rng, Rng& again, int32_t si, int d, int stands, int32_t erg_id, int& blattl_results) {
+    const auto& discipline = *m.disciplines[d];
+    const bool blattl = sort_by_teiler(discipline.sort);
+    Result r{};
+    r.erg_id = erg_id;
+    r.shooter = si;
+    r.disc = static_cast<int16_t>(d);
+    r.stand = static_cast<uint8_t>(rng.range(1, stands));
+    r.start_second = 8 * 3600 + static_cast<int32_t>(rng.below(10 * 3600));
+    r.first_target = static_cast<int32_t>(m.targets.size());
+
+    int cards = discipline.targets;
+    if (blattl) {  // more cards bought
+        if (rng.chance(0.2)) ++cards;
+        if (rng.chance(0.05)) ++cards;
+    }
+    if (rng.chance(0.01)) cards = 0;  // entered, did not turn up
+    else if (!blattl && discipline.targets > 1 && rng.chance(0.03)) cards = rng.range(1, discipline.targets - 1);
+    const bool forced_empty = blattl && ++blattl_results == 5;
+    if (forced_empty) cards = 1;
+    r.targets = static_cast<uint8_t>(cards);
+
+    shoot_cards(m, rng, again, m.shooters[si], discipline, cards, forced_empty);
+    update_aggregates(m, r);
+    m.results.push_back(r);
+}
+
 }  // namespace
 
 void make_shots(Model& m) {
@@ -126,78 +206,15 @@ void make_shots(Model& m) {
     for (int i = 0; i < n_disc; ++i) m.disciplines.push_back(&catalog[i]);
 
     const int stands = std::clamp(10 + m.options.shooters / 1000, 10, 60);
-    std::vector<int> disc_results(n_disc, 0);
+    std::vector<int> blattl_results(n_disc, 0);
     m.results.reserve(m.shooters.size() * 2);
     m.targets.reserve(m.shooters.size() * 5);
     int32_t erg_id = 0;
     for (int32_t si = 0; si < static_cast<int32_t>(m.shooters.size()); ++si) {
-        const Shooter& s = m.shooters[si];
         if (rng.chance(0.08)) continue;  // registered, never shot
-
-        std::vector<bool> takes(n_disc, false);
-        std::vector<double> weights;
-        double acc = 0;
-        for (int d = 0; d < n_disc; ++d) {
-            const auto& discipline = *m.disciplines[d];
-            const bool ring_kind = !sort_by_teiler(discipline.sort) && std::strcmp(discipline.weapon, "*");
-            acc += ring_kind && weapon_matches(s, discipline.weapon) ? preference(s, discipline) : 0.0;
-            weights.push_back(acc);
-        }
-        if (acc > 0) {
-            const double x = rng.unit() * acc;
-            takes[std::upper_bound(weights.begin(), weights.end(), x) - weights.begin()] = true;
-        } else {
-            takes[0] = true;
-        }
-        for (int d = 0; d < n_disc; ++d) {
-            const auto& discipline = *m.disciplines[d];
-            if (takes[d] || !weapon_matches(s, discipline.weapon)) continue;
-            if (sort_by_teiler(discipline.sort))
-                takes[d] = rng.chance(d == 2 ? 0.4 : 0.25);
-            else if (preference(s, discipline) > 0)
-                takes[d] = rng.chance(0.15);
-        }
-
-        for (int d = 0; d < n_disc; ++d) {
-            if (!takes[d]) continue;
-            const auto& discipline = *m.disciplines[d];
-            const bool blattl = sort_by_teiler(discipline.sort);
-            Result r{};
-            r.erg_id = ++erg_id;
-            r.shooter = si;
-            r.disc = static_cast<int16_t>(d);
-            r.stand = static_cast<uint8_t>(rng.range(1, stands));
-            r.start_second = 8 * 3600 + static_cast<int32_t>(rng.below(10 * 3600));
-            r.first_target = static_cast<int32_t>(m.targets.size());
-
-            int cards = discipline.targets;
-            if (blattl) {  // more cards bought
-                if (rng.chance(0.2)) ++cards;
-                if (rng.chance(0.05)) ++cards;
-            }
-            if (rng.chance(0.01)) cards = 0;  // entered, did not turn up
-            else if (!blattl && discipline.targets > 1 && rng.chance(0.03)) cards = rng.range(1, discipline.targets - 1);
-            const bool forced_empty = blattl && ++disc_results[d] == 5;  // one unshot Blattl card
-            if (forced_empty) cards = 1;
-            r.targets = static_cast<uint8_t>(cards);
-
-            for (int k = 0; k < cards; ++k) {
-                Target tg{};
-                tg.id = static_cast<int32_t>(m.targets.size()) + 1;
-                tg.unused_null = rng.chance(0.5);
-                int shots = discipline.shots_per_target;
-                if (k + 1 == cards) {
-                    if (forced_empty || rng.chance(0.01)) shots = 0;
-                    else if (shots > 1 && rng.chance(blattl ? 0.1 : 0.04)) shots = rng.range(1, shots - 1);
-                }
-                tg.shots = static_cast<uint8_t>(shots);
-                shoot(rng, s, discipline, tg);
-                if (m.options.round != 0) shoot(again, s, discipline, tg);
-                m.targets.push_back(tg);
-            }
-            update_aggregates(m, r);
-            m.results.push_back(r);
-        }
+        const std::vector<bool> takes = disciplines_taken(m, rng, m.shooters[si]);
+        for (int d = 0; d < n_disc; ++d)
+            if (takes[d]) add_result(m, rng, again, si, d, stands, ++erg_id, blattl_results[d]);
     }
 }
 

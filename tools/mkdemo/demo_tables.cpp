@@ -98,8 +98,37 @@ size_t table_row_count(const Model& m, int table) {
     throw std::out_of_range("no such demo table");
 }
 
+namespace {
+
+Row rank_row(const Model& m, const RankRow& r) {
+    const auto& list = m.lists[r.list];
+    Row row = {v(list.id), v(startnr_of_result(m, r.result)), v(r.rang), v(r.haupt), v(list.einheit), v(r.teilerg), id_or_null(r.mid)};
+    for (const auto& e : r.e) row.push_back(v(e));
+    return row;
+}
+
+// Ring, T and W of each shot; the places of shots not fired hold 0 or, on some cards, NULL.
+Row target_row(const Target& tg) {
+    Row row(2 + 3 * kMaxShots, Value(jet::Null{}));
+    row[0] = v(tg.id);
+    row[1] = v(tg.sum10() / 10.0);
+    for (int i = 0; i < kMaxShots; ++i) {
+        if (i < tg.shots) {
+            row[2 + i] = v(tg.score10[i] / 10.0);
+            row[2 + kMaxShots + i] = v(tg.t[i]);
+            row[2 + 2 * kMaxShots + i] = v(static_cast<int32_t>(tg.w[i]));
+        } else if (!tg.unused_null) {
+            row[2 + i] = 0.0;
+            row[2 + kMaxShots + i] = int64_t{0};
+            row[2 + 2 * kMaxShots + i] = int64_t{0};
+        }
+    }
+    return row;
+}
+
+}  // namespace
+
 void emit_rows(const Model& m, int table, const std::function<void(const Row&)>& sink) {
-    Row row;
     switch (table) {
         case Starter:
             for (const auto& s : m.shooters) {
@@ -112,12 +141,7 @@ void emit_rows(const Model& m, int table, const std::function<void(const Row&)>&
             for (const auto& c : m.clubs) sink({v(c.nr), v(c.name)});
             return;
         case Raenge:
-            for (const auto& r : m.ranks) {
-                const auto& list = m.lists[r.list];
-                row = {v(list.id), v(startnr_of_result(m, r.result)), v(r.rang), v(r.haupt), v(list.einheit), v(r.teilerg), id_or_null(r.mid)};
-                for (const auto& e : r.e) row.push_back(v(e));
-                sink(row);
-            }
+            for (const auto& r : m.ranks) sink(rank_row(m, r));
             return;
         case Ergebnis:
             for (const auto& r : m.results) sink({v(r.erg_id), v(m.shooters[r.shooter].startnr), v(static_cast<int32_t>(r.disc + 1))});
@@ -131,23 +155,7 @@ void emit_rows(const Model& m, int table, const std::function<void(const Row&)>&
                 }
             return;
         case Scheiben:
-            for (const auto& tg : m.targets) {
-                row.assign(2 + 3 * kMaxShots, Value(jet::Null{}));
-                row[0] = v(tg.id);
-                row[1] = v(tg.sum10() / 10.0);
-                for (int i = 0; i < kMaxShots; ++i) {
-                    if (i < tg.shots) {
-                        row[2 + i] = v(tg.score10[i] / 10.0);
-                        row[2 + kMaxShots + i] = v(tg.t[i]);
-                        row[2 + 2 * kMaxShots + i] = v(static_cast<int32_t>(tg.w[i]));
-                    } else if (!tg.unused_null) {
-                        row[2 + i] = 0.0;
-                        row[2 + kMaxShots + i] = int64_t{0};
-                        row[2 + 2 * kMaxShots + i] = int64_t{0};
-                    }
-                }
-                sink(row);
-            }
+            for (const auto& tg : m.targets) sink(target_row(tg));
             return;
         case Wettk:
             for (size_t d = 0; d < m.disciplines.size(); ++d) {

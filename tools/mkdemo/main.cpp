@@ -1,11 +1,12 @@
 // ringolan-mkdemo: writes a demo competition database.
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <string>
 #include <string_view>
 
+#include "common/error.h"
+#include "common/number.h"
 #include "tools/mkdemo/demo.h"
 
 namespace {
@@ -23,17 +24,14 @@ const char* kUsage =
     "  --no-itdatum   leave out the \"itdatum\" row of Veranstaltung\n"
     "  -o FILE.mdb    the database to write (replaced if it exists)\n";
 
-struct UsageError {
-    std::string message;
+struct UsageError : ringolan::Error {
+    using Error::Error;
 };
 
 template <class T>
-T parse_number(std::string_view option, std::string_view text) {
-    T value{};
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size())
-        throw UsageError{std::string(option) + " needs a whole number, not \"" + std::string(text) + "\""};
-    return value;
+T number_option(std::string_view option, std::string_view text) {
+    if (const std::optional<T> value = ringolan::text::parse_number<T>(text)) return *value;
+    throw UsageError(std::string(option) + " needs a whole number, not \"" + std::string(text) + "\"");
 }
 
 struct Args {
@@ -57,33 +55,33 @@ Args parse(int argc, char** argv) {
         }
         auto take = [&]() -> std::string_view {
             if (inline_value) return value;
-            if (i + 1 >= argc) throw UsageError{std::string(arg) + " needs a value"};
+            if (i + 1 >= argc) throw UsageError(std::string(arg) + " needs a value");
             return argv[++i];
         };
         if (arg == "-h" || arg == "--help") {
             a.help = true;
         } else if (arg == "--shooters") {
-            const long long n = parse_number<long long>(arg, take());
+            const long long n = number_option<long long>(arg, take());
             if (n < 1 || n > kMaxShooters)
-                throw UsageError{"--shooters must be between 1 and " + std::to_string(kMaxShooters)};
+                throw UsageError("--shooters must be between 1 and " + std::to_string(kMaxShooters));
             a.options.shooters = static_cast<int>(n);
         } else if (arg == "--seed") {
-            a.options.seed = parse_number<uint64_t>(arg, take());
+            a.options.seed = number_option<uint64_t>(arg, take());
         } else if (arg == "--round") {
-            const long long r = parse_number<long long>(arg, take());
-            if (r < 0 || r > kMaxRound) throw UsageError{"--round must be between 0 and " + std::to_string(kMaxRound)};
+            const long long r = number_option<long long>(arg, take());
+            if (r < 0 || r > kMaxRound) throw UsageError("--round must be between 0 and " + std::to_string(kMaxRound));
             a.options.round = static_cast<uint32_t>(r);
         } else if (arg == "-o" || arg == "--output") {
             const std::string_view out = take();
-            if (out.empty()) throw UsageError{"the output file name is empty"};
+            if (out.empty()) throw UsageError("the output file name is empty");
             a.output = out;
         } else if (arg == "--no-itdatum" && !inline_value) {
             a.options.itdatum = false;
         } else {
-            throw UsageError{"unknown argument \"" + std::string(argv[i]) + "\""};
+            throw UsageError("unknown argument \"" + std::string(argv[i]) + "\"");
         }
     }
-    if (!a.help && a.output.empty()) throw UsageError{"no output file given (-o FILE.mdb)"};
+    if (!a.help && a.output.empty()) throw UsageError("no output file given (-o FILE.mdb)");
     return a;
 }
 
@@ -94,7 +92,7 @@ int main(int argc, char** argv) {
     try {
         args = parse(argc, argv);
     } catch (const UsageError& e) {
-        std::fprintf(stderr, "ringolan-mkdemo: %s\n%s", e.message.c_str(), kUsage);
+        std::fprintf(stderr, "ringolan-mkdemo: %s\n%s", e.what(), kUsage);
         return 2;
     }
     if (args.help) {

@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "common/error.h"
 #include "db/snapshot/snapshot.h"
 #include "db/snapshot/snapshot_child.h"
 #include "server/dispatcher.h"
@@ -41,7 +42,7 @@ std::shared_ptr<const ringolan::db::Snapshot> load(const fs::path& file) {
     info.mtime = fs::last_write_time(file);
     // In a child process: a damaged file that crashes or hangs libmdb ends with a message.
     ringolan::db::BuildResult built = ringolan::db::build_snapshot_isolated(file, kBuildLimit);
-    if (!built.ok()) throw std::runtime_error(built.error);
+    if (!built.ok()) throw ringolan::Error(built.error);
     info.build_time = built.elapsed;
     return ringolan::db::Snapshot::from_image(std::move(built.image), std::move(info));
 }

@@ -3,6 +3,8 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "common/error.h"
+
 namespace ringolan::pictures {
 
 namespace {
@@ -138,7 +140,7 @@ void write_gif(const std::filesystem::path& file, const IndexedImage& image) {
     const std::string bytes = encode_gif(image);
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out.flush()) throw std::runtime_error("cannot write " + file.string());
+    if (!out.flush()) throw Error("cannot write " + file.string());
 }
 
 }  // namespace ringolan::pictures

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "common/error.h"
 #include "tools/pictures/faces.h"
 #include "tools/pictures/gif_writer.h"
 #include "tools/pictures/icons.h"
@@ -24,7 +25,7 @@ std::string encode_qt(const QImage& image, const char* format, int quality) {
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
     if (!image.save(&buffer, format, quality))
-        throw std::runtime_error(std::string("Qt cannot write ") + format + " (image format plug-in missing?)");
+        throw Error(std::string("Qt cannot write ") + format + " (image format plug-in missing?)");
     return bytes.toStdString();
 }
 
@@ -74,7 +75,7 @@ std::string render_picture(const std::string& file) {
                    false);
     if (file == "SScheibe.jpg")
         return encode_qt(draw_start_picture(300).convertToFormat(QImage::Format_RGB32), "JPG", 90);
-    throw std::runtime_error("no picture named " + file);
+    throw Error("no picture named " + file);
 }
 
 void write_web_pictures(const std::filesystem::path& dir) {
@@ -83,7 +84,7 @@ void write_web_pictures(const std::filesystem::path& dir) {
         const std::string bytes = render_picture(picture.file);
         std::ofstream out(dir / picture.file, std::ios::binary | std::ios::trunc);
         out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        if (!out.flush()) throw std::runtime_error("cannot write " + (dir / picture.file).string());
+        if (!out.flush()) throw Error("cannot write " + (dir / picture.file).string());
     }
 }
 

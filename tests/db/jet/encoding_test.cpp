@@ -4,6 +4,7 @@
 #include "db/jet/header.h"
 #include "db/jet/layout.h"
 #include "db/jet/row_codec.h"
+#include "db/jet/table_def.h"
 #include "db/jet/usage_map.h"
 #include "db/jet/value.h"
 #include "db/jet/writer.h"
@@ -234,7 +235,7 @@ TEST(JetUsageMap, InlineAndReferenceMapsListExactlyTheirPages) {
     write_usage_map(row, near, new_page);
     EXPECT_EQ(row[0], 0x00);
     EXPECT_EQ(get_u32(row + 1), 3u);
-    EXPECT_EQ(read_usage_map(row, page_at), near);
+    EXPECT_EQ(map_pages(row, page_at), near);
     EXPECT_TRUE(extra.empty());
 
     const std::vector<uint32_t> far = {3, 515, kBitmapPagePages - 1, kBitmapPagePages, 5 * kBitmapPagePages + 17};
@@ -243,12 +244,20 @@ TEST(JetUsageMap, InlineAndReferenceMapsListExactlyTheirPages) {
     EXPECT_EQ(extra.size(), 3u);  // slots 0, 1 and 5
     EXPECT_EQ(get_u32(row + 1 + 4 * 5), numbers[2]);
     EXPECT_EQ(extra[0][0], kPageUsageBitmap);
-    EXPECT_EQ(read_usage_map(row, page_at), far);
+    EXPECT_EQ(map_pages(row, page_at), far);
 
     EXPECT_THROW(write_usage_map(row, {1, kReferenceSlots * kBitmapPagePages}, new_page), std::runtime_error);
 
     write_usage_map(row, {}, new_page);
-    EXPECT_TRUE(read_usage_map(row, page_at).empty());
+    EXPECT_TRUE(map_pages(row, page_at).empty());
+}
+
+TEST(JetText, TheWriterRefusesStoredTextCutInsideACharacter) {
+    for (const std::string& bytes : {std::string("a\0b", 3), std::string("\xFF\xFE" "a\0\xAC", 5)}) {
+        const std::span<const uint8_t> stored(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+        EXPECT_THROW(decode_text(stored), LayoutError);
+        EXPECT_EQ(decode_text(stored, CutCharacter::Drop), u"a");
+    }
 }
 
 TEST(JetHeader, MaskedRegionDecodesToJet4WithoutKey) {

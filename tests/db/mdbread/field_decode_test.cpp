@@ -157,6 +157,7 @@ TEST(JetText, UncompressedAndCompressedForms) {
     EXPECT_EQ(text(ucs2(u"x\U0001F3AF")), "x🎯");
     EXPECT_EQ(text(ucs2(std::u16string(1, char16_t(0xD800)) + u"a")), "?a");  // unpaired surrogate
     EXPECT_EQ(text(ucs2(u"ab") + "c"), "ab");  // an odd last byte is dropped
+    EXPECT_EQ(text(std::string("\xFF\xFE" "a\0\xAC", 5)), "a");  // so is half a wide character
     EXPECT_EQ(text("\xFF\xFE"), "");
 }
 

@@ -57,7 +57,6 @@ void expect_same_as_query(sqlite3* db, const char* statement, std::vector<Param>
         }
     }
     EXPECT_TRUE(c.at_end());
-    EXPECT_EQ(c.rows_read(), q.row_count());
     c.next();  // no effect at the end
     EXPECT_TRUE(c.at_end());
 }
@@ -99,7 +98,6 @@ TEST_F(RowCursorTest, ComputedColumnsTypedByTheirFirstValueAnywhere) {
 TEST_F(RowCursorTest, EmptyResultParametersAndErrors) {
     RowCursor empty(db.get(), "SELECT Name, 1 + Vereinsnr FROM verein WHERE Vereinsnr = ?", {"77"});
     EXPECT_TRUE(empty.at_end());
-    EXPECT_EQ(empty.rows_read(), 0u);
     EXPECT_EQ(empty.field_count(), 2u);
     EXPECT_TRUE(empty.field(0).is_null());
     EXPECT_EQ(empty.field(0).as_text(), "");

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "common/sqlite.h"
 #include "db/snapshot/snapshot_build.h"
 #include "db/sql/jet_functions.h"
 #include "snapshot_test_util.h"
@@ -19,16 +20,17 @@ using jet::ColumnType;
 // Opens an image on a private connection with the Jet collation.
 struct ImageDb {
     std::vector<uint8_t> image;
+    sqlite::DbHandle owner;  // closed before the image goes
     sqlite3* db = nullptr;
     explicit ImageDb(std::vector<uint8_t> img) : image(std::move(img)) {
         sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE, nullptr);
+        owner.reset(db);
         register_jet_functions(db);
         if (sqlite3_deserialize(db, "main", image.data(), sqlite3_int64(image.size()), sqlite3_int64(image.size()),
                                 SQLITE_DESERIALIZE_READONLY) != SQLITE_OK) {
             throw std::runtime_error(sqlite3_errmsg(db));
         }
     }
-    ~ImageDb() { sqlite3_close_v2(db); }
 };
 
 // The text SQLite gives for a value inserted as the snapshot should insert it.
@@ -177,7 +179,7 @@ TEST_F(OwnFile, DeclaredTypesAndStoredValues) {
     ImageDb img(build_snapshot_image(dir / "t.mdb"));
     sqlite3_stmt* st = nullptr;
     ASSERT_EQ(sqlite3_prepare_v2(img.db, "SELECT * FROM \"alle typen\"", -1, &st, nullptr), SQLITE_OK);
-    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> guard(st, sqlite3_finalize);
+    const sqlite::StmtHandle guard(st);
     const char* types[] = {"BOOLEAN", "BYTE", "SMALLINT", "LONG", "CURRENCY", "SINGLE",
                            "DOUBLE", "DATETIME", "TEXT", "MEMO TEXT"};
     for (int i = 0; i < 10; ++i) EXPECT_STREQ(sqlite3_column_decltype(st, i), types[i]) << i;

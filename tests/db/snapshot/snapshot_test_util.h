@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/sqlite.h"
 #include "db/jet/writer.h"
 
 namespace ringolan::db::test {
@@ -42,6 +43,7 @@ inline std::vector<std::vector<std::string>> rows(sqlite3* db, const std::string
     if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
         throw std::runtime_error(sql + ": " + sqlite3_errmsg(db));
     }
+    const ringolan::sqlite::StmtHandle guard(st);
     std::vector<std::vector<std::string>> out;
     int rc;
     while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
@@ -52,7 +54,6 @@ inline std::vector<std::vector<std::string>> rows(sqlite3* db, const std::string
         }
         out.push_back(std::move(row));
     }
-    sqlite3_finalize(st);
     if (rc != SQLITE_DONE) throw std::runtime_error(sql + ": " + sqlite3_errmsg(db));
     return out;
 }

@@ -17,6 +17,7 @@ std::vector<std::string> column(sqlite3* db, const std::string& sql, const std::
     sqlite3_stmt* st = nullptr;
     if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK)
         throw std::runtime_error(std::string(sqlite3_errmsg(db)) + " in: " + sql);
+    const ringolan::sqlite::StmtHandle guard(st);
     for (size_t i = 0; i < params.size(); ++i) sqlite3_bind_text(st, int(i + 1), params[i].c_str(), -1, SQLITE_TRANSIENT);
     std::vector<std::string> out;
     int rc;
@@ -24,7 +25,6 @@ std::vector<std::string> column(sqlite3* db, const std::string& sql, const std::
         const auto* t = sqlite3_column_text(st, 0);
         out.push_back(t ? reinterpret_cast<const char*>(t) : "NULL");
     }
-    sqlite3_finalize(st);
     if (rc != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db));
     return out;
 }

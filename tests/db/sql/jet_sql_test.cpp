@@ -33,6 +33,7 @@ Rows run(sqlite3* db, const char* jet, const Strings& params = {}) {
     sqlite3_stmt* st = nullptr;
     if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK)
         throw std::runtime_error(std::string(sqlite3_errmsg(db)) + " in: " + sql);
+    const ringolan::sqlite::StmtHandle guard(st);
     EXPECT_EQ(sqlite3_bind_parameter_count(st), int(params.size())) << jet;
     for (size_t i = 0; i < params.size(); ++i) sqlite3_bind_text(st, int(i + 1), params[i].c_str(), -1, SQLITE_TRANSIENT);
     Rows r;
@@ -45,7 +46,6 @@ Rows run(sqlite3* db, const char* jet, const Strings& params = {}) {
         }
         r.rows.push_back(row);
     }
-    sqlite3_finalize(st);
     return r;
 }
 

@@ -9,11 +9,12 @@
 #include <stdexcept>
 #include <string>
 
+#include "common/sqlite.h"
 #include "db/sql/jet_functions.h"
 
 namespace ringolan::testing {
 
-using DbPtr = std::unique_ptr<sqlite3, int (*)(sqlite3*)>;
+using DbPtr = sqlite::DbHandle;
 
 inline void exec(sqlite3* db, const std::string& sql) {
     char* err = nullptr;
@@ -27,7 +28,7 @@ inline void exec(sqlite3* db, const std::string& sql) {
 inline DbPtr open_jet_db() {
     sqlite3* db = nullptr;
     if (sqlite3_open(":memory:", &db) != SQLITE_OK) throw std::runtime_error("sqlite3_open");
-    DbPtr p(db, sqlite3_close);
+    DbPtr p(db);
     db::register_jet_functions(db);
     return p;
 }
