@@ -1,5 +1,7 @@
 #include "server/http_request.h"
 
+#include "common/ascii.h"
+#include "common/number.h"
 #include "server/limits.h"
 #include "server/request_target.h"
 
@@ -12,19 +14,8 @@ namespace {
 
 char upper(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
 
-bool equals_ignoring_case(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (upper(a[i]) != upper(b[i])) return false;
-    return true;
-}
-
-std::string_view trim(std::string_view s) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-    while (!s.empty() && blank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && blank(s.back())) s.remove_suffix(1);
-    return s;
-}
+using text::equal_ignoring_case;
+using text::trim;
 
 bool is_scheme_char(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '+' ||
@@ -60,27 +51,14 @@ std::optional<std::string> Request::header(std::string_view name) const {
     for (const std::string& line : headers) {
         const size_t colon = line.find(':');
         if (colon == std::string::npos) continue;
-        if (equals_ignoring_case(trim(std::string_view(line).substr(0, colon)), name))
+        if (equal_ignoring_case(trim(std::string_view(line).substr(0, colon)), name))
             return std::string(trim(std::string_view(line).substr(colon + 1)));
     }
     return std::nullopt;
 }
 
 std::optional<int64_t> parse_content_length(std::string_view value) {
-    value = trim(value);
-    bool negative = false;
-    if (!value.empty() && (value[0] == '+' || value[0] == '-')) {
-        negative = value[0] == '-';
-        value.remove_prefix(1);
-    }
-    if (value.empty()) return std::nullopt;
-    int64_t n = 0;
-    for (char c : value) {
-        if (c < '0' || c > '9') return std::nullopt;
-        if (n > (std::numeric_limits<int64_t>::max() - (c - '0')) / 10) return std::nullopt;
-        n = n * 10 + (c - '0');
-    }
-    return negative ? -n : n;
+    return text::parse_whole_number(trim(value));
 }
 
 std::string decode_base64(std::string_view text) {
@@ -206,7 +184,7 @@ ParseStatus RequestParser::on_headers_end() {
     const std::string auth = r.header("Authorization").value_or("");
     if (!auth.empty()) {
         const size_t blank = auth.find(' ');
-        if (!equals_ignoring_case(std::string_view(auth).substr(0, blank), "Basic"))
+        if (!equal_ignoring_case(std::string_view(auth).substr(0, blank), "Basic"))
             return fail(ParseStatus::reject, "Unsupported authorization scheme.");
         const std::string plain =
             blank == std::string::npos ? std::string() : decode_base64(auth.substr(blank + 1));

@@ -2,18 +2,11 @@
 
 #include <algorithm>
 
+#include "common/ascii.h"
+
 namespace ringolan::server {
 
-namespace {
-
-int hex_value(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-}  // namespace
+using text::hex_value;
 
 std::string decode_document_path(std::string_view path) {
     std::string in(path);

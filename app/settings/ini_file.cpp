@@ -4,6 +4,7 @@
 
 #include "app/settings/atomic_file.h"
 #include "common/ascii.h"
+#include "common/number.h"
 
 namespace ringolan::setup {
 
@@ -11,53 +12,21 @@ namespace {
 
 constexpr std::size_t npos = std::string::npos;
 
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
+using text::trim;
 
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && is_blank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && is_blank(s.back())) s.remove_suffix(1);
-    return s;
-}
-
-bool same_name(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && text::ascii_lower(a) == text::ascii_lower(b);
-}
-
-int hex_digit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
+bool same_name(std::string_view a, std::string_view b) { return text::equal_ignoring_case(a, b); }
 
 }  // namespace
 
 std::optional<int32_t> parse_profile_integer(std::string_view text) {
     if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        uint64_t value = 0;
-        for (char c : text.substr(2)) {
-            const int d = hex_digit(c);
-            if (d < 0) return std::nullopt;
-            value = value * 16 + static_cast<uint64_t>(d);
-            if (value > 0xFFFFFFFFu) return std::nullopt;
-        }
-        return static_cast<int32_t>(static_cast<uint32_t>(value));
+        const auto value = text::parse_number<uint32_t>(text.substr(2), 16);
+        if (!value) return std::nullopt;
+        return static_cast<int32_t>(*value);
     }
-    bool negative = false;
-    if (!text.empty() && (text[0] == '+' || text[0] == '-')) {
-        negative = text[0] == '-';
-        text.remove_prefix(1);
-    }
-    if (text.empty()) return std::nullopt;
-    int64_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        value = value * 10 + (c - '0');
-        if (value > 2147483648LL) return std::nullopt;
-    }
-    if (negative) value = -value;
-    if (value > 2147483647LL) return std::nullopt;
-    return static_cast<int32_t>(value);
+    const auto value = text::parse_whole_number(text);
+    if (!value || *value < INT32_MIN || *value > INT32_MAX) return std::nullopt;
+    return static_cast<int32_t>(*value);
 }
 
 IniFile::IniFile(std::string_view bytes) {
@@ -178,7 +147,7 @@ void IniFile::set(std::string_view section, std::string_view key, std::string_vi
             // Keep the key as it is spelt and indented; replace what follows the "=".
             std::string& text = lines_[i].text;
             std::string_view before(text.data(), text.find('='));
-            while (!before.empty() && is_blank(before.back())) before.remove_suffix(1);
+            before = before.substr(0, before.find_last_not_of(" \t") + 1);
             text = std::string(before) + "=" + clean;
             return;
         }

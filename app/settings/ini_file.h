@@ -13,13 +13,15 @@
 #include <string_view>
 #include <vector>
 
+#include "common/error.h"
+
 namespace ringolan::setup {
 
 // A profile file that cannot be written. what() is the German text shown to the user:
 // "nach <full path> kann nicht geschrieben werden".
-class IniWriteError : public std::runtime_error {
+class IniWriteError : public Error {
 public:
-    using std::runtime_error::runtime_error;
+    using Error::Error;
 };
 
 // The longest string value handed out; longer values are cut.
