@@ -49,7 +49,6 @@ public:
                                             ServerOptions options = {}) const;
 
     const HandlerEnv& env() const { return *env_; }
-    ServedSnapshot::Stats warming() const { return served_->stats(); }
 
 private:
     std::shared_ptr<HandlerEnv> env_;
