@@ -225,7 +225,10 @@ std::string answer_error(const Answer& a, const Reaped& reaped, std::chrono::mil
     if (a.timed_out)
         return "reading did not finish within " + std::to_string(limit.count()) + " ms; the reader was stopped";
     if (a.complete && a.payload.size() == a.expected) {
-        if (a.header[0] == kError) return std::string(a.payload.begin(), a.payload.end());
+        // An error without a text is still an error, not an empty image.
+        if (a.header[0] == kError)
+            return a.payload.empty() ? "the reader failed without saying why"
+                                     : std::string(a.payload.begin(), a.payload.end());
         // A build that sent a whole image and then crashed on the way out still counts as failed.
         if (WIFEXITED(reaped.status) && WEXITSTATUS(reaped.status) == 0) return {};
     }

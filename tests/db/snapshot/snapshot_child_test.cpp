@@ -45,6 +45,7 @@ std::vector<uint8_t> hang(const fs::path&) {
 }
 std::vector<uint8_t> exit_silently(const fs::path&) { ::_exit(0); }
 std::vector<uint8_t> fail_with_text(const fs::path& p) { throw std::runtime_error("kaputt: " + p.filename().string()); }
+std::vector<uint8_t> fail_without_text(const fs::path&) { throw std::runtime_error(""); }
 // Larger than any pipe buffer; every byte depends on its position.
 std::vector<uint8_t> large(const fs::path&) {
     std::vector<uint8_t> v(5'000'003);
@@ -145,6 +146,10 @@ TEST_F(IsolatedBuild, ReaderEndingWithoutAnswer) {
 TEST_F(IsolatedBuild, ExceptionTextOfTheReaderIsPassedOn) {
     const BuildResult r = build_snapshot_isolated(dir / "x.mdb", 10s, fail_with_text);
     EXPECT_EQ(r.error, (dir / "x.mdb").string() + ": kaputt: x.mdb");
+    const BuildResult silent = build_snapshot_isolated(dir / "x.mdb", 10s, fail_without_text);
+    EXPECT_FALSE(silent.ok());
+    EXPECT_TRUE(silent.image.empty());
+    EXPECT_TRUE(contains(silent.error, "without saying why")) << silent.error;
 }
 
 TEST_F(IsolatedBuild, LargeImagesArriveIntact) {
