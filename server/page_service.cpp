@@ -21,8 +21,8 @@ std::string clean(std::string_view text, std::size_t limit) {
 
 using Clock = std::chrono::steady_clock;
 
-}  // namespace
-
+// One access-log line: client, command, target, status, bytes, milliseconds. Request text is
+// cut and its control bytes replaced, so that a client cannot forge log lines.
 std::string access_line(const Request& request, const Response& response, Clock::duration took) {
     std::string target = request.document_path;
     if (!request.query.empty()) target += "?" + request.query;
@@ -31,6 +31,8 @@ std::string access_line(const Request& request, const Response& response, Clock:
     return "access " + request.remote_address + " " + clean(request.command, 16) + " " + clean(target, 300) + " " +
            std::to_string(response.status_code) + " " + std::to_string(bytes) + " " + std::to_string(ms) + "ms";
 }
+
+}  // namespace
 
 PageService::PageService(PageServiceConfig config)
     : env_(std::make_shared<HandlerEnv>()), access_log_(config.access_log) {

@@ -56,8 +56,4 @@ private:
     bool access_log_ = false;
 };
 
-// One access-log line: client, command, target, status, bytes, milliseconds. Request text is
-// cut and its control bytes replaced, so that a client cannot forge log lines.
-std::string access_line(const Request& request, const Response& response, std::chrono::steady_clock::duration took);
-
 }  // namespace ringolan::server
