@@ -10,6 +10,7 @@ PACKAGES=(
   qt6-base-dev
   zlib1g-dev libssl-dev openssl
   nlohmann-json3-dev
+  libqrencode-dev
   libgtest-dev
   nodejs
   clang libclang-rt-14-dev

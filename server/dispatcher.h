@@ -10,8 +10,13 @@
 namespace ringolan::server {
 
 struct PageResult {
-    std::string body;  // Windows-1252
+    PageResult() = default;
+    PageResult(std::string body_bytes, int status_code) : body(std::move(body_bytes)), status(status_code) {}
+
+    std::string body;  // Windows-1252 (classic pages) or UTF-8 (live view and API)
     int status = 404;
+    std::string content_type;  // empty: the response's default (text/html)
+    std::string etag;          // quoted; empty: no validator, no Cache-Control
 };
 
 // Page head, page foot and the fixed pages, byte for byte.

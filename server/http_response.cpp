@@ -57,6 +57,7 @@ std::string serialize_head(const Response& r) {
     if (!r.content_type.empty()) out += "Content-Type: " + r.content_type + "\r\n";
     if (length >= 0) out += "Content-Length: " + std::to_string(length) + "\r\n";
     if (!r.server_name.empty()) out += "Server: " + r.server_name + "\r\n";
+    out += r.extra_headers;
     out += "\r\n";
     return out;
 }

@@ -28,6 +28,7 @@ struct Response {
     int64_t content_length = -1;           // -1: not set
     std::filesystem::path file;            // sent after the head instead of content; empty: none
     std::string server_name = "Indy/9.0.14";
+    std::string extra_headers;             // complete header lines ("Name: value\r\n"), after the others
 
     // The body to send: shared_content when set, else content.
     std::string_view body() const { return shared_content ? std::string_view(*shared_content) : content; }

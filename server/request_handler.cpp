@@ -9,6 +9,7 @@
 
 #include "pages/page_context.h"
 #include "server/dispatcher.h"
+#include "server/live_routes.h"
 #include "server/page_routes.h"
 
 namespace ringolan::server {
@@ -44,25 +45,36 @@ void check_readable(const fs::path& file) {
     if (!in) throw std::runtime_error("Datei kann nicht gelesen werden: " + file.string());
 }
 
-bool is_page(const Request& request) { return ascii_lower(request.document_path).find(".php") != std::string::npos; }
+// Addresses whose answers are functions of the snapshot, kept in the page cache.
+bool is_page(const Request& request) {
+    if (is_api_address(request.document_path)) return request.document_path != kEventsPath;
+    if (is_live_address(request.document_path)) return false;
+    return ascii_lower(request.document_path).find(".php") != std::string::npos;
+}
 
 // The page's bytes go out as they are held (shared with the cache, a long one from its file).
-void answer_page(const HandlerEnv& env, PageCache::SharedPage page, Response& response) {
+// An API answer carries its validator; a client holding it gets 304 without the body.
+void answer_page(const HandlerEnv& env, PageCache::SharedPage page, const Request& request, Response& response) {
+    if (!page->etag.empty()) {
+        response.content_type = page->content_type;
+        response.extra_headers = "Cache-Control: no-cache\r\nETag: " + page->etag + "\r\n";
+        if (etag_matches(request, page->etag)) return response.set_status(304);
+    }
     response.set_status(page->status);
     response.shared_content = std::shared_ptr<const std::string>(page, &page->body);
     response.body_file = page->file;
-    if (env.on_page) env.on_page(response.shared_content);
+    if (env.on_page && page->etag.empty()) env.on_page(response.shared_content);
 }
 
 void handle_page(const HandlerEnv& env, const Request& request, Response& response) {
     pages::PageContext ctx;
     if (env.snapshot) ctx.snapshot = env.snapshot();
     if (env.start_settings) ctx.start = env.start_settings();
-    auto generate = [&] { return DispatchPage(ctx, request.document_path, request.query); };
+    auto generate = [&] { return RenderAddress(ctx, request.document_path, request.query); };
     PageCache::SharedPage page = env.cache
                                      ? env.cache->get(ctx.snapshot, ctx.start, request.document_path, request.query, generate)
                                      : PageCache::share(generate());
-    answer_page(env, std::move(page), response);
+    answer_page(env, std::move(page), request, response);
 }
 
 void handle_file(const HandlerEnv& env, const Request& request, Response& response) {
@@ -129,17 +141,23 @@ std::string MimeTable::lookup(const std::string& file_name) const {
 void MimeTable::add(const std::string& extension, const std::string& type) { types_[ascii_lower(extension)] = type; }
 
 bool AnswerFromCache(const HandlerEnv& env, const Request& request, Response& response) {
+    if (is_live_address(request.document_path) && !request.document_path.ends_with("/qr.svg")) {
+        AnswerLive(request, response);  // files held in memory
+        return true;
+    }
     if (!env.cache || !is_page(request)) return false;
     const auto snapshot = env.snapshot ? env.snapshot() : nullptr;
     const pages::StartSettings start = env.start_settings ? env.start_settings() : pages::StartSettings{};
     auto page = env.cache->find(snapshot, start, request.document_path, request.query);
     if (!page) return false;
-    answer_page(env, std::move(page), response);
+    answer_page(env, std::move(page), request, response);
     return true;
 }
 
 void HandleRequest(const HandlerEnv& env, const Request& request, Response& response) {
-    if (is_page(request))
+    if (is_live_address(request.document_path))
+        AnswerLive(request, response);
+    else if (is_page(request))
         handle_page(env, request, response);
     else
         handle_file(env, request, response);

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "pages/page_context.h"
-#include "server/page_routes.h"
+#include "server/live_routes.h"
 
 namespace ringolan::server {
 
@@ -16,7 +16,7 @@ PageResult render_page(const std::shared_ptr<const db::Snapshot>& snapshot, cons
     pages::PageContext ctx;
     ctx.snapshot = snapshot;
     ctx.start = address.start;
-    return DispatchPage(ctx, address.path, address.query);
+    return RenderAddress(ctx, address.path, address.query);
 }
 
 }  // namespace

@@ -75,6 +75,7 @@ Snapshot::~Snapshot() = default;
 
 std::shared_ptr<const Snapshot> Snapshot::from_image(std::vector<uint8_t> image, SnapshotInfo info) {
     if (image.empty()) fail(nullptr, "the image is empty");
+    if (info.read_at == std::chrono::system_clock::time_point{}) info.read_at = std::chrono::system_clock::now();
     auto p = std::make_unique<Private>();
     p->image = std::move(image);
     sqlite3* db = open_image(p->image).release();

@@ -20,6 +20,7 @@ struct SnapshotInfo {
     std::filesystem::file_time_type mtime{};     // of the source when it was read
     uintmax_t size = 0;                          // of the source when it was read
     std::chrono::milliseconds build_time{0};     // reading and converting
+    std::chrono::system_clock::time_point read_at{};  // when the read ended; set by from_image if unset
     std::vector<std::string> tables;             // user tables, catalog order
 };
 

@@ -1,0 +1,116 @@
+#include "server/live_routes.h"
+
+#include <cstdint>
+#include <cctype>
+#include <cstdio>
+
+#include "api/api.h"
+#include "common/ascii.h"
+#include "live/assets.h"
+#include "live/qr_svg.h"
+#include "server/page_routes.h"
+
+namespace ringolan::server {
+
+namespace {
+
+constexpr std::string_view kJson = "application/json; charset=utf-8";
+
+bool has_prefix(std::string_view path, std::string_view prefix) {
+    return path.starts_with(prefix) && (path.size() == prefix.size() || path[prefix.size()] == '/');
+}
+
+uint64_t fnv1a(std::string_view text, uint64_t hash = 1469598103934665603ull) {
+    for (unsigned char c : text) hash = (hash ^ c) * 1099511628211ull;
+    return hash;
+}
+
+std::string hex(uint64_t value) {
+    char buf[17];
+    std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(value));
+    return buf;
+}
+
+// The state of the file: its generation and the moment it was read, so that a restarted
+// server's first states do not match a client's older validators.
+std::string state_tag(const db::Snapshot* snapshot) {
+    if (!snapshot) return "0";
+    const auto& info = snapshot->info();
+    const auto read_ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(info.read_at.time_since_epoch()).count();
+    return std::to_string(info.generation) + "." + hex(uint64_t(read_ms)).substr(5);
+}
+
+// The address the client used to reach the view, from its Host header; only the characters
+// a host name and port can hold.
+std::string view_address(const Request& request) {
+    std::string host;
+    for (char c : text::trim(request.host).substr(0, 255))
+        if (std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == ':' || c == '[' || c == ']')
+            host += c;
+    if (host.empty()) host = "localhost";
+    return "http://" + host + "/live/";
+}
+
+}  // namespace
+
+bool is_api_address(std::string_view document_path) { return has_prefix(document_path, kApiPrefix); }
+bool is_live_address(std::string_view document_path) { return has_prefix(document_path, kLivePrefix); }
+
+PageResult RenderApi(const std::shared_ptr<const db::Snapshot>& snapshot, std::string_view document_path,
+                     std::string_view query) {
+    const std::string_view resource = document_path.substr(kApiPrefix.size());
+    const api::Answer answer = snapshot ? api::answer(*snapshot, resource, query) : api::no_competition();
+    PageResult page;
+    page.status = answer.status;
+    page.body = answer.json;
+    page.content_type = kJson;
+    page.etag = "\"" + state_tag(snapshot.get()) + "-" + hex(fnv1a(query, fnv1a(document_path)) ^ query.size()) + "\"";
+    return page;
+}
+
+PageResult RenderAddress(pages::PageContext& ctx, std::string_view document_path, std::string_view query) {
+    if (is_api_address(document_path)) return RenderApi(ctx.snapshot, document_path, query);
+    return DispatchPage(ctx, document_path, query);
+}
+
+bool etag_matches(const Request& request, std::string_view etag) {
+    const auto wanted = request.header("If-None-Match");
+    if (!wanted || etag.empty()) return false;
+    std::string_view rest = *wanted;
+    while (!rest.empty()) {
+        const auto comma = rest.find(',');
+        std::string_view one = text::trim(rest.substr(0, comma));
+        if (one.starts_with("W/")) one.remove_prefix(2);
+        if (one == etag || one == "*") return true;
+        if (comma == std::string_view::npos) break;
+        rest.remove_prefix(comma + 1);
+    }
+    return false;
+}
+
+void AnswerLive(const Request& request, Response& response) {
+    std::string_view rest = std::string_view(request.document_path).substr(kLivePrefix.size());
+    if (rest.starts_with('/')) rest.remove_prefix(1);
+    response.extra_headers = "Cache-Control: no-cache\r\n";
+    if (rest == "qr.svg") {
+        response.set_status(200);
+        response.content_type = "image/svg+xml";
+        response.content = live::qr_svg(view_address(request));
+        return;
+    }
+    const live::Asset* asset = live::find_asset(rest);
+    if (!asset) {
+        response.set_status(404);
+        response.content_type = "text/plain; charset=utf-8";
+        response.content = "Nicht gefunden.";
+        return;
+    }
+    response.extra_headers += "ETag: " + asset->etag + "\r\n";
+    response.content_type = asset->content_type;
+    if (etag_matches(request, asset->etag)) return response.set_status(304);
+    response.set_status(200);
+    response.shared_content = asset->bytes;
+}
+
+}  // namespace ringolan::server
