@@ -90,20 +90,23 @@ Json single_entries(const db::Snapshot& snapshot, int64_t id, bool main_result) 
 }  // namespace
 
 Answer lists_resource(const db::Snapshot& snapshot) {
+    Json body = answer_object(snapshot);
+    body["lists"] = Json::array();
+    if (!has_table(snapshot, "wettb_def")) return json_answer(body);
     const std::vector<std::string> disciplines = discipline_names(snapshot);
-    Json lists = Json::array();
+    Json& lists = body["lists"];
     append_lists(lists, snapshot, kTeamLists, true, counts(snapshot, "mannschaft", kTeamCounts), disciplines);
     append_lists(lists, snapshot, kSingleLists, false, counts(snapshot, "raenge", kRankCounts), disciplines);
-    Json body = answer_object(snapshot);
-    body["lists"] = std::move(lists);
     return json_answer(body);
 }
 
 Answer list_resource(const db::Snapshot& snapshot, int64_t id) {
+    const std::string unknown = "Keine Liste mit der Nummer " + std::to_string(id) + ".";
+    if (!has_table(snapshot, "wettb_def")) return error_answer(404, unknown);
     db::Query q;
     q.set_command(kList);
     q.open(snapshot, {id});
-    if (q.at_end()) return error_answer(404, "Keine Liste mit der Nummer " + std::to_string(id) + ".");
+    if (q.at_end()) return error_answer(404, unknown);
     const std::string title = q.field("Titel").as_text();
     const std::string sort = q.field("Sortierung").as_text();
     const bool team = yes(q.field("mannschaft"));
