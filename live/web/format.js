@@ -1,7 +1,19 @@
 // German number and name texts.
-const number = new Intl.NumberFormat("de-DE", { maximumFractionDigits: 2, useGrouping: false });
+const formats = [0, 1, 2].map((d) =>
+  new Intl.NumberFormat("de-DE", { minimumFractionDigits: d, maximumFractionDigits: Math.max(d, 2), useGrouping: false }));
 
-export const num = (value) => (value == null ? "" : number.format(value));
+// digits: at least that many decimals, so that a column of tenths reads 394,0 beside 396,7.
+export const num = (value, digits = 0) => (value == null ? "" : formats[Math.min(digits, 2)].format(value));
+
+// The decimals a column of values needs (0 to 2).
+export function decimals(values) {
+  let most = 0;
+  for (const v of values) {
+    if (v == null) continue;
+    for (let d = most; d < 2 && Math.abs(v * 10 ** d - Math.round(v * 10 ** d)) > 1e-6; d++) most = d + 1;
+  }
+  return most;
+}
 
 export const fullName = (p) => [p.first_name, p.name].filter(Boolean).join(" ");
 

@@ -2,7 +2,7 @@
 // replaced and flash, the others stay, so the scroll position holds.
 import { get } from "../api.js";
 import { h } from "../dom.js";
-import { fullName, num, unitTitle } from "../format.js";
+import { decimals, fullName, num, unitTitle } from "../format.js";
 import { movement, ranksBefore } from "../ranks.js";
 
 const ARROWS = { up: "▲", down: "▼" };
@@ -24,31 +24,31 @@ function rankCell(entry, move) {
     move && h("span", { class: "move " + move, title: move === "up" ? "aufgestiegen" : "abgestiegen" }, ARROWS[move]));
 }
 
-function result(entry) {
-  return h("span", { class: "result" }, num(entry.result),
+function result(entry, digits) {
+  return h("span", { class: "result" }, num(entry.result, digits),
     entry.unit && h("small", { title: unitTitle(entry.unit) }, " " + entry.unit));
 }
 
 function parts(values) {
-  const shown = (values || []).filter((v) => v != null).map(num);
+  const shown = (values || []).filter((v) => v != null).map((v) => num(v));
   return shown.length ? h("span", { class: "parts" }, shown.join(" · ")) : null;
 }
 
-function shooterRow(entry, move) {
+function shooterRow(entry, move, digits) {
   return h("li", null, h("a", { class: "row", href: "#/schuetze/" + entry.startnr },
     rankCell(entry, move),
     h("span", { class: "who" }, h("strong", null, fullName(entry)), h("small", null, entry.club || "")),
-    result(entry),
+    result(entry, digits),
     parts(entry.parts)));
 }
 
-function teamRow(entry, move) {
+function teamRow(entry, move, digits) {
   const members = (entry.members || []).map((m) =>
     h("li", null, h("a", { href: "#/schuetze/" + m.startnr }, fullName(m)), " ", h("span", null, num(m.result))));
   return h("li", null, h("div", { class: "row team" },
     rankCell(entry, move),
     h("span", { class: "who" }, h("strong", null, entry.name)),
-    result(entry),
+    result(entry, digits),
     members.length > 0 && h("ul", { class: "members" }, members)));
 }
 
@@ -58,7 +58,7 @@ export function listView(id) {
   const rows = h("ol", { class: "ranking" });
   const empty = h("p", { class: "empty", hidden: true }, "Noch keine Ergebnisse in dieser Liste.");
   const el = h("section", { class: "list" }, title, info, rows, empty);
-  let shown = new Map();  // key → { li, sig, move }
+  let shown = new Map();  // key → { li, sig, look }
   let rendered = false;
 
   function render(data) {
@@ -66,24 +66,26 @@ export function listView(id) {
     const entries = data.entries || [];
     const rowsByKey = keyed(entries, team);
     const before = ranksBefore(id, data.state, Object.fromEntries(rowsByKey.map(([k, e]) => [k, e.rank])));
+    const digits = decimals(entries.map((e) => e.result));
     const first = !rendered;
     rendered = true;
     const next = new Map();
     for (const [key, entry] of rowsByKey) {
       const sig = JSON.stringify(entry);
       const move = movement(before[key], entry.rank);
+      const look = move + digits;
       const old = shown.get(key);
-      if (old && old.sig === sig && old.move === move) {
+      if (old && old.sig === sig && old.look === look) {
         next.set(key, old);
         continue;
       }
-      const li = team ? teamRow(entry, move) : shooterRow(entry, move);
+      const li = (team ? teamRow : shooterRow)(entry, move, digits);
       li.dataset.key = key;
       if (!first && (!old || old.sig !== sig)) {
         li.classList.add("changed");
         li.addEventListener("animationend", () => li.classList.remove("changed"), { once: true });
       }
-      next.set(key, { li, sig, move });
+      next.set(key, { li, sig, look });
     }
     rows.replaceChildren(...[...next.values()].map((r) => r.li));
     shown = next;
