@@ -16,6 +16,18 @@ namespace ringolan::server {
 // Reason text for a status code ("OK", "Not Found", "Internal Server Error", ...).
 std::string_view reason_text(int status_code);
 
+// The open end of an answer that stays open after its head (server-sent events). Bytes sent
+// through it follow the head in order. Usable from any thread, also after the connection ended.
+class StreamSender {
+public:
+    virtual ~StreamSender() = default;
+    // Queues bytes to send; false once the connection has ended. A connection whose queue would
+    // pass its bound (a client that stopped reading) is ended instead.
+    virtual bool send(std::shared_ptr<const std::string> bytes) = 0;
+    virtual bool is_open() const = 0;
+    virtual void close() = 0;
+};
+
 struct Response {
     int status_code = 200;
     std::string reason = "OK";
@@ -29,6 +41,9 @@ struct Response {
     std::filesystem::path file;            // sent after the head instead of content; empty: none
     std::string server_name = "Indy/9.0.14";
     std::string extra_headers;             // complete header lines ("Name: value\r\n"), after the others
+    // Set: the connection stays open after the head and the body, no longer counts against the
+    // page connections, and this is called once with its sender when the head has gone out.
+    std::function<void(std::shared_ptr<StreamSender>)> on_stream;
 
     // The body to send: shared_content when set, else content.
     std::string_view body() const { return shared_content ? std::string_view(*shared_content) : content; }

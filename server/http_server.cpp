@@ -14,6 +14,7 @@
 #include <array>
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <fstream>
 #include <list>
 #include <mutex>
@@ -56,10 +57,27 @@ struct HttpServer::Core {
     std::vector<std::thread> threads;
 
     void accept_next(std::size_t index);
-    void release(std::list<std::weak_ptr<Connection>>::iterator slot);
+    // Ends a connection's registration; counted: it still counts against max_connections.
+    void release(std::list<std::weak_ptr<Connection>>::iterator slot, bool counted);
+    // A connection turned into an event stream no longer counts against max_connections.
+    void leave_count();
 };
 
 namespace {
+
+// The sender of a connection that stays open; holds the connection weakly.
+class ConnectionSender : public StreamSender {
+public:
+    explicit ConnectionSender(std::weak_ptr<Connection> connection) : connection_(std::move(connection)) {}
+    bool send(std::shared_ptr<const std::string> bytes) override;
+    bool is_open() const override { return !ended_; }
+    void close() override;
+    void mark_ended() { ended_ = true; }
+
+private:
+    std::weak_ptr<Connection> connection_;
+    std::atomic<bool> ended_{false};
+};
 
 class Connection : public std::enable_shared_from_this<Connection> {
 public:
@@ -67,7 +85,7 @@ public:
         : core_(core), socket_(std::move(socket)), timer_(socket_.get_executor()),
           parser_(core.options.max_body_bytes) {}
     ~Connection() {
-        if (registered_) core_.release(slot_);
+        if (registered_) core_.release(slot_, !streaming_);
     }
 
     void set_slot(std::list<std::weak_ptr<Connection>>::iterator slot) {
@@ -94,6 +112,12 @@ public:
     // Ends the connection from any thread.
     void disconnect() {
         asio::post(socket_.get_executor(), [self = shared_from_this()] { self->close(); });
+    }
+
+    // Queues bytes of an event stream from any thread.
+    void post_stream(std::shared_ptr<const std::string> bytes) {
+        asio::post(socket_.get_executor(),
+                   [self = shared_from_this(), bytes = std::move(bytes)]() mutable { self->queue_stream(std::move(bytes)); });
     }
 
 private:
@@ -203,9 +227,62 @@ private:
         arm_timer(core_.options.body_timeout);  // a client that stops reading is cut off too
         asio::async_write(socket_, buffers, [self = shared_from_this()](const asio::error_code& ec, std::size_t) {
             if (ec) return self->close();
+            if (self->response_.on_stream) return self->become_stream();
             if (self->response_.body_file) return self->send_body_file();
             self->send_file_chunk();
         });
+    }
+
+    // The answer stays open: the page connection's place is freed, the client's side is read
+    // only to see it go, and the answer's owner gets the sender.
+    void become_stream() {
+        if (closed_) return;
+        timer_.cancel();
+        streaming_ = true;
+        core_.leave_count();
+        if (core_.options.stream_send_buffer_bytes > 0) {
+            asio::error_code ignored;
+            socket_.set_option(tcp::socket::send_buffer_size(int(core_.options.stream_send_buffer_bytes)), ignored);
+        }
+        sender_ = std::make_shared<ConnectionSender>(weak_from_this());
+        std::vector<char>(256).swap(buffer_);  // thousands of event clients hold little memory
+        read_until_close();
+        const auto start = std::move(response_.on_stream);
+        response_.on_stream = nullptr;
+        try {
+            start(sender_);
+        } catch (...) {
+            close();
+        }
+    }
+
+    void read_until_close() {
+        socket_.async_read_some(asio::buffer(buffer_), [self = shared_from_this()](const asio::error_code& ec, std::size_t) {
+            if (ec || self->closed_) return self->close();
+            self->read_until_close();  // whatever the client sends is ignored
+        });
+    }
+
+    void queue_stream(std::shared_ptr<const std::string> bytes) {
+        if (closed_ || !bytes || bytes->empty()) return;
+        if (queued_bytes_ + bytes->size() > core_.options.stream_queue_bytes) return close();  // stopped reading
+        queued_bytes_ += bytes->size();
+        stream_queue_.push_back(std::move(bytes));
+        if (!stream_writing_) write_stream();
+    }
+
+    void write_stream() {
+        stream_writing_ = true;
+        arm_timer(core_.options.body_timeout);  // a write that cannot finish ends the client
+        asio::async_write(socket_, asio::buffer(*stream_queue_.front()),
+                          [self = shared_from_this()](const asio::error_code& ec, std::size_t) {
+                              if (ec || self->closed_) return self->close();
+                              self->queued_bytes_ -= self->stream_queue_.front()->size();
+                              self->stream_queue_.pop_front();
+                              if (!self->stream_queue_.empty()) return self->write_stream();
+                              self->stream_writing_ = false;
+                              self->timer_.cancel();
+                          });
     }
 
     // Sends the body's file from body_sent_ on, waiting whenever the socket's buffer is full.
@@ -269,6 +346,8 @@ private:
     void close() {
         if (closed_) return;
         closed_ = true;
+        if (sender_) sender_->mark_ended();
+        stream_queue_.clear();
         if (holds_large_buffer_) --core_.large_buffers;
         asio::error_code ignored;
         timer_.cancel();
@@ -283,7 +362,7 @@ private:
     RequestParser parser_;
     Request request_;
     std::string remote_address_;
-    std::array<char, 16384> buffer_{};
+    std::vector<char> buffer_ = std::vector<char>(16384);  // reading and sending files; small once streaming
     std::string head_;
     Response response_;  // what is being written
     std::ifstream file_;
@@ -294,7 +373,25 @@ private:
     bool in_body_ = false;
     std::size_t lines_ = 0;
     std::size_t line_length_ = 0;
+    // An answer that stayed open (event stream).
+    bool streaming_ = false;
+    std::shared_ptr<ConnectionSender> sender_;
+    std::deque<std::shared_ptr<const std::string>> stream_queue_;
+    std::size_t queued_bytes_ = 0;
+    bool stream_writing_ = false;
 };
+
+bool ConnectionSender::send(std::shared_ptr<const std::string> bytes) {
+    if (ended_) return false;
+    const auto connection = connection_.lock();
+    if (!connection) return false;
+    connection->post_stream(std::move(bytes));
+    return true;
+}
+
+void ConnectionSender::close() {
+    if (const auto connection = connection_.lock()) connection->disconnect();
+}
 
 }  // namespace
 
@@ -337,11 +434,22 @@ void HttpServer::Core::accept_next(std::size_t index) {
     });
 }
 
-void HttpServer::Core::release(std::list<std::weak_ptr<Connection>>::iterator slot) {
+void HttpServer::Core::release(std::list<std::weak_ptr<Connection>>::iterator slot, bool counted) {
     std::vector<std::size_t> resume;
     {
         std::lock_guard lock(mutex);
         connections.erase(slot);
+        if (counted) --active;
+        if (!stopping) resume.swap(paused);
+        changed.notify_all();
+    }
+    for (std::size_t index : resume) asio::post(io, [this, index] { accept_next(index); });
+}
+
+void HttpServer::Core::leave_count() {
+    std::vector<std::size_t> resume;
+    {
+        std::lock_guard lock(mutex);
         --active;
         if (!stopping) resume.swap(paused);
         changed.notify_all();

@@ -36,6 +36,9 @@ struct ServerOptions {
     std::size_t send_buffer_bytes = kSendBufferBytes;  // per connection; 0 keeps the system's default
     std::size_t large_send_buffer_bytes = kLargeSendBufferBytes;  // for a larger body; 0: never
     std::size_t large_send_buffers = kLargeSendBuffers;           // connections holding one at once
+    // Connections whose answer stays open (event streams): send buffer and queued bytes.
+    std::size_t stream_send_buffer_bytes = kEventSendBufferBytes;
+    std::size_t stream_queue_bytes = kEventQueueBytes;
     int io_nice = kIoThreadNice;          // scheduling priority of the threads, lowered by these steps
     int worker_nice = kWorkerThreadNice;
 };

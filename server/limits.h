@@ -57,6 +57,17 @@ inline constexpr std::chrono::milliseconds kPageWaitLimit{5000};
 inline constexpr std::size_t kWarmPages = 2000;
 inline constexpr std::chrono::milliseconds kWarmTime{300};
 inline constexpr std::chrono::milliseconds kWarmHold{500};
+// Event-stream connections (/api/v1/events) held at once, besides the page connections; further
+// clients are told to come back after kEventRetryAfter.
+inline constexpr std::size_t kMaxEventClients = 5000;
+inline constexpr std::chrono::seconds kEventRetryAfter{10};
+// Bytes queued for one event client; a client that stops reading is dropped when they are exceeded.
+inline constexpr std::size_t kEventQueueBytes = 16 * 1024;
+// Kernel send buffer of an event client; events are short, and a small buffer shows a client
+// that stopped reading early.
+inline constexpr std::size_t kEventSendBufferBytes = 8 * 1024;
+// A comment line keeps idle event streams open through proxies and shows dead clients.
+inline constexpr std::chrono::seconds kEventHeartbeat{15};
 // Longest wait for open connections to end when the server stops.
 inline constexpr std::chrono::milliseconds kStopWait{5000};
 

@@ -31,16 +31,6 @@ std::string hex(uint64_t value) {
     return buf;
 }
 
-// The state of the file: its generation and the moment it was read, so that a restarted
-// server's first states do not match a client's older validators.
-std::string state_tag(const db::Snapshot* snapshot) {
-    if (!snapshot) return "0";
-    const auto& info = snapshot->info();
-    const auto read_ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(info.read_at.time_since_epoch()).count();
-    return std::to_string(info.generation) + "." + hex(uint64_t(read_ms)).substr(5);
-}
-
 // The address the client used to reach the view, from its Host header; only the characters
 // a host name and port can hold.
 std::string view_address(const Request& request) {
@@ -53,6 +43,15 @@ std::string view_address(const Request& request) {
 }
 
 }  // namespace
+
+// The read time in the tag tells a restarted server's first states from a client's older ones.
+std::string state_tag(const db::Snapshot* snapshot) {
+    if (!snapshot) return "0";
+    const auto& info = snapshot->info();
+    const auto read_ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(info.read_at.time_since_epoch()).count();
+    return std::to_string(info.generation) + "." + hex(uint64_t(read_ms)).substr(5);
+}
 
 bool is_api_address(std::string_view document_path) { return has_prefix(document_path, kApiPrefix); }
 bool is_live_address(std::string_view document_path) { return has_prefix(document_path, kLivePrefix); }
@@ -110,6 +109,10 @@ void AnswerLive(const Request& request, Response& response) {
     response.content_type = asset->content_type;
     if (etag_matches(request, asset->etag)) return response.set_status(304);
     response.set_status(200);
+    if (request.command == "HEAD") {
+        response.content_length = int64_t(asset->bytes->size());
+        return;
+    }
     response.shared_content = asset->bytes;
 }
 

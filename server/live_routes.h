@@ -34,6 +34,10 @@ PageResult RenderAddress(pages::PageContext& ctx, std::string_view document_path
 // it; 404 for anything else below /live/. Needs neither snapshot nor disk.
 void AnswerLive(const Request& request, Response& response);
 
+// The state of the file as validators and event ids name it: its generation and the moment it
+// was read ("0" without a snapshot).
+std::string state_tag(const db::Snapshot* snapshot);
+
 // Whether the request's If-None-Match names this ETag.
 bool etag_matches(const Request& request, std::string_view etag);
 

@@ -6,6 +6,7 @@
 
 #include "common/cp1252.h"
 #include "common/log.h"
+#include "server/live_routes.h"
 
 namespace ringolan::server {
 
@@ -32,17 +33,48 @@ std::string access_line(const Request& request, const Response& response, Clock:
            std::to_string(response.status_code) + " " + std::to_string(bytes) + " " + std::to_string(ms) + "ms";
 }
 
+// /api/v1/events: the answer stays open and the hub sends the states to it; over the cap, the
+// client is told when to come back. Quick enough for the I/O thread.
+bool answer_events(EventHub& events, ServedSnapshot& served, const Request& request, Response& response) {
+    if (request.document_path != kEventsPath) return false;
+    served.current();  // the hub learns the served state before the client is attached
+    response.extra_headers = "Cache-Control: no-cache\r\n";
+    auto place = events.reserve();
+    if (!place) {
+        response.set_status(503);
+        response.content_type = "application/json; charset=utf-8";
+        response.extra_headers += "Retry-After: " + std::to_string(kEventRetryAfter.count()) + "\r\n";
+        response.content = "{\"error\":\"Zu viele Verbindungen f\xC3\xBCr Live-Meldungen; bitte gleich erneut versuchen.\"}";
+        return true;
+    }
+    response.set_status(200);
+    response.content_type = "text/event-stream; charset=utf-8";
+    response.on_stream = [hub = events.weak_from_this(), place = std::move(place),
+                          last = request.header("Last-Event-ID").value_or("")](std::shared_ptr<StreamSender> sender) {
+        if (const auto events = hub.lock())
+            events->attach(place, std::move(sender), last);
+        else
+            sender->close();
+    };
+    return true;
+}
+
 }  // namespace
 
 PageService::PageService(PageServiceConfig config)
-    : env_(std::make_shared<HandlerEnv>()), access_log_(config.access_log) {
+    : env_(std::make_shared<HandlerEnv>()), events_(std::make_shared<EventHub>()), access_log_(config.access_log) {
     env_->web_root = std::move(config.web_root);
     env_->start_settings = std::move(config.start_settings);
     env_->on_page = std::move(config.on_page);
     env_->cache = std::make_shared<PageCache>();
     auto latest = config.latest ? std::move(config.latest) : [] { return std::shared_ptr<const db::Snapshot>(); };
-    // A new state of the file is served once its most requested pages are in the cache.
-    served_ = std::make_shared<ServedSnapshot>(std::move(latest), env_->cache);
+    // A new state of the file is served once its most requested pages are in the cache; event
+    // clients hear of it then.
+    ServedSnapshot::Options options;
+    options.on_served = [events = events_](const std::shared_ptr<const db::Snapshot>& snapshot) {
+        if (snapshot) events->publish({snapshot->info().generation, state_tag(snapshot.get())});
+    };
+    served_ = std::make_shared<ServedSnapshot>(std::move(latest), env_->cache, std::move(options));
     env_->snapshot = [served = served_] { return served->current(); };
 }
 
@@ -55,10 +87,11 @@ std::function<void()> PageService::state_notifier() const {
 }
 
 HttpServer::Handler PageService::handler() const {
-    return [env = env_, access_log = access_log_](const Request& request, Response& response) {
+    return [env = env_, events = events_, served = served_, access_log = access_log_](const Request& request,
+                                                                                        Response& response) {
         const auto begun = Clock::now();
         try {
-            HandleRequest(*env, request, response);
+            if (!answer_events(*events, *served, request, response)) HandleRequest(*env, request, response);
         } catch (const std::exception& e) {
             // The server answers 500 with the error text; page errors are Windows-1252 texts.
             logging::log_line("failure " + clean(request.document_path, 300) + ": " +
@@ -75,9 +108,11 @@ HttpServer::Handler PageService::handler() const {
 }
 
 HttpServer::QuickHandler PageService::quick_handler() const {
-    return [env = env_, access_log = access_log_](const Request& request, Response& response) {
+    return [env = env_, events = events_, served = served_, access_log = access_log_](const Request& request,
+                                                                                        Response& response) {
         const auto begun = Clock::now();
-        if (!AnswerFromCache(*env, request, response)) return false;
+        if (!answer_events(*events, *served, request, response) && !AnswerFromCache(*env, request, response))
+            return false;
         if (access_log) logging::log_line(access_line(request, response, Clock::now() - begun));
         return true;
     };

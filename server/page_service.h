@@ -11,6 +11,7 @@
 
 #include "db/snapshot/snapshot.h"
 #include "pages/page_context.h"
+#include "server/event_hub.h"
 #include "server/http_server.h"
 #include "server/page_cache.h"
 #include "server/request_handler.h"
@@ -49,9 +50,12 @@ public:
                                             ServerOptions options = {}) const;
 
     const HandlerEnv& env() const { return *env_; }
+    // Clients of /api/v1/events.
+    const EventHub& events() const { return *events_; }
 
 private:
     std::shared_ptr<HandlerEnv> env_;
+    std::shared_ptr<EventHub> events_;
     std::shared_ptr<ServedSnapshot> served_;
     bool access_log_ = false;
 };

@@ -48,7 +48,7 @@ std::shared_ptr<const db::Snapshot> ServedSnapshot::current() {
     if (latest == served_) return served_;
     if (!latest || !served_ || !newer_state(*latest, *served_)) {
         // Nothing to warm from, or the pages of the served state must not be shown any longer.
-        served_ = std::move(latest);
+        serve(std::move(latest));
         pending_.reset();
         return served_;
     }
@@ -59,11 +59,16 @@ std::shared_ptr<const db::Snapshot> ServedSnapshot::current() {
         wake_.notify_all();
     }
     if (now - pending_since_ >= options_.hold) {
-        served_ = std::move(pending_);
+        serve(std::move(pending_));
         pending_.reset();
         ++stats_.held_out;
     }
     return served_;
+}
+
+void ServedSnapshot::serve(std::shared_ptr<const db::Snapshot> snapshot) {
+    served_ = std::move(snapshot);
+    if (options_.on_served) options_.on_served(served_);
 }
 
 ServedSnapshot::Stats ServedSnapshot::stats() const {
@@ -102,7 +107,7 @@ void ServedSnapshot::run() {
         const std::size_t count = warmed.size();
         if (served_ && newer_state(*target, *served_)) {
             if (cache_) cache_->install(target, std::move(warmed));
-            served_ = target;
+            serve(target);
             if (pending_ == target)
                 pending_.reset();
             else

@@ -31,6 +31,9 @@ public:
         std::chrono::milliseconds max_time = kWarmTime;  // pages are started until then
         std::chrono::milliseconds hold = kWarmHold;      // a new state waits no longer than this
         Render render = nullptr;                         // nullptr: the product's pages
+        // Told of every snapshot taken over for serving (nullptr: none); called with the
+        // served state's lock held, so it must return at once and not call back.
+        std::function<void(const std::shared_ptr<const db::Snapshot>&)> on_served;
     };
 
     // latest: the newest snapshot (the data module's); cache: where warmed pages go.
@@ -57,6 +60,7 @@ public:
 
 private:
     void run();
+    void serve(std::shared_ptr<const db::Snapshot> snapshot);  // with mutex_ held
     // Whether a is a newer state of b's file.
     static bool newer_state(const db::Snapshot& a, const db::Snapshot& b);
 

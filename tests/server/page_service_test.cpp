@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "db/snapshot/snapshot_build.h"
 #include "server/page_service.h"
 #include "tests/pages/page_fixture.h"
 
@@ -16,11 +17,21 @@ namespace {
 using namespace ringolan::server;
 namespace test_pages = ringolan::test_pages;
 
-Request get(const std::string& path) {
+Request get(const std::string& path, const std::string& if_none_match = "") {
     Request request;
     request.command = "GET";
     request.document_path = path;
+    if (!if_none_match.empty()) request.headers.push_back("If-None-Match: " + if_none_match);
     return request;
+}
+
+// The value of a header line in a serialized head; empty when absent.
+std::string header_of(const Response& response, const std::string& name) {
+    const std::string head = serialize_head(response);
+    const auto at = head.find("\r\n" + name + ": ");
+    if (at == std::string::npos) return {};
+    const auto begin = at + name.size() + 4;
+    return head.substr(begin, head.find("\r\n", begin) - begin);
 }
 
 class PageServiceTest : public ::testing::Test {
@@ -73,6 +84,52 @@ TEST_F(PageServiceTest, FailuresReachTheServerAndTheNotifierOutlivesTheService) 
     notify();
     service_.reset();
     notify();  // the follower may still report a read after the window is gone
+}
+
+TEST_F(PageServiceTest, LiveAndApiAnswersCarryValidatorsAndClassicPagesDoNot) {
+    const auto handler = service_->handler();
+    const Response classic = run_handler(get("/vstbl.php"), handler);
+    EXPECT_EQ(header_of(classic, "ETag"), "");
+    EXPECT_EQ(header_of(classic, "Cache-Control"), "");
+
+    struct Case {
+        std::string path;
+        std::string content_type;
+    };
+    for (const Case& c : {Case{"/api/v1/clubs", "application/json; charset=utf-8"},
+                          Case{"/live/", "text/html; charset=utf-8"}}) {
+        const Response first = run_handler(get(c.path), handler);
+        const std::string etag = header_of(first, "ETag");
+        ASSERT_TRUE(etag.size() > 2 && etag.front() == '"' && etag.back() == '"') << c.path;
+        EXPECT_EQ(header_of(first, "Cache-Control"), "no-cache") << c.path;
+        EXPECT_EQ(header_of(first, "Content-Type"), c.content_type) << c.path;
+        EXPECT_FALSE(first.body().empty()) << c.path;
+
+        for (const std::string& held : {etag, "\"other\", " + etag, "W/" + etag}) {
+            Response quick;
+            ASSERT_TRUE(service_->quick_handler()(get(c.path, held), quick)) << c.path;
+            EXPECT_EQ(quick.status_code, 304) << c.path << " " << held;
+            EXPECT_TRUE(quick.body().empty());
+            EXPECT_EQ(serialize(quick).find("Content-Length"), std::string::npos);
+        }
+        EXPECT_EQ(run_handler(get(c.path, "\"other\""), handler).status_code, first.status_code) << c.path;
+    }
+}
+
+TEST_F(PageServiceTest, ApiValidatorsChangeWithTheStateAndTheAddress) {
+    const auto handler = service_->handler();
+    const std::string clubs = header_of(run_handler(get("/api/v1/clubs"), handler), "ETag");
+    EXPECT_NE(header_of(run_handler(get("/api/v1/lists"), handler), "ETag"), clubs);
+
+    ringolan::db::SnapshotInfo info = snapshot_->info();
+    info.generation = 2;
+    auto next = ringolan::db::Snapshot::from_image(ringolan::db::build_snapshot_image(info.source), info);
+    snapshot_ = nullptr;  // another file: served at once
+    EXPECT_EQ(run_handler(get("/api/v1/clubs"), handler).status_code, 503);
+    snapshot_ = next;
+    const Response again = run_handler(get("/api/v1/clubs", clubs), handler);
+    EXPECT_NE(again.status_code, 304);  // same data, but a new state: the client fetches it
+    EXPECT_NE(header_of(again, "ETag"), clubs);
 }
 
 }  // namespace

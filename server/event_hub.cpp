@@ -1,0 +1,110 @@
+#include "server/event_hub.h"
+
+#include <algorithm>
+
+namespace ringolan::server {
+
+namespace {
+
+// The client reconnects this long after a dropped connection.
+constexpr std::string_view kRetryField = "retry: 3000\n";
+constexpr std::string_view kHeartbeat = ":\n\n";
+
+}  // namespace
+
+EventHub::EventHub(std::size_t max_clients, std::chrono::milliseconds heartbeat)
+    : max_clients_(max_clients), heartbeat_(heartbeat), places_(std::make_shared<Places>()) {
+    thread_ = std::thread([this] { run(); });
+}
+
+EventHub::~EventHub() {
+    {
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+}
+
+std::string EventHub::state_event(const EventState& state) {
+    return "event: state\nid: " + state.id + "\ndata: {\"state\": " + std::to_string(state.number) + "}\n\n";
+}
+
+std::shared_ptr<void> EventHub::reserve() {
+    auto taken = [&] {
+        std::lock_guard lock(places_->mutex);
+        return places_->taken;
+    };
+    if (taken() >= max_clients_) {
+        std::lock_guard lock(mutex_);
+        drop_ended();  // clients gone since the last event give their places back
+    }
+    std::lock_guard lock(places_->mutex);
+    if (places_->taken >= max_clients_) return nullptr;
+    ++places_->taken;
+    // The token gives its place back when its last copy goes.
+    return std::shared_ptr<void>(places_.get(), [places = places_](void*) {
+        std::lock_guard lock(places->mutex);
+        --places->taken;
+    });
+}
+
+void EventHub::drop_ended() {
+    std::erase_if(clients_, [](const Client& c) { return !c.sender->is_open(); });
+}
+
+void EventHub::attach(std::shared_ptr<void> place, std::shared_ptr<StreamSender> client,
+                      const std::string& last_event_id) {
+    std::string greeting(kRetryField);
+    {
+        std::lock_guard lock(mutex_);
+        if (state_.number != 0 && state_.id != last_event_id) greeting += state_event(state_);
+        else greeting += kHeartbeat;  // the head and a first line go out at once
+        drop_ended();
+        clients_.push_back({std::move(place), client});
+    }
+    client->send(std::make_shared<const std::string>(std::move(greeting)));
+}
+
+void EventHub::publish(EventState state) {
+    std::lock_guard lock(mutex_);
+    if (state.number == 0 || state == state_) return;
+    state_ = std::move(state);
+    state_changed_ = true;
+    wake_.notify_all();
+}
+
+std::size_t EventHub::clients() const {
+    std::lock_guard lock(places_->mutex);
+    return places_->taken;
+}
+
+void EventHub::send_to_all(const std::shared_ptr<const std::string>& bytes) {
+    std::vector<Client> clients;
+    {
+        std::lock_guard lock(mutex_);
+        drop_ended();  // their places are given back with their tokens
+        clients = clients_;
+    }
+    for (const Client& client : clients) client.sender->send(bytes);
+}
+
+void EventHub::run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        const bool woken = wake_.wait_for(lock, heartbeat_, [&] { return stop_ || state_changed_; });
+        if (stop_) return;
+        std::shared_ptr<const std::string> bytes;
+        if (woken) {
+            state_changed_ = false;
+            bytes = std::make_shared<const std::string>(state_event(state_));
+        } else {
+            bytes = std::make_shared<const std::string>(kHeartbeat);
+        }
+        lock.unlock();
+        send_to_all(bytes);
+        lock.lock();
+    }
+}
+
+}  // namespace ringolan::server
