@@ -1,6 +1,6 @@
 // The live view: hash routes, one view at a time, refreshed in place on every new state.
 import { get } from "./api.js";
-import { h } from "./dom.js";
+import { h, put } from "./dom.js";
 import { listen } from "./events.js";
 import { clubView } from "./views/club.js";
 import { listView } from "./views/list.js";
@@ -26,7 +26,7 @@ function make(route) {
 async function header() {
   try {
     const { competition: c } = await get("/state");
-    competition.replaceChildren(h("strong", null, c?.name || "Wettkampf"),
+    put(competition, h("strong", null, c?.name || "Wettkampf"),
       h("small", null, [c?.place, c?.date].filter(Boolean).join(" · ")));
   } catch {
     // the view says what is wrong

@@ -1,5 +1,14 @@
-// Building elements without HTML strings: every text goes in as a text node.
+// Building elements without HTML strings: every text goes in as a text node; null, undefined
+// and false children are left out, arrays are spread.
 const SVG_NS = "http://www.w3.org/2000/svg";
+
+function add(el, children) {
+  for (const child of children.flat(Infinity)) {
+    if (child == null || child === false) continue;
+    el.append(child instanceof Node ? child : String(child));
+  }
+  return el;
+}
 
 function fill(el, props, children) {
   for (const [key, value] of Object.entries(props || {})) {
@@ -8,12 +17,14 @@ function fill(el, props, children) {
     else if (key.startsWith("on")) el.addEventListener(key.slice(2), value);
     else el.setAttribute(key, value === true ? "" : value);
   }
-  for (const child of children.flat(Infinity)) {
-    if (child == null || child === false) continue;
-    el.append(child instanceof Node ? child : String(child));
-  }
-  return el;
+  return add(el, children);
 }
 
 export const h = (tag, props, ...children) => fill(document.createElement(tag), props, children);
 export const s = (tag, props, ...children) => fill(document.createElementNS(SVG_NS, tag), props, children);
+
+// Replaces the element's children.
+export function put(el, ...children) {
+  el.replaceChildren();
+  return add(el, children);
+}

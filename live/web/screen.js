@@ -1,7 +1,7 @@
 // The hall screen: /live/screen?lists=1,4,7&seconds=15 shows each list for `seconds`,
 // scrolling long ones through in that time, and updates the shown list on a new state.
 import { get } from "./api.js";
-import { h } from "./dom.js";
+import { h, put } from "./dom.js";
 import { listen } from "./events.js";
 import { decimals, fullName, num } from "./format.js";
 import { movement, ranksBefore } from "./ranks.js";
@@ -114,7 +114,7 @@ async function turn() {
     }
     $("position").textContent = `Liste ${at + 1} von ${order.length}`;
     const next = order[(at + 1) % order.length];
-    $("next").replaceChildren(...(order.length > 1 ? ["Als Nächstes", h("strong", null, titles.get(next) || "Liste " + next)] : []));
+    put($("next"), order.length > 1 && ["Als Nächstes", h("strong", null, titles.get(next) || "Liste " + next)]);
     progress();
   }
   timer = setTimeout(turn, seconds * 1000);

@@ -52,6 +52,12 @@ await check("first view (overview) stays under 100 KB transferred", async () => 
   await cdp.detach();
 });
 
+await check("the search finds a shooter by start number", async () => {
+  const nr = String(before.entries[1].startnr);
+  await page.type(".search input", nr);
+  await wait(page, (n) => [...document.querySelectorAll(".results a.row")].some((a) => a.hash === "#/schuetze/" + n), nr);
+});
+
 await check("a list shows its entries in rank order", async () => {
   await page.goto(server.base + "/live/#/liste/" + list.id, { waitUntil: "domcontentloaded" });
   await wait(page, (n) => document.querySelectorAll(".ranking > li").length === n, before.entries.length);
@@ -81,6 +87,15 @@ await check("target faces have the rings of the discipline", async () => {
     const [ring1, ring10] = t.face === "air_pistol" ? [77.75, 5.75] : [22.75, 0.25];
     expect(Math.max(...radii[i]) === ring1 && radii[i].includes(ring10), `${t.face}: ${radii[i].join(" ")}`);
   });
+});
+
+await check("the club link leads to the club with this shooter", async () => {
+  await page.tap(".shooter .sub a");
+  await wait(page, (nr) => location.hash.startsWith("#/verein/") &&
+    [...document.querySelectorAll(".club a.row")].some((a) => a.hash === "#/schuetze/" + nr), first.startnr);
+  expect(await page.$eval(".club h1", (e) => e.textContent) === shooter.club, "club heading");
+  await page.goBack();
+  await wait(page, () => document.querySelector(".star"));
 });
 
 await check("a followed shooter is listed under Meine Schützen", async () => {

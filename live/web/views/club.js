@@ -1,6 +1,6 @@
 // A club: its shooters with their best place.
 import { get } from "../api.js";
-import { h } from "../dom.js";
+import { h, put } from "../dom.js";
 import { fullName } from "../format.js";
 import { bestLine } from "./best.js";
 
@@ -9,7 +9,7 @@ export function clubView(nr) {
 
   function render(data) {
     const shooters = data.shooters || [];
-    el.replaceChildren(
+    put(el,
       h("h1", null, data.name),
       h("p", { class: "sub" }, shooters.length === 1 ? "1 Schütze" : shooters.length + " Schützen"),
       h("ul", { class: "ranking compact" }, shooters.map((p) =>

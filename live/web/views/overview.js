@@ -1,6 +1,6 @@
 // The start: followed shooters, the search, and every list by discipline.
 import { get } from "../api.js";
-import { h } from "../dom.js";
+import { h, put } from "../dom.js";
 import { followed } from "../follow.js";
 import { fullName } from "../format.js";
 import { bestLine, bestOf } from "./best.js";
@@ -16,7 +16,7 @@ function personRow(p, line) {
 async function mine(box) {
   const people = followed();
   if (!people.length) {
-    box.replaceChildren(h("p", { class: "empty" },
+    put(box, h("p", { class: "empty" },
       "Tippe bei einem Schützen auf ☆, dann steht er hier mit seinem besten Platz."));
     return;
   }
@@ -28,7 +28,7 @@ async function mine(box) {
       return personRow(p, h("small", null, error.status === 404 ? "nicht in diesem Wettkampf" : error.message));
     }
   }));
-  box.replaceChildren(h("ul", { class: "ranking compact" }, rows));
+  put(box, h("ul", { class: "ranking compact" }, rows));
 }
 
 function searchBox() {
@@ -52,7 +52,7 @@ function searchBox() {
     }
     if (ticket !== asked) return;
     const shooters = data.shooters || [], clubs = data.clubs || [];
-    results.replaceChildren(
+    put(results,
       !shooters.length && !clubs.length && h("p", { class: "empty" }, "Keine Treffer."),
       shooters.length > 0 && h("ul", { class: "ranking compact" },
         shooters.map((p) => personRow(p, h("small", null, p.club || "")))),
@@ -103,7 +103,7 @@ export function overviewView() {
     el,
     async update() {
       const [data] = await Promise.all([get("/lists"), mine(followedBox)]);
-      listsBox.replaceChildren(...[lists(data)].flat());
+      put(listsBox, lists(data));
       search.rerun();
       document.title = "Live-Ergebnisse";
       return data.state;

@@ -1,6 +1,6 @@
 // A shooter: club, ranks, every target card drawn, and the star to follow.
 import { get } from "../api.js";
-import { h } from "../dom.js";
+import { h, put } from "../dom.js";
 import { isFollowed, setFollowed } from "../follow.js";
 import { fullName, num } from "../format.js";
 import { closeUp, drawTarget } from "../target.js";
@@ -35,7 +35,7 @@ function card(target, index, zoom) {
   const paint = () => {
     const whole = zoom.get(target.id) === false;
     const canZoom = closeUp(target);
-    figure.replaceChildren(
+    put(figure,
       drawTarget(target, whole ? false : null),
       h("figcaption", null,
         h("span", null, target.discipline, " · Scheibe ", index),
@@ -67,7 +67,7 @@ export function shooterView(startnr) {
   const zoom = new Map();  // target id → false while the whole card is asked for
 
   function render(data) {
-    el.replaceChildren(
+    put(el,
       h("div", { class: "head" }, h("h1", null, fullName(data)), star(data)),
       h("p", { class: "sub" }, "Startnr. ", data.startnr,
         data.club && [" · ", h("a", { href: "#/verein/" + encodeURIComponent(data.club_nr) }, data.club)]),
