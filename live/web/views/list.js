@@ -35,7 +35,8 @@ function parts(values) {
 }
 
 function shooterRow(entry, move, digits) {
-  return h("li", null, h("a", { class: "row", href: "#/schuetze/" + entry.startnr },
+  const known = entry.startnr != null;
+  return h("li", null, h(known ? "a" : "div", { class: "row", href: known ? "#/schuetze/" + entry.startnr : null },
     rankCell(entry, move),
     h("span", { class: "who" }, h("strong", null, fullName(entry)), h("small", null, entry.club || "")),
     result(entry, digits),
