@@ -15,6 +15,14 @@ export function decimals(values) {
   return most;
 }
 
+// The part results beside the main one, as one text; a first part equal to the main result
+// is not repeated.
+export function partsText(entry) {
+  const values = (entry.parts || []).filter((v) => v != null);
+  if (values[0] === entry.result) values.shift();
+  return values.map((v) => num(v)).join(" · ");
+}
+
 export const fullName = (p) => [p.first_name, p.name].filter(Boolean).join(" ");
 
 const UNITS = { R: "Ringe", T: "Teiler", Pkt: "Punkte" };

@@ -1,9 +1,10 @@
-// The hall screen: /live/screen?lists=1,4,7&seconds=15 shows each list for `seconds`,
-// scrolling long ones through in that time, and updates the shown list on a new state.
+// The hall screen: /live/screen?lists=1,4,7&seconds=15 shows each list for `seconds` (without
+// `lists`: every list that has entries), scrolling long ones through in that time, and updates
+// the shown list on a new state.
 import { get } from "./api.js";
 import { h, put } from "./dom.js";
 import { listen } from "./events.js";
-import { decimals, fullName, num } from "./format.js";
+import { decimals, fullName, num, partsText } from "./format.js";
 import { movement, ranksBefore } from "./ranks.js";
 
 const params = new URLSearchParams(location.search);
@@ -35,7 +36,7 @@ async function lists() {
   try {
     const data = await get("/lists");
     titles = new Map((data.lists || []).map((l) => [l.id, l.title]));
-    order = chosen.length ? chosen : (data.lists || []).map((l) => l.id);
+    order = chosen.length ? chosen : (data.lists || []).filter((l) => l.entries > 0).map((l) => l.id);
   } catch {
     order = chosen;
   }
@@ -48,7 +49,7 @@ function row(entry, team, move, changed, digits) {
     ? h("td", { class: "name team", colspan: 3 }, entry.name, h("span", { class: "members" },
       (entry.members || []).map((m) => `${fullName(m)} ${num(m.result)}`).join(" · ")))
     : [h("td", { class: "name" }, fullName(entry)), h("td", { class: "club" }, entry.club || ""),
-      h("td", { class: "parts" }, (entry.parts || []).filter((v) => v != null).map((v) => num(v)).join(" · "))];
+      h("td", { class: "parts" }, partsText(entry))];
   return h("tr", { class: [entry.rank != null && entry.rank <= 3 && "top3", changed && "changed"].filter(Boolean).join(" ") },
     rank, who,
     h("td", { class: "result" }, num(entry.result, digits), entry.unit && h("small", null, " " + entry.unit)));

@@ -4,7 +4,7 @@ import { execFileSync, spawn } from "node:child_process";
 import { existsSync, mkdtempSync, rmSync } from "node:fs";
 import { createRequire } from "node:module";
 import { tmpdir } from "node:os";
-import { join } from "node:path";
+import { dirname, join } from "node:path";
 
 export const SKIP = 77;
 const CHROMIUM = process.env.CHROMIUM || "/usr/bin/chromium";
@@ -43,9 +43,11 @@ export function demo(mkdemo, file, round = 0) {
   execFileSync(mkdemo, ["--shooters", "300", "--seed", "1", "--round", String(round), "-o", file], { stdio: "pipe" });
 }
 
-// Starts the server on the file (port 0: a free one) and resolves when it prints its address.
+// Starts the server on the file (port 0: a free one; no settings file) and resolves when it
+// prints its address.
 export function serve(server, db, port = 0) {
-  const child = spawn(server, ["--db", db, "--port", String(port), "--listen", "127.0.0.1"], {
+  const args = ["--db", db, "--ini", join(dirname(db), "none.ini"), "--port", String(port), "--listen", "127.0.0.1"];
+  const child = spawn(server, args, {
     stdio: ["ignore", "pipe", "inherit"],
   });
   process.on("exit", () => child.kill("SIGKILL"));

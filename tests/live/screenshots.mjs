@@ -22,8 +22,9 @@ const browser = await launch(puppeteer);
 const page = await browser.newPage();
 await page.setViewport({ width: 360, height: 740, deviceScaleFactor: 2, isMobile: true, hasTouch: true });
 
-const lists = (await api(server.base, "/lists")).lists.filter((l) => !l.team && l.entries >= 10);
-const list = lists[0];
+const all = (await api(server.base, "/lists")).lists;
+const singles = all.filter((l) => !l.team && l.entries >= 10);
+const list = singles.find((l) => l.title.startsWith("Luftgewehr 40")) || singles[0];
 await page.goto(`${server.base}/live/#/liste/${list.id}`);
 await page.waitForSelector(".ranking > li");
 demo(mkdemo, db, 0);
@@ -31,8 +32,10 @@ await page.waitForFunction(() => !document.querySelector("h1").textContent.inclu
 await pause(3000);  // the highlight of changed rows fades
 await page.screenshot({ path: join(out, "live-phone-list.png") });
 
-const entries = (await api(server.base, "/lists/" + list.id)).entries;
-const pick = entries[Math.min(4, entries.length - 1)];  // a group with room between the shots
+// Of the first ten, the shooter with the fewest places, so that a target shows on the first screen.
+const top = (await api(server.base, "/lists/" + list.id)).entries.slice(0, 10);
+const places = await Promise.all(top.map(async (e) => (await api(server.base, "/shooters/" + e.startnr)).ranks.length));
+const pick = top[places.indexOf(Math.min(...places))];
 await page.evaluate((nr) => { location.hash = "#/schuetze/" + nr; }, pick.startnr);
 await page.waitForSelector("svg.target");
 await page.tap(".star");
@@ -41,7 +44,8 @@ await page.screenshot({ path: join(out, "live-phone-shooter.png") });
 
 const hall = await browser.newPage();
 await hall.setViewport({ width: 1920, height: 1080 });
-await hall.goto(`${server.base}/live/screen?lists=${lists.slice(0, 3).map((l) => l.id).join(",")}&seconds=30`);
+const turn = [list, singles.find((l) => l !== list), all.find((l) => l.team)].filter(Boolean);
+await hall.goto(`${server.base}/live/screen?lists=${turn.map((l) => l.id).join(",")}&seconds=30`);
 await hall.waitForSelector("tbody tr");
 await hall.waitForFunction(() => document.querySelector(".qr img").complete);
 await pause(1500);

@@ -2,7 +2,7 @@
 // replaced and flash, the others stay, so the scroll position holds.
 import { get } from "../api.js";
 import { h } from "../dom.js";
-import { decimals, fullName, num, unitTitle } from "../format.js";
+import { decimals, fullName, num, partsText, unitTitle } from "../format.js";
 import { movement, ranksBefore } from "../ranks.js";
 
 const ARROWS = { up: "▲", down: "▼" };
@@ -29,9 +29,9 @@ function result(entry, digits) {
     entry.unit && h("small", { title: unitTitle(entry.unit) }, " " + entry.unit));
 }
 
-function parts(values) {
-  const shown = (values || []).filter((v) => v != null).map((v) => num(v));
-  return shown.length ? h("span", { class: "parts" }, shown.join(" · ")) : null;
+function parts(entry) {
+  const text = partsText(entry);
+  return text && h("span", { class: "parts" }, text);
 }
 
 function shooterRow(entry, move, digits) {
@@ -40,7 +40,7 @@ function shooterRow(entry, move, digits) {
     rankCell(entry, move),
     h("span", { class: "who" }, h("strong", null, fullName(entry)), h("small", null, entry.club || "")),
     result(entry, digits),
-    parts(entry.parts)));
+    parts(entry)));
 }
 
 function teamRow(entry, move, digits) {
