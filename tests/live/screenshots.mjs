@@ -11,13 +11,12 @@ const root = resolve(dirname(fileURLToPath(import.meta.url)), "../..");
 const build = resolve(process.argv[2] || join(root, "build"));
 const out = join(root, "docs/screenshots");
 const mkdemo = join(build, "tools/mkdemo/ringolan-mkdemo");
-const serverBin = process.env.RINGOLAN_SERVER || join(build, "app/ringolan-server");
 const puppeteer = await puppeteerOrSkip();
 const db = join(scratch(), "live.mdb");
 const pause = (ms) => new Promise((r) => setTimeout(r, ms));
 
 demo(mkdemo, db, 2);
-const server = await serve(serverBin, db);
+const server = await serve(join(build, "app/ringolan-server"), db);
 const browser = await launch(puppeteer);
 const page = await browser.newPage();
 await page.setViewport({ width: 360, height: 740, deviceScaleFactor: 2, isMobile: true, hasTouch: true });
