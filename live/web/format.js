@@ -1,6 +1,6 @@
 // German number and name texts.
-const formats = [0, 1, 2].map((d) =>
-  new Intl.NumberFormat("de-DE", { minimumFractionDigits: d, maximumFractionDigits: Math.max(d, 2), useGrouping: false }));
+const formats = [0, 1, 2].map((d) => new Intl.NumberFormat("de-DE",
+  { minimumFractionDigits: d, maximumFractionDigits: 2, useGrouping: false }));
 
 // digits: at least that many decimals, so that a column of tenths reads 394,0 beside 396,7.
 export const num = (value, digits = 0) => (value == null ? "" : formats[Math.min(digits, 2)].format(value));

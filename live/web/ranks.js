@@ -1,3 +1,15 @@
+// Entries with the key that follows them from state to state: the start number, for teams the
+// name (a repeated name gets a mark).
+export function keyed(entries, team) {
+  const seen = new Set();
+  return entries.map((entry) => {
+    let key = team ? "t:" + entry.name : "s:" + entry.startnr;
+    while (seen.has(key)) key += "'";
+    seen.add(key);
+    return [key, entry];
+  });
+}
+
 // The ranks of a list as this tab showed them in the state before the current one
 // (sessionStorage), for the arrows of rank changes.
 export function ranksBefore(listId, state, ranks) {

@@ -5,7 +5,7 @@ import { get } from "./api.js";
 import { h, put } from "./dom.js";
 import { listen } from "./events.js";
 import { decimals, fullName, num, partsText } from "./format.js";
-import { movement, ranksBefore } from "./ranks.js";
+import { keyed, movement, ranksBefore } from "./ranks.js";
 
 const params = new URLSearchParams(location.search);
 const chosen = (params.get("lists") || "").split(",").map((v) => parseInt(v, 10)).filter(Number.isInteger);
@@ -19,14 +19,15 @@ let at = -1;         // index into order
 let shown = null;    // { id, state, sigs }
 let timer = 0;
 
-const clock = () => { $("clock").textContent = new Date().toLocaleTimeString("de-DE", { hour: "2-digit", minute: "2-digit" }); };
+const time = (date) => date.toLocaleTimeString("de-DE", { hour: "2-digit", minute: "2-digit" });
+const clock = () => { $("clock").textContent = time(new Date()); };
 
 async function header() {
   try {
     const data = await get("/state");
     $("competition").textContent = data.competition?.name || "Live-Ergebnisse";
     const read = data.read ? new Date(data.read) : null;
-    $("stand").textContent = read && !isNaN(read) ? "Stand " + read.toLocaleTimeString("de-DE", { hour: "2-digit", minute: "2-digit" }) + " Uhr" : "";
+    $("stand").textContent = read && !isNaN(read) ? `Stand ${time(read)} Uhr` : "";
   } catch {
     // shown in the board
   }
@@ -50,17 +51,17 @@ function row(entry, team, move, changed, digits) {
       (entry.members || []).map((m) => `${fullName(m)} ${num(m.result)}`).join(" · ")))
     : [h("td", { class: "name" }, fullName(entry)), h("td", { class: "club" }, entry.club || ""),
       h("td", { class: "parts" }, partsText(entry))];
-  return h("tr", { class: [entry.rank != null && entry.rank <= 3 && "top3", changed && "changed"].filter(Boolean).join(" ") },
-    rank, who,
+  const cls = [entry.rank != null && entry.rank <= 3 && "top3", changed && "changed"].filter(Boolean).join(" ");
+  return h("tr", { class: cls }, rank, who,
     h("td", { class: "result" }, num(entry.result, digits), entry.unit && h("small", null, " " + entry.unit)));
 }
 
 function render(data, same) {
   const team = !!data.team;
   const entries = data.entries || [];
-  const key = (e) => (team ? "t:" + e.name : "s:" + e.startnr);
-  const before = ranksBefore(data.id, data.state, Object.fromEntries(entries.map((e) => [key(e), e.rank])));
-  const sigs = new Map(entries.map((e) => [key(e), JSON.stringify(e)]));
+  const rows = keyed(entries, team);
+  const before = ranksBefore(data.id, data.state, Object.fromEntries(rows.map(([k, e]) => [k, e.rank])));
+  const sigs = new Map(rows.map(([k, e]) => [k, JSON.stringify(e)]));
   const old = same ? shown.sigs : null;
   const digits = decimals(entries.map((e) => e.result));
   $("title").textContent = data.title;
@@ -68,8 +69,8 @@ function render(data, same) {
     ? h("table", null,
       h("thead", null, h("tr", null, h("th", null, "Platz"), h("th", null, team ? "Mannschaft" : "Name"),
         h("th", null, team ? "" : "Verein"), h("th"), h("th", { class: "right" }, "Ergebnis"))),
-      h("tbody", null, entries.map((e) =>
-        row(e, team, movement(before[key(e)], e.rank), old && old.get(key(e)) !== sigs.get(key(e)), digits))))
+      h("tbody", null, rows.map(([k, e]) =>
+        row(e, team, movement(before[k], e.rank), old && old.get(k) !== sigs.get(k), digits))))
     : h("p", { class: "empty" }, "Noch keine Ergebnisse in dieser Liste."));
   shown = { id: data.id, state: data.state, sigs };
   document.body.dataset.list = data.id;

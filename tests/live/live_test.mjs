@@ -55,15 +55,17 @@ await check("first view (overview) stays under 100 KB transferred", async () => 
 await check("the search finds a shooter by start number", async () => {
   const nr = String(before.entries[1].startnr);
   await page.type(".search input", nr);
-  await wait(page, (n) => [...document.querySelectorAll(".results a.row")].some((a) => a.hash === "#/schuetze/" + n), nr);
+  await wait(page, (n) => [...document.querySelectorAll(".results a.row")].some((a) => a.hash === "#/schuetze/" + n),
+    nr);
 });
 
 await check("a list shows its entries in rank order", async () => {
   await page.goto(server.base + "/live/#/liste/" + list.id, { waitUntil: "domcontentloaded" });
   await wait(page, (n) => document.querySelectorAll(".ranking > li").length === n, before.entries.length);
   const names = await page.$$eval(".ranking .who strong", (els) => els.map((e) => e.textContent));
-  expect(names[0] === `${before.entries[0].first_name} ${before.entries[0].name}`, "first row: " + names[0]);
-  expect(names.at(-1) === `${before.entries.at(-1).first_name} ${before.entries.at(-1).name}`, "last row: " + names.at(-1));
+  const [top, bottom] = [before.entries[0], before.entries.at(-1)];
+  expect(names[0] === `${top.first_name} ${top.name}`, "first row: " + names[0]);
+  expect(names.at(-1) === `${bottom.first_name} ${bottom.name}`, "last row: " + names.at(-1));
 });
 
 const first = before.entries[0];
@@ -75,9 +77,10 @@ await check("tapping a row opens the shooter with every shot drawn", async () =>
   const drawn = await page.$$eval("svg.target", (svgs) => svgs.map((s) => s.querySelectorAll(".shot").length));
   expect(drawn.length === shooter.targets.length, `${drawn.length} targets drawn`);
   expect(drawn.join() === shooter.targets.map((t) => t.shots.length).join(), "shots per target: " + drawn.join());
-  const last = await page.$$eval("svg.target", (svgs) => svgs.map((s) => s.querySelector(".shot.last text")?.textContent));
-  expect(last.join() === shooter.targets.map((t) => (t.shots.length ? String(Math.max(...t.shots.map((p) => p.n))) : undefined)).join(),
-    "last shots marked: " + last.join());
+  const last = await page.$$eval("svg.target", (svgs) =>
+    svgs.map((s) => s.querySelector(".shot.last text")?.textContent));
+  const wanted = shooter.targets.map((t) => (t.shots.length ? String(Math.max(...t.shots.map((p) => p.n))) : undefined));
+  expect(last.join() === wanted.join(), "last shots marked: " + last.join());
 });
 
 await check("target faces have the rings of the discipline", async () => {

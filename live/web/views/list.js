@@ -3,20 +3,9 @@
 import { get } from "../api.js";
 import { h } from "../dom.js";
 import { decimals, fullName, num, partsText, unitTitle } from "../format.js";
-import { movement, ranksBefore } from "../ranks.js";
+import { keyed, movement, ranksBefore } from "../ranks.js";
 
 const ARROWS = { up: "▲", down: "▼" };
-
-// Rows are known by start number, team rows by name (repeated names get a mark).
-function keyed(entries, team) {
-  const seen = new Set();
-  return entries.map((entry) => {
-    let key = team ? "t:" + entry.name : "s:" + entry.startnr;
-    while (seen.has(key)) key += "'";
-    seen.add(key);
-    return [key, entry];
-  });
-}
 
 function rankCell(entry, move) {
   return h("span", { class: "rank" },

@@ -82,12 +82,13 @@ function lists(data) {
     groups.get(key).push(l);
   }
   if (!groups.size) return h("p", { class: "empty" }, "Noch keine Ergebnislisten.");
+  const link = (l, discipline) => h("li", null, h("a", { href: "#/liste/" + l.id },
+    h("span", null, shortTitle(l.title, discipline)),
+    l.team && h("span", { class: "tag" }, "Mannschaft"),
+    h("span", { class: "count", title: "Einträge" }, l.entries)));
   return [...groups].map(([discipline, items]) => h("section", { class: "group" },
     h("h3", null, discipline),
-    h("ul", { class: "lists" }, items.sort((a, b) => a.team - b.team).map((l) => h("li", null, h("a", { href: "#/liste/" + l.id },
-      h("span", null, shortTitle(l.title, discipline)),
-      l.team && h("span", { class: "tag" }, "Mannschaft"),
-      h("span", { class: "count", title: "Einträge" }, l.entries)))))));
+    h("ul", { class: "lists" }, items.sort((a, b) => a.team - b.team).map((l) => link(l, discipline)))));
 }
 
 export function overviewView() {
