@@ -197,7 +197,7 @@ void expect_target(const Json& target, const ReaderRow& scheibe, const ReaderRow
         const Json& s = target["shots"][shot++];
         EXPECT_EQ(s["n"], n);
         EXPECT_EQ(s["ring"], number(scheibe.number("r" + std::to_string(n))));
-        EXPECT_EQ(s["teiler"], scheibe.integer(t));
+        EXPECT_EQ(s["teiler"], scheibe.integer(t) / 100.0);
         EXPECT_NEAR(s["x"].get<double>(), x, 0.0051);
         EXPECT_NEAR(s["y"].get<double>(), y, 0.0051);
     }
