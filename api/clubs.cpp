@@ -5,21 +5,11 @@
 #include "api/json_values.h"
 #include "api/resources.h"
 #include "common/cp1252.h"
+#include "pages/statements.h"
 
 namespace ringolan::api {
 
 namespace {
-
-// vstbl.php
-constexpr std::string_view kClubs =
-    "SELECT verein.Name,verein.Vereinsnr, Count( verein.Vereinsnr ) AS Anzahl   FROM verein INNER JOIN "
-    "starter ON verein.Vereinsnr = starter.Vereinsnr  GROUP BY verein.Vereinsnr, verein.Name ORDER BY "
-    "Count( verein.Vereinsnr ) DESC;";
-
-// vst.php
-constexpr std::string_view kClub = "SELECT * FROM verein where Vereinsnr=?";
-constexpr std::string_view kShooters =
-    "SELECT Startnr,Nachname,Vorname FROM starter where Vereinsnr=? Order by Nachname,Vorname";
 
 // The ranks of the club's shooters in the lists est.php shows as single ranks, the best
 // (lowest rank, then list title) first per shooter.
@@ -54,7 +44,7 @@ std::map<int64_t, Json> best_ranks(const db::Snapshot& snapshot, const std::stri
 
 Answer clubs_resource(const db::Snapshot& snapshot) {
     db::Query q;
-    q.set_command(kClubs);
+    q.set_command(pages::kClubCountsStatement);
     q.open(snapshot);
     Json clubs = Json::array();
     for (; !q.at_end(); q.next()) {
@@ -72,7 +62,7 @@ Answer clubs_resource(const db::Snapshot& snapshot) {
 Answer club_resource(const db::Snapshot& snapshot, std::string_view nr) {
     const std::string club_nr = text::utf8_to_cp1252(nr);
     db::Query q;
-    q.set_command(kClub);
+    q.set_command(pages::kClubStatement);
     q.open(snapshot, {club_nr});
     if (q.at_end()) return error_answer(404, "Kein Verein mit dieser Nummer.");
     Json body = answer_object(snapshot);
@@ -82,7 +72,7 @@ Answer club_resource(const db::Snapshot& snapshot, std::string_view nr) {
     const std::map<int64_t, Json> best = best_ranks(snapshot, club_nr);
     Json shooters = Json::array();
     q.close();
-    q.set_command(kShooters);
+    q.set_command(pages::kClubShootersStatement);
     q.open(snapshot, {club_nr});
     for (; !q.at_end(); q.next()) {
         const int64_t startnr = q.field("Startnr").as_int();

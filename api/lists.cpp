@@ -6,28 +6,14 @@
 #include "api/json_values.h"
 #include "api/resources.h"
 #include "api/team_entries.h"
+#include "pages/statements.h"
 
 namespace ringolan::api {
 
 namespace {
 
-// erlsel.php: the team lists first, then the single lists, each by title; hidden (selekt = 1) left out.
-constexpr std::string_view kTeamLists =
-    "SELECT ID, Titel FROM wettb_def WHERE mannschaft=true  and (selekt is null or selekt<>1) ORDER BY Titel";
-constexpr std::string_view kSingleLists =
-    "SELECT ID, Titel FROM wettb_def WHERE mannschaft=false and (selekt is null or selekt<>1) ORDER BY Titel";
-
 constexpr std::string_view kRankCounts = "SELECT ErglistID, Count(ErglistID) AS Anzahl FROM raenge GROUP BY ErglistID";
 constexpr std::string_view kTeamCounts = "SELECT Wettb_id, Count(Wettb_id) AS Anzahl FROM mannschaft GROUP BY Wettb_id";
-
-// erl.php
-constexpr std::string_view kList = "SELECT  *  FROM wettb_def  WHERE ID = ?";
-constexpr std::string_view kRanks =
-    "SELECT raenge.*, wettb_def.Sortierung, wettb_def.Titel,  starter.Nachname, starter.Vorname, verein.Name, "
-    "verein.vereinsnr FROM verein,starter,wettb_def,raenge WHERE raenge.ErglistID=?"
-    " and wettb_def.ID = raenge.ErglistID and starter.Startnr = raenge.Startnr and verein.Vereinsnr = "
-    "starter.Vereinsnr "
-    "ORDER BY raenge.Rang ";
 
 // Rows per list id, counted by a two-column statement; none when the table is missing.
 std::map<int64_t, int64_t> counts(const db::Snapshot& snapshot, std::string_view table, std::string_view statement) {
@@ -65,7 +51,7 @@ Json single_entries(const db::Snapshot& snapshot, int64_t id, bool main_result) 
     Json entries = Json::array();
     if (!has_table(snapshot, "raenge")) return entries;
     db::Query q;
-    q.set_command(kRanks);
+    q.set_command(pages::kListRanksStatement);
     q.open(snapshot, {id});
     for (; !q.at_end(); q.next()) {
         Json entry = Json::object();
@@ -93,8 +79,10 @@ Answer lists_resource(const db::Snapshot& snapshot) {
     if (!has_table(snapshot, "wettb_def")) return json_answer(body);
     const std::vector<std::string> disciplines = discipline_names(snapshot);
     Json& lists = body["lists"];
-    append_lists(lists, snapshot, kTeamLists, true, counts(snapshot, "mannschaft", kTeamCounts), disciplines);
-    append_lists(lists, snapshot, kSingleLists, false, counts(snapshot, "raenge", kRankCounts), disciplines);
+    append_lists(lists, snapshot, pages::kTeamListsStatement, true, counts(snapshot, "mannschaft", kTeamCounts),
+                 disciplines);
+    append_lists(lists, snapshot, pages::kSingleListsStatement, false, counts(snapshot, "raenge", kRankCounts),
+                 disciplines);
     return json_answer(body);
 }
 
@@ -102,7 +90,7 @@ Answer list_resource(const db::Snapshot& snapshot, int64_t id) {
     const std::string unknown = "Keine Liste mit der Nummer " + std::to_string(id) + ".";
     if (!has_table(snapshot, "wettb_def")) return error_answer(404, unknown);
     db::Query q;
-    q.set_command(kList);
+    q.set_command(pages::kListStatement);
     q.open(snapshot, {id});
     if (q.at_end()) return error_answer(404, unknown);
     const std::string title = q.field("Titel").as_text();

@@ -2,6 +2,7 @@
 #include "api/json_values.h"
 #include "api/resources.h"
 #include "api/targets.h"
+#include "pages/statements.h"
 
 namespace ringolan::api {
 
@@ -11,20 +12,6 @@ namespace {
 constexpr std::string_view kShooter =
     "SELECT starter.Startnr, starter.Nachname, starter.Vorname, starter.Vereinsnr, verein.Name FROM starter "
     "LEFT JOIN verein ON verein.Vereinsnr = starter.Vereinsnr WHERE starter.Startnr=?";
-
-// est.php: the team ranks first (every list, hidden ones included), then the single ranks.
-constexpr std::string_view kTeamRanks =
-    "SELECT raenge.ErglistID, wettb_def.Id, wettb_def.Sortierung, wettb_def.Titel, raenge.Startnr, raenge.Rang, "
-    "raenge.Einheit, raenge.E1, raenge.E2, raenge.E3, raenge.E4, raenge.E5, wettb_def.mannschaft FROM wettb_def, "
-    "raenge, mannschaft, mann_teiln WHERE raenge.Startnr = ? AND wettb_def.ID = raenge.ErglistID AND "
-    "mannschaft.mann_id = mann_teiln.mann_id AND raenge.startnr = mann_teiln.startnr AND raenge.ErglistID = "
-    "mannschaft.wettb_id ORDER BY raenge.Rang";
-constexpr std::string_view kSingleRanks =
-    "SELECT raenge.ErglistID,wettb_def.Id, wettb_def.Sortierung, wettb_def.Titel, raenge.Startnr, "
-    "raenge.Rang,raenge.Einheit, raenge.E1, raenge.E2, raenge.E3, raenge.E4, raenge.E5, wettb_def.mannschaft "
-    "FROM wettb_def INNER JOIN raenge ON wettb_def.ID = raenge.ErglistID WHERE raenge.Startnr=?and "
-    "mannschaft=false   AND wettb_def.mannschaft=False and (selekt is null or selekt<>1) ORDER BY "
-    "wettb_def.mannschaft desc,raenge.Rang";
 
 // est.php shows E1 as the result of every rank.
 void append_ranks(Json& ranks, const db::Snapshot& snapshot, std::string_view statement, int64_t startnr) {
@@ -47,8 +34,8 @@ Json shooter_ranks(const db::Snapshot& snapshot, int64_t startnr) {
     Json ranks = Json::array();
     if (!has_table(snapshot, "raenge")) return ranks;
     if (has_table(snapshot, "mannschaft") && has_table(snapshot, "mann_teiln"))
-        append_ranks(ranks, snapshot, kTeamRanks, startnr);
-    append_ranks(ranks, snapshot, kSingleRanks, startnr);
+        append_ranks(ranks, snapshot, pages::kShooterTeamRanksStatement, startnr);
+    append_ranks(ranks, snapshot, pages::kShooterSingleRanksStatement, startnr);
     return ranks;
 }
 

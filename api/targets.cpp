@@ -1,4 +1,5 @@
 #include "api/targets.h"
+#include "pages/statements.h"
 
 #include <cmath>
 #include <map>
@@ -11,11 +12,6 @@ namespace ringolan::api {
 
 namespace {
 
-// est.php
-constexpr std::string_view kTargets =
-    "SELECT scheiben.* , wettk.Bezeichnung, wettk.Teilermessung,scheiben.Sch_id,wettk.DP_ID FROM scheiben, "
-    "wettk, ergebnis, zuordnung  WHERE Startnr = ? and wettk.DP_ID = ergebnis.DP_Id  and ergebnis.Erg_id = "
-    "zuordnung.Erg_id  and scheiben.Sch_id = zuordnung.Scheiben_id  ORDER BY Bezeichnung,pos";
 constexpr std::string_view kTargetTables[] = {"scheiben", "wettk", "ergebnis", "zuordnung"};
 
 constexpr int kShots = 15;              // the shot fields both pages read: t1..t15, w1..w15
@@ -120,7 +116,7 @@ Json shooter_targets(const db::Snapshot& snapshot, int64_t startnr) {
         if (!has_table(snapshot, table)) return targets;
     const std::map<int64_t, std::string> face_of = faces(snapshot);
     db::Query q;
-    q.set_command(kTargets);
+    q.set_command(pages::kShooterTargetsStatement);
     q.open(snapshot, {startnr});
     const ShotFields fields(q);
     for (; !q.at_end(); q.next()) {

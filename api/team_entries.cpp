@@ -1,18 +1,11 @@
 #include "api/team_entries.h"
+#include "pages/statements.h"
 
 #include <map>
 
 namespace ringolan::api {
 
 namespace {
-
-// merl.php: one row per member with a rank in the list, by team rank and member rank.
-constexpr std::string_view kTeams =
-    "SELECT mannschaft.MRang,mannschaft.Name, mann_teiln.Startnr, mannschaft.Mann_id, wettb_def.Titel, "
-    "Nachname,Vorname,HauptErg,MErgebnis FROM wettb_def, mannschaft, mann_teiln,starter, raenge WHERE "
-    "mannschaft.Mann_id = mann_teiln.Mann_id AND wettb_def.ID = mannschaft.Wettb_id AND wettb_def.Id = ?"
-    " and starter.Startnr = mann_teiln.Startnr and starter.Startnr = raenge.Startnr and wettb_def.ID = "
-    "raenge.ErglistID ORDER BY mannschaft.MRang,raenge.rang ";
 
 constexpr std::string_view kTeamTables[] = {"mannschaft", "mann_teiln", "raenge"};
 
@@ -23,7 +16,7 @@ Json team_entries(const db::Snapshot& snapshot, int64_t list) {
     for (std::string_view table : kTeamTables)
         if (!has_table(snapshot, table)) return teams;
     db::Query q;
-    q.set_command(kTeams);
+    q.set_command(pages::kTeamMembersStatement);
     q.open(snapshot, {list});
     // merl.php starts a team where the rank changes; two teams of equal rank stay apart here,
     // each in the place of its first row.

@@ -5,18 +5,11 @@
 #include "common/regional.h"
 #include "db/query/query.h"
 #include "pages/params.h"
+#include "pages/statements.h"
 
 namespace ringolan::pages {
 
 namespace {
-
-constexpr std::string_view kList = "SELECT  *  FROM wettb_def  WHERE ID = ?";
-constexpr std::string_view kRanks =
-    "SELECT raenge.*, wettb_def.Sortierung, wettb_def.Titel,  starter.Nachname, starter.Vorname, verein.Name, "
-    "verein.vereinsnr FROM verein,starter,wettb_def,raenge WHERE raenge.ErglistID=?"
-    " and wettb_def.ID = raenge.ErglistID and starter.Startnr = raenge.Startnr and verein.Vereinsnr = "
-    "starter.Vereinsnr "
-    "ORDER BY raenge.Rang ";
 
 }  // namespace
 
@@ -31,7 +24,7 @@ namespace {
 // result alone (ring/blattl, blattl/ring).
 std::string list_head(const db::Snapshot& snapshot, int64_t list, bool& main_result) {
     db::Query a1;
-    a1.set_command(kList);
+    a1.set_command(kListStatement);
     a1.open(snapshot, {list});
     std::string out = "<font size=\"5\">";
     out += a1.field("titel").as_text();
@@ -133,7 +126,7 @@ std::string erl_page(PageContext& ctx, std::string_view query) {
     bool main_result = false;
     std::string out = list_head(snapshot, list, main_result);
     db::Query a1;
-    a1.set_command(kRanks);
+    a1.set_command(kListRanksStatement);
     a1.open(snapshot, {list});
     out.reserve(out.size() + a1.row_count() * 600 + 8);
     for (; !a1.at_end(); a1.next()) {

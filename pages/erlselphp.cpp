@@ -1,15 +1,11 @@
 #include "pages/erlselphp.h"
 
 #include "db/query/query.h"
+#include "pages/statements.h"
 
 namespace ringolan::pages {
 
 namespace {
-
-constexpr std::string_view kTeamLists =
-    "SELECT ID, Titel FROM wettb_def WHERE mannschaft=true  and (selekt is null or selekt<>1) ORDER BY Titel";
-constexpr std::string_view kSingleLists =
-    "SELECT ID, Titel FROM wettb_def WHERE mannschaft=false and (selekt is null or selekt<>1) ORDER BY Titel";
 
 // One link per list: "<a href=\"<page>?startnr=0&titel=<id>&Rang=0\"><title></a><br>\r".
 void append_links(std::string& out, db::Query& q, std::string_view page) {
@@ -32,13 +28,13 @@ void append_links(std::string& out, db::Query& q, std::string_view page) {
 std::string erlsel_page(PageContext& ctx) {
     const db::Snapshot& snapshot = page_snapshot(ctx);
     db::Query a1;
-    a1.set_command(kTeamLists);
+    a1.set_command(kTeamListsStatement);
     a1.open(snapshot);
     std::string out = "<Font size=\"5\"> Mannschaftsk\xE4mpfe:</font><br>";
     append_links(out, a1, "merl.php");
 
     a1.close();
-    a1.set_command(kSingleLists);
+    a1.set_command(kSingleListsStatement);
     a1.open(snapshot);
     out += "<br><hr><Font size=\"5\">Einzelk\xE4mpfe:</font><br>";
     append_links(out, a1, "erl.php");

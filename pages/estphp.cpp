@@ -6,6 +6,7 @@
 #include "common/regional.h"
 #include "db/query/query.h"
 #include "pages/params.h"
+#include "pages/statements.h"
 
 namespace ringolan::pages {
 
@@ -14,25 +15,6 @@ namespace {
 constexpr std::string_view kShooterStatement =
     "SELECT starter.Startnr, starter.Nachname, starter.Vorname, verein.Name,verein.Vereinsnr FROM verein "
     "INNER JOIN starter ON verein.Vereinsnr = starter.Vereinsnr WHERE Startnr=?";
-
-constexpr std::string_view kTargetStatement =
-    "SELECT scheiben.* , wettk.Bezeichnung, wettk.Teilermessung,scheiben.Sch_id,wettk.DP_ID FROM scheiben, "
-    "wettk, ergebnis, zuordnung  WHERE Startnr = ? and wettk.DP_ID = ergebnis.DP_Id  and ergebnis.Erg_id = "
-    "zuordnung.Erg_id  and scheiben.Sch_id = zuordnung.Scheiben_id  ORDER BY Bezeichnung,pos";
-
-constexpr std::string_view kTeamRankStatement =
-    "SELECT raenge.ErglistID, wettb_def.Id, wettb_def.Sortierung, wettb_def.Titel, raenge.Startnr, raenge.Rang, "
-    "raenge.Einheit, raenge.E1, raenge.E2, raenge.E3, raenge.E4, raenge.E5, wettb_def.mannschaft FROM wettb_def, "
-    "raenge, mannschaft, mann_teiln WHERE raenge.Startnr = ? AND wettb_def.ID = raenge.ErglistID AND "
-    "mannschaft.mann_id = mann_teiln.mann_id AND raenge.startnr = mann_teiln.startnr AND raenge.ErglistID = "
-    "mannschaft.wettb_id ORDER BY raenge.Rang";
-
-constexpr std::string_view kSingleRankStatement =
-    "SELECT raenge.ErglistID,wettb_def.Id, wettb_def.Sortierung, wettb_def.Titel, raenge.Startnr, "
-    "raenge.Rang,raenge.Einheit, raenge.E1, raenge.E2, raenge.E3, raenge.E4, raenge.E5, wettb_def.mannschaft "
-    "FROM wettb_def INNER JOIN raenge ON wettb_def.ID = raenge.ErglistID WHERE raenge.Startnr=?and "
-    "mannschaft=false   AND wettb_def.mannschaft=False and (selekt is null or selekt<>1) ORDER BY "
-    "wettb_def.mannschaft desc,raenge.Rang";
 
 // "Teiler" values count hundredths; 1000000 stands for "no shot".
 constexpr int64_t kNoTeiler = 1000000;
@@ -210,7 +192,7 @@ std::string est_page(PageContext& ctx, std::string_view query) {
     append_head(out, surname, first_name, club_nr, club_name);
 
     a1.close();
-    a1.set_command(kTargetStatement);
+    a1.set_command(kShooterTargetsStatement);
     a1.open(snapshot, {startnr});
     append_targets(out, a1, nr);
 
@@ -218,12 +200,12 @@ std::string est_page(PageContext& ctx, std::string_view query) {
     out += "</th><th>Rang </th>.<th>Erg</th><th> </th></tr>";
 
     a1.close();
-    a1.set_command(kTeamRankStatement);
+    a1.set_command(kShooterTeamRanksStatement);
     a1.open(snapshot, {startnr});
     append_team_ranks(out, a1, nr, club_nr);
 
     a1.close();
-    a1.set_command(kSingleRankStatement);
+    a1.set_command(kShooterSingleRanksStatement);
     a1.open(snapshot, {startnr});
     append_single_ranks(out, a1, nr);
 

@@ -2,6 +2,7 @@
 
 #include "common/regional.h"
 #include "pages/params.h"
+#include "pages/statements.h"
 
 namespace ringolan::pages {
 
@@ -10,13 +11,6 @@ namespace {
 constexpr std::string_view kHeading =
     "SELECT wettb_def.Titel, wettb_opt_def.Wert_in FROM wettb_def,wettb_opt_def WHERE "
     "wettb_def.id=wettb_opt_def.Erglist_id and wettb_def.id=? and option=\"MANNMODE\"";
-
-constexpr std::string_view kTeams =
-    "SELECT mannschaft.MRang,mannschaft.Name, mann_teiln.Startnr, mannschaft.Mann_id, wettb_def.Titel, "
-    "Nachname,Vorname,HauptErg,MErgebnis FROM wettb_def, mannschaft, mann_teiln,starter, raenge WHERE "
-    "mannschaft.Mann_id = mann_teiln.Mann_id AND wettb_def.ID = mannschaft.Wettb_id AND wettb_def.Id = ?"
-    " and starter.Startnr = mann_teiln.Startnr and starter.Startnr = raenge.Startnr and wettb_def.ID = "
-    "raenge.ErglistID ORDER BY mannschaft.MRang,raenge.rang ";
 
 constexpr std::string_view kYellow = "bgcolor=\"#FFFF99\"";
 
@@ -106,7 +100,7 @@ std::string merl_page(PageContext& ctx, std::string_view query) {
     const int64_t counting = a1.field("Wert_in").as_int();
 
     a1.close();
-    a1.set_command(kTeams);
+    a1.set_command(kTeamMembersStatement);
     a1.open(snapshot, {competition});
 
     std::string out = "<Font size=\"5\">";

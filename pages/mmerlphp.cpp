@@ -5,12 +5,11 @@
 #include "db/query/query.h"
 #include "pages/merlphp.h"
 #include "pages/params.h"
+#include "pages/statements.h"
 
 namespace ringolan::pages {
 
 namespace {
-
-constexpr std::string_view kClub = "SELECT * FROM verein where Vereinsnr=?";
 
 constexpr std::string_view kOneCompetition =
     "SELECT distinct mannschaft.Wettb_id , wettb_def.titel FROM mannschaft, wettb_def WHERE id = Wettb_id AND "
@@ -39,7 +38,7 @@ std::string mmerl_page(PageContext& ctx, std::string_view query) {
     if (wettbid != "0") one = whole_number(wettbid, "Wettbewerbsnummer");
 
     db::Query a1, a2;
-    a1.set_command(kClub);
+    a1.set_command(kClubStatement);
     a1.open(snapshot, {club_nr});
     const std::string club_name = a1.field("name").as_text();
     a1.close();

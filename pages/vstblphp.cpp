@@ -1,15 +1,11 @@
 #include "pages/vstblphp.h"
 
 #include "db/query/query.h"
+#include "pages/statements.h"
 
 namespace ringolan::pages {
 
 namespace {
-
-constexpr std::string_view kStatement =
-    "SELECT verein.Name,verein.Vereinsnr, Count( verein.Vereinsnr ) AS Anzahl   FROM verein INNER JOIN "
-    "starter ON verein.Vereinsnr = starter.Vereinsnr  GROUP BY verein.Vereinsnr, verein.Name ORDER BY "
-    "Count( verein.Vereinsnr ) DESC;";
 
 constexpr std::string_view kTableStart =
     "   <table border='1'>  <tr>    <td width='300'><b>Verein </b></td>    <td width='50'><b>Anzahl</b></td>  </tr>  ";
@@ -19,7 +15,7 @@ constexpr std::string_view kTableStart =
 std::string vstbl_page(PageContext& ctx) {
     const db::Snapshot& snapshot = page_snapshot(ctx);
     db::Query a1;
-    a1.set_command(kStatement);
+    a1.set_command(kClubCountsStatement);
     a1.open(snapshot);
 
     std::string out(kTableStart);

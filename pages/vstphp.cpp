@@ -3,15 +3,11 @@
 #include "common/escape.h"
 #include "db/query/query.h"
 #include "pages/params.h"
+#include "pages/statements.h"
 
 namespace ringolan::pages {
 
 namespace {
-
-constexpr std::string_view kClubStatement = "SELECT * FROM verein where Vereinsnr=?";
-
-constexpr std::string_view kShooterStatement =
-    "SELECT Startnr,Nachname,Vorname FROM starter where Vereinsnr=? Order by Nachname,Vorname";
 
 }  // namespace
 
@@ -34,7 +30,7 @@ std::string vst_page(PageContext& ctx, std::string_view query) {
     out += "<table border=\"0\">";
 
     a1.close();
-    a1.set_command(kShooterStatement);
+    a1.set_command(kClubShootersStatement);
     a1.open(snapshot, {club_nr});
     out.reserve(out.size() + a1.row_count() * 80 + 8);
     for (; !a1.at_end(); a1.next()) {
