@@ -245,6 +245,7 @@ private:
             socket_.set_option(tcp::socket::send_buffer_size(int(core_.options.stream_send_buffer_bytes)), ignored);
         }
         sender_ = std::make_shared<ConnectionSender>(weak_from_this());
+        std::vector<char>(256).swap(buffer_);  // thousands of event clients hold little memory
         read_until_close();
         const auto start = std::move(response_.on_stream);
         response_.on_stream = nullptr;
@@ -361,7 +362,7 @@ private:
     RequestParser parser_;
     Request request_;
     std::string remote_address_;
-    std::array<char, 16384> buffer_{};
+    std::vector<char> buffer_ = std::vector<char>(16384);  // reading and sending files; small once streaming
     std::string head_;
     Response response_;  // what is being written
     std::ifstream file_;

@@ -109,6 +109,10 @@ void AnswerLive(const Request& request, Response& response) {
     response.content_type = asset->content_type;
     if (etag_matches(request, asset->etag)) return response.set_status(304);
     response.set_status(200);
+    if (request.command == "HEAD") {
+        response.content_length = int64_t(asset->bytes->size());
+        return;
+    }
     response.shared_content = asset->bytes;
 }
 
