@@ -12,7 +12,7 @@ PACKAGES=(
   nlohmann-json3-dev
   libqrencode-dev
   libgtest-dev
-  nodejs
+  nodejs chromium
   clang libclang-rt-14-dev
 )
 

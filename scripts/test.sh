@@ -4,6 +4,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 ( cd tests/readers && npm ci --no-audit --no-fund --loglevel=error )
+( cd tests/live && npm ci --no-audit --no-fund --loglevel=error )
 cmake -S . -B build-test -DCMAKE_BUILD_TYPE=Debug -DRINGOLAN_SANITIZE=ON
 cmake --build build-test -j"$(nproc)"
 ctest --test-dir build-test --output-on-failure -j"$(nproc)"
