@@ -4,7 +4,8 @@
 # client alone (wrk -t1 -c8 "Connection: close", vstbl.php and a small est.php page in turn), then
 # with 2,000 hostile connections of each behaviour and of all of them mixed, and prints one table.
 # During the eventstall phase (event streams never read) three new rounds of the demo are written,
-# so that events go out to the stalled streams.
+# so that events go out to the stalled streams; a phase without hostile clients writes three
+# rounds as well, for comparison.
 # Passes (exit 0) only when every p99 is under 50 ms and the normal client saw no error.
 #   bench/hostile.sh BUILD_DIR [SECONDS]   (default 60 s per hostile phase; 10 s alone)
 # Builds nothing: BUILD_DIR needs ringolan-server, ringolan-mkdemo and hostile_clients (Release).
@@ -124,13 +125,19 @@ rewrite_rounds() {  # FIRST_ROUND COUNT
   done
 }
 
-phase() {  # NAME and hostile_clients counts; rewrites=N before it writes N rounds meanwhile
+# NAME and hostile_clients counts (none: the normal client alone); rewrites=N before the call
+# writes N rounds of the demo during the phase.
+phase() {
   local name=$1 states_before
   shift
   states_before=$(grep -c "read again" "$work/server.err" || true)
-  "$swarm_exe" --port "$port" "$@" --seconds "$seconds" --warmup 3 --report 10 --hold 20 \
-    >"$work/swarm.out" 2>"$work/swarm.err" &
-  swarm_pid=$!
+  : >"$work/swarm.out"
+  : >"$work/swarm.err"
+  if [ $# -gt 0 ]; then
+    "$swarm_exe" --port "$port" "$@" --seconds "$seconds" --warmup 3 --report 10 --hold 20 \
+      >"$work/swarm.out" 2>"$work/swarm.err" &
+    swarm_pid=$!
+  fi
   if [ "${rewrites:-0}" -gt 0 ]; then
     rewrite_rounds "$next_round" "$rewrites" &
     rewriter_pid=$!
@@ -138,19 +145,23 @@ phase() {  # NAME and hostile_clients counts; rewrites=N before it writes N roun
   fi
   sleep 3
   normal $((seconds - 5)) "$work/wrk.out"
-  wait "$swarm_pid" || true
-  swarm_pid=""
+  if [ -n "$swarm_pid" ]; then
+    wait "$swarm_pid" || true
+    swarm_pid=""
+  fi
   if [ -n "$rewriter_pid" ]; then
     wait "$rewriter_pid" || true
     rewriter_pid=""
     echo "$name: $(($(grep -c "read again" "$work/server.err" || true) - states_before)) new states served" >&2
   fi
   kill -0 "$server_pid" 2>/dev/null || { echo "hostile: the server ended during '$name'" >&2; cat "$work/server.err" >&2; exit 1; }
-  local result connected
-  result=$(grep '^RESULT' "$work/swarm.out" || true)
-  connected=$(sed -n 's/.*connected_mean=\([0-9.]*\).*/\1/p' <<<"$result")
-  echo "$name: ${result:-no result from hostile_clients}" >&2
-  grep -q '^t=' "$work/swarm.err" && tail -n 1 "$work/swarm.err" >&2
+  local result connected=0
+  if [ $# -gt 0 ]; then
+    result=$(grep '^RESULT' "$work/swarm.out" || true)
+    connected=$(sed -n 's/.*connected_mean=\([0-9.]*\).*/\1/p' <<<"$result")
+    echo "$name: ${result:-no result from hostile_clients}" >&2
+    grep -q '^t=' "$work/swarm.err" && tail -n 1 "$work/swarm.err" >&2
+  fi
   record "$name" "${connected:-?}" "$work/wrk.out"
   sleep 2  # the server lets go of the last connections
 }
@@ -164,7 +175,8 @@ phase "idle $each" --idle "$each"
 phase "slow $each" --slow "$each"
 phase "endless $each" --endless "$each"
 phase "slowread $each" --slowread "$each"
-rewrites=3 phase "eventstall $each" --eventstall "$each"
+rewrites=3 phase "3 rounds, no hostile"
+rewrites=3 phase "eventstall $each + 3 rounds" --eventstall "$each"
 phase "mixed 700/700/600" --idle 700 --slow 700 --endless 600
 phase "mixed 500/500/500/500" --idle 500 --slow 500 --endless 500 --slowread 500
 
