@@ -22,8 +22,8 @@ Answer numbered(const db::Snapshot& snapshot, std::string_view segment, std::str
     if (segment.find('/') != std::string_view::npos) return error_answer(404, kUnknown);
     const std::optional<int64_t> id = parse_id(segment);
     if (!id)
-        return error_answer(400, "Ung\xC3\xBCltige " + std::string(what) +
-                                     ": erwartet wird eine ganze Zahl ohne Vorzeichen.");
+        return error_answer(400,
+                            "Ung\u00fcltige " + std::string(what) + ": erwartet wird eine ganze Zahl ohne Vorzeichen.");
     return resource(snapshot, *id);
 }
 
@@ -36,12 +36,11 @@ Answer answer(const db::Snapshot& snapshot, std::string_view resource, std::stri
     if (resource == "/clubs") return clubs_resource(snapshot);
     if (resource == "/search") return search_resource(snapshot, query);
     if (const auto id = below(resource, "/lists")) return numbered(snapshot, *id, "Listennummer", list_resource);
-    if (const auto nr = below(resource, "/shooters"))
-        return numbered(snapshot, *nr, "Startnummer", shooter_resource);
+    if (const auto nr = below(resource, "/shooters")) return numbered(snapshot, *nr, "Startnummer", shooter_resource);
     if (const auto nr = below(resource, "/clubs")) return club_resource(snapshot, *nr);
     return error_answer(404, kUnknown);
 }
 
-Answer no_competition() { return error_answer(503, "Keine Wettkampfdatei ge\xC3\xB6" "ffnet."); }
+Answer no_competition() { return error_answer(503, "Keine Wettkampfdatei ge\u00f6ffnet."); }
 
 }  // namespace ringolan::api

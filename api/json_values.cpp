@@ -25,26 +25,22 @@ Answer error_answer(int status, std::string_view message) {
     return json_answer(body, status);
 }
 
-Json text(std::string_view cp1252) { return text::cp1252_to_utf8(cp1252); }
+Json utf8(std::string_view cp1252) { return text::cp1252_to_utf8(cp1252); }
 
 Json text_or_null(const db::Field& field) {
     if (field.is_null()) return nullptr;
-    return text(field.as_text());
+    return utf8(field.as_text());
 }
 
 Json number_or_null(const db::Field& field) {
     if (field.is_null()) return nullptr;
-    switch (field.type()) {
-        case db::FieldType::Integer:
-        case db::FieldType::Boolean: return field.as_int();
-        case db::FieldType::Text:
-        case db::FieldType::Memo:
-            try {
-                return field.as_real();
-            } catch (const db::QueryError&) {
-                return nullptr;
-            }
-        default: return field.as_real();
+    const db::FieldType type = field.type();
+    if (type == db::FieldType::Integer || type == db::FieldType::Boolean) return field.as_int();
+    if (type != db::FieldType::Text && type != db::FieldType::Memo) return field.as_real();
+    try {
+        return field.as_real();
+    } catch (const db::QueryError&) {
+        return nullptr;  // text that spells no number
     }
 }
 

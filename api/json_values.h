@@ -25,7 +25,7 @@ Answer json_answer(const Json& body, int status = 200);
 Answer error_answer(int status, std::string_view message);
 
 // Windows-1252 text as a JSON string.
-Json text(std::string_view cp1252);
+Json utf8(std::string_view cp1252);
 // The field's text, null for NULL.
 Json text_or_null(const db::Field& field);
 // The field as a JSON number (whole numbers as integers), null for NULL or for text that

@@ -17,10 +17,8 @@ constexpr std::string_view kTeamLists =
 constexpr std::string_view kSingleLists =
     "SELECT ID, Titel FROM wettb_def WHERE mannschaft=false and (selekt is null or selekt<>1) ORDER BY Titel";
 
-constexpr std::string_view kRankCounts =
-    "SELECT ErglistID, Count(ErglistID) AS Anzahl FROM raenge GROUP BY ErglistID";
-constexpr std::string_view kTeamCounts =
-    "SELECT Wettb_id, Count(Wettb_id) AS Anzahl FROM mannschaft GROUP BY Wettb_id";
+constexpr std::string_view kRankCounts = "SELECT ErglistID, Count(ErglistID) AS Anzahl FROM raenge GROUP BY ErglistID";
+constexpr std::string_view kTeamCounts = "SELECT Wettb_id, Count(Wettb_id) AS Anzahl FROM mannschaft GROUP BY Wettb_id";
 
 // erl.php
 constexpr std::string_view kList = "SELECT  *  FROM wettb_def  WHERE ID = ?";
@@ -53,9 +51,9 @@ void append_lists(Json& lists, const db::Snapshot& snapshot, std::string_view st
         const auto count = entries.find(id);
         Json list = Json::object();
         list["id"] = id;
-        list["title"] = text(title);
+        list["title"] = utf8(title);
         list["team"] = team;
-        list["discipline"] = text(discipline_of(title, disciplines));
+        list["discipline"] = utf8(discipline_of(title, disciplines));
         list["entries"] = count == entries.end() ? 0 : count->second;
         lists.push_back(std::move(list));
     }
@@ -113,9 +111,9 @@ Answer list_resource(const db::Snapshot& snapshot, int64_t id) {
 
     Json body = answer_object(snapshot);
     body["id"] = id;
-    body["title"] = text(title);
+    body["title"] = utf8(title);
     body["team"] = team;
-    body["discipline"] = text(discipline_of(title, discipline_names(snapshot)));
+    body["discipline"] = utf8(discipline_of(title, discipline_names(snapshot)));
     body["sort"] = text_or_null(q.field("Sortierung"));
     body["entries"] = team ? team_entries(snapshot, id)
                            : single_entries(snapshot, id, sort == "ring/blattl" || sort == "blattl/ring");

@@ -75,8 +75,8 @@ bool contains(const db::Field& field, const std::u16string& needle) {
 }
 
 struct Search {
-    std::string text;          // Windows-1252
-    std::u16string needle;     // folded
+    std::string text;       // Windows-1252
+    std::u16string needle;  // folded
     std::optional<int64_t> startnr;
 };
 
@@ -126,7 +126,7 @@ Answer search_resource(const db::Snapshot& snapshot, std::string_view query) {
     // One Windows-1252 byte per character.
     const std::string given = text::utf8_to_cp1252(search_text(query));
     if (given.size() > kMaxQueryLength)
-        return error_answer(400, "Der Suchtext ist zu lang (h\xC3\xB6" "chstens 100 Zeichen).");
+        return error_answer(400, "Der Suchtext ist zu lang (h\u00f6chstens 100 Zeichen).");
     Search s;
     s.text = std::string(text::trim(given, " \t\r\n"));
     s.needle = folded(s.text);
@@ -134,7 +134,7 @@ Answer search_resource(const db::Snapshot& snapshot, std::string_view query) {
         s.startnr = parse_id(s.text);
 
     Json body = answer_object(snapshot);
-    body["q"] = text(s.text);
+    body["q"] = utf8(s.text);
     body["shooters"] = Json::array();
     body["clubs"] = Json::array();
     if (s.text.empty()) return json_answer(body);

@@ -58,7 +58,7 @@ Answer shooter_resource(const db::Snapshot& snapshot, int64_t startnr) {
     db::Query q;
     q.set_command(kShooter);
     q.open(snapshot, {startnr});
-    if (q.at_end()) return error_answer(404, "Kein Sch\xC3\xBCtze mit der Startnummer " + std::to_string(startnr) + ".");
+    if (q.at_end()) return error_answer(404, "Kein Sch\u00fctze mit der Startnummer " + std::to_string(startnr) + ".");
     Json body = answer_object(snapshot);
     body["startnr"] = startnr;
     body["name"] = text_or_null(q.field("Nachname"));

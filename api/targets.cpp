@@ -89,7 +89,7 @@ void add_shots(Json& target, const db::Query& q, const ShotFields& fields) {
         Json shot = Json::object();
         shot["n"] = n;
         shot["ring"] = fields.ring[i] ? number_or_null(q.field(field_name('R', n))) : Json(nullptr);
-        shot["teiler"] = number_or_null(q.field(t_name));
+        shot["teiler"] = t / 100;  // in est.php's unit, hundredths of a millimetre
         shot["x"] = hundredths(p.x);
         shot["y"] = hundredths(p.y);
         shots.push_back(std::move(shot));

@@ -5,6 +5,8 @@
 #include <cstdio>
 
 #include "api/api.h"
+#include "common/cp1252.h"
+#include "common/log.h"
 #include "common/ascii.h"
 #include "live/assets.h"
 #include "live/qr_svg.h"
@@ -59,7 +61,16 @@ bool is_live_address(std::string_view document_path) { return has_prefix(documen
 PageResult RenderApi(const std::shared_ptr<const db::Snapshot>& snapshot, std::string_view document_path,
                      std::string_view query) {
     const std::string_view resource = document_path.substr(kApiPrefix.size());
-    const api::Answer answer = snapshot ? api::answer(*snapshot, resource, query) : api::no_competition();
+    api::Answer answer;
+    try {
+        answer = snapshot ? api::answer(*snapshot, resource, query) : api::no_competition();
+    } catch (const std::exception& e) {
+        // The client gets no database text; the log names the failure.
+        std::string address(document_path.substr(0, 300));
+        for (char& c : address) if (static_cast<unsigned char>(c) < 32) c = '?';  // no forged log lines
+        logging::log_line("failure " + address + ": " + text::cp1252_to_utf8(e.what()));
+        answer = {500, "{\"error\":\"Die Wettkampfdaten konnten nicht gelesen werden.\"}"};
+    }
     PageResult page;
     page.status = answer.status;
     page.body = answer.json;

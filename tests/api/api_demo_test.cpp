@@ -118,12 +118,17 @@ TEST_P(DemoApi, SingleListsShowTheirRanksWithShooterAndClub) {
             const ReaderRow* s = find(table("starter"), "startnr", r.cells.at("startnr"));
             const ReaderRow* club = s ? find(table("verein"), "vereinsnr", s->cells.at("vereinsnr")) : nullptr;
             if (!club) continue;
-            expected.push_back({{"rank", r.integer("rang")}, {"startnr", r.integer("startnr")},
-                                {"name", s->text("nachname")}, {"first_name", s->text("vorname")},
-                                {"club", club->text("name")}, {"club_nr", club->text("vereinsnr")},
-                                {"result", number(r.number(main_result ? "haupterg" : "e1"))}, {"unit", r.text("einheit")},
-                                {"parts", {number(r.number("e1")), number(r.number("e2")), number(r.number("e3")),
-                                           number(r.number("e4")), number(r.number("e5"))}}});
+            expected.push_back({{"rank", r.integer("rang")},
+                                {"startnr", r.integer("startnr")},
+                                {"name", s->text("nachname")},
+                                {"first_name", s->text("vorname")},
+                                {"club", club->text("name")},
+                                {"club_nr", club->text("vereinsnr")},
+                                {"result", number(r.number(main_result ? "haupterg" : "e1"))},
+                                {"unit", r.text("einheit")},
+                                {"parts",
+                                 {number(r.number("e1")), number(r.number("e2")), number(r.number("e3")),
+                                  number(r.number("e4")), number(r.number("e5"))}}});
         }
         const Json body = get("/lists/" + id);
         EXPECT_EQ(body["title"], def.text("titel"));
@@ -145,19 +150,22 @@ TEST_P(DemoApi, TeamListsShowTheirTeamsWithRankedMembers) {
                 const ReaderRow* s = find(table("starter"), "startnr", m.cells.at("startnr"));
                 const ReaderRow* r = find(ranks, "startnr", m.cells.at("startnr"));
                 if (s && r)
-                    members.push_back({{"startnr", s->integer("startnr")}, {"name", s->text("nachname")},
-                                       {"first_name", s->text("vorname")}, {"result", number(r->number("haupterg"))},
+                    members.push_back({{"startnr", s->integer("startnr")},
+                                       {"name", s->text("nachname")},
+                                       {"first_name", s->text("vorname")},
+                                       {"result", number(r->number("haupterg"))},
                                        {"rank", r->integer("rang")}});
             }
             if (!members.empty())
-                expected.push_back({{"rank", team.integer("mrang")}, {"name", team.text("name")},
-                                    {"result", number(team.number("mergebnis"))}, {"members", members}});
+                expected.push_back({{"rank", team.integer("mrang")},
+                                    {"name", team.text("name")},
+                                    {"result", number(team.number("mergebnis"))},
+                                    {"members", members}});
         }
         Json teams = get("/lists/" + id)["entries"];
         expect_ascending(teams, "rank", id);
         for (Json& team : teams) {  // members by rank in the list, then compared by start number
-            for (Json& m : team["members"])
-                m["rank"] = find(ranks, "startnr", key(m["startnr"]))->integer("rang");
+            for (Json& m : team["members"]) m["rank"] = find(ranks, "startnr", key(m["startnr"]))->integer("rang");
             expect_ascending(team["members"], "rank", id);
         }
         for (Json* side : {&teams, &expected})
@@ -168,10 +176,12 @@ TEST_P(DemoApi, TeamListsShowTheirTeamsWithRankedMembers) {
 
 // A target of est.php and sb.php from its scheiben and wettk rows.
 void expect_target(const Json& target, const ReaderRow& scheibe, const ReaderRow& wettk) {
-    const std::string measuring = wettk.text("teilermessung").is_null() ? "" : wettk.text("teilermessung").get<std::string>();
+    const std::string measuring =
+        wettk.text("teilermessung").is_null() ? "" : wettk.text("teilermessung").get<std::string>();
     EXPECT_EQ(target["discipline"], wettk.text("bezeichnung"));
     EXPECT_EQ(target["face"], wettk.text("scheibentyp") == "Luftpistole" ? "air_pistol" : "air_rifle");
-    EXPECT_EQ(target["ring"], measuring == "Blattl" ? Json(nullptr) : Json(std::round(*scheibe.number("summe") * 10) / 10));
+    EXPECT_EQ(target["ring"],
+              measuring == "Blattl" ? Json(nullptr) : Json(std::round(*scheibe.number("summe") * 10) / 10));
     int64_t best = 0;
     double sum_x = 0, sum_y = 0;
     size_t shot = 0;
@@ -187,7 +197,7 @@ void expect_target(const Json& target, const ReaderRow& scheibe, const ReaderRow
         const Json& s = target["shots"][shot++];
         EXPECT_EQ(s["n"], n);
         EXPECT_EQ(s["ring"], number(scheibe.number("r" + std::to_string(n))));
-        EXPECT_EQ(s["teiler"], scheibe.integer(t));
+        EXPECT_EQ(s["teiler"], scheibe.integer(t) / 100.0);
         EXPECT_NEAR(s["x"].get<double>(), x, 0.0051);
         EXPECT_NEAR(s["y"].get<double>(), y, 0.0051);
     }
@@ -226,12 +236,14 @@ TEST_P(DemoApi, ShooterRanksAreTeamRanksThenVisibleSingleRanks) {
         std::vector<Json> expected;
         for (const ReaderRow& r : where(table("raenge"), "startnr", nr)) {
             const ReaderRow& def = *find(table("wettb_def"), "id", r.cells.at("erglistid"));
-            const Json rank = {{"list", r.integer("erglistid")}, {"title", def.text("titel")}, {"team", is_team(def)},
-                               {"rank", r.integer("rang")}, {"result", number(r.number("e1"))}, {"unit", r.text("einheit")}};
+            const Json rank = {
+                {"list", r.integer("erglistid")}, {"title", def.text("titel")},       {"team", is_team(def)},
+                {"rank", r.integer("rang")},      {"result", number(r.number("e1"))}, {"unit", r.text("einheit")}};
             if (!is_team(def) && !is_hidden(def)) expected.push_back(rank);
             if (is_team(def))  // once per team of the list the shooter belongs to
                 for (const ReaderRow& m : where(table("mann_teiln"), "startnr", nr))
-                    if (find(table("mannschaft"), "mann_id", m.cells.at("mann_id"))->cells.at("wettb_id") == key(rank["list"]))
+                    if (find(table("mannschaft"), "mann_id", m.cells.at("mann_id"))->cells.at("wettb_id") ==
+                        key(rank["list"]))
                         expected.push_back(rank);
         }
         const Json ranks = get("/shooters/" + nr)["ranks"];
@@ -244,7 +256,8 @@ TEST_P(DemoApi, ClubsCountTheirShooters) {
     Json expected = Json::array();
     for (const ReaderRow& club : table("verein")) {
         const size_t shooters = where(table("starter"), "vereinsnr", club.cells.at("vereinsnr")).size();
-        if (shooters) expected.push_back({{"nr", club.text("vereinsnr")}, {"name", club.text("name")}, {"shooters", shooters}});
+        if (shooters)
+            expected.push_back({{"nr", club.text("vereinsnr")}, {"name", club.text("name")}, {"shooters", shooters}});
     }
     const Json clubs = get("/clubs")["clubs"];
     for (size_t i = 1; i < clubs.size(); ++i) EXPECT_GE(clubs[i - 1]["shooters"], clubs[i]["shooters"]);
@@ -261,7 +274,8 @@ TEST_P(DemoApi, ClubShootersCarryTheirBestVisibleSingleRank) {
             int64_t best = 0;
             for (const ReaderRow& r : where(table("raenge"), "startnr", key(shooter["startnr"]))) {
                 const ReaderRow& def = *find(table("wettb_def"), "id", r.cells.at("erglistid"));
-                if (!is_team(def) && !is_hidden(def) && r.integer("rang") > 0 && (best == 0 || r.integer("rang") < best))
+                if (!is_team(def) && !is_hidden(def) && r.integer("rang") > 0 &&
+                    (best == 0 || r.integer("rang") < best))
                     best = r.integer("rang");
             }
             EXPECT_EQ(shooter["best"].is_null() ? Json(0) : shooter["best"]["rank"], best) << shooter["startnr"];
@@ -272,7 +286,8 @@ TEST_P(DemoApi, ClubShootersCarryTheirBestVisibleSingleRank) {
 TEST(DemoRounds, ALaterRoundIsANewStateWithTheNewTexts) {
     const std::string marker = ringolan::demo::round_marker(2);
     const std::string startnr = competition(0).tables.at("starter").front().cells.at("startnr");
-    for (const std::string& resource : std::vector<std::string>{"/lists", "/lists/1", "/clubs", "/shooters/" + startnr}) {
+    for (const std::string& resource :
+         std::vector<std::string>{"/lists", "/lists/1", "/clubs", "/shooters/" + startnr}) {
         Json first = ask(*competition(0).snapshot, resource).body, later = ask(*competition(2).snapshot, resource).body;
         EXPECT_EQ(first["state"], 1);
         EXPECT_EQ(later["state"], 2);

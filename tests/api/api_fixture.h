@@ -33,9 +33,9 @@ class ReaderRow {
 public:
     std::map<std::string, std::string> cells;
     bool is_null(const std::string& column) const;
-    int64_t integer(const std::string& column) const;        // NULL as 0
+    int64_t integer(const std::string& column) const;  // NULL as 0
     std::optional<double> number(const std::string& column) const;
-    Json text(const std::string& column) const;               // UTF-8, null for NULL
+    Json text(const std::string& column) const;  // UTF-8, null for NULL
 };
 
 // Every table of the file read by tests/readers/dump.mjs; names in lower case.

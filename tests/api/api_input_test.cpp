@@ -20,9 +20,9 @@ struct Person {
 };
 
 const Person kPeople[] = {
-    {1, "Müller", "Anna", "001"},  {2, "Muller", "Bernd", "001"}, {3, "MÜLLERSON", "Carla", "002"},
-    {4, "Weiß", "Dora", "002"},    {5, "Weiss", "Emil", "002"},   {6, "100%ig", "Fritz", "003"},
-    {7, "a_b", "Gina", "003"},     {8, "axb", "Hans", "003"},     {12, "Maier", "Anna Maria", "Ä1"},
+    {1, "Müller", "Anna", "001"}, {2, "Muller", "Bernd", "001"}, {3, "MÜLLERSON", "Carla", "002"},
+    {4, "Weiß", "Dora", "002"},   {5, "Weiss", "Emil", "002"},   {6, "100%ig", "Fritz", "003"},
+    {7, "a_b", "Gina", "003"},    {8, "axb", "Hans", "003"},     {12, "Maier", "Anna Maria", "Ä1"},
 };
 const std::pair<const char*, const char*> kClubs[] = {
     {"001", "SV Müllheim"}, {"002", "Weißer Hirsch"}, {"003", "SG 12er"}, {"Ä1", "Älpler"}, {"004", "Leerverein"}};
@@ -31,13 +31,16 @@ class SmallFile : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         jet::DatabaseWriter w;
-        auto& starter = w.add_table("starter", {{"Startnr", jet::ColumnType::Long}, {"Nachname", jet::ColumnType::Text, 50},
-                                                {"Vorname", jet::ColumnType::Text, 50}, {"Vereinsnr", jet::ColumnType::Text, 10}});
+        auto& starter = w.add_table("starter", {{"Startnr", jet::ColumnType::Long},
+                                                {"Nachname", jet::ColumnType::Text, 50},
+                                                {"Vorname", jet::ColumnType::Text, 50},
+                                                {"Vereinsnr", jet::ColumnType::Text, 10}});
         for (const Person& p : kPeople)
             starter.add_row({p.startnr, std::string(p.nachname), std::string(p.vorname), std::string(p.club)});
         for (int64_t n = 100; n < 160; ++n)  // more namesakes than one answer holds
             starter.add_row({n, std::string("Vielfach"), std::string("Vorname"), std::string("004")});
-        auto& verein = w.add_table("verein", {{"Vereinsnr", jet::ColumnType::Text, 10}, {"Name", jet::ColumnType::Text, 80}});
+        auto& verein =
+            w.add_table("verein", {{"Vereinsnr", jet::ColumnType::Text, 10}, {"Name", jet::ColumnType::Text, 80}});
         for (const auto& [nr, name] : kClubs) verein.add_row({std::string(nr), std::string(name)});
         w.save(test_dir() / "small.mdb");
         snapshot_ = snapshot_of(test_dir() / "small.mdb", 7);
@@ -51,7 +54,7 @@ struct BadInput {
     const char* resource;
     const char* query;
     int status;
-    const char* error;     // a part of the message
+    const char* error;  // a part of the message
     const char* not_echoed;
 };
 
@@ -87,15 +90,18 @@ TEST_F(SmallFile, BadInputGetsAPlainErrorWithoutTheInput) {
 }
 
 TEST_F(SmallFile, TrailingSlashesNameTheSameResource) {
-    const std::pair<const char*, const char*> cases[] = {{"/clubs", "/clubs/"}, {"/clubs/001", "/clubs/001//"}, {"/state", "/state/"}};
+    const std::pair<const char*, const char*> cases[] = {
+        {"/clubs", "/clubs/"}, {"/clubs/001", "/clubs/001//"}, {"/state", "/state/"}};
     for (const auto& [plain, slashed] : cases)
-        EXPECT_EQ(ringolan::api::answer(*snapshot_, slashed, "").json, ringolan::api::answer(*snapshot_, plain, "").json);
+        EXPECT_EQ(ringolan::api::answer(*snapshot_, slashed, "").json,
+                  ringolan::api::answer(*snapshot_, plain, "").json);
 }
 
 TEST_F(SmallFile, MissingTablesLeaveTheirPartsEmpty) {
     const Json state = ask(*snapshot_, "/state").body;
     EXPECT_EQ(state["state"], 7);
-    EXPECT_EQ(state["competition"], Json({{"name", nullptr}, {"organizer", nullptr}, {"place", nullptr}, {"date", nullptr}}));
+    EXPECT_EQ(state["competition"],
+              Json({{"name", nullptr}, {"organizer", nullptr}, {"place", nullptr}, {"date", nullptr}}));
     EXPECT_EQ(ask(*snapshot_, "/lists").body["lists"], Json::array());
     const Reply shooter = ask(*snapshot_, "/shooters/12");
     EXPECT_EQ(shooter.status, 200);
@@ -103,7 +109,8 @@ TEST_F(SmallFile, MissingTablesLeaveTheirPartsEmpty) {
     EXPECT_EQ(shooter.body["ranks"], Json::array());
     EXPECT_EQ(shooter.body["targets"], Json::array());
     const Json club = ask(*snapshot_, "/clubs/Ä1").body;  // the path arrives decoded, as UTF-8
-    EXPECT_EQ(club["shooters"], Json::array({{{"startnr", 12}, {"name", "Maier"}, {"first_name", "Anna Maria"}, {"best", nullptr}}}));
+    EXPECT_EQ(club["shooters"],
+              Json::array({{{"startnr", 12}, {"name", "Maier"}, {"first_name", "Anna Maria"}, {"best", nullptr}}}));
 }
 
 struct SearchCase {
@@ -114,13 +121,13 @@ struct SearchCase {
 
 TEST_F(SmallFile, SearchFoldsCaseLikeJetsLikeAndTakesTheTextLiterally) {
     const SearchCase cases[] = {
-        {"q=m%C3%BCll", {1, 3}, {"001"}},     // letter case ignored, ü not u
+        {"q=m%C3%BCll", {1, 3}, {"001"}},  // letter case ignored, ü not u
         {"q=MULLER", {2}, {}},
-        {"q=wei%C3%9F", {4}, {"002"}},        // ß is not ss
-        {"q=%25", {6}, {}},                   // "%" and "_" match themselves only
+        {"q=wei%C3%9F", {4}, {"002"}},  // ß is not ss
+        {"q=%25", {6}, {}},             // "%" and "_" match themselves only
         {"q=_", {7}, {}},
-        {"q=anna+m", {12, 1}, {}},            // "Vorname Nachname"; ordered by name
-        {"x=1&q=12", {12}, {"003"}},          // the start number, and names holding the digits
+        {"q=anna+m", {12, 1}, {}},    // "Vorname Nachname"; ordered by name
+        {"x=1&q=12", {12}, {"003"}},  // the start number, and names holding the digits
         {"q=%C3%84", {}, {"Ä1"}},
         {"q=+", {}, {}},
         {"", {}, {}},
@@ -149,7 +156,8 @@ TEST(Discipline, IsTheLongestNameBeginningTheTitleElseTheTextBeforeTheDash) {
         {"Pokal - Finale - Damen", "Pokal"},
         {"Wanderpokal", "Wanderpokal"},
     };
-    for (const auto& [title, discipline] : cases) EXPECT_EQ(ringolan::api::discipline_of(title, names), discipline) << title;
+    for (const auto& [title, discipline] : cases)
+        EXPECT_EQ(ringolan::api::discipline_of(title, names), discipline) << title;
 }
 
 }  // namespace

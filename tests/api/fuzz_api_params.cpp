@@ -46,11 +46,11 @@ bool known_error(std::string message) {
     static const std::string_view known[] = {
         "Unbekannte Adresse.",
         "Keine Liste mit der Nummer .",
-        "Kein Sch\xC3\xBCtze mit der Startnummer .",
+        "Kein Sch\u00fctze mit der Startnummer .",
         "Kein Verein mit dieser Nummer.",
-        "Ung\xC3\xBCltige Listennummer: erwartet wird eine ganze Zahl ohne Vorzeichen.",
-        "Ung\xC3\xBCltige Startnummer: erwartet wird eine ganze Zahl ohne Vorzeichen.",
-        "Der Suchtext ist zu lang (h\xC3\xB6" "chstens  Zeichen).",
+        "Ung\u00fcltige Listennummer: erwartet wird eine ganze Zahl ohne Vorzeichen.",
+        "Ung\u00fcltige Startnummer: erwartet wird eine ganze Zahl ohne Vorzeichen.",
+        "Der Suchtext ist zu lang (h\u00f6chstens  Zeichen).",
     };
     for (std::string_view k : known)
         if (message == k) return true;
@@ -79,7 +79,8 @@ void check(const uint8_t* data, std::size_t size) {
     if (a.status == 200) {
         if (body.value("state", 0) != 5) fail("an answer without the state", a.json);
     } else if (a.status == 400 || a.status == 404) {
-        if (body.size() != 1 || !body["error"].is_string() || !known_error(body["error"])) fail("unexpected error", a.json);
+        if (body.size() != 1 || !body["error"].is_string() || !known_error(body["error"]))
+            fail("unexpected error", a.json);
     } else {
         fail("unexpected status", std::to_string(a.status));
     }
@@ -98,8 +99,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 // fuzz_api_params [RUNS [SEED]]
 int main(int argc, char** argv) {
     const std::vector<std::string> seeds = {
-        "1",      "101",         "01207/",   "?q=M%C3%BCller", "?q=%",  "lists/3", "shooters/-1",
-        "x/y/",   "?q=a+b&q=c",  "\"<b>",    "99999999999999999999",   "?q=%zz%C3", "state//",
+        "1",    "101",        "01207/", "?q=M%C3%BCller",       "?q=%",      "lists/3", "shooters/-1",
+        "x/y/", "?q=a+b&q=c", "\"<b>",  "99999999999999999999", "?q=%zz%C3", "state//",
     };
     static const char alphabet[] = "/?&=+%-0123456789aqxC3B\"<>\x00\xc3\xfc\xff ";
     return ringolan::test_support::run_mutation_loop(argc, argv, 5000, seeds,

@@ -132,4 +132,15 @@ TEST_F(PageServiceTest, ApiValidatorsChangeWithTheStateAndTheAddress) {
     EXPECT_NE(header_of(again, "ETag"), clubs);
 }
 
+TEST_F(PageServiceTest, ApiFailuresAnswerJsonWithoutDatabaseText) {
+    // No table "verein": the clubs' statement fails inside the database.
+    snapshot_ = test_pages::snapshot_of(test_pages::write_clubs_file("service_no_clubs.mdb", {}, {{1001, "7"}}, false));
+    const Response failed = run_handler(get("/api/v1/clubs"), service_->handler());
+    EXPECT_EQ(failed.status_code, 500);
+    EXPECT_EQ(header_of(failed, "Content-Type"), "application/json; charset=utf-8");
+    const std::string body(failed.body());
+    EXPECT_TRUE(body.starts_with("{\"error\":\"")) << body;
+    for (const char* leak : {"verein", "SELECT", "sqlite", "no such"}) EXPECT_EQ(body.find(leak), std::string::npos) << body;
+}
+
 }  // namespace
