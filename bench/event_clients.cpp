@@ -160,7 +160,6 @@ public:
 
     int run(const volatile std::sig_atomic_t& interrupted) {
         start_ = Clock::now();
-        start_wall_ = std::chrono::system_clock::now();
         const auto end = start_ + to_duration(o_.seconds);
         auto next_check = start_;
         auto next_report = start_ + to_duration(o_.report);
@@ -480,7 +479,6 @@ private:
     std::vector<Client> clients_;
     std::map<uint64_t, StateSeen> states_;
     Clock::time_point start_{};
-    std::chrono::system_clock::time_point start_wall_{};
     std::size_t next_open_ = 0;      // clients before it have had their first connect
     std::size_t in_flight_ = 0;      // connecting or waiting for the head
     std::size_t streaming_ = 0;
