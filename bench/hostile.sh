@@ -3,6 +3,9 @@
 # Writes the 5,000-shooter demo, starts ringolan-server on a free loopback port, measures a normal
 # client alone (wrk -t1 -c8 "Connection: close", vstbl.php and a small est.php page in turn), then
 # with 2,000 hostile connections of each behaviour and of all of them mixed, and prints one table.
+# During the eventstall phase (event streams never read) three new rounds of the demo are written,
+# so that events go out to the stalled streams; a phase without hostile clients writes three
+# rounds as well, for comparison.
 # Passes (exit 0) only when every p99 is under 50 ms and the normal client saw no error.
 #   bench/hostile.sh BUILD_DIR [SECONDS]   (default 60 s per hostile phase; 10 s alone)
 # Builds nothing: BUILD_DIR needs ringolan-server, ringolan-mkdemo and hostile_clients (Release).
@@ -33,12 +36,15 @@ grep -qs '^CMAKE_BUILD_TYPE:STRING=Release$' "$build/CMakeCache.txt" ||
   echo "warning: $build is not a Release build; figures will not be representative" >&2
 
 work=$(mktemp -d /tmp/ringolan-hostile.XXXXXX)
-server_pid=""; swarm_pid=""; wrk_pid=""
+server_pid=""; swarm_pid=""; wrk_pid=""; rewriter_pid=""
 cleanup() {
+  if [ -n "$rewriter_pid" ]; then
+    kill $(pgrep -P "$rewriter_pid" || true) "$rewriter_pid" 2>/dev/null || true
+  fi
   for pid in "$wrk_pid" "$swarm_pid" "$server_pid"; do
     [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
   done
-  for pid in "$wrk_pid" "$swarm_pid" "$server_pid"; do
+  for pid in "$wrk_pid" "$swarm_pid" "$rewriter_pid" "$server_pid"; do
     [ -n "$pid" ] && wait "$pid" 2>/dev/null || true
   done
   rm -rf "$work"
@@ -107,22 +113,55 @@ record() {  # NAME CONNECTED WRK_OUTPUT
   fi
 }
 
-phase() {  # NAME and hostile_clients counts
-  local name=$1
+# Writes COUNT new rounds of the demo, evenly spread over the phase (to a temporary file, renamed
+# over the served one).
+next_round=1
+rewrite_rounds() {  # FIRST_ROUND COUNT
+  local r
+  for r in $(seq "$1" $(($1 + $2 - 1))); do
+    sleep $((seconds / ($2 + 1)))
+    "$mkdemo_exe" --shooters 5000 --seed 1 --round "$r" -o "$work/next.mdb" >/dev/null
+    mv -f "$work/next.mdb" "$work/demo.mdb"
+  done
+}
+
+# NAME and hostile_clients counts (none: the normal client alone); rewrites=N before the call
+# writes N rounds of the demo during the phase.
+phase() {
+  local name=$1 states_before
   shift
-  "$swarm_exe" --port "$port" "$@" --seconds "$seconds" --warmup 3 --report 10 --hold 20 \
-    >"$work/swarm.out" 2>"$work/swarm.err" &
-  swarm_pid=$!
+  states_before=$(grep -c "read again" "$work/server.err" || true)
+  : >"$work/swarm.out"
+  : >"$work/swarm.err"
+  if [ $# -gt 0 ]; then
+    "$swarm_exe" --port "$port" "$@" --seconds "$seconds" --warmup 3 --report 10 --hold 20 \
+      >"$work/swarm.out" 2>"$work/swarm.err" &
+    swarm_pid=$!
+  fi
+  if [ "${rewrites:-0}" -gt 0 ]; then
+    rewrite_rounds "$next_round" "$rewrites" &
+    rewriter_pid=$!
+    next_round=$((next_round + rewrites))
+  fi
   sleep 3
   normal $((seconds - 5)) "$work/wrk.out"
-  wait "$swarm_pid" || true
-  swarm_pid=""
+  if [ -n "$swarm_pid" ]; then
+    wait "$swarm_pid" || true
+    swarm_pid=""
+  fi
+  if [ -n "$rewriter_pid" ]; then
+    wait "$rewriter_pid" || true
+    rewriter_pid=""
+    echo "$name: $(($(grep -c "read again" "$work/server.err" || true) - states_before)) new states served" >&2
+  fi
   kill -0 "$server_pid" 2>/dev/null || { echo "hostile: the server ended during '$name'" >&2; cat "$work/server.err" >&2; exit 1; }
-  local result connected
-  result=$(grep '^RESULT' "$work/swarm.out" || true)
-  connected=$(sed -n 's/.*connected_mean=\([0-9.]*\).*/\1/p' <<<"$result")
-  echo "$name: ${result:-no result from hostile_clients}" >&2
-  grep -q '^t=' "$work/swarm.err" && tail -n 1 "$work/swarm.err" >&2
+  local result connected=0
+  if [ $# -gt 0 ]; then
+    result=$(grep '^RESULT' "$work/swarm.out" || true)
+    connected=$(sed -n 's/.*connected_mean=\([0-9.]*\).*/\1/p' <<<"$result")
+    echo "$name: ${result:-no result from hostile_clients}" >&2
+    grep -q '^t=' "$work/swarm.err" && tail -n 1 "$work/swarm.err" >&2
+  fi
   record "$name" "${connected:-?}" "$work/wrk.out"
   sleep 2  # the server lets go of the last connections
 }
@@ -136,6 +175,8 @@ phase "idle $each" --idle "$each"
 phase "slow $each" --slow "$each"
 phase "endless $each" --endless "$each"
 phase "slowread $each" --slowread "$each"
+rewrites=3 phase "3 rounds, no hostile"
+rewrites=3 phase "eventstall $each + 3 rounds" --eventstall "$each"
 phase "mixed 700/700/600" --idle 700 --slow 700 --endless 600
 phase "mixed 500/500/500/500" --idle 500 --slow 500 --endless 500 --slowread 500
 

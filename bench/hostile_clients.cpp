@@ -5,6 +5,8 @@
 //   endless   sends "GET / HTTP/1.1" and then header lines as fast as the server takes them,
 //             never the blank line
 //   slowread  sends a request for a large file and never reads the answer
+//   eventstall opens an event stream (GET /api/v1/events) and never reads; reconnects when the
+//             server visibly ends it
 // A server's close stays invisible behind unread data, so a slowread connection is dropped and
 // reopened after --hold seconds unless the server visibly ended it earlier.
 // One thread, epoll. Prints the state every few seconds and one "RESULT ..." line at the end.
@@ -35,8 +37,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-enum Kind { kIdle, kSlow, kEndless, kSlowread, kKinds };
-constexpr std::array<const char*, kKinds> kKindNames{"idle", "slow", "endless", "slowread"};
+enum Kind { kIdle, kSlow, kEndless, kSlowread, kEventstall, kKinds };
+constexpr std::array<const char*, kKinds> kKindNames{"idle", "slow", "endless", "slowread", "eventstall"};
 
 struct Options {
     std::string host = "127.0.0.1";
@@ -48,14 +50,15 @@ struct Options {
     double hold = 20;       // seconds a slowread connection is kept
     std::string slow_path = "/vstbl.php";
     std::string large_path = "/large.bin";
+    std::string events_path = "/api/v1/events";
 };
 
 [[noreturn]] void usage(const char* why) {
     std::fprintf(stderr,
                  "hostile_clients: %s\n"
                  "usage: hostile_clients --port P [--host 127.0.0.1] [--idle N] [--slow N] [--endless N]\n"
-                 "                       [--slowread N] [--seconds S] [--warmup S] [--report S] [--hold S]\n"
-                 "                       [--slow-path /p] [--large-path /file]\n",
+                 "                       [--slowread N] [--eventstall N] [--seconds S] [--warmup S] [--report S]\n"
+                 "                       [--hold S] [--slow-path /p] [--large-path /file] [--events-path /p]\n",
                  why);
     std::exit(2);
 }
@@ -88,6 +91,7 @@ Options parse(int argc, char** argv) {
         else if (arg == "--hold") o.hold = number(value, "--hold");
         else if (arg == "--slow-path") o.slow_path = value;
         else if (arg == "--large-path") o.large_path = value;
+        else if (arg == "--events-path") o.events_path = value;
         else usage(("unknown option " + std::string(arg)).c_str());
     }
     if (o.port == 0) usage("--port is required");
@@ -130,6 +134,7 @@ public:
         if (epoll_ < 0) throw std::runtime_error(std::string("epoll_create1: ") + std::strerror(errno));
         slow_request_ = "GET " + o_.slow_path + " HTTP/1.1\r\nHost: range\r\n";
         large_request_ = "GET " + o_.large_path + " HTTP/1.1\r\nHost: range\r\n\r\n";
+        events_request_ = "GET " + o_.events_path + " HTTP/1.1\r\n\r\n";
         for (int k = 0; k < kKinds; ++k)
             for (std::size_t i = 0; i < o_.counts[k]; ++i) {
                 conns_.emplace_back();
@@ -194,7 +199,7 @@ private:
         ++c.generation;
         c.sent = 0;
         c.pending.clear();
-        if (c.kind == kSlowread) {  // a small window fills at once and keeps the server waiting
+        if (c.kind == kSlowread || c.kind == kEventstall) {  // a small window fills soon and keeps the server waiting
             int size = 4096;
             ::setsockopt(c.fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
         }
@@ -243,12 +248,14 @@ private:
             case kIdle:
             case kSlow: ev.events = EPOLLIN | EPOLLRDHUP; break;
             case kEndless: ev.events = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET; break;
-            case kSlowread: ev.events = EPOLLRDHUP | EPOLLET; break;
+            case kSlowread:
+            case kEventstall: ev.events = EPOLLRDHUP | EPOLLET; break;
             case kKinds: break;
         }
         ::epoll_ctl(epoll_, EPOLL_CTL_MOD, c.fd, &ev);
         if (c.kind == kSlow) send_slow_byte(index);
         if (c.kind == kSlowread && !send_all(c.fd, large_request_)) return cut(index);
+        if (c.kind == kEventstall && !send_all(c.fd, events_request_)) return cut(index);
         if (c.kind == kEndless) pour(index);
     }
 
@@ -369,6 +376,7 @@ private:
     int epoll_ = -1;
     std::string slow_request_;
     std::string large_request_;
+    std::string events_request_;
     std::vector<Conn> conns_;
     Counters counters_;
 };

@@ -9,9 +9,13 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <future>
 #include <map>
+#include <mutex>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 using namespace ringolan::server;
 using namespace std::chrono_literals;
@@ -71,6 +75,43 @@ struct Server {
     std::string port;
 };
 
+// Every answer stays open as an event stream; the streams and the paths asked for are kept.
+struct StreamServer {
+    StreamServer() : http(
+        [this](const Request& request, Response& response) {
+            response.content_type = "text/event-stream";
+            response.on_stream = [this, path = request.document_path](std::shared_ptr<StreamSender> sender) {
+                std::lock_guard lock(mutex);
+                paths.push_back(path);
+                senders.push_back(std::move(sender));
+            };
+        },
+        {}, Server::options(5000ms)) {
+        http.start({{"127.0.0.1", 0}});
+        port = " --port " + std::to_string(http.endpoints().at(0).port);
+    }
+    // Waits until n streams have been opened in all.
+    bool wait_for(std::size_t n) {
+        for (int i = 0; i < 300; ++i) {
+            {
+                std::lock_guard lock(mutex);
+                if (senders.size() >= n) return true;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        return false;
+    }
+    std::vector<std::shared_ptr<StreamSender>> streams() {
+        std::lock_guard lock(mutex);
+        return senders;
+    }
+    std::mutex mutex;
+    std::vector<std::string> paths;
+    std::vector<std::shared_ptr<StreamSender>> senders;
+    HttpServer http;
+    std::string port;
+};
+
 }  // namespace
 
 TEST(HostileClients, IdleAndSlowAreCutAtTheHeaderLimitAndReturn) {
@@ -106,4 +147,40 @@ TEST(HostileClients, RefusesAnythingButLoopbackAndEmptyRuns) {
     EXPECT_EQ(swarm("--port 80 --idle 1 --seconds 1 --host 192.0.2.1").status, 2);
     EXPECT_EQ(swarm("--port 80 --seconds 1").status, 2);
     EXPECT_EQ(swarm("--idle 1 --seconds 1").status, 2);  // no port
+}
+
+TEST(HostileClients, EventStallHoldsItsStreamsWithoutReadingAndReturnsWhenEnded) {
+    StreamServer server;
+    auto run = std::async(std::launch::async, [&] {
+        return swarm("--eventstall 3 --seconds 2.5 --warmup 0.3 --report 10" + server.port);
+    });
+    ASSERT_TRUE(server.wait_for(3));
+    std::this_thread::sleep_for(500ms);
+    auto first = server.streams();
+    EXPECT_EQ(first.size(), 3u);  // held: nothing came back in the meantime
+    for (auto& stream : first) stream->close();
+    ASSERT_TRUE(server.wait_for(6));  // each ended stream is opened again
+
+    // Nothing is read: a kilobyte a millisecond, which a reading client takes at once, piles up
+    // until the server's bound ends every new stream.
+    auto again = server.streams();
+    const auto chunk = std::make_shared<const std::string>(1024, 'x');
+    for (int i = 0; i < 300; ++i) {
+        for (std::size_t s = 3; s < again.size(); ++s) again[s]->send(chunk);
+        std::this_thread::sleep_for(1ms);
+    }
+    for (std::size_t s = 3; s < again.size(); ++s) EXPECT_FALSE(again[s]->is_open()) << "stream " << s;
+
+    const SwarmRun result = run.get();
+    ASSERT_EQ(result.status, 0);
+    // The kernel may or may not show the tool the ends of the stalled streams behind their
+    // unread bytes, so each of those is counted at most once.
+    EXPECT_GE(result["cut_eventstall"], 3);
+    EXPECT_LE(result["cut_eventstall"], 6);
+    EXPECT_EQ(result["cut_off"], result["cut_eventstall"]);
+    EXPECT_GT(result["connected_mean"], 2.5);
+    EXPECT_LE(result["connected_mean"], 3.0);
+    std::lock_guard lock(server.mutex);
+    EXPECT_EQ(server.paths.size(), std::size_t(3 + result["cut_eventstall"]));
+    EXPECT_EQ(server.paths, std::vector<std::string>(server.paths.size(), "/api/v1/events"));
 }
