@@ -16,7 +16,8 @@ mdb-tables -1 demo/demo.mdb | while read -r t; do
 done
 # The main job: the page server on the demo competition (Ctrl-C stops it).
 PORT="${RINGOLAN_PORT:-8080}"
-echo "Starting the page server; open http://localhost:${PORT}/ (the club list: /vstbl.php)"
+echo "Starting the page server; open http://localhost:${PORT}/ (live view: /live/, hall screen: /live/screen," \
+  "the club list: /vstbl.php)"
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x build/app/window/ringolan ]; then
   # With a display: the desktop program, its settings file naming the demo competition.
   [ -f demo/ringolan.ini ] || printf '[DB]\r\nName=%s\r\n[Webserver]\r\nAktive=1\r\n' "$(pwd)/demo/demo.mdb" > demo/ringolan.ini
