@@ -10,6 +10,7 @@ shift || true
 declare -A seeds=(
   [fuzz_request_parser]=tests/server/fuzz_corpus/request_parser
   [fuzz_page_params]=tests/pages/fuzz_corpus/page_params
+  [fuzz_api_params]=tests/api/fuzz_corpus/api_params
   [fuzz_site_statements]=tests/site/fuzz_corpus/site_statements
   [fuzz_http_reply]=tests/upload/fuzz_corpus/http_reply
   [fuzz_snapshot]=tests/db/snapshot/fuzz_corpus/snapshot
@@ -19,7 +20,7 @@ declare -A seeds=(
 declare -A options=(
   [fuzz_snapshot]="-max_len=2048 -len_control=0 -timeout=60"
 )
-order=(fuzz_request_parser fuzz_page_params fuzz_site_statements fuzz_http_reply fuzz_snapshot)
+order=(fuzz_request_parser fuzz_page_params fuzz_api_params fuzz_site_statements fuzz_http_reply fuzz_snapshot)
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then targets=("${order[@]}"); fi
 for target in "${targets[@]}"; do
