@@ -323,7 +323,8 @@ SnapshotFollower::SnapshotFollower(fs::path mdb, Options options) : impl_(std::m
     m.status.path = m.path;
     m.wake.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (m.wake.get() < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
-    m.notify.reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));  // without inotify: stat only
+    // Without change events (switched off, or none available): the stat every stat_interval alone.
+    if (options.change_events) m.notify.reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
     std::string templ = (fs::temp_directory_path() / "ringolan-follow-XXXXXX").string();
     if (!::mkdtemp(templ.data())) throw std::system_error(errno, std::generic_category(), "mkdtemp " + templ);
     m.temp_dir = templ;

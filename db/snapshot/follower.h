@@ -41,6 +41,9 @@ public:
         std::chrono::milliseconds stat_interval = kStatInterval;
         std::chrono::milliseconds build_limit = kBuildLimit;
         ImageBuilder build = nullptr;  // the child's work; nullptr: build_snapshot_image
+        // Change events of the file system (inotify). Off, or on a network share (CIFS, NFS)
+        // where none arrive, a change is seen by the stat every stat_interval.
+        bool change_events = true;
     };
 
     // Starts following at once; a missing file is no error here (status() tells).

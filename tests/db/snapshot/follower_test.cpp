@@ -114,6 +114,35 @@ TEST_F(Follower, MissingFileThenCreated) {
     EXPECT_NE(st.last_success, std::chrono::system_clock::time_point{});
 }
 
+// A file on a network share gets no change events: the stat alone must find every change, and
+// only the stat does here (a follower that checks seldom has not seen it).
+TEST_F(Follower, WithoutChangeEventsTheStatFindsEveryChange) {
+    save_version(file, 1);
+    SnapshotFollower::Options polling;
+    polling.change_events = false;
+    polling.stat_interval = 200ms;
+    SnapshotFollower::Options seldom = polling;
+    seldom.stat_interval = 60s;
+    SnapshotFollower f(file, polling), slow(file, seldom);
+    ASSERT_TRUE(wait_until([&] { return current_version(f) == 1 && current_version(slow) == 1; }, 5s));
+
+    struct Change {
+        int64_t version;
+        bool replaced;  // written to another name and renamed over the file, else overwritten in place
+    };
+    for (const Change& c : {Change{2, false}, Change{3, true}, Change{4, false}}) {
+        if (c.replaced) {
+            save_version(dir / "neu.mdb", c.version);
+            fs::rename(dir / "neu.mdb", file);
+        } else {
+            write_in_place(file, c.version, 4, 0ms);
+        }
+        // The stat interval, the quiet time and the read, with room for a loaded machine.
+        EXPECT_TRUE(wait_until([&] { return current_version(f) == c.version; }, 5s)) << c.version;
+    }
+    EXPECT_EQ(current_version(slow), 1);  // no change event reached it
+}
+
 TEST_F(Follower, BadFileKeepsTheLastGoodSnapshot) {
     save_version(file, 1);
     SnapshotFollower f(file);
