@@ -19,6 +19,8 @@ else()
 endif()
 set(RINGOLAN_PKG ${CMAKE_SOURCE_DIR}/packaging)
 set(RINGOLAN_DEB_RELEASE 1)
+set(RINGOLAN_MAINTAINER "Ringolan maintainers <ringolan@example.org>" CACHE STRING
+  "Maintainer of the Debian packages (control file and changelog)")
 
 # Debian's package names by component.
 set(RINGOLAN_PACKAGE_common ringolan-common)
@@ -80,7 +82,7 @@ foreach(component IN LISTS RINGOLAN_COMPONENTS)
   file(WRITE ${dir}/changelog.Debian
     "${package} (${PROJECT_VERSION}-${RINGOLAN_DEB_RELEASE}) unstable; urgency=medium\n\n"
     "  * Built from the project's sources with CPack.\n\n"
-    " -- Ringolan maintainers <ringolan@localhost.localdomain>  ${RINGOLAN_CHANGELOG_DATE}\n")
+    " -- ${RINGOLAN_MAINTAINER}  ${RINGOLAN_CHANGELOG_DATE}\n")
   if(RINGOLAN_GZIP)
     execute_process(COMMAND ${RINGOLAN_GZIP} -9nf ${dir}/changelog.Debian)
     install(FILES ${dir}/changelog.Debian.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package}
@@ -97,7 +99,7 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ringolan)
 set(CPACK_PACKAGE_VENDOR "Ringolan")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_CONTACT "Ringolan maintainers <ringolan@localhost.localdomain>")
+set(CPACK_PACKAGE_CONTACT "${RINGOLAN_MAINTAINER}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_COMPONENTS_ALL ${RINGOLAN_COMPONENTS})
@@ -117,26 +119,32 @@ foreach(component IN LISTS RINGOLAN_COMPONENTS)
   endif()
 endforeach()
 
+# Summary line, then the extended description in lines of at most 80 characters.
 set(CPACK_DEBIAN_COMMON_DESCRIPTION "files shared by the Ringolan programs
-The web root of the result pages (/usr/share/ringolan/Web) and the reader that turns a competition
-file into a snapshot in a child process, used by the page server, the desktop program and the tools.")
+The web root of the result pages (/usr/share/ringolan/Web) and the reader
+that turns a competition file into a snapshot in a child process, used by
+the page server, the desktop program and the tools.")
 set(CPACK_DEBIAN_SERVER_DESCRIPTION "result pages of a shooting competition, without a window
-Ringolan reads the competition file the scoring program keeps writing and serves the result pages
-and the live view for phones to every browser on the range's network. This package holds the
-headless page server and its systemd unit, which runs it as the system user ringolan on port 80.")
+Ringolan reads the competition file the scoring program keeps writing and
+serves the result pages and the live view for phones to every browser on the
+range's network. This package holds the headless page server and its systemd
+unit, which runs it as the system user ringolan on port 80.")
 set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS "adduser")
 set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA
   ${RINGOLAN_PKG}/debian/server/postinst ${RINGOLAN_PKG}/debian/server/postrm ${RINGOLAN_PKG}/debian/server/conffiles)
 set(CPACK_DEBIAN_WINDOW_DESCRIPTION "desktop program serving a shooting competition's results
-Ringolan reads the competition file the scoring program keeps writing and serves the result pages
-to every browser on the range's network. The window shows the server's state and publishes the
-competition to a results site. Also ringolan-pictures, which draws the web root's pictures.")
+Ringolan reads the competition file the scoring program keeps writing and
+serves the result pages to every browser on the range's network. The window
+shows the server's state and publishes the competition to a results site.
+Also ringolan-pictures, which draws the web root's pictures.")
 set(CPACK_DEBIAN_TOOLS_DESCRIPTION "command-line tools of Ringolan
-ringolan-upload publishes a competition file to a results site, ringolan-mkdemo writes a demo
-competition, ringolan-mkdb a file from a JSON description and ringolan-page one result page.")
+ringolan-upload publishes a competition file to a results site,
+ringolan-mkdemo writes a demo competition, ringolan-mkdb a file from a JSON
+description and ringolan-page one result page.")
 set(CPACK_DEBIAN_SITE_DESCRIPTION "results site receiving Ringolan uploads
-A small web site that takes the uploads of the clubs' Ringolan programs, keeps each account's
-tables in SQLite and shows what arrived. Runs as the system user ringolan-site on port 8080.")
+A small web site that takes the uploads of the clubs' Ringolan programs, keeps
+each account's tables in SQLite and shows what arrived. Runs as the system
+user ringolan-site on port 8080.")
 set(CPACK_DEBIAN_SITE_PACKAGE_DEPENDS "adduser")
 set(CPACK_DEBIAN_SITE_PACKAGE_CONTROL_EXTRA
   ${RINGOLAN_PKG}/debian/site/postinst ${RINGOLAN_PKG}/debian/site/postrm ${RINGOLAN_PKG}/debian/site/conffiles)

@@ -14,7 +14,7 @@ PACKAGES=(
   libgtest-dev
   nodejs chromium
   clang libclang-rt-14-dev
-  dpkg-dev lintian fakeroot adduser curl util-linux procps
+  dpkg-dev lintian adduser curl util-linux procps
 )
 
 SUDO=""
