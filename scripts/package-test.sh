@@ -25,15 +25,18 @@ work=$(mktemp -d)
 chmod 755 "$work"
 server_pid=""
 site_pid=""
+installed=""
 cleanup() {
   for pid in $server_pid $site_pid; do $SUDO kill "$pid" 2>/dev/null || true; done
-  export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get purge -y -qq "${packages[@]}" >/dev/null || true
+  if [ -n "$installed" ]; then
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get purge -y -qq "${packages[@]}" >/dev/null || true
+  fi
   rm -rf "$work"
 }
 trap cleanup EXIT
 
 export DEBIAN_FRONTEND=noninteractive
+installed=1
 $SUDO apt-get install -y -qq "./${debs[0]%/*}"/ringolan*.deb
 
 # The service user exists and the conffile is in place.
@@ -118,6 +121,7 @@ wait "$site_pid"
 site_pid=""
 
 $SUDO apt-get purge -y -qq "${packages[@]}"
+installed=""
 # Purge takes the service users, the settings and the site's data with it.
 for user in ringolan ringolan-site; do
   if getent passwd "$user" >/dev/null; then echo "user $user left after purge" >&2; exit 1; fi
