@@ -114,7 +114,7 @@ set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
 foreach(component IN LISTS RINGOLAN_COMPONENTS)
   string(TOUPPER ${component} C)
   set(CPACK_DEBIAN_${C}_PACKAGE_NAME ${RINGOLAN_PACKAGE_${component}})
-  if(NOT component STREQUAL "common")
+  if(NOT component MATCHES "^(common|site)$")  # the site reads no competition file
     set(CPACK_COMPONENT_${C}_DEPENDS common)
   endif()
 endforeach()
