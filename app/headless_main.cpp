@@ -84,12 +84,12 @@ bool parse(int argc, char** argv, Options& options) {
     return true;
 }
 
-// The folder "Web" beside the program.
+// The folder "Web" beside the program, else the installed one (setup::web_root).
 std::filesystem::path default_web_root(const char* argv0) {
     std::error_code ec;
     std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (ec) exe = std::filesystem::absolute(argv0, ec);
-    return exe.parent_path() / "Web";
+    return setup::web_root(exe.parent_path());
 }
 
 // One log line per read of the competition file after the first.

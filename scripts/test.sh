@@ -10,3 +10,5 @@ cmake --build build-test -j"$(nproc)"
 ctest --test-dir build-test --output-on-failure -j"$(nproc)"
 # A short libFuzzer run of every fuzz target (longer runs: scripts/fuzz.sh SECONDS).
 bash scripts/fuzz.sh 15
+# The Debian packages: built, checked with lintian, installed, served from, purged.
+bash scripts/package-test.sh

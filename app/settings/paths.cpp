@@ -62,4 +62,13 @@ SettingsPath settings_path(const fs::path& program_dir) {
     return {xdg_config_home() / "ringolan" / "ringolan.ini", SettingsLocation::UserConfig};
 }
 
+fs::path web_root(const fs::path& program_dir) {
+    std::error_code ec;
+    const fs::path beside = program_dir / "Web";
+    if (fs::is_directory(beside, ec)) return beside;
+    const fs::path installed = (program_dir.parent_path() / "share" / "ringolan" / "Web").lexically_normal();
+    if (fs::is_directory(installed, ec)) return installed;
+    return beside;
+}
+
 }  // namespace ringolan::setup

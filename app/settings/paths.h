@@ -32,4 +32,9 @@ SettingsPath settings_path(const std::filesystem::path& program_dir);
 // answers for read-only mounts and access lists.
 bool folder_writable(const std::filesystem::path& folder);
 
+// The web root of a program in program_dir: the folder "Web" beside it (build tree, copied
+// folder), else PREFIX/share/ringolan/Web of a program installed as PREFIX/bin/NAME. When
+// neither is a folder, the one beside the program, so that messages name it.
+std::filesystem::path web_root(const std::filesystem::path& program_dir);
+
 }  // namespace ringolan::setup

@@ -23,6 +23,7 @@
 #include <QWindowStateChangeEvent>
 
 #include "app/settings/autostart.h"
+#include "app/settings/paths.h"
 #include "app/settings/settings.h"
 #include "app/settings/start_settings.h"
 #include "app/window/filename_edit.h"
@@ -105,7 +106,7 @@ MainWindow::MainWindow(setup::SettingsStore& settings, db::ResultsDatabase& data
 void MainWindow::setUp() {
     // The same page service as ringolan-server: cache, warming of new states, quick answers.
     page_service_ = std::make_unique<server::PageService>(server::PageServiceConfig{
-        .web_root = options_.program_dir / "Web",
+        .web_root = setup::web_root(options_.program_dir),
         .latest = [database = &database_] { return database->Current(); },
         .start_settings = [store = &settings_] { return setup::to_start_settings(store->get()); },
         .on_page = [this](const std::shared_ptr<const std::string>& page) { pageAnswered(page); },
@@ -124,7 +125,7 @@ void MainWindow::setUp() {
     if (!database_.OpenDatabase(QFile::encodeName(database_file_edit_->text()).toStdString()))
         options_.message(QStringLiteral("Datenbank konnte nicht geöffnet werden!"));
     start_server_check_->setChecked(s.ServerActive);
-    const QString web = QString::fromStdString((options_.program_dir / "Web").string());
+    const QString web = QString::fromStdString(setup::web_root(options_.program_dir).string());
     start_picture_edit_->setDialogFolder(web);
     link_target_edit_->setDialogFolder(web);
     try {

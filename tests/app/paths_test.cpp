@@ -64,5 +64,20 @@ TEST_F(SettingsPathChoice, ConfigFolderFallsBackToDotConfigInHome) {
     EXPECT_EQ(xdg_config_home(), root() / "config");
 }
 
+using WebRootChoice = TempFolderTest;
+
+TEST_F(WebRootChoice, BesideTheProgramFirstThenTheInstalledShareFolder) {
+    const fs::path bin = root() / "usr" / "bin";
+    fs::create_directories(bin);
+    EXPECT_EQ(web_root(bin), bin / "Web");  // neither there: the one beside is named
+
+    const fs::path installed = root() / "usr" / "share" / "ringolan" / "Web";
+    fs::create_directories(installed);
+    EXPECT_EQ(web_root(bin), installed);
+
+    fs::create_directory(bin / "Web");
+    EXPECT_EQ(web_root(bin), bin / "Web");
+}
+
 }  // namespace
 }  // namespace ringolan::setup
