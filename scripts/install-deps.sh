@@ -14,6 +14,7 @@ PACKAGES=(
   libgtest-dev
   nodejs chromium
   clang libclang-rt-14-dev
+  help2man
 )
 
 SUDO=""
