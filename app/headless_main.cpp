@@ -12,6 +12,7 @@
 #include "app/settings/paths.h"
 #include "app/settings/settings_store.h"
 #include "app/settings/start_settings.h"
+#include "common/cli.h"
 #include "common/cp1252.h"
 #include "common/log.h"
 #include "db/dm/results_database.h"
@@ -29,6 +30,30 @@ const char kUsage[] =
     "  --port 0 picks a free port; --listen (or --bind) may be given for each address to serve\n"
     "  (default: all addresses); --access-log writes one line per request to stderr.\n";
 
+const std::string kHelp = std::string(kUsage) +
+    "The page server without a window: serves the result pages of a competition file over HTTP and\n"
+    "reads the file again whenever it changes. Runs until SIGINT or SIGTERM. Log lines go to\n"
+    "standard error, with a time stamp unless standard error is the systemd journal.\n"
+    "\n"
+    "Options:\n"
+    "  --db FILE.mdb    the competition file (default: the one of the settings file)\n"
+    "  --web DIR        the web root (default: the folder Web beside the program)\n"
+    "  --port N         the port to serve on (default 80; 0 picks a free port)\n"
+    "  --listen ADDR    an address to serve on, may be repeated (also --bind; default: all)\n"
+    "  --ini FILE       the settings file\n"
+    "  --access-log     one log line per request\n"
+    "  -h, --help       show this help and exit\n"
+    "  --version        show the version and exit\n"
+    "\n"
+    "Examples:\n"
+    "  $ ringolan-server --db demo.mdb --port 8080\n"
+    "  $ ringolan-server --ini ringolan.ini --listen 127.0.0.1 --listen ::1\n"
+    "\n"
+    "Exit status:\n"
+    "  0  stopped by SIGINT or SIGTERM\n"
+    "  1  the competition file could not be opened, or an address could not be bound\n"
+    "  2  usage error\n";
+
 struct Options {
     std::string db;
     std::filesystem::path web;
@@ -42,10 +67,8 @@ struct Options {
 bool parse(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            std::cout << kUsage;
-            std::exit(0);
-        }
+        if (const auto standard = cli::standard_option(arg); standard != cli::StandardOption::none)
+            std::exit(cli::answer(standard, "ringolan-server", kHelp));
         if (arg == "--access-log") {
             options.access_log = true;
             continue;
@@ -151,7 +174,7 @@ bool listen(server::HttpServer& http, const Options& options) {
 
 int main(int argc, char** argv) {
     Options options;
-    if (!parse(argc, argv, options)) return 2;
+    if (!parse(argc, argv, options)) return cli::kExitUsage;
     sigset_t signals = block_stop_signals();
     const auto settings = load_settings(options);
 

@@ -15,6 +15,7 @@ PACKAGES=(
   nodejs chromium
   clang libclang-rt-14-dev
   dpkg-dev lintian adduser curl util-linux procps
+  help2man
 )
 
 SUDO=""

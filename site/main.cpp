@@ -7,6 +7,7 @@
 #include <iostream>
 #include <string>
 
+#include "common/cli.h"
 #include "common/cp1252.h"
 #include "common/number.h"
 #include "server/http_server.h"
@@ -23,11 +24,37 @@ constexpr std::size_t kMaxUploadBytes = std::size_t(256) << 20;
 constexpr std::chrono::seconds kUploadReadTimeout{300};
 constexpr uint16_t kDefaultPort = 8080;
 
+const char kUsage[] =
+    "usage: ringolan-site --accounts FILE --data DIR [--port N] [--listen ADDR]\n"
+    "       ringolan-site --hash-password [--iterations N]  (password on stdin)\n";
+
+const std::string kHelp = std::string(kUsage) +
+    "The publishing site that uploads go to: takes the tables of each account's competition and\n"
+    "serves them as result pages. With --hash-password it reads a password from standard input and\n"
+    "prints its hash for the accounts file instead.\n"
+    "\n"
+    "Options:\n"
+    "  --accounts FILE   the accounts file (JSON; see accounts.example.json)\n"
+    "  --data DIR        the folder of the uploaded data (created when missing)\n"
+    "  --port N          the port to serve on (default 8080; 0 picks a free port)\n"
+    "  --listen ADDR     the address to serve on (default 0.0.0.0)\n"
+    "  --hash-password   print the hash of the password on standard input and exit\n"
+    "  --iterations N    the hash's iteration count (default 100000, at most 100000000)\n"
+    "  -h, --help        show this help and exit\n"
+    "  --version         show the version and exit\n"
+    "\n"
+    "Examples:\n"
+    "  $ ringolan-site --accounts accounts.json --data /var/lib/ringolan-site --port 8080\n"
+    "  $ echo secret | ringolan-site --hash-password\n"
+    "\n"
+    "Exit status:\n"
+    "  0  stopped by SIGINT or SIGTERM, or the hash was printed\n"
+    "  1  the accounts file, the data folder or the address could not be used\n"
+    "  2  usage error\n";
+
 int usage(const std::string& problem) {
-    std::cerr << "ringolan-site: " << problem << "\n"
-              << "usage: ringolan-site --accounts FILE --data DIR [--port N] [--listen ADDR]\n"
-              << "       ringolan-site --hash-password [--iterations N]  (password on stdin)\n";
-    return 2;
+    std::cerr << "ringolan-site: " << problem << "\n" << kUsage;
+    return cli::kExitUsage;
 }
 
 bool parse_number(const std::string& text, unsigned long max, unsigned long& out) {
@@ -57,7 +84,9 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
         const char* v = nullptr;
-        if (arg == "--hash-password") {
+        if (const auto standard = cli::standard_option(arg); standard != cli::StandardOption::none) {
+            return cli::answer(standard, "ringolan-site", kHelp);
+        } else if (arg == "--hash-password") {
             hash_mode = true;
         } else if (arg == "--accounts" || arg == "--data" || arg == "--listen" || arg == "--port" ||
                    arg == "--iterations") {

@@ -15,7 +15,9 @@
 #include <optional>
 #include <string>
 
+#include "common/cli.h"
 #include "common/cp1252.h"
+#include "common/log.h"
 #include "common/error.h"
 #include "db/snapshot/snapshot.h"
 #include "db/snapshot/snapshot_child.h"
@@ -29,11 +31,37 @@ namespace {
 // Longest time for reading the competition file.
 constexpr std::chrono::minutes kReadLimit{10};
 
+const char kUsage[] =
+    "usage: ringolan-upload --db FILE.mdb --url BASE --id ID [--password-file F | password on stdin]\n"
+    "                       [--filter all|results] [--work-dir DIR] [--verbose] [--stats]\n";
+
+const std::string kHelp = std::string(kUsage) +
+    "Publishes a competition file to the results site without a window: reads the file, sends each\n"
+    "table and checks that the site counted its rows. The log goes to standard output line by line.\n"
+    "\n"
+    "Options:\n"
+    "  --db FILE.mdb         the competition file\n"
+    "  --url BASE            the site's address, e.g. https://results.example.org/\n"
+    "  --id ID               the account on the site\n"
+    "  --password-file F     the password is the first line of F (else of standard input)\n"
+    "  --filter all|results  all shooters (default) or only those with results\n"
+    "  --work-dir DIR        the folder for the table files (default: beside the program)\n"
+    "  --verbose             notes of the run to standard error\n"
+    "  --stats               time, bytes posted and peak memory to standard error at the end\n"
+    "  -h, --help            show this help and exit\n"
+    "  --version             show the version and exit\n"
+    "\n"
+    "Examples:\n"
+    "  $ ringolan-upload --db match.mdb --url https://results.example.org/ --id club1 --password-file pw.txt\n"
+    "\n"
+    "Exit status:\n"
+    "  0  every table was loaded and counted by the site\n"
+    "  1  the upload failed\n"
+    "  2  usage error, or the password file cannot be read\n";
+
 int usage(const std::string& problem) {
-    std::cerr << "ringolan-upload: " << problem << "\n"
-              << "usage: ringolan-upload --db FILE.mdb --url BASE --id ID [--password-file F | password on stdin]\n"
-              << "                       [--filter all|results] [--work-dir DIR] [--verbose] [--stats]\n";
-    return 2;
+    std::cerr << "ringolan-upload: " << problem << "\n" << kUsage;
+    return cli::kExitUsage;
 }
 
 std::string first_line(std::istream& in) {
@@ -115,6 +143,8 @@ struct Options {
 std::optional<int> parse_options(int argc, char** argv, Options& o) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        if (const auto standard = cli::standard_option(arg); standard != cli::StandardOption::none)
+            return cli::answer(standard, "ringolan-upload", kHelp);
         if (arg == "--verbose" || arg == "--stats") {
             (arg == "--verbose" ? o.verbose : o.stats) = true;
             continue;
@@ -171,7 +201,7 @@ upload::UploadEvents printed_events(const Options& o, PrintedLog& log, StepTimes
         log.replace_last(l);
         if (stats) steps.event(l);
     };
-    if (o.verbose) events.note = [](const std::string& l) { std::cerr << text::cp1252_to_utf8(l) << std::endl; };
+    if (o.verbose) events.note = [](const std::string& l) { logging::log_line(text::cp1252_to_utf8(l)); };
     return events;
 }
 

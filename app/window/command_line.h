@@ -13,13 +13,17 @@ namespace ringolan::window {
 struct CommandLine {
     std::optional<std::filesystem::path> ini;  // --ini FILE: this settings file
     uint16_t port = 80;                        // --port N: 0 picks a free port
-    bool help = false;
+    bool help = false;     // --help, -h
+    bool version = false;  // --version
 };
 
 inline constexpr char kCommandLineUsage[] =
     "usage: ringolan [--ini FILE] [--port N]\n"
     "  --ini FILE  settings file to use instead of ringolan.ini beside the program\n"
     "  --port N    port of the page server (default 80; 0 picks a free port)\n";
+
+// The --help text: the usage above with what the program does, examples and exit codes.
+std::string command_line_help();
 
 // Parses the arguments after the program name. Arguments that Qt itself takes
 // (-platform, -style, ...) must have been removed. Throws std::invalid_argument with a

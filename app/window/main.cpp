@@ -13,6 +13,8 @@
 #include "app/settings/settings_store.h"
 #include "app/window/command_line.h"
 #include "app/window/main_window.h"
+#include "common/cli.h"
+#include "common/version.h"
 #include "db/dm/results_database.h"
 
 int main(int argc, char** argv) {
@@ -21,23 +23,21 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
     // Qt's own options (-platform offscreen, ...) are left to QApplication; ours are read
     // from what it leaves.
-    bool wants_help = false;
-    for (const auto& a : args) wants_help = wants_help || a == "--help" || a == "-h";
-    if (wants_help) {
-        std::fputs(window::kCommandLineUsage, stdout);
-        return 0;
-    }
+    // Answered before QApplication, which would need a display.
+    for (const auto& a : args)
+        if (const auto standard = cli::standard_option(a); standard != cli::StandardOption::none)
+            return cli::answer(standard, "ringolan", window::command_line_help());
 
     bool platform_given = std::getenv("QT_QPA_PLATFORM") != nullptr;
     for (const auto& a : args) platform_given = platform_given || a == "-platform";
     if (!platform_given && !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) {
         std::fputs("ringolan: no display; without one, ringolan-server serves the pages alone\n", stderr);
-        return 1;
+        return cli::kExitFailure;
     }
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Ringolan"));
-    QApplication::setApplicationVersion(QStringLiteral("1.0.11"));
+    QApplication::setApplicationVersion(QString::fromLatin1(build_info::kVersion));
     QApplication::setQuitOnLastWindowClosed(false);  // a window hidden in the tray is not closed
 
     window::CommandLine options;
@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
         options = window::parse_command_line(left);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "ringolan: %s\n%s", e.what(), window::kCommandLineUsage);
-        return 2;
+        return cli::kExitUsage;
     }
 
     const std::filesystem::path program_dir = setup::program_file().parent_path();

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "common/cli.h"
 #include "common/error.h"
 #include "db/snapshot/snapshot_build.h"
 #include "db/snapshot/snapshot_child.h"
@@ -65,12 +66,34 @@ std::vector<uint8_t> build_watching_stderr(const std::filesystem::path& mdb) {
     return image;
 }
 
+const char kUsage[] = "usage: ringolan-snapshot-reader FILE.mdb (answer on file descriptor 3)\n";
+
+const std::string kHelp = std::string(kUsage) +
+    "Reads a competition file for the servers and the upload, which start it in a child process,\n"
+    "and writes the snapshot image or the error text to file descriptor 3. Not meant to be run by\n"
+    "hand.\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help  show this help and exit\n"
+    "  --version   show the version and exit\n"
+    "\n"
+    "Examples:\n"
+    "  $ ringolan-snapshot-reader demo.mdb 3> demo.image\n"
+    "\n"
+    "Exit status:\n"
+    "  0  the image or the error text was written\n"
+    "  2  usage error\n"
+    "  3  file descriptor 3 could not be written\n";
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    using namespace ringolan;
+    if (argc == 2 && cli::standard_option(argv[1]) != cli::StandardOption::none)
+        return cli::answer(cli::standard_option(argv[1]), "ringolan-snapshot-reader", kHelp);
     if (argc != 2) {
-        std::fprintf(stderr, "usage: ringolan-snapshot-reader FILE.mdb (answer on file descriptor 3)\n");
-        return 2;
+        std::fputs(kUsage, stderr);
+        return cli::kExitUsage;
     }
     // The heap grows in large steps and is not given back during the build: the rows of a
     // large table take hundreds of megabytes in many small blocks.

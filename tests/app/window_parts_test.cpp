@@ -52,6 +52,10 @@ TEST(CommandLine, IniAndPort) {
     EXPECT_EQ(c.port, 0);
     EXPECT_EQ(parse_command_line({"--port", "65535"}).port, 65535);
     EXPECT_TRUE(parse_command_line({"--help"}).help);
+    const CommandLine v = parse_command_line({"--port", "8080", "--version"});
+    EXPECT_TRUE(v.version);
+    EXPECT_FALSE(v.help);
+    EXPECT_FALSE(parse_command_line({"--help"}).version);
 }
 
 TEST(CommandLine, BadArgumentsAreRefused) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/cli.h"
 #include "common/error.h"
 #include "common/number.h"
 #include "tools/mkdemo/demo.h"
@@ -14,8 +15,9 @@ namespace {
 constexpr int kMaxShooters = 200000;
 constexpr long long kMaxRound = 999999999;  // nine digits in the marker
 
-const char* kUsage =
-    "usage: ringolan-mkdemo [--shooters N] [--seed S] [--round R] [--no-itdatum] -o FILE.mdb\n"
+const char* kSynopsis = "usage: ringolan-mkdemo [--shooters N] [--seed S] [--round R] [--no-itdatum] -o FILE.mdb\n";
+
+const char* kOptions =
     "  --shooters N   number of shooters, 1 to 200000 (default 300)\n"
     "  --seed S       random seed, 0 to 18446744073709551615 (default 1); the same seed\n"
     "                 gives the same file\n"
@@ -23,6 +25,22 @@ const char* kUsage =
     "                 and lists, other results, and \"~R<R>~\" in the names and titles\n"
     "  --no-itdatum   leave out the \"itdatum\" row of Veranstaltung\n"
     "  -o FILE.mdb    the database to write (replaced if it exists)\n";
+
+const std::string kHelp = std::string(kSynopsis) +
+    "Writes a demo competition database: shooters, clubs, lists and results made up from a seed.\n"
+    "\n"
+    "Options:\n" + kOptions +
+    "  -h, --help     show this help and exit\n"
+    "  --version      show the version and exit\n"
+    "\n"
+    "Examples:\n"
+    "  $ ringolan-mkdemo --shooters 300 --seed 1 -o demo.mdb\n"
+    "  $ ringolan-mkdemo --shooters 300 --seed 1 --round 2 -o demo.mdb\n"
+    "\n"
+    "Exit status:\n"
+    "  0  the file was written\n"
+    "  1  the file could not be written\n"
+    "  2  usage error\n";
 
 struct UsageError : ringolan::Error {
     using Error::Error;
@@ -37,7 +55,7 @@ T number_option(std::string_view option, std::string_view text) {
 struct Args {
     ringolan::demo::DemoOptions options;
     std::string output;
-    bool help = false;
+    ringolan::cli::StandardOption standard = ringolan::cli::StandardOption::none;
 };
 
 Args parse(int argc, char** argv) {
@@ -58,8 +76,8 @@ Args parse(int argc, char** argv) {
             if (i + 1 >= argc) throw UsageError(std::string(arg) + " needs a value");
             return argv[++i];
         };
-        if (arg == "-h" || arg == "--help") {
-            a.help = true;
+        if (const auto standard = ringolan::cli::standard_option(arg); standard != ringolan::cli::StandardOption::none && !inline_value) {
+            a.standard = standard;
         } else if (arg == "--shooters") {
             const long long n = number_option<long long>(arg, take());
             if (n < 1 || n > kMaxShooters)
@@ -81,7 +99,7 @@ Args parse(int argc, char** argv) {
             throw UsageError("unknown argument \"" + std::string(argv[i]) + "\"");
         }
     }
-    if (!a.help && a.output.empty()) throw UsageError("no output file given (-o FILE.mdb)");
+    if (a.standard == ringolan::cli::StandardOption::none && a.output.empty()) throw UsageError("no output file given (-o FILE.mdb)");
     return a;
 }
 
@@ -92,13 +110,11 @@ int main(int argc, char** argv) {
     try {
         args = parse(argc, argv);
     } catch (const UsageError& e) {
-        std::fprintf(stderr, "ringolan-mkdemo: %s\n%s", e.what(), kUsage);
-        return 2;
+        std::fprintf(stderr, "ringolan-mkdemo: %s\n%s%s", e.what(), kSynopsis, kOptions);
+        return ringolan::cli::kExitUsage;
     }
-    if (args.help) {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
+    if (args.standard != ringolan::cli::StandardOption::none)
+        return ringolan::cli::answer(args.standard, "ringolan-mkdemo", kHelp);
     try {
         const auto s = ringolan::demo::write_demo(args.options, args.output);
         std::printf("%s: %zu tables, %zu rows, %ju bytes (%d shooters, seed %ju", args.output.c_str(), s.tables, s.rows,

@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "common/cli.h"
 #include "common/error.h"
 #include "db/snapshot/snapshot.h"
 #include "db/snapshot/snapshot_child.h"
@@ -21,10 +22,31 @@ namespace {
 
 constexpr std::chrono::seconds kBuildLimit{120};
 
+const char kUsage[] = "usage: ringolan-page --db FILE.mdb 'PATH?QUERY'   (for example '/vstbl.php' or '/vst.php?NR=7')\n";
+
+const std::string kHelp = std::string(kUsage) +
+    "Writes one page of a competition file to standard output, as the server would answer the\n"
+    "address, and its HTTP status line to standard error.\n"
+    "\n"
+    "Options:\n"
+    "  --db FILE.mdb  the competition file (also --db=FILE.mdb)\n"
+    "  PATH?QUERY     the page's address below the server's root\n"
+    "  -h, --help     show this help and exit\n"
+    "  --version      show the version and exit\n"
+    "\n"
+    "Examples:\n"
+    "  $ ringolan-page --db demo.mdb /vstbl.php > vstbl.html\n"
+    "  $ ringolan-page --db demo.mdb '/vst.php?NR=7' > vst7.html\n"
+    "\n"
+    "Exit status:\n"
+    "  0  the page was written (whatever its HTTP status)\n"
+    "  1  the page failed (500) or could not be written\n"
+    "  2  usage error, or the competition file cannot be read\n";
+
 int usage(const std::string& why) {
     if (!why.empty()) std::cerr << "ringolan-page: " << why << "\n";
-    std::cerr << "usage: ringolan-page --db FILE.mdb 'PATH?QUERY'   (for example '/vstbl.php' or '/vst.php?NR=7')\n";
-    return 2;
+    std::cerr << kUsage;
+    return ringolan::cli::kExitUsage;
 }
 
 // One line: line breaks of a message become blanks.
@@ -59,9 +81,8 @@ int main(int argc, char** argv) {
             db = argv[++i];
         } else if (a.rfind("--db=", 0) == 0) {
             db = a.substr(5);
-        } else if (a == "--help" || a == "-h") {
-            usage("");
-            return 0;
+        } else if (const auto standard = ringolan::cli::standard_option(a); standard != ringolan::cli::StandardOption::none) {
+            return ringolan::cli::answer(standard, "ringolan-page", kHelp);
         } else if (!have_target && !a.starts_with("--")) {
             target = a;
             have_target = true;
