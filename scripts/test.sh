@@ -8,5 +8,7 @@ bash scripts/install-deps.sh
 cmake -S . -B build-test -DCMAKE_BUILD_TYPE=Debug -DRINGOLAN_SANITIZE=ON
 cmake --build build-test -j"$(nproc)"
 ctest --test-dir build-test --output-on-failure -j"$(nproc)"
+# The core with clang, without Qt, every warning an error (about 5 minutes on 2 cores).
+bash scripts/portable-check.sh
 # A short libFuzzer run of every fuzz target (longer runs: scripts/fuzz.sh SECONDS).
 bash scripts/fuzz.sh 15
