@@ -5,6 +5,7 @@
 #include "api/json_values.h"
 #include "api/resources.h"
 #include "common/ascii.h"
+#include "platform/calendar_time.h"
 
 namespace ringolan::api {
 
@@ -18,8 +19,7 @@ constexpr std::pair<std::string_view, std::string_view> kCompetitionOptions[] = 
 
 std::string iso_utc(std::chrono::system_clock::time_point at) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(at);
-    std::tm utc{};
-    gmtime_r(&seconds, &utc);
+    const std::tm utc = platform::utc_time(seconds);
     char buf[32];
     std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &utc);
     return buf;

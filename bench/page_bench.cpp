@@ -98,7 +98,7 @@ Run measure(Current& current, const fs::path& file, int threads, double seconds,
             const double cpu_start = thread_cpu_seconds();
             uint64_t n = 0;
             while (Clock::now() < end) {
-                ringolan::pages::PageContext ctx{current.get()};
+                ringolan::pages::PageContext ctx{current.get(), {}};
                 const auto page = ringolan::server::DispatchPage(ctx, "/vstbl.php", "");
                 if (page.status != 200) {
                     std::fprintf(stderr, "page_bench: status %d\n", page.status);

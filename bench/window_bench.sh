@@ -11,7 +11,7 @@ shooters=${1:-5000}
 seconds=${2:-10}
 build=${BUILD:-build-rel}
 command -v wrk >/dev/null || { echo "window_bench: wrk is missing (apt-get install wrk)" >&2; exit 3; }
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DRINGOLAN_SANITIZE=OFF >/dev/null
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DRINGOLAN_SANITIZE=OFF -DRINGOLAN_WINDOW=ON >/dev/null
 cmake --build "$build" -j2 --target ringolan ringolan-server ringolan-snapshot-reader ringolan-mkdemo >/dev/null
 work=$(mktemp -d /tmp/ringolan-window-bench.XXXXXX)
 pids=()

@@ -2,15 +2,6 @@
 
 #include <asio.hpp>
 
-#include <pthread.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/sendfile.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
-#include <cerrno>
-
 #include <array>
 #include <atomic>
 #include <condition_variable>
@@ -22,6 +13,9 @@
 #include <stdexcept>
 #include <thread>
 #include <type_traits>
+
+#include "platform/send_file.h"
+#include "platform/thread_priority.h"
 
 namespace ringolan::server {
 
@@ -201,7 +195,7 @@ private:
 
     // The head and the body go out in one gathered write; a shared body (a cached page) is sent
     // from the cache's own bytes, which the response keeps alive until the write ends. A body
-    // with a file (a long cached page) follows the head by sendfile.
+    // with a file (a long cached page) follows the head by platform::send_file.
     void write(Response response) {
         if (closed_) return;
         head_ = serialize_head(response);
@@ -213,7 +207,7 @@ private:
         } else if (response_.body_file && response_.body_file->size() == body.size()) {
             body = {};
             asio::error_code ec;
-            socket_.native_non_blocking(true, ec);  // sendfile must not block an I/O thread
+            socket_.native_non_blocking(true, ec);  // send_file must not block an I/O thread
             if (ec) {
                 response_.body_file.reset();
                 body = response_.body();
@@ -290,14 +284,13 @@ private:
         if (closed_) return;
         const BodyFile& file = *response_.body_file;
         while (body_sent_ < file.size()) {
-            off_t offset = off_t(body_sent_);
-            const ssize_t n = ::sendfile(socket_.native_handle(), file.fd(), &offset, file.size() - body_sent_);
-            if (n > 0) {
-                body_sent_ = std::size_t(offset);
+            const platform::SendResult r = platform::send_file(platform::NativeHandle(socket_.native_handle()),
+                                                               file.handle(), body_sent_, file.size() - body_sent_);
+            if (r.status == platform::SendResult::Status::sent) {
+                body_sent_ += r.bytes;
                 continue;
             }
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (r.status == platform::SendResult::Status::would_block) {
                 arm_timer(core_.options.body_timeout);
                 socket_.async_wait(tcp::socket::wait_write, [self = shared_from_this()](const asio::error_code& ec) {
                     if (ec) return self->close();
@@ -459,24 +452,11 @@ void HttpServer::Core::leave_count() {
 
 namespace {
 
-// Lowers the calling thread's scheduling priority by nice steps (Linux: per thread); a refusal
-// leaves it as it is.
-void lower_priority(int nice) {
-    if (nice <= 0) return;
-    const pid_t tid = pid_t(::syscall(SYS_gettid));
-    errno = 0;
-    const int now = ::getpriority(PRIO_PROCESS, id_t(tid));
-    if (errno == 0) ::setpriority(PRIO_PROCESS, id_t(tid), std::min(19, now + nice));
-}
-
 void run_thread(const std::shared_ptr<HttpServer::Core>& core, asio::io_context& context, int nice) {
-    lower_priority(nice);
-    // sendfile to a client that has gone raises SIGPIPE, which would end the process; blocked in
-    // the server's threads, the call fails with EPIPE instead and the connection is closed.
-    sigset_t pipe;
-    sigemptyset(&pipe);
-    sigaddset(&pipe, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+    platform::lower_thread_priority(nice);
+    // send_file to a client that has gone would raise a signal that ends the process; blocked in
+    // the server's threads, the call fails instead and the connection is closed.
+    platform::block_broken_pipe_signal();
     for (;;) {
         try {
             context.run();

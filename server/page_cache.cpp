@@ -17,7 +17,7 @@ std::size_t held_bytes(const std::string& key, const CachedPage& page) {
 PageCache::SharedPage PageCache::share(PageResult page) {
     auto shared = std::make_shared<CachedPage>();
     static_cast<PageResult&>(*shared) = std::move(page);
-    if (shared->body.size() >= kBodyFileBytes) shared->file = BodyFile::of(shared->body);
+    if (shared->body.size() >= kBodyFileBytes) shared->file = make_body_file(shared->body);
     return shared;
 }
 

@@ -6,6 +6,7 @@
 
 #include "common/ascii.h"
 #include "common/number.h"
+#include "platform/calendar_time.h"
 
 namespace ringolan::upload {
 
@@ -52,7 +53,7 @@ std::optional<std::chrono::system_clock::time_point> parse_http_date(std::string
     tm.tm_hour = hour;
     tm.tm_min = minute;
     tm.tm_sec = second;
-    return std::chrono::system_clock::from_time_t(timegm(&tm));
+    return std::chrono::system_clock::from_time_t(platform::utc_seconds(tm));
 }
 
 void CookieJar::store(std::string_view host, std::string_view request_path, std::string_view set_cookie,

@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "common/error.h"
+#include "platform/calendar_time.h"
 
 namespace ringolan::upload {
 
@@ -17,8 +18,7 @@ LocalTime LocalTime::now() {
     const auto t = std::chrono::system_clock::now();
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
     const std::time_t secs = static_cast<std::time_t>(ms / 1000);
-    std::tm tm{};
-    localtime_r(&secs, &tm);
+    const std::tm tm = platform::local_time(secs);
     return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(ms % 1000)};
 }
 

@@ -5,7 +5,6 @@
 // lines go to standard output as each is complete; the exit code is 0 only when every table
 // was loaded and counted by the site, 1 when the run failed and 2 for bad arguments. --stats
 // prints the time, the bytes posted and the peak memory to standard error at the end.
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -21,6 +20,7 @@
 #include "common/error.h"
 #include "db/snapshot/snapshot.h"
 #include "db/snapshot/snapshot_child.h"
+#include "platform/process.h"
 #include "upload/upload_run.h"
 
 using namespace ringolan;
@@ -72,9 +72,8 @@ std::string first_line(std::istream& in) {
 }
 
 fs::path program_dir() {
-    std::error_code ec;
-    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    return ec ? fs::current_path() : exe.parent_path();
+    const fs::path exe = platform::running_program();
+    return exe.empty() ? fs::current_path() : exe.parent_path();
 }
 
 // The log as the window shows it, printed line by line once a line can no longer change.
@@ -124,14 +123,7 @@ private:
     std::chrono::steady_clock::time_point since_;
 };
 
-// The process's peak resident memory in KiB (VmHWM), -1 when unknown.
-long peak_kib() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
-    return -1;
-}
+long peak_kib() { return platform::peak_memory_kib(); }
 
 struct Options {
     std::string db_file, url, id, password_file, filter = "all";

@@ -12,6 +12,7 @@
 #include "common/regional.h"
 #include "db/query/query.h"
 #include "db/query/row_cursor.h"
+#include "platform/calendar_time.h"
 #include "upload/body_source.h"
 #include "upload/dump_pack.h"
 #include "upload/itdatum_dump.h"
@@ -76,8 +77,7 @@ std::vector<UploadTable> upload_tables(StarterFilter filter) {
 
 std::string itdatum_text_now() {
     const std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&now, &tm);
+    const std::tm tm = platform::local_time(now);
     // The day number of the local calendar date, plus the time of day.
     const int64_t day = calendar::day_number(tm.tm_year + 1900, unsigned(tm.tm_mon + 1), unsigned(tm.tm_mday));
     const double days = static_cast<double>(day) + (tm.tm_hour * 3600 + tm.tm_min * 60 + tm.tm_sec) / 86400.0;

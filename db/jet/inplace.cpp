@@ -1,19 +1,13 @@
 #include "db/jet/inplace.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <map>
 #include <optional>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "common/ascii.h"
 #include "common/cp1252.h"
 #include "common/error.h"
-#include "common/unique_fd.h"
 #include "db/jet/header.h"
 #include "db/jet/page_edit.h"
 #include "db/jet/table_def.h"
@@ -21,6 +15,7 @@
 #include "db/jet/utf16.h"
 #include "db/jet/value.h"
 #include "db/jet/writer.h"
+#include "platform/file.h"
 
 namespace ringolan::jet {
 namespace {
@@ -36,20 +31,15 @@ struct Refusal : Error {
 // The file's pages as they were when the write began, read on demand; changed pages apart.
 class Pages {
 public:
-    Pages(int fd, uint64_t size) : fd_(fd), count_(uint32_t(size / kPageSize)) {}
+    Pages(platform::File& file, uint64_t size) : file_(file), count_(uint32_t(size / kPageSize)) {}
     uint32_t count() const { return count_; }
     const Page& original(uint32_t n) {
         if (n >= count_) throw LayoutError("page " + std::to_string(n) + " lies beyond the end of the file");
         auto it = cache_.find(n);
         if (it != cache_.end()) return it->second;
         Page& p = cache_[n];
-        size_t done = 0;
-        while (done < kPageSize) {
-            const ssize_t r = ::pread(fd_, p.data() + done, kPageSize - done, off_t(uint64_t(n) * kPageSize + done));
-            if (r < 0 && errno == EINTR) continue;
-            if (r <= 0) throw Error(std::string("cannot read the file: ") + std::strerror(errno));
-            done += size_t(r);
-        }
+        if (const std::error_code ec = file_.read_exact_at(p.data(), kPageSize, uint64_t(n) * kPageSize))
+            throw Error("cannot read the file: " + ec.message());
         return p;
     }
     // A page to change (a copy of the original, or a new page at the end of the file).
@@ -68,7 +58,7 @@ public:
     const std::map<uint32_t, Page>& changed() const { return changed_; }
 
 private:
-    int fd_;
+    platform::File& file_;
     uint32_t count_;
     uint32_t added_ = 0;
     std::map<uint32_t, Page> cache_;
@@ -302,14 +292,9 @@ InPlaceResult::Kind plan(Pages& pages, const OptionRow& target, const std::u16st
     return InPlaceResult::Kind::Appended;
 }
 
-void write_page(int fd, uint32_t n, const Page& p, const fs::path& db) {
-    size_t done = 0;
-    while (done < kPageSize) {
-        const ssize_t w = ::pwrite(fd, p.data() + done, kPageSize - done, off_t(uint64_t(n) * kPageSize + done));
-        if (w < 0 && errno == EINTR) continue;
-        if (w < 0) throw Error("cannot write " + db.string() + ": " + std::strerror(errno));
-        done += size_t(w);
-    }
+void write_page(platform::File& file, uint32_t n, const Page& p, const fs::path& db) {
+    if (const std::error_code ec = file.write_all_at(p.data(), kPageSize, uint64_t(n) * kPageSize))
+        throw Error("cannot write " + db.string() + ": " + ec.message());
 }
 
 }  // namespace
@@ -330,23 +315,23 @@ fs::path jet_lock_file(const fs::path& db) {
 InPlaceResult write_option_row(const fs::path& db, const OptionRow& target, const std::string& text,
                                const InPlaceOptions& options) {
     auto refused = [](std::string why) { return InPlaceResult{InPlaceResult::Kind::Refused, std::move(why)}; };
-    UniqueFd fd(::open(db.c_str(), O_RDWR | O_CLOEXEC));
-    if (fd.get() < 0) return refused("cannot open " + db.string() + ": " + std::strerror(errno));
-    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
-        return refused(errno == EWOULDBLOCK ? "another process of ours is writing the file"
-                                            : std::string("cannot lock the file: ") + std::strerror(errno));
-    recover_locked(db, fd.get());
+    std::error_code ec;
+    platform::File file = platform::File::open(db, platform::File::Access::read_write, ec);
+    if (ec) return refused("cannot open " + db.string() + ": " + ec.message());
+    const platform::File::Lock lock = file.try_lock_exclusive(ec);
+    if (lock == platform::File::Lock::busy) return refused("another process of ours is writing the file");
+    if (lock == platform::File::Lock::failed) return refused("cannot lock the file: " + ec.message());
+    recover_locked(db, file);
     auto held = [&] {
         const fs::path lock = jet_lock_file(db);
         return lock.empty() ? std::string() : "the file is open in another program (lock file " + lock.filename().string() + ")";
     };
     if (auto why = held(); !why.empty()) return refused(why);
 
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) return refused(std::string("cannot read the file: ") + std::strerror(errno));
-    if (st.st_size < off_t(3 * kPageSize) || st.st_size % kPageSize != 0)
-        return refused("the file size is not a whole number of pages");
-    Pages pages(fd.get(), uint64_t(st.st_size));
+    platform::FileState st;
+    if ((ec = file.state(st))) return refused("cannot read the file: " + ec.message());
+    if (st.size < 3 * kPageSize || st.size % kPageSize != 0) return refused("the file size is not a whole number of pages");
+    Pages pages(file, st.size);
     InPlaceResult result;
     try {
         std::u16string text16;
@@ -369,7 +354,7 @@ InPlaceResult write_option_row(const fs::path& db, const OptionRow& target, cons
     for (const auto& [n, page] : pages.changed())
         if (n < pages.count()) originals.push_back(PageImage{n, pages.original(n)});
     try {
-        write_journal(db, uint64_t(st.st_size), originals, options.hook);
+        write_journal(db, st.size, originals, options.hook);
     } catch (const std::runtime_error& e) {
         // Not one page of the file was written: drop what there is of the journal.
         std::error_code ec;
@@ -378,14 +363,14 @@ InPlaceResult write_option_row(const fs::path& db, const OptionRow& target, cons
     }
     try {
         for (const auto& [n, page] : pages.changed()) {
-            write_page(fd.get(), n, page, db);
+            write_page(file, n, page, db);
             if (options.hook) options.hook("page write");
         }
-        if (::fsync(fd.get()) != 0) throw Error("cannot sync " + db.string() + ": " + std::strerror(errno));
+        if ((ec = file.sync())) throw Error("cannot sync " + db.string() + ": " + ec.message());
         if (options.hook) options.hook("file sync");
     } catch (const std::runtime_error& e) {
         // Put the old pages back now; if that fails too, the journal stays for the next open.
-        recover_locked(db, fd.get());
+        recover_locked(db, file);
         return refused(std::string(e.what()) + " (the file was restored)");
     }
     remove_journal(db, options.hook);

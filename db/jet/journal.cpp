@@ -1,15 +1,9 @@
 #include "db/jet/journal.h"
 
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <stdexcept>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "common/error.h"
-#include "common/unique_fd.h"
 
 namespace ringolan::jet {
 namespace {
@@ -19,8 +13,10 @@ constexpr char kTrailer[4] = {'D', 'O', 'N', 'E'};
 constexpr size_t kHeader = 8 + 8 + 4;
 constexpr size_t kEntry = 4 + kPageSize;
 
-[[noreturn]] void io_fail(const std::string& what, const std::filesystem::path& p) {
-    throw Error(what + " " + p.string() + ": " + std::strerror(errno));
+using platform::File;
+
+[[noreturn]] void io_fail(const std::string& what, const std::filesystem::path& p, std::error_code ec) {
+    throw Error(what + " " + p.string() + ": " + ec.message());
 }
 
 uint64_t fnv1a(const uint8_t* p, size_t n, uint64_t h = 0xcbf29ce484222325ull) {
@@ -28,29 +24,8 @@ uint64_t fnv1a(const uint8_t* p, size_t n, uint64_t h = 0xcbf29ce484222325ull) {
     return h;
 }
 
-void write_all(int fd, const uint8_t* p, size_t n, uint64_t at, const std::filesystem::path& path) {
-    while (n) {
-        const ssize_t w = ::pwrite(fd, p, n, off_t(at));
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            io_fail("cannot write", path);
-        }
-        p += w;
-        n -= size_t(w);
-        at += uint64_t(w);
-    }
-}
-
-bool read_all(int fd, uint8_t* p, size_t n, uint64_t at) {
-    while (n) {
-        const ssize_t r = ::pread(fd, p, n, off_t(at));
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) return false;
-        p += r;
-        n -= size_t(r);
-        at += uint64_t(r);
-    }
-    return true;
+void write_all(File& file, const uint8_t* p, size_t n, uint64_t at, const std::filesystem::path& path) {
+    if (const std::error_code ec = file.write_all_at(p, n, at)) io_fail("cannot write", path, ec);
 }
 
 void step(const StepHook& hook, const char* name) {
@@ -96,22 +71,21 @@ std::filesystem::path journal_path(const std::filesystem::path& db) {
 
 void sync_folder(const std::filesystem::path& folder) {
     const std::filesystem::path f = folder.empty() ? "." : folder;
-    UniqueFd fd(::open(f.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.get() < 0) io_fail("cannot open folder", f);
-    if (::fsync(fd.get()) != 0) io_fail("cannot sync folder", f);
+    if (const std::error_code ec = platform::sync_folder(f)) io_fail("cannot sync folder", f, ec);
 }
 
 void write_journal(const std::filesystem::path& db, uint64_t original_size, const std::vector<PageImage>& originals,
                    const StepHook& hook) {
     const auto path = journal_path(db);
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (fd.get() < 0) io_fail("cannot create journal", path);
+    std::error_code ec;
+    File file = File::open(path, File::Access::write_new, ec);
+    if (ec) io_fail("cannot create journal", path, ec);
     std::vector<uint8_t> head(kHeader);
     std::memcpy(head.data(), kMagic, 8);
     put_u64(&head[8], original_size);
     put_u32(&head[16], uint32_t(originals.size()));
     uint64_t sum = fnv1a(head.data(), head.size());
-    write_all(fd.get(), head.data(), head.size(), 0, path);
+    write_all(file, head.data(), head.size(), 0, path);
     step(hook, "journal header");
     uint64_t at = kHeader;
     for (const PageImage& img : originals) {
@@ -119,17 +93,17 @@ void write_journal(const std::filesystem::path& db, uint64_t original_size, cons
         put_u32(num, img.number);
         sum = fnv1a(num, 4, sum);
         sum = fnv1a(img.bytes.data(), kPageSize, sum);
-        write_all(fd.get(), num, 4, at, path);
-        write_all(fd.get(), img.bytes.data(), kPageSize, at + 4, path);
+        write_all(file, num, 4, at, path);
+        write_all(file, img.bytes.data(), kPageSize, at + 4, path);
         at += kEntry;
         step(hook, "journal page");
     }
     uint8_t tail[12];
     std::memcpy(tail, kTrailer, 4);
     put_u64(tail + 4, sum);
-    write_all(fd.get(), tail, sizeof tail, at, path);
+    write_all(file, tail, sizeof tail, at, path);
     step(hook, "journal trailer");
-    if (::fsync(fd.get()) != 0) io_fail("cannot sync journal", path);
+    if ((ec = file.sync())) io_fail("cannot sync journal", path, ec);
     step(hook, "journal sync");
     sync_folder(db.parent_path());
     step(hook, "journal folder sync");
@@ -137,26 +111,38 @@ void write_journal(const std::filesystem::path& db, uint64_t original_size, cons
 
 void remove_journal(const std::filesystem::path& db, const StepHook& hook) {
     const auto path = journal_path(db);
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT) io_fail("cannot remove journal", path);
+    std::error_code ec;
+    std::filesystem::remove(path, ec);  // a journal that is not there is no error
+    if (ec) io_fail("cannot remove journal", path, ec);
     step(hook, "journal removed");
     sync_folder(db.parent_path());
     step(hook, "folder sync");
 }
 
-Recovery recover_locked(const std::filesystem::path& db, int fd) {
+namespace {
+
+// The whole journal at path; empty and exists false when there is none.
+std::vector<uint8_t> read_journal(const std::filesystem::path& path, bool& exists) {
+    std::error_code ec;
+    File journal = File::open(path, File::Access::read, ec);
+    exists = !ec;
+    if (ec == std::errc::no_such_file_or_directory) return {};
+    if (ec) io_fail("cannot open journal", path, ec);
+    platform::FileState st;
+    if ((ec = journal.state(st))) io_fail("cannot read journal", path, ec);
+    std::vector<uint8_t> bytes(size_t(st.size));
+    if (!bytes.empty() && (ec = journal.read_exact_at(bytes.data(), bytes.size(), 0)))
+        io_fail("cannot read journal", path, ec);
+    return bytes;
+}
+
+}  // namespace
+
+Recovery recover_locked(const std::filesystem::path& db, File& file) {
     const auto path = journal_path(db);
-    std::vector<uint8_t> bytes;
-    {
-        UniqueFd jfd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-        if (jfd.get() < 0) {
-            if (errno == ENOENT) return Recovery::Nothing;
-            io_fail("cannot open journal", path);
-        }
-        struct stat st {};
-        if (::fstat(jfd.get(), &st) != 0) io_fail("cannot read journal", path);
-        bytes.resize(size_t(st.st_size));
-        if (!bytes.empty() && !read_all(jfd.get(), bytes.data(), bytes.size(), 0)) io_fail("cannot read journal", path);
-    }
+    bool exists = false;
+    const std::vector<uint8_t> bytes = read_journal(path, exists);
+    if (!exists) return Recovery::Nothing;
     Journal j;
     if (!parse_journal(bytes, j)) {
         // Written pages follow only a complete, synced journal: the file is untouched.
@@ -164,22 +150,23 @@ Recovery recover_locked(const std::filesystem::path& db, int fd) {
         return Recovery::DiscardedPartial;
     }
     for (const PageImage& img : j.pages)
-        write_all(fd, img.bytes.data(), kPageSize, uint64_t(img.number) * kPageSize, db);
-    if (::ftruncate(fd, off_t(j.original_size)) != 0) io_fail("cannot truncate", db);
-    if (::fsync(fd) != 0) io_fail("cannot sync", db);
+        write_all(file, img.bytes.data(), kPageSize, uint64_t(img.number) * kPageSize, db);
+    std::error_code ec;
+    if ((ec = file.truncate(j.original_size))) io_fail("cannot truncate", db, ec);
+    if ((ec = file.sync())) io_fail("cannot sync", db, ec);
     remove_journal(db, {});
     return Recovery::RolledBack;
 }
 
 Recovery recover(const std::filesystem::path& db) {
     if (!std::filesystem::exists(journal_path(db))) return Recovery::Nothing;
-    UniqueFd fd(::open(db.c_str(), O_RDWR | O_CLOEXEC));
-    if (fd.get() < 0) io_fail("cannot open", db);
-    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-        if (errno == EWOULDBLOCK) return Recovery::Busy;
-        io_fail("cannot lock", db);
-    }
-    return recover_locked(db, fd.get());
+    std::error_code ec;
+    File file = File::open(db, File::Access::read_write, ec);
+    if (ec) io_fail("cannot open", db, ec);
+    const File::Lock lock = file.try_lock_exclusive(ec);
+    if (lock == File::Lock::busy) return Recovery::Busy;
+    if (lock == File::Lock::failed) io_fail("cannot lock", db, ec);
+    return recover_locked(db, file);
 }
 
 }  // namespace ringolan::jet

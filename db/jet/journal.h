@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "db/jet/page.h"
+#include "platform/file.h"
 
 namespace ringolan::jet {
 
@@ -42,8 +43,8 @@ enum class Recovery {
     Busy,              // another process holds the file's write lock; nothing done
 };
 
-// Undoes an interrupted write of `db` (the caller already holds the file's lock on fd).
-Recovery recover_locked(const std::filesystem::path& db, int fd);
+// Undoes an interrupted write of `db` (the caller already holds the lock of file, db opened).
+Recovery recover_locked(const std::filesystem::path& db, platform::File& file);
 
 // Takes the file's write lock and undoes an interrupted write. Call before reading a file
 // that may have been written in place. Throws std::runtime_error on I/O failure.

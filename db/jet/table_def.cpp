@@ -134,7 +134,7 @@ bool rows_in_order(const Page& page) {
     return true;
 }
 
-RowView::RowView(const TableDef& def, std::span<const uint8_t> b) : def_(def), b_(b) {
+RowView::RowView(const TableDef& def, std::span<const uint8_t> b) : b_(b) {
     if (b.size() < 3) bad("row too short");
     column_count_ = uint16_t(get_u16(b.data()));
     const size_t mask = (column_count_ + 7u) / 8u;

@@ -86,7 +86,6 @@ public:
     std::vector<uint8_t> with_variable(const DefColumn& c, std::span<const uint8_t> stored) const;
 
 private:
-    const TableDef& def_;
     std::span<const uint8_t> b_;
     uint16_t column_count_ = 0;
     uint16_t var_count_ = 0;

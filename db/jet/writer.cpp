@@ -1,21 +1,17 @@
 #include "db/jet/writer.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstring>
 #include <set>
 
 #include "common/error.h"
-#include "common/unique_fd.h"
 #include "db/jet/header.h"
 #include "db/jet/layout.h"
 #include "db/jet/page.h"
 #include "db/jet/row_codec.h"
 #include "db/jet/usage_map.h"
 #include "db/jet/utf16.h"
+#include "platform/file.h"
 
 namespace ringolan::jet {
 namespace {
@@ -228,32 +224,26 @@ void DatabaseWriter::save(const std::filesystem::path& target) {
     const std::filesystem::path dir = target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
     std::string name = ".";
     name += target.filename().string();
-    name += ".tmp.XXXXXX";
-    std::string tmpl = (dir / name).string();
-    UniqueFd fd(::mkstemp(tmpl.data()));
-    if (!fd) throw Error("cannot create a file in " + dir.string() + ": " + std::strerror(errno));
-    // err is taken before the file is closed and removed, which may change errno.
-    auto fail = [&](int err) {
-        fd.reset();
-        ::unlink(tmpl.c_str());
-        throw Error("cannot write " + target.string() + ": " + std::strerror(err));
+    name += ".tmp.";
+    std::error_code ec;
+    std::filesystem::path temp;
+    platform::File file = platform::File::create_unique(dir, name, temp, ec);
+    if (ec) throw Error("cannot create a file in " + dir.string() + ": " + ec.message());
+    // The error is kept before the file is closed and removed.
+    auto fail = [&](std::error_code err) {
+        file.close();
+        std::error_code ignored;
+        std::filesystem::remove(temp, ignored);
+        throw Error("cannot write " + target.string() + ": " + err.message());
     };
-    for (const auto& pg : impl_->pages) {
-        const uint8_t* p = pg->data();
-        size_t left = kPageSize;
-        while (left > 0) {
-            const ssize_t n = ::write(fd.get(), p, left);
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                fail(errno);
-            }
-            p += n;
-            left -= size_t(n);
-        }
-    }
-    if (::fchmod(fd.get(), 0644) != 0 || ::fsync(fd.get()) != 0) fail(errno);
-    if (::close(fd.release()) != 0) fail(errno);
-    if (::rename(tmpl.c_str(), target.c_str()) != 0) fail(errno);
+    for (const auto& pg : impl_->pages)
+        if ((ec = file.write_all(pg->data(), kPageSize))) fail(ec);
+    using std::filesystem::perms;
+    if ((ec = file.set_permissions(perms::owner_read | perms::owner_write | perms::group_read | perms::others_read)))
+        fail(ec);
+    if ((ec = file.sync()) || (ec = file.close())) fail(ec);
+    std::filesystem::rename(temp, target, ec);
+    if (ec) fail(ec);
 }
 
 }  // namespace ringolan::jet

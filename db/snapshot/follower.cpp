@@ -1,22 +1,15 @@
 #include "db/snapshot/follower.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/inotify.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <condition_variable>
-#include <cstring>
 #include <mutex>
 #include <system_error>
 #include <thread>
 #include <vector>
 
-#include "common/unique_fd.h"
+#include "platform/file.h"
+#include "platform/file_watch.h"
+#include "platform/wakeup.h"
 
 namespace ringolan::db {
 namespace {
@@ -24,25 +17,10 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-// What tells one state of the file from another.
-struct Signature {
-    bool exists = false;
-    dev_t dev = 0;
-    ino_t ino = 0;
-    off_t size = 0;
-    int64_t mtime_ns = 0;
-    bool operator==(const Signature&) const = default;
-};
+using platform::File;
+using Signature = platform::FileState;
 
-Signature signature(const struct stat& st) {
-    return {true, st.st_dev, st.st_ino, st.st_size, int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
-}
-
-Signature stat_path(const fs::path& p) {
-    struct stat st {};
-    if (::stat(p.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
-    return signature(st);
-}
+Signature stat_path(const fs::path& p) { return platform::file_state(p); }
 
 enum class Copy { Done, Changed, Failed };
 
@@ -61,9 +39,8 @@ struct SnapshotFollower::Impl {
     std::function<void(const Status&)> callback;
 
     // Owned by the worker thread.
-    UniqueFd wake;
-    UniqueFd notify;
-    int watch = -1;
+    platform::Wakeup wake;
+    std::unique_ptr<platform::FolderWatch> notify;  // null without change events
     fs::path temp_dir;
     uint64_t generation = 0;
     std::thread thread;
@@ -72,99 +49,73 @@ struct SnapshotFollower::Impl {
     void rewatch(const fs::path& file);
     bool drain_events(const fs::path& file);
     Copy copy(const fs::path& from, const fs::path& to, Signature& got, std::string& error);
+    Copy copy_bytes(File& in, const fs::path& from, const fs::path& to, uint64_t& total, std::string& error);
     void attempt(const fs::path& file, uint64_t my_epoch, bool& changed, Signature& done);
     void publish(uint64_t my_epoch, std::shared_ptr<const Snapshot> snap, std::string error, bool count);
-    void poke() const {
-        const uint64_t one = 1;
-        [[maybe_unused]] auto n = ::write(wake.get(), &one, sizeof one);
-    }
+    void poke() const { wake.signal(); }
 };
 
 void SnapshotFollower::Impl::rewatch(const fs::path& file) {
-    if (watch >= 0) ::inotify_rm_watch(notify.get(), watch);
-    watch = -1;
-    if (notify.get() < 0) return;
+    if (!notify) return;
     fs::path dir = file.parent_path();
     if (dir.empty()) dir = ".";
     // Writers often replace the file (rename over it), so the folder is watched, not the file.
-    watch = ::inotify_add_watch(notify.get(), dir.c_str(),
-                                IN_MODIFY | IN_CLOSE_WRITE | IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM |
-                                    IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF);
+    notify->watch(dir);
 }
 
 // Reads the pending events; true when one concerns the file (or the folder went away).
 bool SnapshotFollower::Impl::drain_events(const fs::path& file) {
-    if (notify.get() < 0) return false;
-    const std::string name = file.filename().string();
-    bool hit = false;
-    alignas(struct inotify_event) char buf[8192];
-    for (;;) {
-        const ssize_t n = ::read(notify.get(), buf, sizeof buf);
-        if (n <= 0) break;
-        for (ssize_t off = 0; off < n;) {
-            const auto* ev = reinterpret_cast<const struct inotify_event*>(buf + off);
-            if (ev->wd == watch) {
-                if (ev->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) {
-                    hit = true;
-                    if (ev->mask & IN_IGNORED) watch = -1;  // folder gone: watch again when it is back
-                } else if (ev->len > 0 && name == ev->name) {
-                    hit = true;
-                }
-            }
-            off += ssize_t(sizeof(struct inotify_event) + ev->len);
-        }
+    return notify && notify->take_events(file.filename().string());
+}
+
+// The bytes of in to a new file at to.
+Copy SnapshotFollower::Impl::copy_bytes(File& in, const fs::path& from, const fs::path& to, uint64_t& total,
+                                        std::string& error) {
+    std::error_code ec;
+    File out = File::open(to, File::Access::write_private, ec);
+    if (ec) {
+        error = to.string() + ": cannot create the private copy: " + ec.message();
+        return Copy::Failed;
     }
-    return hit;
+    std::vector<char> buf(1 << 20);
+    for (;;) {
+        const size_t n = in.read_some(buf.data(), buf.size(), ec);
+        if (ec) {
+            error = from.string() + ": read error: " + ec.message();
+            return Copy::Failed;
+        }
+        if (n == 0) return Copy::Done;
+        if ((ec = out.write_all(buf.data(), n))) {
+            error = to.string() + ": cannot write the private copy: " + ec.message();
+            return Copy::Failed;
+        }
+        total += n;
+    }
 }
 
 // Copies the file and checks that it did not change meanwhile.
 Copy SnapshotFollower::Impl::copy(const fs::path& from, const fs::path& to, Signature& got, std::string& error) {
-    UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
-    if (in.get() < 0) {
-        if (errno == ENOENT) return Copy::Changed;  // gone since the stat: look again
-        error = from.string() + ": cannot open: " + std::strerror(errno);
+    std::error_code ec;
+    File in = File::open(from, File::Access::read, ec);
+    if (ec) {
+        if (ec == std::errc::no_such_file_or_directory) return Copy::Changed;  // gone since the stat: look again
+        error = from.string() + ": cannot open: " + ec.message();
         return Copy::Failed;
     }
-    struct stat before {};
-    if (::fstat(in.get(), &before) != 0 || !S_ISREG(before.st_mode)) {
+    Signature before;
+    if (in.state(before) || !before.exists) {
         error = from.string() + ": not a regular file";
         return Copy::Failed;
     }
     drain_events(from);  // events from before the open say nothing about the copy
-    UniqueFd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-    if (out.get() < 0) {
-        error = to.string() + ": cannot create the private copy: " + std::strerror(errno);
-        return Copy::Failed;
-    }
-    std::vector<char> buf(1 << 20);
-    off_t total = 0;
-    for (;;) {
-        const ssize_t n = ::read(in.get(), buf.data(), buf.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            error = from.string() + ": read error: " + std::strerror(errno);
-            return Copy::Failed;
-        }
-        if (n == 0) break;
-        for (ssize_t done = 0; done < n;) {
-            const ssize_t w = ::write(out.get(), buf.data() + done, size_t(n - done));
-            if (w < 0) {
-                if (errno == EINTR) continue;
-                error = to.string() + ": cannot write the private copy: " + std::strerror(errno);
-                return Copy::Failed;
-            }
-            done += w;
-        }
-        total += n;
-    }
-    struct stat after {};
-    ::fstat(in.get(), &after);
-    got = signature(before);
+    uint64_t total = 0;
+    if (copy_bytes(in, from, to, total, error) == Copy::Failed) return Copy::Failed;
+    Signature after;
+    in.state(after);
+    got = before;
     // Same size and time before and after, every byte read, the path still names this file,
     // and no write event arrived meanwhile (the clock behind mtime is coarse).
-    if (signature(after) != got || total != before.st_size || stat_path(from) != got || drain_events(from)) {
-        return Copy::Changed;
-    }
+    if (after != got || total != before.size || stat_path(from) != got || drain_events(from)) return Copy::Changed;
     return Copy::Done;
 }
 
@@ -270,7 +221,7 @@ void SnapshotFollower::Impl::run() {
                 retries = 0;
             }
         }
-        if (watch < 0) rewatch(file);  // the folder may have appeared
+        if (notify && !notify->watching()) rewatch(file);  // the folder may have appeared
         const Signature sig = stat_path(file);
         auto now = Clock::now();
         if (sig != seen) {
@@ -298,18 +249,10 @@ void SnapshotFollower::Impl::run() {
                                std::chrono::milliseconds(1)
                          : options.stat_interval;
         wait = std::clamp(wait, std::chrono::milliseconds(1), options.stat_interval);
-        struct pollfd fds[2] = {{wake.get(), POLLIN, 0}, {notify.get(), POLLIN, 0}};
-        const int ready = ::poll(fds, notify.get() >= 0 ? 2 : 1, int(wait.count()));
-        if (ready <= 0) continue;
-        if (fds[0].revents & POLLIN) {
-            uint64_t v;
-            [[maybe_unused]] auto n = ::read(wake.get(), &v, sizeof v);
-        }
-        if (notify.get() >= 0 && (fds[1].revents & POLLIN)) {
-            if (drain_events(file)) {
-                dirty = true;
-                seen_since = Clock::now();
-            }
+        const platform::Woken woken = platform::wait_for_change(wake, notify.get(), wait);
+        if (woken.by_events && drain_events(file)) {
+            dirty = true;
+            seen_since = Clock::now();
         }
     }
 }
@@ -321,13 +264,9 @@ SnapshotFollower::SnapshotFollower(fs::path mdb, Options options) : impl_(std::m
     m.options = options;
     m.path = std::move(mdb);
     m.status.path = m.path;
-    m.wake.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-    if (m.wake.get() < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
     // Without change events (switched off, or none available): the stat every stat_interval alone.
-    if (options.change_events) m.notify.reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
-    std::string templ = (fs::temp_directory_path() / "ringolan-follow-XXXXXX").string();
-    if (!::mkdtemp(templ.data())) throw std::system_error(errno, std::generic_category(), "mkdtemp " + templ);
-    m.temp_dir = templ;
+    if (options.change_events) m.notify = platform::FolderWatch::create();
+    m.temp_dir = platform::create_temporary_folder("ringolan-follow-");
     m.thread = std::thread([&m] { m.run(); });
 }
 

@@ -16,7 +16,7 @@ namespace ringolan::db {
 
 // The file must have been unchanged this long before it is read.
 inline constexpr std::chrono::milliseconds kQuietTime{150};
-// How often the file's size and modification time are checked besides inotify.
+// How often the file's size and modification time are checked besides the change events.
 inline constexpr std::chrono::milliseconds kStatInterval{250};
 // Time limit of one build in the child process.
 inline constexpr std::chrono::milliseconds kBuildLimit{30000};
@@ -41,7 +41,7 @@ public:
         std::chrono::milliseconds stat_interval = kStatInterval;
         std::chrono::milliseconds build_limit = kBuildLimit;
         ImageBuilder build = nullptr;  // the child's work; nullptr: build_snapshot_image
-        // Change events of the file system (inotify). Off, or on a network share (CIFS, NFS)
+        // Change events of the file system (inotify on Linux). Off, or on a network share (CIFS, NFS)
         // where none arrive, a change is seen by the stat every stat_interval.
         bool change_events = true;
     };

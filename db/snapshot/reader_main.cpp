@@ -5,11 +5,8 @@
 // damaged row only on stderr and goes on with what it has, which would make a snapshot with
 // tables or rows missing. Its stderr is therefore captured during the build; any such report
 // turns the build into an error. Everything captured is passed on to the real stderr.
-#include <malloc.h>
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -18,6 +15,9 @@
 #include "common/error.h"
 #include "db/snapshot/snapshot_build.h"
 #include "db/snapshot/snapshot_child.h"
+#include "platform/heap_tuning.h"
+#include "platform/process.h"
+#include "platform/stderr_capture.h"
 
 namespace {
 
@@ -37,11 +37,8 @@ std::string loss_report(const std::string& log) {
 }
 
 std::vector<uint8_t> build_watching_stderr(const std::filesystem::path& mdb) {
-    const int log = ::memfd_create("libmdb-stderr", MFD_CLOEXEC);
-    const int saved = ::dup(2);
-    if (log < 0 || saved < 0) return ringolan::db::build_snapshot_image(mdb);
-    std::fflush(stderr);
-    ::dup2(log, 2);
+    ringolan::platform::StderrCapture capture;
+    if (!capture.active()) return ringolan::db::build_snapshot_image(mdb);
     std::vector<uint8_t> image;
     std::string error;
     try {
@@ -49,16 +46,7 @@ std::vector<uint8_t> build_watching_stderr(const std::filesystem::path& mdb) {
     } catch (const std::exception& e) {
         error = e.what();
     }
-    std::fflush(stderr);
-    ::dup2(saved, 2);
-    std::string text;
-    char buf[4096];
-    for (off_t at = 0;;) {
-        const ssize_t n = ::pread(log, buf, sizeof buf, at);
-        if (n <= 0) break;
-        text.append(buf, size_t(n));
-        at += n;
-    }
+    const std::string text = capture.finish();
     if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stderr);
     if (!error.empty()) throw ringolan::Error(error);
     const std::string loss = loss_report(text);
@@ -97,11 +85,8 @@ int main(int argc, char** argv) {
     }
     // The heap grows in large steps and is not given back during the build: the rows of a
     // large table take hundreds of megabytes in many small blocks.
-    ::mallopt(M_ARENA_MAX, 1);
-    ::mallopt(M_TOP_PAD, 64 << 20);
-    ::mallopt(M_TRIM_THRESHOLD, 512 << 20);
-    ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
-    const int code = ringolan::db::answer_build(3, argv[1], build_watching_stderr);
+    ringolan::platform::tune_heap_for_large_build();
+    const int code = ringolan::db::answer_build(ringolan::platform::answer_channel(), argv[1], build_watching_stderr);
     std::fflush(nullptr);
-    ::_exit(code);  // no static destructors: nothing is left to clean up, and nothing can hang
+    std::_Exit(code);  // no static destructors: nothing is left to clean up, and nothing can hang
 }

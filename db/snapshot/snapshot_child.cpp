@@ -1,41 +1,34 @@
 #include "db/snapshot/snapshot_child.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <exception>
-#include <system_error>
+#include <optional>
+#include <thread>
 
-#include "common/unique_fd.h"
 #include "db/snapshot/snapshot_build.h"
+#include "platform/heap_tuning.h"
+#include "platform/process.h"
 
 namespace ringolan::db {
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+using platform::ChildProcess;
+using platform::ExitStatus;
 
 constexpr char kImage = 'I';
 constexpr char kError = 'E';
 constexpr size_t kHeader = 9;  // tag and length, see child_answer.cpp
-constexpr int kExecFailed = 127;
-constexpr int kAnswerFd = 3;
 // While waiting for data the parent also checks the child every so often: another thread's
 // child may hold a copy of the pipe's write end, so EOF alone does not prove the child ended.
-constexpr int kCheckMs = 50;
+constexpr std::chrono::milliseconds kCheck{50};
 
 fs::path find_reader() {
     std::error_code ec;
-    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    if (!ec) {
+    const fs::path self = platform::running_program();
+    if (!self.empty()) {
         const fs::path beside = self.parent_path() / "ringolan-snapshot-reader";
         if (fs::exists(beside, ec)) return beside;
     }
@@ -45,92 +38,36 @@ fs::path find_reader() {
     return {};
 }
 
-std::string describe_exit(int status) {
-    if (WIFSIGNALED(status)) {
-        const int sig = WTERMSIG(status);
-        const char* name = ::sigdescr_np(sig);
-        return "the reader crashed with signal " + std::to_string(sig) + (name ? std::string(" (") + name + ")" : "");
+std::string describe_exit(const ExitStatus& status) {
+    if (status.crashed && status.code != 0) {
+        const std::string& name = status.crash_name;
+        return "the reader crashed with signal " + std::to_string(status.code) + (name.empty() ? "" : " (" + name + ")");
     }
-    if (WIFEXITED(status) && WEXITSTATUS(status) == kExecFailed) return "the reader program could not be started";
-    if (WIFEXITED(status)) return "the reader ended with exit code " + std::to_string(WEXITSTATUS(status));
-    return "the reader ended abnormally";
+    if (status.crashed) return "the reader ended abnormally";
+    if (status.code == platform::kStartFailedExit) return "the reader program could not be started";
+    return "the reader ended with exit code " + std::to_string(status.code);
 }
 
-struct Reaped {
-    bool done = false;
-    int status = 0;
-    long peak_kib = 0;
+// The work of a child without exec, for tests.
+struct InProcessBuild {
+    const fs::path* mdb;
+    ImageBuilder build;
 };
 
-Reaped try_reap(pid_t pid, bool block) {
-    Reaped r;
-    struct rusage usage {};
-    pid_t got;
-    do {
-        got = ::wait4(pid, &r.status, block ? 0 : WNOHANG, &usage);
-    } while (got < 0 && errno == EINTR);
-    if (got == pid) {
-        r.done = true;
-        r.peak_kib = usage.ru_maxrss;
-    }
-    return r;
+int run_in_process_build(platform::NativeHandle answer, const void* context) {
+    const auto* job = static_cast<const InProcessBuild*>(context);
+    return answer_build(answer, *job->mdb, job->build);
 }
 
-// The environment of the reader: ours, and transparent huge pages for its heap (a large file
-// takes hundreds of megabytes; glibc 2.35 and later use them, which cuts its time by a fifth;
-// others ignore the setting) unless GLIBC_TUNABLES is set already. Null-terminated.
-std::vector<char*> reader_environment() {
-    std::vector<char*> envp;
-    bool tunables_set = false;
-    for (char** e = environ; *e; ++e) {
-        tunables_set = tunables_set || std::strncmp(*e, "GLIBC_TUNABLES=", 15) == 0;
-        envp.push_back(*e);
-    }
-    static char kHugePages[] = "GLIBC_TUNABLES=glibc.malloc.hugetlb=1";
-    if (!tunables_set) envp.push_back(kHugePages);
-    envp.push_back(nullptr);
-    return envp;
-}
-
-// The forked child: runs build itself, or execs the reader with the answer pipe as kAnswerFd.
-// Only async-signal-safe calls from here on.
-[[noreturn]] void run_child(int answer_fd, const fs::path& mdb, ImageBuilder build, char* const argv[],
-                            char* const envp[]) {
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    sigset_t none;
-    ::sigemptyset(&none);
-    ::pthread_sigmask(SIG_SETMASK, &none, nullptr);
+// Starts the child: the reader program, or build in a copy of this process. The reader gets
+// transparent huge pages for its heap where the system offers them (a large file takes
+// hundreds of megabytes; they cut its time by a fifth).
+ChildProcess start_child(const fs::path& mdb, ImageBuilder build, const std::string& program) {
     if (build) {
-        ::signal(SIGPIPE, SIG_DFL);
-        ::_exit(answer_build(answer_fd, mdb, build));
+        const InProcessBuild job{&mdb, build};
+        return ChildProcess::start_function(run_in_process_build, &job);
     }
-    // dup2 clears close-on-exec on the copy; the pipe's own ends close at exec.
-    if (answer_fd == kAnswerFd) {
-        ::fcntl(kAnswerFd, F_SETFD, 0);
-    } else if (::dup2(answer_fd, kAnswerFd) < 0) {
-        ::_exit(kExecFailed);
-    }
-    ::execve(argv[0], argv, envp);
-    ::_exit(kExecFailed);
-}
-
-struct Child {
-    pid_t pid;
-    UniqueFd answer;  // the pipe's read end
-};
-
-// Forks the child; everything it needs is made before the fork.
-Child spawn_child(const fs::path& mdb, ImageBuilder build, const std::string& program) {
-    const std::string file = mdb.string();
-    char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>(file.c_str()), nullptr};
-    const std::vector<char*> envp = reader_environment();
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) throw std::system_error(errno, std::generic_category(), "pipe2");
-    UniqueFd read_end(fds[0]), write_end(fds[1]);
-    const pid_t pid = ::fork();
-    if (pid < 0) throw std::system_error(errno, std::generic_category(), "fork");
-    if (pid == 0) run_child(write_end.get(), mdb, build, argv, envp.data());
-    return Child{pid, std::move(read_end)};
+    return ChildProcess::start({program, {mdb.string()}, platform::large_heap_environment()});
 }
 
 // The framed answer as far as it arrived: tag and length, then the payload.
@@ -140,88 +77,69 @@ struct Answer {
     uint64_t expected = 0;
     bool complete = false;
     bool timed_out = false;
-    Reaped reaped;  // set when the child was seen to end while the answer was awaited
+    std::optional<ExitStatus> ended;  // set when the child was seen to end while the answer was awaited
 };
 
+// Adds bytes that arrived to the answer; false when they are garbage.
+bool take(Answer& a, const uint8_t* data, size_t size) {
+    size_t used = 0;
+    if (a.header.size() < kHeader) {
+        used = std::min(size, kHeader - a.header.size());
+        a.header.insert(a.header.end(), data, data + used);
+        if (a.header.size() < kHeader) return true;
+        std::memcpy(&a.expected, a.header.data() + 1, 8);
+        if ((a.header[0] != kImage && a.header[0] != kError) || a.expected > (uint64_t(1) << 40)) return false;
+        a.payload.reserve(std::min<uint64_t>(a.expected, uint64_t(1) << 28));  // grows beyond as data come
+    }
+    a.payload.insert(a.payload.end(), data + used, data + size);
+    if (a.payload.size() >= a.expected) a.complete = true;
+    return true;
+}
+
 // Reads the answer until it is complete, the pipe ends, garbage arrives or the deadline passes.
-Answer read_answer(int fd, pid_t pid, Clock::time_point deadline) {
+Answer read_answer(ChildProcess& child, Clock::time_point deadline) {
     Answer a;
-    bool have_header = false, eof = false;
     std::vector<uint8_t> chunk(1 << 16);
-    while (!a.complete && !eof) {
+    for (;;) {
         const auto now = Clock::now();
         if (now >= deadline) {
             a.timed_out = true;
             break;
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
-        struct pollfd p {fd, POLLIN, 0};
-        const int ready = ::poll(&p, 1, int(std::min<long long>(left + 1, kCheckMs)));
-        if (ready < 0 && errno != EINTR) break;
-        if (ready <= 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
+        size_t got = 0;
+        ChildProcess::Read r = child.read(chunk.data(), chunk.size(), std::min(left + std::chrono::milliseconds(1), kCheck), got);
+        if (r == ChildProcess::Read::nothing) {
             // Nothing to read: has the child ended without closing every copy of the pipe?
-            if (!a.reaped.done) a.reaped = try_reap(pid, false);
-            if (a.reaped.done) {
-                // Drain what it wrote before ending.
-                ::fcntl(fd, F_SETFL, O_NONBLOCK);
-            } else {
-                continue;
-            }
+            if (!a.ended) a.ended = child.try_wait();
+            if (!a.ended) continue;
+            // Drain what it wrote before ending; nothing left is the end.
+            r = child.read(chunk.data(), chunk.size(), std::chrono::milliseconds(0), got);
+            if (r == ChildProcess::Read::nothing) r = ChildProcess::Read::end;
         }
-        const ssize_t n = ::read(fd, chunk.data(), chunk.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            if (errno == EAGAIN) {
-                eof = true;  // child ended and nothing is left
-                continue;
-            }
-            break;
-        }
-        if (n == 0) {
-            eof = true;
-            continue;
-        }
-        size_t used = 0;
-        if (!have_header) {
-            used = std::min<size_t>(size_t(n), kHeader - a.header.size());
-            a.header.insert(a.header.end(), chunk.begin(), chunk.begin() + used);
-            if (a.header.size() == kHeader) {
-                have_header = true;
-                std::memcpy(&a.expected, a.header.data() + 1, 8);
-                if ((a.header[0] != kImage && a.header[0] != kError) || a.expected > (uint64_t(1) << 40)) {
-                    break;  // garbage on the pipe
-                }
-                a.payload.reserve(std::min<uint64_t>(a.expected, uint64_t(1) << 28));  // grows beyond as data come
-            }
-        }
-        a.payload.insert(a.payload.end(), chunk.begin() + used, chunk.begin() + n);
-        if (have_header && a.payload.size() >= a.expected) a.complete = true;
+        if (r != ChildProcess::Read::data || !take(a, chunk.data(), got) || a.complete) break;
     }
     return a;
 }
 
 // The child has answered or closed the pipe; it still gets only the rest of the limit to end,
 // then it is killed. Always reaped; a child still running at the deadline times the answer out.
-Reaped reap_child(pid_t pid, Answer& answer, Clock::time_point deadline) {
-    Reaped reaped = answer.reaped;
-    while (!answer.timed_out && !reaped.done) {
-        reaped = try_reap(pid, false);
-        if (reaped.done) break;
+ExitStatus reap_child(ChildProcess& child, Answer& answer, Clock::time_point deadline) {
+    std::optional<ExitStatus> ended = answer.ended;
+    while (!answer.timed_out && !ended) {
+        ended = child.try_wait();
+        if (ended) break;
         if (Clock::now() >= deadline) {
             answer.timed_out = true;
             break;
         }
-        ::poll(nullptr, 0, 2);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    if (!reaped.done) {
-        ::kill(pid, SIGKILL);
-        reaped = try_reap(pid, true);
-    }
-    return reaped;
+    return ended ? *ended : child.kill_and_wait();
 }
 
 // What went wrong, from the answer and how the child ended; empty when the image is good.
-std::string answer_error(const Answer& a, const Reaped& reaped, std::chrono::milliseconds limit) {
+std::string answer_error(const Answer& a, const ExitStatus& ended, std::chrono::milliseconds limit) {
     if (a.timed_out)
         return "reading did not finish within " + std::to_string(limit.count()) + " ms; the reader was stopped";
     if (a.complete && a.payload.size() == a.expected) {
@@ -230,9 +148,9 @@ std::string answer_error(const Answer& a, const Reaped& reaped, std::chrono::mil
             return a.payload.empty() ? "the reader failed without saying why"
                                      : std::string(a.payload.begin(), a.payload.end());
         // A build that sent a whole image and then crashed on the way out still counts as failed.
-        if (WIFEXITED(reaped.status) && WEXITSTATUS(reaped.status) == 0) return {};
+        if (ended.succeeded()) return {};
     }
-    if (!WIFEXITED(reaped.status) || WEXITSTATUS(reaped.status) != 0) return describe_exit(reaped.status);
+    if (!ended.succeeded()) return describe_exit(ended);
     return "the reader ended without a complete answer";
 }
 
@@ -256,12 +174,12 @@ BuildResult build_snapshot_isolated(const fs::path& mdb, std::chrono::millisecon
     if (!build && program.empty()) {
         error = "the reader program ringolan-snapshot-reader was not found";
     } else {
-        Child child = spawn_child(mdb, build, program);
-        Answer answer = read_answer(child.answer.get(), child.pid, deadline);
-        child.answer.reset();  // a child still writing gets EPIPE instead of blocking
-        const Reaped reaped = reap_child(child.pid, answer, deadline);
-        result.child_peak_kib = reaped.peak_kib;
-        error = answer_error(answer, reaped, limit);
+        ChildProcess child = start_child(mdb, build, program);
+        Answer answer = read_answer(child, deadline);
+        child.close_answer();  // a child still writing gets EPIPE instead of blocking
+        const ExitStatus ended = reap_child(child, answer, deadline);
+        result.child_peak_kib = ended.peak_kib;
+        error = answer_error(answer, ended, limit);
         if (error.empty()) result.image = std::move(answer.payload);
     }
     // Errors of the reader usually name the file already.

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/handle.h"
+
 namespace ringolan::db {
 
 struct BuildResult {
@@ -18,35 +20,32 @@ struct BuildResult {
     bool ok() const { return error.empty(); }
 };
 
-// Work done in a forked child (tests: simulated crashes and hangs). A plain function pointer.
+// Work done in the child (tests: simulated crashes and hangs). A plain function pointer.
 using ImageBuilder = std::vector<uint8_t> (*)(const std::filesystem::path& mdb);
 
 // Runs build_snapshot_image(mdb) in a child process and returns its image or a clear error
 // (missing or empty file, not a Jet file, libmdb's error, crash with signal, time-out). The
-// parent reads the answer with poll() until the limit, kills the child (SIGKILL) when the
-// limit passes and always reaps it.
+// parent reads the answer until the limit, kills the child when the limit passes and always
+// reaps it.
 //
 // The child is the program ringolan-snapshot-reader (beside the running program, else the one
-// of the build tree), started with fork and exec: a forked copy of a multi-threaded process
-// inherits every lock another thread held at the fork (SQLite's memory mutex, say) in the
-// locked state and can hang on it; between fork and exec the child calls only
-// async-signal-safe functions (prctl, pthread_sigmask, dup2, fcntl, execve, _exit); argv and
-// the environment are made before the fork. The child dies with the parent
-// (PR_SET_PDEATHSIG).
+// of the build tree), started by platform::ChildProcess: a new program, not a copy of this
+// multi-threaded process, which would inherit every lock another thread held (SQLite's memory
+// mutex, say) in the locked state and could hang on it. The child dies with the parent.
 //
 // Never throws for problems of the file or the child; throws std::system_error only when the
 // pipe or the child cannot be created at all.
 BuildResult build_snapshot_isolated(const std::filesystem::path& mdb, std::chrono::milliseconds limit);
 
-// The same with build(mdb) run in the forked child itself, without exec (for tests). Only safe
+// The same with build(mdb) run in a forked copy of this process, without exec (for tests). Only safe
 // when build needs no lock another thread may hold (no malloc while other threads run under
 // sanitizers, no SQLite); the child leaves with _exit (no atexit handlers, no flush).
 BuildResult build_snapshot_isolated(const std::filesystem::path& mdb, std::chrono::milliseconds limit,
                                     ImageBuilder build);
 
-// The child's side: runs build(mdb) and writes the image or the exception's text to fd.
+// The child's side: runs build(mdb) and writes the image or the exception's text to answer.
 // Returns the exit code for the child (0, or 3 when the answer could not be written).
-int answer_build(int fd, const std::filesystem::path& mdb, ImageBuilder build);
+int answer_build(platform::NativeHandle answer, const std::filesystem::path& mdb, ImageBuilder build);
 
 // The reader program that build_snapshot_isolated starts (empty when none is found).
 std::filesystem::path snapshot_reader_program();

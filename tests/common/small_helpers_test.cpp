@@ -13,9 +13,10 @@
 #include "common/calendar.h"
 #include "common/escape.h"
 #include "common/number.h"
-#include "common/unique_fd.h"
+#include "platform/posix/unique_fd.h"
 
 using namespace ringolan;
+using ringolan::platform::UniqueFd;
 
 namespace {
 

@@ -66,8 +66,7 @@ fs::path write_competition(const std::string& file_name, const Competition& c) {
     for (const auto& r : c.ranks) {
         jet::Row row = {r.erglist, r.startnr, r.rang, r.e[0], r.einheit};
         for (const auto& e : r.e) row.push_back(e);
-        row.push_back(jet::Null{});
-        row.push_back(jet::Null{});
+        row.resize(row.size() + 2);  // two NULL columns (a Value is Null by default)
         raenge.add_row(row);
     }
 

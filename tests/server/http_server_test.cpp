@@ -232,7 +232,7 @@ TEST(HttpServerAnswers, SharedBodyIsSentWholeToEveryClient) {
     std::string bytes(3 << 20, '\0');
     for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>('A' + i * 7 % 53);
     const auto shared = std::make_shared<const std::string>(bytes);
-    const auto file = BodyFile::of(bytes);
+    const auto file = make_body_file(bytes);
     ASSERT_TRUE(file);
     const std::string expected = "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Type: text/html\r\n"
                                  "Content-Length: 3145728\r\nServer: Indy/9.0.14\r\n\r\n" + bytes;

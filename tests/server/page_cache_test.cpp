@@ -95,7 +95,7 @@ TEST(PageCache, LongPagesCarryTheirBytesInAFile) {
     ASSERT_TRUE(kept && kept->file);
     EXPECT_FALSE(cache.find(s, {}, "/erl.php", "short")->file);
     std::string read_back(kept->file->size(), '\0');
-    ASSERT_EQ(::pread(kept->file->fd(), read_back.data(), read_back.size(), 0), ssize_t(body.size()));
+    ASSERT_EQ(::pread(int(kept->file->handle()), read_back.data(), read_back.size(), 0), ssize_t(body.size()));
     EXPECT_EQ(read_back, body);
     EXPECT_GE(cache.bytes(), 3 * body.size() - 1);
 }

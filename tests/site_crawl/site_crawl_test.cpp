@@ -166,7 +166,7 @@ TEST_F(SiteCrawl, EveryLinkLeadsToACompletePage) {
         }
     for (const auto& [address, status] : kDeliberate)
         EXPECT_TRUE(std::any_of(result.visits.begin(), result.visits.end(),
-                                [&](const Visit& v) { return v.address == address; }))
+                                [&wanted = address](const Visit& v) { return v.address == wanted; }))
             << address << " was not reached";
 
     // Every picture is a file of the web root, and was answered with it.

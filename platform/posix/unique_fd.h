@@ -1,11 +1,12 @@
-// Owner of a file descriptor: closes it when destroyed or replaced.
+// Owner of a POSIX file descriptor: closes it when destroyed or replaced. Only for the
+// platform layer's POSIX implementation files (and their tests).
 #pragma once
 
 #include <unistd.h>
 
 #include <utility>
 
-namespace ringolan {
+namespace ringolan::platform {
 
 class UniqueFd {
 public:
@@ -33,4 +34,4 @@ private:
     int fd_;
 };
 
-}  // namespace ringolan
+}  // namespace ringolan::platform

@@ -1,0 +1,16 @@
+// Settings of the C library's heap for a process that builds one large structure of many small
+// blocks and then ends (the snapshot reader).
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace ringolan::platform {
+
+// Makes the heap grow in large steps and keeps it from being given back during the build.
+void tune_heap_for_large_build();
+
+// "NAME=value" settings for such a child's environment (large pages for its heap), if any.
+std::vector<std::string> large_heap_environment();
+
+}  // namespace ringolan::platform

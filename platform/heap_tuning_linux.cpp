@@ -1,0 +1,17 @@
+#include "platform/heap_tuning.h"
+
+#include <malloc.h>
+
+namespace ringolan::platform {
+
+void tune_heap_for_large_build() {
+    ::mallopt(M_ARENA_MAX, 1);
+    ::mallopt(M_TOP_PAD, 64 << 20);
+    ::mallopt(M_TRIM_THRESHOLD, 512 << 20);
+    ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
+}
+
+// glibc 2.35 and later use transparent huge pages for the heap with this; others ignore it.
+std::vector<std::string> large_heap_environment() { return {"GLIBC_TUNABLES=glibc.malloc.hugetlb=1"}; }
+
+}  // namespace ringolan::platform
