@@ -555,7 +555,9 @@ void HttpServer::stop() {
     open.clear();
 
     std::unique_lock lock(core->mutex);
-    core->changed.wait_until(lock, deadline, [&] { return core->active == 0; });
+    // Every connection, event streams included (they do not count in active), must be gone before
+    // the I/O context stops: one destroyed with the core's queue would release its slot into it.
+    core->changed.wait_until(lock, deadline, [&] { return core->connections.empty(); });
     lock.unlock();
     core->io_guard.reset();
     core->worker_guard.reset();

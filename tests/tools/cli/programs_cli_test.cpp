@@ -89,7 +89,7 @@ TEST(ProgramsCli, ManPagesHaveNameSynopsisOptionsAndExitStatus) {
         ASSERT_TRUE(std::filesystem::is_regular_file(page)) << page;
         const auto r = run_program("gzip", "-dc " + page, work_dir());
         EXPECT_EQ(r.code, 0) << page;
-        for (const std::string part : {".SH NAME\n" + p.name + " \\-", ".SH SYNOPSIS\n.B " + p.name,
+        for (const std::string& part : {".SH NAME\n" + p.name + " \\-", ".SH SYNOPSIS\n.B " + p.name,
                                        std::string(".SH OPTIONS"), std::string(".SH \"EXIT STATUS\"")})
             EXPECT_NE(r.out.find(part), std::string::npos) << page << " lacks \"" << part << "\"";
     }
