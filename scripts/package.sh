@@ -8,7 +8,8 @@ cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DRINGOLAN_TESTS=OFF -DCMAKE_I
   -DCMAKE_EXE_LINKER_FLAGS="-Wl,-z,relro,-z,now" -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON
 cmake --build "$BUILD" -j"$(nproc)" --target ringolan_packaged
 # The man pages when the build can make them.
-if cmake --build "$BUILD" --target help | grep -q '\bman\b'; then cmake --build "$BUILD" --target man; fi
+# (grep reads the whole list: with -q it could end first and fail the pipe under pipefail.)
+if cmake --build "$BUILD" --target help | grep -w man >/dev/null; then cmake --build "$BUILD" --target man; fi
 rm -f "$BUILD"/*.deb
 ( cd "$BUILD" && cpack -G DEB )
 ls -l "$BUILD"/*.deb
