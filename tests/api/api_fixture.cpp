@@ -1,7 +1,6 @@
 #include "tests/api/api_fixture.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include "api/api.h"
 #include "common/ascii.h"
@@ -11,25 +10,6 @@
 namespace ringolan::test_api {
 
 namespace fs = std::filesystem;
-
-namespace {
-
-class RemoveTestDir : public ::testing::Environment {
-public:
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(test_dir(), ec);
-    }
-};
-[[maybe_unused]] ::testing::Environment* const kCleanup = ::testing::AddGlobalTestEnvironment(new RemoveTestDir);
-
-}  // namespace
-
-fs::path test_dir() {
-    const fs::path d = fs::temp_directory_path() / ("ringolan_api_test_" + std::to_string(::getpid()));
-    fs::create_directories(d);
-    return d;
-}
 
 std::shared_ptr<const db::Snapshot> snapshot_of(const fs::path& mdb, uint64_t generation) {
     db::SnapshotInfo info;

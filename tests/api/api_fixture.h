@@ -14,12 +14,13 @@
 #include <vector>
 
 #include "db/snapshot/snapshot.h"
+#include "tests/pages/page_fixture.h"
 
 namespace ringolan::test_api {
 
 using Json = nlohmann::ordered_json;
 
-std::filesystem::path test_dir();  // removed when the test program ends
+using test_pages::test_dir;  // removed when the test program ends
 std::shared_ptr<const db::Snapshot> snapshot_of(const std::filesystem::path& mdb, uint64_t generation);
 
 struct Reply {
