@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <map>
 
+#include "common/hash.h"
+
 namespace ringolan::live {
 
 namespace {
@@ -26,8 +28,7 @@ std::string_view content_type_of(std::string_view path) {
 }
 
 std::string etag_of(std::string_view bytes) {
-    uint64_t hash = 1469598103934665603ull;
-    for (unsigned char c : bytes) hash = (hash ^ c) * 1099511628211ull;
+    const uint64_t hash = text::fnv1a(bytes);
     char buf[20];
     std::snprintf(buf, sizeof buf, "\"%016llx\"", static_cast<unsigned long long>(hash));
     return buf;

@@ -6,6 +6,7 @@
 
 #include "api/api.h"
 #include "common/cp1252.h"
+#include "common/hash.h"
 #include "common/log.h"
 #include "common/ascii.h"
 #include "live/assets.h"
@@ -20,11 +21,6 @@ constexpr std::string_view kJson = "application/json; charset=utf-8";
 
 bool has_prefix(std::string_view path, std::string_view prefix) {
     return path.starts_with(prefix) && (path.size() == prefix.size() || path[prefix.size()] == '/');
-}
-
-uint64_t fnv1a(std::string_view text, uint64_t hash = 1469598103934665603ull) {
-    for (unsigned char c : text) hash = (hash ^ c) * 1099511628211ull;
-    return hash;
 }
 
 std::string hex(uint64_t value) {
@@ -75,7 +71,8 @@ PageResult RenderApi(const std::shared_ptr<const db::Snapshot>& snapshot, std::s
     page.status = answer.status;
     page.body = answer.json;
     page.content_type = kJson;
-    page.etag = "\"" + state_tag(snapshot.get()) + "-" + hex(fnv1a(query, fnv1a(document_path)) ^ query.size()) + "\"";
+    const uint64_t address = text::fnv1a(query, text::fnv1a(document_path)) ^ query.size();
+    page.etag = "\"" + state_tag(snapshot.get()) + "-" + hex(address) + "\"";
     return page;
 }
 
