@@ -1,22 +1,21 @@
 #include "common/log.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <mutex>
 
+#include "platform/calendar_time.h"
+#include "platform/standard_error.h"
+
 namespace ringolan::logging {
 
 std::string format_line(std::string_view message, bool with_time) {
     char stamp[32] = "";
     if (with_time) {
-        const std::time_t now = std::time(nullptr);
-        std::tm local{};
-        if (localtime_r(&now, &local)) std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S ", &local);
+        const std::tm local = platform::local_time(std::time(nullptr));
+        std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S ", &local);
     }
     std::string line(stamp);
     line.append(message);
@@ -24,29 +23,26 @@ std::string format_line(std::string_view message, bool with_time) {
     return line;
 }
 
-bool is_journal_stream(const char* journal_stream, int fd) {
+bool parse_journal_stream(const char* journal_stream, uint64_t& device, uint64_t& inode) {
     if (journal_stream == nullptr) return false;
-    uintmax_t device = 0, inode = 0;
+    uintmax_t dev = 0, ino = 0;
     int used = 0;
-    if (std::sscanf(journal_stream, "%" SCNuMAX ":%" SCNuMAX "%n", &device, &inode, &used) != 2 ||
+    if (std::sscanf(journal_stream, "%" SCNuMAX ":%" SCNuMAX "%n", &dev, &ino, &used) != 2 ||
         journal_stream[used] != '\0')
         return false;
-    struct stat st {};
-    return ::fstat(fd, &st) == 0 && uintmax_t(st.st_dev) == device && uintmax_t(st.st_ino) == inode;
+    device = uint64_t(dev);
+    inode = uint64_t(ino);
+    return true;
 }
 
 void log_line(std::string_view message) {
     static std::mutex mutex;
-    const std::string line = format_line(message, !is_journal_stream(std::getenv("JOURNAL_STREAM"), STDERR_FILENO));
+    uint64_t device = 0, inode = 0;
+    const bool journal = parse_journal_stream(std::getenv("JOURNAL_STREAM"), device, inode) &&
+                         platform::standard_error_is(device, inode);
+    const std::string line = format_line(message, !journal);
     std::lock_guard lock(mutex);
-    const char* p = line.data();
-    std::size_t left = line.size();
-    while (left > 0) {
-        const ssize_t n = ::write(STDERR_FILENO, p, left);
-        if (n <= 0) return;  // a closed stderr loses the line, nothing else
-        p += n;
-        left -= std::size_t(n);
-    }
+    platform::write_standard_error(line);
 }
 
 }  // namespace ringolan::logging

@@ -3,6 +3,7 @@
 // line itself) the time stamp is left out.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -15,8 +16,8 @@ void log_line(std::string_view message);
 // The line as log_line writes it: the local time stamp first when with_time.
 std::string format_line(std::string_view message, bool with_time);
 
-// True when journal_stream (JOURNAL_STREAM's "DEVICE:INODE", may be null) names the file fd
-// is open on.
-bool is_journal_stream(const char* journal_stream, int fd);
+// The device and inode named by journal_stream (JOURNAL_STREAM's "DEVICE:INODE", may be null);
+// false when it names none.
+bool parse_journal_stream(const char* journal_stream, uint64_t& device, uint64_t& inode);
 
 }  // namespace ringolan::logging

@@ -1,11 +1,11 @@
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <regex>
 #include <string>
+#include <utility>
 
 #include "common/cli.h"
 #include "common/log.h"
@@ -19,28 +19,25 @@ TEST(LogLine, TimeStampOnlyWhenAsked) {
     EXPECT_EQ(logging::format_line("started", false), "started\n");
 }
 
-TEST(LogLine, JournalStreamMustNameTheFileOfTheDescriptor) {
-    std::FILE* file = std::tmpfile();
-    ASSERT_NE(file, nullptr);
-    const int fd = ::fileno(file);
-    struct stat st {};
-    ASSERT_EQ(::fstat(fd, &st), 0);
-    const std::string dev = std::to_string(st.st_dev), ino = std::to_string(st.st_ino);
-    const std::string other_ino = std::to_string(st.st_ino + 1);
+TEST(LogLine, JournalStreamNamesDeviceAndInode) {
     struct Case {
         const char* value;
-        int fd;
-        bool journal;
+        bool parsed;
+        uint64_t device, inode;
     };
-    const std::string same = dev + ":" + ino, other = dev + ":" + other_ino, trailing = same + "x";
     const Case cases[] = {
-        {same.c_str(), fd, true},       {nullptr, fd, false},         {"", fd, false},
-        {other.c_str(), fd, false},     {trailing.c_str(), fd, false}, {ino.c_str(), fd, false},
-        {same.c_str(), -1, false},
+        {"2049:1234", true, 2049, 1234},         {"0:18446744073709551615", true, 0, UINT64_MAX},
+        {nullptr, false, 0, 0},                  {"", false, 0, 0},
+        {"2049:1234x", false, 0, 0},             {"1234", false, 0, 0},
+        {"2049 1234", false, 0, 0},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(logging::is_journal_stream(c.value, c.fd), c.journal) << (c.value ? c.value : "(null)") << " fd " << c.fd;
-    std::fclose(file);
+    for (const Case& c : cases) {
+        uint64_t device = 7, inode = 7;
+        EXPECT_EQ(logging::parse_journal_stream(c.value, device, inode), c.parsed) << (c.value ? c.value : "(null)");
+        if (c.parsed) {
+            EXPECT_EQ(std::pair(device, inode), std::pair(c.device, c.inode)) << c.value;
+        }
+    }
 }
 
 TEST(StandardOptions, HelpAndVersionOnly) {
