@@ -28,7 +28,7 @@ for target in "${targets[@]}"; do
 done
 build=build-fuzz
 CC=clang-14 CXX=clang++-14 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DRINGOLAN_SANITIZE=ON -DRINGOLAN_FUZZ=ON >/dev/null
+  -DRINGOLAN_SANITIZE=ON -DRINGOLAN_FUZZ=ON -DRINGOLAN_WINDOW=OFF -DCMAKE_COMPILE_WARNING_AS_ERROR=ON >/dev/null
 extra=()
 for target in "${targets[@]}"; do
   if [ "$target" = fuzz_snapshot ]; then extra=(ringolan-snapshot-reader); fi
