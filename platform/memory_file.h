@@ -14,6 +14,10 @@ namespace ringolan::platform {
 // The caller owns the handle and closes it with close_memory_file.
 NativeHandle create_memory_file(const char* name);
 void close_memory_file(NativeHandle file);
+// Makes a memory file unchangeable for good (no write, no change of size); false when refused.
+bool seal_memory_file(NativeHandle file);
+// Whether nobody can write to the memory file or shorten it any more.
+bool is_sealed_memory_file(NativeHandle file);
 
 // A memory file holding bytes, never changed; closed when the last owner lets go.
 class MemoryFile {

@@ -1,5 +1,6 @@
 #include "platform/memory_file.h"
 
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -8,8 +9,18 @@
 namespace ringolan::platform {
 
 NativeHandle create_memory_file(const char* name) {
-    const int fd = ::memfd_create(name, MFD_CLOEXEC);
+    const int fd = ::memfd_create(name, MFD_CLOEXEC | MFD_ALLOW_SEALING);
     return fd < 0 ? kNoHandle : NativeHandle(fd);
+}
+
+bool seal_memory_file(NativeHandle file) {
+    return ::fcntl(int(file), F_ADD_SEALS, F_SEAL_WRITE | F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) == 0;
+}
+
+bool is_sealed_memory_file(NativeHandle file) {
+    const int seals = ::fcntl(int(file), F_GET_SEALS);
+    const int wanted = F_SEAL_WRITE | F_SEAL_SHRINK;
+    return seals >= 0 && (seals & wanted) == wanted;
 }
 
 void close_memory_file(NativeHandle file) {

@@ -38,6 +38,10 @@ NativeHandle answer_channel();
 
 // Writes all bytes to a channel or file; false on an error (a reader that went away).
 bool write_channel(NativeHandle channel, const void* data, std::size_t size);
+// Two-way channels (the child's side): writes all bytes with a copy of handle attached.
+bool write_channel_with_handle(NativeHandle channel, const void* data, std::size_t size, NativeHandle handle);
+// Reads up to size bytes from a channel, waiting for them; 0 at its end or on an error.
+std::size_t read_channel(NativeHandle channel, void* out, std::size_t size);
 
 class ChildProcess {
 public:
@@ -45,6 +49,8 @@ public:
         std::filesystem::path program;
         std::vector<std::string> arguments;       // after the program's name
         std::vector<std::string> default_environment;  // "NAME=value", kept only when NAME is unset
+        // The channel carries commands to the child as well, and handles with the answers.
+        bool two_way = false;
     };
     // Work run in a copy of this process instead of a program (tests; POSIX only). It must call
     // only async-signal-safe functions; its result is the exit code.
@@ -63,6 +69,11 @@ public:
     enum class Read { data, end, nothing, failed };
     // Waits up to wait for answer bytes: data (got > 0), end of the channel, nothing yet, failed.
     Read read(void* out, std::size_t size, std::chrono::milliseconds wait, std::size_t& got);
+    // Two-way channels: sends bytes to the child; false when it is gone.
+    bool send(const void* data, std::size_t size);
+    // Two-way channels: the oldest handle that arrived with the bytes read so far (the caller
+    // owns it), or kNoHandle.
+    NativeHandle take_handle();
     // Closes the parent's end: a child still writing gets an error instead of blocking.
     void close_answer();
     // The child's end when it has ended, without waiting.
@@ -71,9 +82,13 @@ public:
     ExitStatus kill_and_wait();
 
 private:
-    ChildProcess(NativeHandle id, NativeHandle answer) : id_(id), answer_(answer) {}
+    long receive(void* out, std::size_t size);  // recvmsg, keeping the handles that come along
+    ChildProcess(NativeHandle id, NativeHandle answer, bool two_way = false)
+        : id_(id), answer_(answer), two_way_(two_way) {}
     NativeHandle id_;      // POSIX: the process id
     NativeHandle answer_;  // the channel's read end
+    bool two_way_ = false;
+    std::vector<NativeHandle> handles_;  // received, not yet taken
     std::optional<ExitStatus> ended_;
 };
 

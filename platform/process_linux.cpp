@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -68,6 +69,14 @@ struct Pipe {
 Pipe make_pipe() {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) throw std::system_error(errno, std::generic_category(), "pipe2");
+    return Pipe{UniqueFd(fds[0]), UniqueFd(fds[1])};
+}
+
+// Both ends of a two-way channel (a socket pair): read_end is the parent's.
+Pipe make_socket_pair() {
+    int fds[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
+        throw std::system_error(errno, std::generic_category(), "socketpair");
     return Pipe{UniqueFd(fds[0]), UniqueFd(fds[1])};
 }
 
@@ -136,19 +145,50 @@ bool write_channel(NativeHandle channel, const void* data, std::size_t size) {
     return true;
 }
 
+bool write_channel_with_handle(NativeHandle channel, const void* data, std::size_t size, NativeHandle handle) {
+    if (size == 0) return false;
+    struct iovec first {const_cast<void*>(data), 1};
+    alignas(struct cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    struct msghdr message {};
+    message.msg_iov = &first;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    struct cmsghdr* header = CMSG_FIRSTHDR(&message);
+    header->cmsg_level = SOL_SOCKET;
+    header->cmsg_type = SCM_RIGHTS;
+    header->cmsg_len = CMSG_LEN(sizeof(int));
+    const int fd = int(handle);
+    std::memcpy(CMSG_DATA(header), &fd, sizeof fd);
+    ssize_t n;
+    do {
+        n = ::sendmsg(int(channel), &message, MSG_NOSIGNAL);
+    } while (n < 0 && errno == EINTR);
+    if (n != 1) return false;
+    return write_channel(channel, static_cast<const char*>(data) + 1, size - 1);
+}
+
+std::size_t read_channel(NativeHandle channel, void* out, std::size_t size) {
+    ssize_t n;
+    do {
+        n = ::read(int(channel), out, size);
+    } while (n < 0 && errno == EINTR);
+    return n > 0 ? std::size_t(n) : 0;
+}
+
 ChildProcess ChildProcess::start(const Launch& launch) {
     // Everything the child needs is made before the fork.
     std::vector<std::string> args{launch.program.string()};
     args.insert(args.end(), launch.arguments.begin(), launch.arguments.end());
     std::vector<std::string> env = child_environment(launch.default_environment);
     const std::vector<char*> argv = pointers(args), envp = pointers(env);
-    Pipe pipe = make_pipe();
+    Pipe pipe = launch.two_way ? make_socket_pair() : make_pipe();
     const pid_t pid = fork_or_throw();
     if (pid == 0) {
         prepare_child();
         exec_child(pipe.write_end.get(), argv.data(), envp.data());
     }
-    return ChildProcess(pid, pipe.read_end.release());
+    return ChildProcess(pid, pipe.read_end.release(), launch.two_way);
 }
 
 ChildProcess ChildProcess::start_function(Function function, const void* context) {
@@ -165,9 +205,12 @@ ChildProcess ChildProcess::start_function(Function function, const void* context
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept
     : id_(std::exchange(other.id_, kNoHandle)),
       answer_(std::exchange(other.answer_, kNoHandle)),
+      two_way_(other.two_way_),
+      handles_(std::exchange(other.handles_, {})),
       ended_(std::move(other.ended_)) {}
 
 ChildProcess::~ChildProcess() {
+    for (NativeHandle h : handles_) ::close(int(h));
     close_answer();
     if (id_ != kNoHandle && !ended_) kill_and_wait();
 }
@@ -182,12 +225,53 @@ ChildProcess::Read ChildProcess::read(void* out, std::size_t size, std::chrono::
     if (ready == 0) return Read::nothing;
     ssize_t n;
     do {
-        n = ::read(int(answer_), out, size);
+        n = two_way_ ? receive(out, size) : ::read(int(answer_), out, size);
     } while (n < 0 && errno == EINTR);
     if (n < 0) return errno == EAGAIN ? Read::nothing : Read::failed;
     if (n == 0) return Read::end;
     got = std::size_t(n);
     return Read::data;
+}
+
+long ChildProcess::receive(void* out, std::size_t size) {
+    struct iovec part {out, size};
+    alignas(struct cmsghdr) char control[CMSG_SPACE(4 * sizeof(int))];
+    struct msghdr message {};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    const ssize_t n = ::recvmsg(int(answer_), &message, MSG_CMSG_CLOEXEC);
+    for (struct cmsghdr* h = CMSG_FIRSTHDR(&message); n >= 0 && h; h = CMSG_NXTHDR(&message, h)) {
+        if (h->cmsg_level != SOL_SOCKET || h->cmsg_type != SCM_RIGHTS) continue;
+        const std::size_t count = (h->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+        for (std::size_t i = 0; i < count; ++i) {
+            int fd;
+            std::memcpy(&fd, CMSG_DATA(h) + i * sizeof(int), sizeof fd);
+            handles_.push_back(fd);
+        }
+    }
+    return n;
+}
+
+bool ChildProcess::send(const void* data, std::size_t size) {
+    if (!two_way_ || answer_ == kNoHandle) return false;
+    const auto* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::send(int(answer_), p, size, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n;
+        size -= std::size_t(n);
+    }
+    return true;
+}
+
+NativeHandle ChildProcess::take_handle() {
+    if (handles_.empty()) return kNoHandle;
+    const NativeHandle h = handles_.front();
+    handles_.erase(handles_.begin());
+    return h;
 }
 
 void ChildProcess::close_answer() {

@@ -15,63 +15,13 @@
 #include "common/error.h"
 #include "db/jet/header.h"
 #include "db/mdbread/field_decode.h"
+#include "db/mdbread/mdb_open.h"
 
 namespace ringolan::mdbread {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct HandleClose {
-    void operator()(MdbHandle* h) const { mdb_close(h); }
-};
-using Handle = std::unique_ptr<MdbHandle, HandleClose>;
-
-struct TableFree {
-    void operator()(MdbTableDef* t) const { mdb_free_tabledef(t); }
-};
-using TablePtr = std::unique_ptr<MdbTableDef, TableFree>;
-
-[[noreturn]] void fail(const fs::path& file, const std::string& what) {
-    throw Error(file.string() + ": " + what);
-}
-
-// libmdb accepts nearly any file whose first byte is 0; check the page-0 signature first.
-void check_file(const fs::path& file) {
-    std::error_code ec;
-    auto st = fs::status(file, ec);
-    if (ec || !fs::exists(st)) fail(file, "cannot open: no such file");
-    if (!fs::is_regular_file(st)) fail(file, "cannot open: not a regular file");
-    std::ifstream in(file, std::ios::binary);
-    if (!in) fail(file, "cannot open: " + std::string(std::strerror(errno)));
-    char head[20] = {};
-    in.read(head, sizeof head);
-    const bool jet = in.gcount() == sizeof head && head[0] == 0 &&
-                     (std::memcmp(head + jet::kHeaderSignature, jet::kJetSignature, 16) == 0 ||
-                      std::memcmp(head + jet::kHeaderSignature, "Standard ACE DB", 16) == 0);
-    if (!jet) fail(file, "not a Jet database file");
-}
-
-Handle open_database(const fs::path& file) {
-    check_file(file);
-    Handle mdb(mdb_open(file.c_str(), MDB_NOFLAGS));
-    if (!mdb) fail(file, "libmdb cannot open the database");
-    if (!mdb_read_catalog(mdb.get(), MDB_TABLE)) fail(file, "cannot read the catalog (MSysObjects)");
-    return mdb;
-}
-
-std::vector<MdbCatalogEntry*> user_tables(MdbHandle* mdb) {
-    std::vector<MdbCatalogEntry*> out;
-    for (guint i = 0; i < mdb->catalog->len; ++i) {
-        auto* entry = static_cast<MdbCatalogEntry*>(g_ptr_array_index(mdb->catalog, i));
-        if (entry && mdb_is_user_table(entry)) out.push_back(entry);
-    }
-    return out;
-}
-
-int column_size(const MdbHandle* mdb, const MdbColumn& col) {
-    if (col.col_type == MDB_TEXT && mdb->f->jet_version != MDB_VER_JET3) return col.col_size / 2;
-    return col.col_size;
-}
+using namespace detail;
 
 using ColumnsFn = std::function<void(const std::string&, const std::vector<ColumnInfo>&)>;
 using RowFn = std::function<void(const jet::Row&)>;
@@ -82,18 +32,10 @@ void scan_entry(const fs::path& file, MdbHandle* mdb, MdbCatalogEntry* entry, co
     const std::string name = entry->object_name;
     const std::string where = "table " + name;
 
-    TablePtr table(mdb_read_table(entry));
-    if (!table) fail(file, where + ": cannot read its definition");
-    if (!mdb_read_columns(table.get())) fail(file, where + ": cannot read its columns");
-
+    TablePtr table = read_definition(file, entry);
     std::vector<MdbColumn*> cols;
-    std::vector<ColumnInfo> infos;
-    for (guint i = 0; i < table->columns->len; ++i) {
-        auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, i));
-        cols.push_back(col);
-        infos.push_back({col->name, static_cast<jet::ColumnType>(col->col_type), column_size(mdb, *col)});
-    }
-    on_table(name, infos);
+    for (guint i = 0; i < table->columns->len; ++i) cols.push_back(static_cast<MdbColumn*>(g_ptr_array_index(table->columns, i)));
+    on_table(name, column_infos(mdb, table.get()));
 
     // mdb_fetch_row finds the next live row and leaves its page in mdb->pg_buf with cur_row
     // just past it; cracking the row again yields the null flags and field positions.

@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "db/snapshot/reader_service.h"
 #include "platform/file.h"
 #include "platform/file_watch.h"
 #include "platform/wakeup.h"
@@ -43,6 +44,9 @@ struct SnapshotFollower::Impl {
     std::unique_ptr<platform::FolderWatch> notify;  // null without change events
     fs::path temp_dir;
     uint64_t generation = 0;
+    std::unique_ptr<ReaderService> service;  // null with options.build (one child per read)
+    uint64_t service_epoch = ~uint64_t(0);   // the path's epoch the service's child has read
+    uint64_t published_generation = 0;       // of the last snapshot made by the service
     std::thread thread;
 
     void run();
@@ -51,6 +55,8 @@ struct SnapshotFollower::Impl {
     Copy copy(const fs::path& from, const fs::path& to, Signature& got, std::string& error);
     Copy copy_bytes(File& in, const fs::path& from, const fs::path& to, uint64_t& total, std::string& error);
     void attempt(const fs::path& file, uint64_t my_epoch, bool& changed, Signature& done);
+    void attempt_with_service(const fs::path& file, uint64_t my_epoch, bool& changed, Signature& done);
+    void publish_image(const fs::path& file, uint64_t my_epoch, const ReaderService::Answer& answer);
     void publish(uint64_t my_epoch, std::shared_ptr<const Snapshot> snap, std::string error, bool count);
     void poke() const { wake.signal(); }
 };
@@ -142,11 +148,81 @@ void SnapshotFollower::Impl::publish(uint64_t my_epoch, std::shared_ptr<const Sn
     if (cb) cb(copy);
 }
 
+void SnapshotFollower::Impl::publish_image(const fs::path& file, uint64_t my_epoch, const ReaderService::Answer& a) {
+    SnapshotInfo info;
+    info.source = file;
+    info.generation = ++generation;
+    info.size = uintmax_t(a.read.size);
+    info.mtime = std::chrono::time_point_cast<fs::file_time_type::duration>(std::chrono::file_clock::from_sys(
+        std::chrono::sys_time<std::chrono::nanoseconds>(std::chrono::nanoseconds(a.read.mtime_ns))));
+    info.build_time = a.elapsed;
+    if (!a.all_changed && published_generation != 0) {
+        info.base_generation = published_generation;
+        info.changed_tables = a.changed_tables;
+    }
+    try {
+        auto snapshot = Snapshot::from_mapping(a.image, std::move(info));
+        service->acknowledge(a.state);
+        published_generation = snapshot->info().generation;
+        publish(my_epoch, std::move(snapshot), {}, true);
+    } catch (const std::exception& e) {
+        published_generation = 0;
+        publish(my_epoch, nullptr, file.string() + ": " + e.what(), true);
+    }
+}
+
+// Asks the long-running reader, which decodes only the pages that changed. The state it read
+// counts only when the file is still as it was read afterwards (no write event, same size and
+// time): a scoring program writes a result as several page writes, and a state taken between
+// them is dropped and read again.
+void SnapshotFollower::Impl::attempt_with_service(const fs::path& file, uint64_t my_epoch, bool& changed,
+                                                 Signature& done) {
+    if (!service || service_epoch != my_epoch) {
+        service = std::make_unique<ReaderService>(temp_dir);  // another file: a new reader
+        service_epoch = my_epoch;
+        published_generation = 0;
+    }
+    drain_events(file);  // events from before the read say nothing about it
+    const ReaderService::Answer a = service->read(file, options.build_limit);
+    const bool moved = a.kind == ReaderService::Answer::Kind::changing ||
+                       ((a.kind == ReaderService::Answer::Kind::image || a.kind == ReaderService::Answer::Kind::same) &&
+                        (drain_events(file) || stat_path(file) != a.read));
+    if (moved) {
+        changed = true;
+        std::lock_guard lock(mutex);
+        status.loading = false;
+        return;
+    }
+    if (a.kind == ReaderService::Answer::Kind::failed) {
+        done = stat_path(file);
+        std::string msg = a.error;
+        const std::string copy_name = (temp_dir / "copy.mdb").string();
+        for (size_t at; (at = msg.find(copy_name)) != std::string::npos;) msg.replace(at, copy_name.size(), file.string());
+        publish(my_epoch, nullptr, msg, true);
+        return;
+    }
+    done = a.read;
+    if (a.kind == ReaderService::Answer::Kind::same) {
+        publish(my_epoch, nullptr, {}, true);
+        return;
+    }
+    publish_image(file, my_epoch, a);
+}
+
 void SnapshotFollower::Impl::attempt(const fs::path& file, uint64_t my_epoch, bool& changed, Signature& done) {
     changed = false;
     {
         std::lock_guard lock(mutex);
         status.loading = true;
+    }
+    if (!options.build) {
+        if (!stat_path(file).exists) {
+            done = stat_path(file);
+            publish(my_epoch, nullptr, file.string() + ": file not found", true);
+            return;
+        }
+        attempt_with_service(file, my_epoch, changed, done);
+        return;
     }
     const Signature sig = stat_path(file);
     if (!sig.exists) {

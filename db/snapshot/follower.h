@@ -14,8 +14,9 @@
 
 namespace ringolan::db {
 
-// The file must have been unchanged this long before it is read.
-inline constexpr std::chrono::milliseconds kQuietTime{150};
+// The file must have been unchanged this long before it is read (a write that comes during the
+// read is seen afterwards, and the state read is dropped).
+inline constexpr std::chrono::milliseconds kQuietTime{40};
 // How often the file's size and modification time are checked besides the change events.
 inline constexpr std::chrono::milliseconds kStatInterval{250};
 // Time limit of one build in the child process.

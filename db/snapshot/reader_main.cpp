@@ -14,27 +14,13 @@
 #include "common/cli.h"
 #include "common/error.h"
 #include "db/snapshot/snapshot_build.h"
+#include "db/snapshot/read_loop.h"
 #include "db/snapshot/snapshot_child.h"
 #include "platform/heap_tuning.h"
 #include "platform/process.h"
 #include "platform/stderr_capture.h"
 
 namespace {
-
-// The first line of libmdb's output that means data were lost, or "".
-std::string loss_report(const std::string& log) {
-    size_t start = 0;
-    while (start < log.size()) {
-        size_t end = log.find('\n', start);
-        if (end == std::string::npos) end = log.size();
-        const std::string line = log.substr(start, end - start);
-        for (const char* sign : {"beyond EOF", "failed", "Invalid", "invalid"}) {
-            if (line.find(sign) != std::string::npos) return line;
-        }
-        start = end + 1;
-    }
-    return {};
-}
 
 std::vector<uint8_t> build_watching_stderr(const std::filesystem::path& mdb) {
     ringolan::platform::StderrCapture capture;
@@ -49,17 +35,22 @@ std::vector<uint8_t> build_watching_stderr(const std::filesystem::path& mdb) {
     const std::string text = capture.finish();
     if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stderr);
     if (!error.empty()) throw ringolan::Error(error);
-    const std::string loss = loss_report(text);
+    const std::string loss = ringolan::db::libmdb_loss_report(text);
     if (!loss.empty()) throw ringolan::Error(mdb.string() + ": damaged or incomplete file (libmdb: " + loss + ")");
     return image;
 }
 
-const char kUsage[] = "usage: ringolan-snapshot-reader FILE.mdb (answer on file descriptor 3)\n";
+const char kUsage[] =
+    "usage: ringolan-snapshot-reader FILE.mdb (answer on file descriptor 3)\n"
+    "       ringolan-snapshot-reader --serve FOLDER (commands and answers on file descriptor 3)\n";
 
 const std::string kHelp = std::string(kUsage) +
     "Reads a competition file for the servers and the upload, which start it in a child process,\n"
     "and writes the snapshot image or the error text to file descriptor 3. Not meant to be run by\n"
     "hand.\n"
+    "\n"
+    "With --serve it keeps running, reads the file each time it is asked and decodes only the\n"
+    "pages that changed since; its copy of the file is kept in FOLDER.\n"
     "\n"
     "Options:\n"
     "  -h, --help  show this help and exit\n"
@@ -79,6 +70,12 @@ int main(int argc, char** argv) {
     using namespace ringolan;
     if (argc == 2 && cli::standard_option(argv[1]) != cli::StandardOption::none)
         return cli::answer(cli::standard_option(argv[1]), "ringolan-snapshot-reader", kHelp);
+    if (argc == 3 && std::string(argv[1]) == "--serve") {
+        ringolan::platform::tune_heap_for_large_build();
+        const int code = ringolan::db::serve_reads(ringolan::platform::answer_channel(), argv[2]);
+        std::fflush(nullptr);
+        std::_Exit(code);
+    }
     if (argc != 2) {
         std::fputs(kUsage, stderr);
         return cli::kExitUsage;

@@ -15,7 +15,10 @@ namespace ringolan::db {
 // copy of it and a new snapshot is ready as soon as its image has arrived. The image outlives
 // every connection.
 struct Snapshot::Private {
-    std::vector<uint8_t> image;
+    std::vector<uint8_t> image;                         // owned here, or
+    std::shared_ptr<const platform::MemoryMap> mapped;  // mapped from another process
+    uint8_t* data() { return mapped ? const_cast<uint8_t*>(mapped->data()) : image.data(); }
+    std::size_t size() const { return mapped ? mapped->size() : image.size(); }
     mutable std::mutex mutex;
     mutable std::vector<sqlite3*> free;
 
@@ -36,15 +39,16 @@ namespace {
 }
 
 // A read-only connection to the image, which must outlive it.
-sqlite::DbHandle open_image(std::vector<uint8_t>& image) {
+sqlite::DbHandle open_image(uint8_t* data, std::size_t bytes) {
     sqlite3* raw = nullptr;
     const int rc = sqlite3_open_v2(":memory:", &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
     sqlite::DbHandle db(raw);
     if (rc != SQLITE_OK)
         throw Error(std::string("snapshot: cannot open a connection: ") +
                     (raw ? sqlite3_errmsg(raw) : "out of memory"));
-    const auto size = sqlite3_int64(image.size());
-    if (sqlite3_deserialize(raw, "main", image.data(), size, size, SQLITE_DESERIALIZE_READONLY) != SQLITE_OK)
+    const auto size = sqlite3_int64(bytes);
+    // Read-only: SQLite never writes to the buffer, which may be a read-only mapping.
+    if (sqlite3_deserialize(raw, "main", data, size, size, SQLITE_DESERIALIZE_READONLY) != SQLITE_OK)
         throw Error(std::string("snapshot: the image is not an SQLite database: ") + sqlite3_errmsg(raw));
     return db;
 }
@@ -74,11 +78,22 @@ Snapshot::Snapshot(std::unique_ptr<Private> p, SnapshotInfo info) : p_(std::move
 Snapshot::~Snapshot() = default;
 
 std::shared_ptr<const Snapshot> Snapshot::from_image(std::vector<uint8_t> image, SnapshotInfo info) {
-    if (image.empty()) fail(nullptr, "the image is empty");
-    if (info.read_at == std::chrono::system_clock::time_point{}) info.read_at = std::chrono::system_clock::now();
     auto p = std::make_unique<Private>();
     p->image = std::move(image);
-    sqlite3* db = open_image(p->image).release();
+    return from_private(std::move(p), std::move(info));
+}
+
+std::shared_ptr<const Snapshot> Snapshot::from_mapping(std::shared_ptr<const platform::MemoryMap> image, SnapshotInfo info) {
+    auto p = std::make_unique<Private>();
+    p->mapped = std::move(image);
+    if (!p->mapped) fail(nullptr, "the image is empty");
+    return from_private(std::move(p), std::move(info));
+}
+
+std::shared_ptr<const Snapshot> Snapshot::from_private(std::unique_ptr<Private> p, SnapshotInfo info) {
+    if (p->size() == 0) fail(nullptr, "the image is empty");
+    if (info.read_at == std::chrono::system_clock::time_point{}) info.read_at = std::chrono::system_clock::now();
+    sqlite3* db = open_image(p->data(), p->size()).release();
     p->free.push_back(db);  // closed with p from here on
     // Read the schema once: a damaged image fails here and not in the first page request.
     info.tables.clear();
@@ -90,7 +105,7 @@ std::shared_ptr<const Snapshot> Snapshot::from_image(std::vector<uint8_t> image,
     sqlite::StmtHandle st(raw);
     while (sqlite3_step(raw) == SQLITE_ROW) info.tables.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(raw, 0)));
     if (sqlite3_finalize(st.release()) != SQLITE_OK) fail(db, "cannot read the image's schema");
-    prepare(db, p->image.size());
+    prepare(db, p->size());
     return std::shared_ptr<const Snapshot>(new Snapshot(std::move(p), std::move(info)));
 }
 
@@ -104,8 +119,8 @@ Snapshot::Connection Snapshot::connect() const {
         }
     }
     if (!db) {
-        sqlite::DbHandle fresh = open_image(p_->image);
-        prepare(fresh.get(), p_->image.size());
+        sqlite::DbHandle fresh = open_image(p_->data(), p_->size());
+        prepare(fresh.get(), p_->size());
         db = fresh.release();
     }
     return Connection(shared_from_this(), db);

@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/memory_map.h"
+
 namespace ringolan::db {
 
 struct SnapshotInfo {
@@ -22,6 +24,10 @@ struct SnapshotInfo {
     std::chrono::milliseconds build_time{0};     // reading and converting
     std::chrono::system_clock::time_point read_at{};  // when the read ended; set by from_image if unset
     std::vector<std::string> tables;             // user tables, catalog order
+    // Set when this state was made from generation base_generation of the same file and differs
+    // from it only in changed_tables (catalog names); 0 when unknown (every table may differ).
+    uint64_t base_generation = 0;
+    std::vector<std::string> changed_tables;
 };
 
 class Snapshot : public std::enable_shared_from_this<Snapshot> {
@@ -46,6 +52,9 @@ public:
     // info.tables is filled from its schema. The snapshot keeps the image, and all its
     // connections read it in place. Throws std::runtime_error when SQLite rejects it.
     static std::shared_ptr<const Snapshot> from_image(std::vector<uint8_t> image, SnapshotInfo info);
+    // The same for an image mapped from the reader process, kept mapped while the snapshot lives.
+    static std::shared_ptr<const Snapshot> from_mapping(std::shared_ptr<const platform::MemoryMap> image,
+                                                        SnapshotInfo info);
     ~Snapshot();
 
     // A connection for the calling thread; Jet collation and functions are registered on it.
@@ -55,6 +64,7 @@ public:
 private:
     struct Private;
     Snapshot(std::unique_ptr<Private> p, SnapshotInfo info);
+    static std::shared_ptr<const Snapshot> from_private(std::unique_ptr<Private> p, SnapshotInfo info);
     std::unique_ptr<Private> p_;
     SnapshotInfo info_;
     void release(sqlite3* db) const;

@@ -1,0 +1,116 @@
+#include "db/mdbread/page_reader.h"
+
+#include <stdexcept>
+
+#include "common/error.h"
+#include "db/mdbread/field_decode.h"
+#include "db/mdbread/mdb_open.h"
+
+namespace ringolan::mdbread {
+
+using namespace detail;
+
+namespace {
+
+constexpr unsigned char kDataPage = 0x01;
+constexpr int kDeletedRow = 0x4000;
+constexpr int kRowOffsetMask = 0x1FFF;
+
+// The pages from `from` on that are data pages of the table, as libmdb's scan finds them
+// without a usage map.
+std::vector<uint32_t> owned_pages(MdbHandle* mdb, MdbTableDef* table, guint32 from) {
+    std::vector<uint32_t> pages;
+    const guint32 owner = guint32(table->entry->table_pg);
+    for (guint32 page = from;; ++page) {
+        mdb->cur_pg = 0;
+        if (mdb_read_pg(mdb, page) != ssize_t(mdb->fmt->pg_size)) break;
+        if (mdb->pg_buf[0] == kDataPage && guint32(mdb_get_int32(mdb->pg_buf, 4)) == owner) pages.push_back(page);
+    }
+    return pages;
+}
+
+// The table's data pages as its usage map lists them (libmdb's scan order).
+std::vector<uint32_t> map_pages(MdbHandle* mdb, MdbTableDef* table) {
+    std::vector<uint32_t> pages;
+    if (table->num_rows == 0) return pages;  // libmdb's scan reads nothing then
+    guint32 from = 0;
+    for (;;) {
+        const gint32 next = mdb_map_find_next(mdb, table->usage_map, guint32(table->map_sz), from);
+        if (next < 0) return owned_pages(mdb, table, from);  // a map libmdb cannot read: it scans
+        if (next == 0) break;
+        if (guint32(next) <= from) throw std::runtime_error("usage map goes backwards");
+        pages.push_back(guint32(next));
+        from = guint32(next);
+    }
+    return pages;
+}
+
+}  // namespace
+
+struct PageReader::Impl {
+    std::filesystem::path file;
+    Handle mdb;
+    std::vector<TablePtr> definitions;
+    std::vector<std::vector<MdbColumn*>> columns;
+    std::vector<MdbField> fields;
+    jet::Row row;
+};
+
+PageReader::PageReader(const std::filesystem::path& file) : impl_(std::make_unique<Impl>()) {
+    Impl& m = *impl_;
+    m.file = file;
+    m.mdb = open_database(file);
+    for (MdbCatalogEntry* entry : user_tables(m.mdb.get())) {
+        TablePtr table = read_definition(file, entry);
+        TableLayout layout;
+        layout.name = entry->object_name;
+        layout.definition_page = guint32(entry->table_pg);
+        layout.columns = column_infos(m.mdb.get(), table.get());
+        try {
+            layout.data_pages = map_pages(m.mdb.get(), table.get());
+        } catch (const std::runtime_error& e) {
+            fail(file, "table " + layout.name + ": " + e.what());
+        }
+        std::vector<MdbColumn*> cols;
+        for (guint i = 0; i < table->columns->len; ++i)
+            cols.push_back(static_cast<MdbColumn*>(g_ptr_array_index(table->columns, i)));
+        m.columns.push_back(std::move(cols));
+        m.definitions.push_back(std::move(table));
+        layouts_.push_back(std::move(layout));
+    }
+}
+
+PageReader::~PageReader() = default;
+
+void PageReader::decode_page(size_t t, uint32_t page, const RowFn& on_row) {
+    Impl& m = *impl_;
+    MdbHandle* mdb = m.mdb.get();
+    MdbTableDef* table = m.definitions.at(t).get();
+    const std::vector<MdbColumn*>& cols = m.columns[t];
+    const std::string where = "table " + layouts_[t].name + ", page " + std::to_string(page);
+    mdb->cur_pg = 0;  // libmdb skips the read when it believes the page is in its buffer
+    if (mdb_read_pg(mdb, page) != ssize_t(mdb->fmt->pg_size)) fail(m.file, where + ": offset beyond EOF");
+    if (mdb->pg_buf[0] != kDataPage || guint32(mdb_get_int32(mdb->pg_buf, 4)) != layouts_[t].definition_page) return;
+    const int rows = mdb_get_int16(mdb->pg_buf, mdb->fmt->row_count_offset);
+    m.fields.resize(cols.size());
+    m.row.resize(cols.size());
+    for (int r = 0; r < rows; ++r) {
+        int start = 0;
+        size_t len = 0;
+        // libmdb's scan skips empty, deleted and unsplittable rows.
+        if (mdb_find_row(mdb, r, &start, &len) != 0) fail(m.file, where + ": cannot locate row " + std::to_string(r));
+        if (len == 0 || (start & kDeletedRow)) continue;
+        if (mdb_crack_row(table, start & kRowOffsetMask, len, m.fields.data()) < 0) continue;
+        for (size_t i = 0; i < cols.size(); ++i) {
+            const MdbColumn& col = *cols[m.fields[i].colnum];
+            try {
+                m.row[i] = detail::decode_field(mdb, col, m.fields[i]);
+            } catch (const std::runtime_error& e) {
+                fail(m.file, where + ", row " + std::to_string(r) + ", column " + col.name + ": " + e.what());
+            }
+        }
+        on_row(uint32_t(r), m.row);
+    }
+}
+
+}  // namespace ringolan::mdbread

@@ -1,0 +1,32 @@
+// The reader child's side of a followed file: kept running, it reads the file each time it is
+// asked, decoding only the pages that changed since the last answer, and hands each new
+// database image over in a sealed memory file instead of through the channel.
+//
+// Channel protocol (two-way; child = ringolan-snapshot-reader --serve FOLDER):
+//   command: 'R', 8 bytes acknowledged state (host order), 4 bytes path length, the path
+//   answer:  1 tag byte, 8 bytes payload length (host order), payload
+//     'M' image: the memory file comes with the tag byte; payload "key=value" lines:
+//        state, full (0/1), bytes (image size), changed ("*" or tab-separated tables changed
+//        since the acknowledged state), device, inode, size, mtime (the file as read)
+//     'S' unchanged since the last answer: payload as 'M' without an image
+//     'C' the file changed while it was read    'E' error text
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "platform/handle.h"
+
+namespace ringolan::db {
+
+inline constexpr char kReadCommand = 'R';
+inline constexpr char kAnswerImage = 'M', kAnswerSame = 'S', kAnswerChanging = 'C', kAnswerError = 'E';
+
+// Serves read commands until the channel ends; the private copy is kept in folder.
+int serve_reads(platform::NativeHandle channel, const std::filesystem::path& folder);
+
+// The first line of libmdb's output that means data were lost, or "".
+std::string libmdb_loss_report(const std::string& log);
+
+}  // namespace ringolan::db

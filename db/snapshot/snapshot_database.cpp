@@ -1,0 +1,275 @@
+#include "db/snapshot/snapshot_database.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <set>
+#include <variant>
+
+#include "common/ascii.h"
+#include "common/error.h"
+#include "common/sqlite.h"
+#include "db/sql/jet_functions.h"
+
+namespace ringolan::db {
+
+using sqlite::quote_identifier;
+
+namespace {
+
+constexpr uint8_t kDataPage = 0x01;
+
+bool is_text(jet::ColumnType t) { return t == jet::ColumnType::Text || t == jet::ColumnType::Memo; }
+
+int bind(sqlite3_stmt* st, int index, const jet::Value& value) {
+    struct Binder {
+        sqlite3_stmt* st;
+        int i;
+        int operator()(jet::Null) const { return sqlite3_bind_null(st, i); }
+        int operator()(bool b) const { return sqlite3_bind_int(st, i, b ? -1 : 0); }
+        int operator()(int64_t v) const { return sqlite3_bind_int64(st, i, v); }
+        int operator()(double v) const { return sqlite3_bind_double(st, i, v); }
+        int operator()(jet::Currency c) const { return sqlite3_bind_double(st, i, double(c.scaled) / 10000.0); }
+        int operator()(jet::DateTime d) const { return sqlite3_bind_double(st, i, d.days); }
+        int operator()(const std::string& s) const {
+            return sqlite3_bind_text64(st, i, s.data(), s.size(), SQLITE_STATIC, SQLITE_UTF8);
+        }
+    };
+    return std::visit(Binder{st, index}, value);
+}
+
+// The name under which the table's rowid can be set: one that no column takes.
+std::string rowid_name(const std::vector<mdbread::ColumnInfo>& columns) {
+    for (const char* name : {"rowid", "_rowid_", "oid"}) {
+        const bool taken = std::any_of(columns.begin(), columns.end(),
+                                       [&](const mdbread::ColumnInfo& c) { return text::equal_ignoring_case(c.name, name); });
+        if (!taken) return name;
+    }
+    return {};
+}
+
+bool same_definition(const mdbread::TableLayout& a, const mdbread::TableLayout& b) {
+    return a.name == b.name && a.definition_page == b.definition_page && a.columns.size() == b.columns.size() &&
+           std::equal(a.columns.begin(), a.columns.end(), b.columns.begin(), [](const auto& x, const auto& y) {
+               return x.name == y.name && x.type == y.type && x.size == y.size;
+           });
+}
+
+}  // namespace
+
+struct SnapshotDatabase::Db {
+    sqlite::DbHandle handle;
+};
+
+struct SnapshotDatabase::Table {
+    mdbread::TableLayout layout;
+    sqlite::StmtHandle insert;  // rowid first when the table has a usable rowid name
+    sqlite::StmtHandle erase;   // the rows of one page: rowid in [?1, ?2)
+    bool positioned = false;    // rows carry their file position as rowid
+};
+
+SnapshotDatabase::SnapshotDatabase(BuildOptions options) : options_(options) {}
+SnapshotDatabase::~SnapshotDatabase() {
+    tables_.clear();  // statements before their connection
+}
+
+sqlite3* SnapshotDatabase::connection() const { return db_ ? db_->handle.get() : nullptr; }
+
+void SnapshotDatabase::exec(const std::string& sql) {
+    if (sqlite3_exec(connection(), sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
+        throw Error(file_.string() + ": " + sql + ": " + sqlite3_errmsg(connection()));
+}
+
+void SnapshotDatabase::open_fresh() {
+    tables_.clear();
+    db_.reset();
+    sqlite3* raw = nullptr;
+    // SQLite's memdb keeps the database in one buffer that sqlite3_serialize can lend.
+    const int rc = sqlite3_open_v2("file:ringolan-snapshot?vfs=memdb", &raw,
+                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI, nullptr);
+    auto db = std::make_unique<Db>();
+    db->handle.reset(raw);
+    if (rc != SQLITE_OK) throw Error(file_.string() + ": cannot create an in-memory SQLite database");
+    db_ = std::move(db);
+    register_jet_functions(raw);
+    sqlite3_int64 limit = sqlite3_int64(1) << 34;  // memdb's default of 1 GiB is too small for large files
+    sqlite3_file_control(raw, "main", SQLITE_FCNTL_SIZE_LIMIT, &limit);
+    exec("PRAGMA journal_mode=OFF");
+    exec("PRAGMA synchronous=OFF");
+    exec("PRAGMA temp_store=MEMORY");  // index sorts stay off the disk
+    exec("PRAGMA cache_size=-262144");
+    // Writing the header gives even a file without tables a page, so the image is never empty.
+    exec("PRAGMA application_id=" + std::to_string(kSnapshotApplicationId));
+}
+
+void SnapshotDatabase::load_pages(Table& table, mdbread::PageReader& reader, size_t index,
+                                  const std::vector<uint32_t>& pages) {
+    sqlite3* db = connection();
+    sqlite3_stmt* st = table.insert.get();
+    const int first = table.positioned ? 2 : 1;
+    for (const uint32_t page : pages) {
+        reader.decode_page(index, page, [&](uint32_t row_number, const jet::Row& row) {
+            if (table.positioned) sqlite3_bind_int64(st, 1, mdbread::row_position(page, row_number));
+            for (size_t i = 0; i < row.size(); ++i) bind(st, first + int(i), row[i]);
+            if (sqlite3_step(st) != SQLITE_DONE)
+                throw Error(file_.string() + ": cannot insert into " + table.layout.name + ": " + sqlite3_errmsg(db));
+            sqlite3_reset(st);
+        });
+    }
+}
+
+void SnapshotDatabase::rebuild(mdbread::PageReader& reader, const std::filesystem::path& file) {
+    try {
+        build_all(reader, file);
+    } catch (...) {
+        discard();
+        throw;
+    }
+}
+
+void SnapshotDatabase::discard() {
+    tables_.clear();  // statements before their connection
+    db_.reset();
+    copy_.clear();
+}
+
+void SnapshotDatabase::build_all(mdbread::PageReader& reader, const std::filesystem::path& file) {
+    file_ = file;
+    copy_.clear();
+    open_fresh();
+    sqlite3* db = connection();
+    exec("BEGIN");
+    for (size_t t = 0; t < reader.tables().size(); ++t) {
+        auto table = std::make_unique<Table>();
+        table->layout = reader.tables()[t];
+        const std::string name = quote_identifier(table->layout.name);
+        const std::string rowid = rowid_name(table->layout.columns);
+        table->positioned = !rowid.empty();
+        std::string create = "CREATE TABLE " + name + " (", columns, values;
+        if (table->positioned) {
+            columns = quote_identifier(rowid);
+            values = "?";
+        }
+        for (const auto& col : table->layout.columns) {
+            if (create.back() != '(') create += ", ";
+            create += quote_identifier(col.name) + ' ' + declared_type(col.type);
+            if (is_text(col.type)) create += std::string(" COLLATE ") + kJetCollation;
+            columns += (columns.empty() ? "" : ", ") + quote_identifier(col.name);
+            values += values.empty() ? "?" : ",?";
+        }
+        if (sqlite3_exec(db, (create + ")").c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
+            throw Error(file.string() + ": table " + table->layout.name + ": cannot create it: " + sqlite3_errmsg(db));
+        sqlite3_stmt* raw = nullptr;
+        const std::string insert = "INSERT INTO " + name + " (" + columns + ") VALUES (" + values + ")";
+        if (sqlite3_prepare_v3(db, insert.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &raw, nullptr) != SQLITE_OK)
+            throw Error(file.string() + ": cannot prepare the insert into " + table->layout.name);
+        table->insert.reset(raw);
+        if (table->positioned) {
+            const std::string erase = "DELETE FROM " + name + " WHERE " + quote_identifier(rowid) + " >= ?1 AND " +
+                                      quote_identifier(rowid) + " < ?2";
+            if (sqlite3_prepare_v3(db, erase.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &raw, nullptr) != SQLITE_OK)
+                throw Error(file.string() + ": cannot prepare the delete from " + table->layout.name);
+            table->erase.reset(raw);
+        }
+        load_pages(*table, reader, t, table->layout.data_pages);
+        if (options_.indexes) {
+            for (const auto& col : table->layout.columns) {
+                for (const std::string& wanted : indexed_columns()) {
+                    if (!text::equal_ignoring_case(col.name, wanted)) continue;
+                    exec("CREATE INDEX " + quote_identifier("ix_" + table->layout.name + "_" + col.name) + " ON " + name +
+                         " (" + quote_identifier(col.name) + ")");
+                }
+            }
+        }
+        tables_.push_back(std::move(table));
+    }
+    // libmdb lists no tables when it cannot read the catalog's pages (a file cut short).
+    if (tables_.empty()) throw Error(file.string() + ": no tables (damaged or incomplete file)");
+    // Statistics of the indexes let the planner start a join at its most selective condition
+    // (a club's teams from mannschaft, not every rank of the competition).
+    if (options_.indexes) exec("ANALYZE");
+    exec("COMMIT");
+}
+
+std::vector<std::string> SnapshotDatabase::update(mdbread::PageReader& reader, const std::vector<ChangedPage>& changed) {
+    try {
+        return apply(reader, changed);
+    } catch (...) {
+        discard();  // half applied: only a rebuild makes the database right again
+        throw;
+    }
+}
+
+std::vector<std::string> SnapshotDatabase::apply(mdbread::PageReader& reader, const std::vector<ChangedPage>& changed) {
+    if (!db_ || tables_.empty()) throw NeedsFullRead("nothing read yet");
+    const auto& layouts = reader.tables();
+    if (layouts.size() != tables_.size()) throw NeedsFullRead("tables were added or dropped");
+    for (size_t t = 0; t < layouts.size(); ++t) {
+        if (!same_definition(layouts[t], tables_[t]->layout)) throw NeedsFullRead("table " + layouts[t].name + " was redefined");
+        if (!tables_[t]->positioned) throw NeedsFullRead("table " + layouts[t].name + " has no row positions");
+    }
+    std::set<uint32_t> changed_pages;
+    for (const ChangedPage& c : changed) {
+        if (c.page == 0) throw NeedsFullRead("the file's header changed");
+        changed_pages.insert(c.page);
+    }
+    copy_.clear();
+    std::vector<std::string> touched;
+    exec("BEGIN");
+    for (size_t t = 0; t < layouts.size(); ++t) {
+        Table& table = *tables_[t];
+        const std::vector<uint32_t>& before = table.layout.data_pages;
+        const std::vector<uint32_t>& after = layouts[t].data_pages;
+        auto listed = [](const std::vector<uint32_t>& pages, uint32_t p) { return std::binary_search(pages.begin(), pages.end(), p); };
+        // A changed page the table owns but does not list holds long values of its rows
+        // (memo, OLE): which rows refer to it is not known, so the whole table is read.
+        bool whole = false;
+        for (const ChangedPage& c : changed) {
+            const bool owned = (c.old_type == kDataPage && c.old_owner == table.layout.definition_page) ||
+                               (c.new_type == kDataPage && c.new_owner == table.layout.definition_page);
+            if (owned && !listed(before, c.page) && !listed(after, c.page)) whole = true;
+        }
+        std::vector<uint32_t> erase, load;
+        if (whole) {
+            erase = before;
+            load = after;
+        } else {
+            for (uint32_t p : before)
+                if (changed_pages.count(p) || !listed(after, p)) erase.push_back(p);
+            for (uint32_t p : after)
+                if (changed_pages.count(p) || !listed(before, p)) load.push_back(p);
+        }
+        if (erase.empty() && load.empty()) continue;
+        sqlite3_stmt* st = table.erase.get();
+        for (uint32_t p : erase) {
+            sqlite3_bind_int64(st, 1, mdbread::row_position(p, 0));
+            sqlite3_bind_int64(st, 2, mdbread::row_position(p + 1, 0));
+            if (sqlite3_step(st) != SQLITE_DONE)
+                throw Error(file_.string() + ": cannot delete from " + table.layout.name + ": " + sqlite3_errmsg(connection()));
+            sqlite3_reset(st);
+        }
+        load_pages(table, reader, t, load);
+        table.layout = layouts[t];
+        touched.push_back(table.layout.name);
+    }
+    // The same statistics a full read computes, so the planner picks the same plans.
+    if (options_.indexes)
+        for (const std::string& name : touched) exec("ANALYZE " + quote_identifier(name));
+    exec("COMMIT");
+    return touched;
+}
+
+std::span<const uint8_t> SnapshotDatabase::image() {
+    sqlite3_int64 size = 0;
+    if (unsigned char* lent = sqlite3_serialize(connection(), "main", &size, SQLITE_SERIALIZE_NOCOPY))
+        return {lent, size_t(size)};
+    if (copy_.empty()) {
+        unsigned char* bytes = sqlite3_serialize(connection(), "main", &size, 0);
+        if (!bytes) throw Error(file_.string() + ": cannot serialize the snapshot (out of memory)");
+        copy_.assign(bytes, bytes + size);
+        sqlite3_free(bytes);
+    }
+    return copy_;
+}
+
+}  // namespace ringolan::db
