@@ -22,6 +22,10 @@ struct SnapshotInfo {
     std::chrono::milliseconds build_time{0};     // reading and converting
     std::chrono::system_clock::time_point read_at{};  // when the read ended; set by from_image if unset
     std::vector<std::string> tables;             // user tables, catalog order
+    // Set when this state was made from generation base_generation of the same file and differs
+    // from it only in changed_tables (catalog names); 0 when unknown (every table may differ).
+    uint64_t base_generation = 0;
+    std::vector<std::string> changed_tables;
 };
 
 class Snapshot : public std::enable_shared_from_this<Snapshot> {
