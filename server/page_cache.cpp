@@ -12,14 +12,11 @@ std::size_t held_bytes(const std::string& key, const CachedPage& page) {
     return key.size() + page.body.size() + (page.file ? page.file->size() : 0);
 }
 
-// Whether next was made from held and says which tables differ. Generation numbers tell states
-// of one file apart while their snapshots live.
-bool made_from(const db::Snapshot& held, const db::SnapshotInfo& next) {
-    return next.base_generation != 0 && next.base_generation == held.info().generation &&
-           next.source == held.info().source;
-}
-
 }  // namespace
+
+bool PageCache::made_from_held(const db::SnapshotInfo& next) const {
+    return next.base_generation != 0 && next.base_generation == held_generation_ && next.source == held_source_;
+}
 
 PageCache::SharedPage PageCache::share(PageResult page, db::ReadSet reads) {
     auto shared = std::make_shared<CachedPage>();
@@ -56,8 +53,10 @@ bool PageCache::hold(const std::shared_ptr<const db::Snapshot>& snapshot, Retire
     pages_.clear();
     order_.clear();
     bytes_ = 0;
-    if (held && made_from(*held, snapshot->info())) carry_over(retired, snapshot->info().changed_tables);
+    if (made_from_held(snapshot->info())) carry_over(retired, snapshot->info().changed_tables);
     snapshot_ = snapshot;
+    held_source_ = snapshot->info().source;
+    held_generation_ = snapshot->info().generation;
     return true;
 }
 
@@ -197,8 +196,7 @@ PageCache::SharedPage PageCache::get(const std::shared_ptr<const db::Snapshot>& 
 
 std::vector<PageCache::Hot> PageCache::hottest(std::size_t n, const db::Snapshot* next) const {
     std::lock_guard lock(mutex_);
-    const auto held = snapshot_.lock();
-    const bool carrying = next && held && made_from(*held, next->info());
+    const bool carrying = next && made_from_held(next->info());
     // order_ runs from the least to the most recently used; walked backwards and sorted stably,
     // equal counts stay most recent first.
     std::vector<const Entry*> all;
@@ -242,6 +240,17 @@ std::size_t PageCache::bytes() const {
 std::size_t PageCache::waiting() const {
     std::lock_guard lock(mutex_);
     return waiting_;
+}
+
+void PageCache::forget() {
+    Retired retired;
+    std::lock_guard lock(mutex_);
+    retired.pages.swap(pages_);
+    retired.order.swap(order_);
+    bytes_ = 0;
+    snapshot_.reset();
+    held_source_.clear();
+    held_generation_ = 0;
 }
 
 uint64_t PageCache::carried() const {

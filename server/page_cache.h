@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <filesystem>
 #include <functional>
 #include <list>
 #include <memory>
@@ -94,6 +95,10 @@ public:
     std::size_t waiting() const;
     // Pages carried over to new states so far.
     uint64_t carried() const;
+    // Drops every page and what the cache knows of the state they came from, for a state that
+    // does not follow the held one (another file, or the file opened again: its states are
+    // numbered anew, so a number no longer names the state it named).
+    void forget();
 
 private:
     static std::string key(const pages::StartSettings& start, std::string_view path, std::string_view query);
@@ -116,6 +121,8 @@ private:
     bool hold(const std::shared_ptr<const db::Snapshot>& snapshot, Retired& retired);
     // Moves the pages that read none of the changed tables from retired into the empty cache.
     void carry_over(Retired& retired, const std::vector<std::string>& changed);
+    // Whether next was made from the state the pages came from and names the tables that differ.
+    bool made_from_held(const db::SnapshotInfo& next) const;
     void evict_until_fits(std::size_t incoming);
     // store() under the lock, for a snapshot that hold() accepted.
     void keep(std::string k, PageAddress address, Shared page, uint64_t hits);
@@ -132,6 +139,9 @@ private:
     const std::chrono::milliseconds wait_limit_;
     mutable std::mutex mutex_;
     std::weak_ptr<const db::Snapshot> snapshot_;
+    // The state the pages came from, known after its snapshot is gone.
+    std::filesystem::path held_source_;
+    uint64_t held_generation_ = 0;
     std::unordered_map<std::string, Entry> pages_;
     std::list<std::string> order_;
     std::size_t bytes_ = 0;

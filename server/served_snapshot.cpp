@@ -50,6 +50,7 @@ std::shared_ptr<const db::Snapshot> ServedSnapshot::current() {
         // Nothing to warm from, or the pages of the served state must not be shown any longer.
         serve(std::move(latest));
         pending_.reset();
+        if (cache_) cache_->forget();
         return served_;
     }
     const auto now = Clock::now();
