@@ -5,6 +5,7 @@
 #include "common/ascii.h"
 #include "common/cp1252.h"
 #include "common/number.h"
+#include "db/snapshot/read_recorder.h"
 
 namespace ringolan::api {
 
@@ -62,6 +63,7 @@ std::optional<int64_t> parse_id(std::string_view segment) {
 }
 
 bool has_table(const db::Snapshot& snapshot, std::string_view name) {
+    db::ReadRecorder::note_table(name);  // the answer differs when the table comes or goes
     const auto& tables = snapshot.info().tables;
     return std::any_of(tables.begin(), tables.end(),
                        [&](const std::string& t) { return text::equal_ignoring_case(t, name); });

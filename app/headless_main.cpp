@@ -209,6 +209,10 @@ int main(int argc, char** argv) {
         logging::log_line(std::string("stop: ") + e.what());
         return 1;
     }
+    const auto stats = service.stats();
+    logging::log_line("new states: " + std::to_string(stats.warmed_states) + " warmed (" +
+                      std::to_string(stats.warmed_pages) + " pages made), " + std::to_string(stats.held_out) +
+                      " held out; " + std::to_string(stats.carried_pages) + " cached pages carried over");
     logging::log_line("stopped");
     return 0;
 }

@@ -9,6 +9,7 @@
 #include "common/hash.h"
 #include "common/log.h"
 #include "common/ascii.h"
+#include "db/snapshot/read_recorder.h"
 #include "live/assets.h"
 #include "live/qr_svg.h"
 #include "server/page_routes.h"
@@ -56,6 +57,10 @@ bool is_live_address(std::string_view document_path) { return has_prefix(documen
 
 PageResult RenderApi(const std::shared_ptr<const db::Snapshot>& snapshot, std::string_view document_path,
                      std::string_view query) {
+    // Every answer names its state: "state" in the body (the live view compares it with the
+    // numbers of the event stream) and the state tag in the ETag. Carried over to a new state it
+    // would differ from a fresh generation there, so it is made again for every state.
+    db::ReadRecorder::note_whole_state();
     const std::string_view resource = document_path.substr(kApiPrefix.size());
     api::Answer answer;
     try {

@@ -14,10 +14,15 @@ std::size_t held_bytes(const std::string& key, const CachedPage& page) {
 
 }  // namespace
 
-PageCache::SharedPage PageCache::share(PageResult page) {
+bool PageCache::made_from_held(const db::SnapshotInfo& next) const {
+    return next.base_generation != 0 && next.base_generation == held_generation_ && next.source == held_source_;
+}
+
+PageCache::SharedPage PageCache::share(PageResult page, db::ReadSet reads) {
     auto shared = std::make_shared<CachedPage>();
     static_cast<PageResult&>(*shared) = std::move(page);
     if (shared->body.size() >= kBodyFileBytes) shared->file = make_body_file(shared->body);
+    shared->reads = std::move(reads);
     return shared;
 }
 
@@ -37,7 +42,7 @@ std::string PageCache::key(const pages::StartSettings& start, std::string_view p
     return k;
 }
 
-bool PageCache::same_snapshot(const std::shared_ptr<const db::Snapshot>& snapshot, Retired& retired) {
+bool PageCache::hold(const std::shared_ptr<const db::Snapshot>& snapshot, Retired& retired) {
     const auto held = snapshot_.lock();
     if (held == snapshot) return true;
     // A request still working on an older state of the same file does not push the newer one out.
@@ -48,8 +53,31 @@ bool PageCache::same_snapshot(const std::shared_ptr<const db::Snapshot>& snapsho
     pages_.clear();
     order_.clear();
     bytes_ = 0;
+    if (made_from_held(snapshot->info())) carry_over(retired, snapshot->info().changed_tables);
     snapshot_ = snapshot;
-    return false;
+    held_source_ = snapshot->info().source;
+    held_generation_ = snapshot->info().generation;
+    return true;
+}
+
+void PageCache::carry_over(Retired& retired, const std::vector<std::string>& changed) {
+    // Oldest first, so that the carried pages keep their order of use.
+    for (auto it = retired.order.begin(); it != retired.order.end();) {
+        const auto found = retired.pages.find(*it);
+        if (!found->second.page->reads.unaffected_by(changed)) {
+            ++it;
+            continue;
+        }
+        const auto next = std::next(it);
+        order_.splice(order_.end(), retired.order, it);
+        auto node = retired.pages.extract(found);
+        node.mapped().hits /= 2;  // as for warmed pages
+        node.mapped().age = std::prev(order_.end());
+        bytes_ += held_bytes(node.key(), *node.mapped().page);
+        pages_.insert(std::move(node));
+        ++carried_;
+        it = next;
+    }
 }
 
 PageCache::SharedPage PageCache::find(const std::shared_ptr<const db::Snapshot>& snapshot,
@@ -61,7 +89,7 @@ PageCache::SharedPage PageCache::find(const std::shared_ptr<const db::Snapshot>&
     Retired retired;
     {
         std::lock_guard lock(mutex_);
-        if (!same_snapshot(snapshot, retired) || pages_.empty()) return nullptr;
+        if (!hold(snapshot, retired)) return nullptr;
         const auto it = pages_.find(k);
         if (it == pages_.end()) return nullptr;
         ++it->second.hits;
@@ -91,15 +119,15 @@ void PageCache::keep(std::string k, PageAddress address, Shared page, uint64_t h
 }
 
 void PageCache::store(const std::shared_ptr<const db::Snapshot>& snapshot, const pages::StartSettings& start,
-                      std::string_view document_path, std::string_view query, const PageResult& page) {
+                      std::string_view document_path, std::string_view query, const PageResult& page,
+                      db::ReadSet reads) {
     if (!snapshot) return;
     std::string k = key(start, document_path, query);
-    auto shared = share(page);
+    auto shared = share(page, std::move(reads));
     Retired retired;
     std::lock_guard lock(mutex_);
     // A page generated from an older snapshot than the stored ones is not kept.
-    same_snapshot(snapshot, retired);
-    if (snapshot_.lock() != snapshot) return;
+    if (!hold(snapshot, retired)) return;
     keep(std::move(k), PageAddress{std::string(document_path), std::string(query), start}, std::move(shared), 1);
 }
 
@@ -116,7 +144,7 @@ PageCache::SharedPage PageCache::get(const std::shared_ptr<const db::Snapshot>& 
     {
         Retired retired;  // freed after the lock is released
         std::unique_lock lock(mutex_);
-        if (same_snapshot(snapshot, retired)) {
+        if (hold(snapshot, retired)) {
             if (const auto it = pages_.find(k); it != pages_.end()) {
                 ++it->second.hits;
                 order_.splice(order_.end(), order_, it->second.age);
@@ -145,7 +173,9 @@ PageCache::SharedPage PageCache::get(const std::shared_ptr<const db::Snapshot>& 
     Shared shared;
     std::exception_ptr error;
     try {
-        shared = share(generate());
+        db::ReadRecorder recorder;
+        PageResult result = generate();
+        shared = share(std::move(result), recorder.result());
     } catch (...) {
         error = std::current_exception();
     }
@@ -159,19 +189,22 @@ PageCache::SharedPage PageCache::get(const std::shared_ptr<const db::Snapshot>& 
         flight->done_signal.notify_all();
     }
     if (error) std::rethrow_exception(error);
-    same_snapshot(snapshot, retired);
-    if (snapshot_.lock() == snapshot)
+    if (hold(snapshot, retired))
         keep(std::move(k), PageAddress{std::string(document_path), std::string(query), start}, shared, 1);
     return shared;
 }
 
-std::vector<PageCache::Hot> PageCache::hottest(std::size_t n) const {
+std::vector<PageCache::Hot> PageCache::hottest(std::size_t n, const db::Snapshot* next) const {
     std::lock_guard lock(mutex_);
+    const bool carrying = next && made_from_held(next->info());
     // order_ runs from the least to the most recently used; walked backwards and sorted stably,
     // equal counts stay most recent first.
     std::vector<const Entry*> all;
     all.reserve(pages_.size());
-    for (auto it = order_.rbegin(); it != order_.rend(); ++it) all.push_back(&pages_.at(*it));
+    for (auto it = order_.rbegin(); it != order_.rend(); ++it) {
+        const Entry& entry = pages_.at(*it);
+        if (!carrying || !entry.page->reads.unaffected_by(next->info().changed_tables)) all.push_back(&entry);
+    }
     std::stable_sort(all.begin(), all.end(), [](const Entry* a, const Entry* b) { return a->hits > b->hits; });
     n = std::min(n, all.size());
     std::vector<Hot> out;
@@ -186,11 +219,10 @@ void PageCache::install(const std::shared_ptr<const db::Snapshot>& snapshot, std
     shared.reserve(pages.size());
     for (auto& w : pages)
         shared.emplace_back(key(w.address.start, w.address.path, w.address.query),
-                            share(std::move(w.page)));
+                            share(std::move(w.page), std::move(w.reads)));
     Retired retired;
     std::lock_guard lock(mutex_);
-    same_snapshot(snapshot, retired);
-    if (snapshot_.lock() != snapshot) return;
+    if (!hold(snapshot, retired)) return;
     for (std::size_t i = 0; i < pages.size(); ++i)
         keep(std::move(shared[i].first), std::move(pages[i].address), std::move(shared[i].second), pages[i].hits / 2);
 }
@@ -208,6 +240,22 @@ std::size_t PageCache::bytes() const {
 std::size_t PageCache::waiting() const {
     std::lock_guard lock(mutex_);
     return waiting_;
+}
+
+void PageCache::forget() {
+    Retired retired;
+    std::lock_guard lock(mutex_);
+    retired.pages.swap(pages_);
+    retired.order.swap(order_);
+    bytes_ = 0;
+    snapshot_.reset();
+    held_source_.clear();
+    held_generation_ = 0;
+}
+
+uint64_t PageCache::carried() const {
+    std::lock_guard lock(mutex_);
+    return carried_;
 }
 
 }  // namespace ringolan::server

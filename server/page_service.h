@@ -52,6 +52,8 @@ public:
     const HandlerEnv& env() const { return *env_; }
     // Clients of /api/v1/events.
     const EventHub& events() const { return *events_; }
+    // How new states were taken over: warmed, held out, pages carried over.
+    ServedSnapshot::Stats stats() const { return served_->stats(); }
 
 private:
     std::shared_ptr<HandlerEnv> env_;

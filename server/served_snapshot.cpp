@@ -50,6 +50,7 @@ std::shared_ptr<const db::Snapshot> ServedSnapshot::current() {
         // Nothing to warm from, or the pages of the served state must not be shown any longer.
         serve(std::move(latest));
         pending_.reset();
+        if (cache_) cache_->forget();
         return served_;
     }
     const auto now = Clock::now();
@@ -72,8 +73,13 @@ void ServedSnapshot::serve(std::shared_ptr<const db::Snapshot> snapshot) {
 }
 
 ServedSnapshot::Stats ServedSnapshot::stats() const {
-    std::lock_guard lock(mutex_);
-    return stats_;
+    Stats stats;
+    {
+        std::lock_guard lock(mutex_);
+        stats = stats_;
+    }
+    if (cache_) stats.carried_pages = cache_->carried();
+    return stats;
 }
 
 void ServedSnapshot::run() {
@@ -89,14 +95,17 @@ void ServedSnapshot::run() {
 
         const auto deadline = Clock::now() + options_.max_time;
         std::vector<PageCache::Warmed> warmed;
-        for (auto& hot : cache_ ? cache_->hottest(options_.max_pages) : std::vector<PageCache::Hot>{}) {
+        // Pages that carry over to the new state need no generation.
+        for (auto& hot : cache_ ? cache_->hottest(options_.max_pages, target.get()) : std::vector<PageCache::Hot>{}) {
             if (Clock::now() >= deadline) break;
             {
                 std::lock_guard check(mutex_);
                 if (stop_) return;
             }
             try {
-                warmed.push_back({hot.address, render(target, hot.address), hot.hits});
+                db::ReadRecorder recorder;
+                PageResult page = render(target, hot.address);
+                warmed.push_back({hot.address, std::move(page), hot.hits, recorder.result()});
             } catch (...) {
                 // Left to the requests, which answer the error.
             }

@@ -2,7 +2,8 @@
 // after the most requested pages of the served state have been generated from it (on one
 // thread, bounded by count and time) and put into the page cache, so that requests keep
 // getting the old state's cached pages meanwhile and the first requests on the new state hit.
-// Every page still comes from exactly one snapshot.
+// Pages that carry over to the new state (page_cache.h) are not generated again. Every page
+// still equals a fresh generation from the snapshot it is served for.
 #pragma once
 
 #include <chrono>
@@ -55,6 +56,7 @@ public:
         uint64_t warmed_states = 0;  // states taken over after warming
         uint64_t warmed_pages = 0;
         uint64_t held_out = 0;  // states taken over by the hold limit before warming finished
+        uint64_t carried_pages = 0;  // cached pages kept for a new state instead of made again
     };
     Stats stats() const;
 

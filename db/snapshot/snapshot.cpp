@@ -6,6 +6,7 @@
 
 #include "common/error.h"
 #include "common/sqlite.h"
+#include "db/snapshot/read_recorder.h"
 #include "db/sql/jet_functions.h"
 
 namespace ringolan::db {
@@ -58,10 +59,12 @@ void exec(sqlite3* db, const char* sql) {
 }
 
 // Pages are read from the image by pointer instead of being copied into the connection's cache.
+// The authorizer comes last, so that these pragmas count as nobody's reads.
 void prepare(sqlite3* db, std::size_t image_bytes) {
     exec(db, "PRAGMA query_only=1");
     exec(db, ("PRAGMA mmap_size=" + std::to_string(image_bytes)).c_str());
     register_jet_functions(db);
+    watch_reads(db);
 }
 
 }  // namespace

@@ -23,11 +23,13 @@ using namespace std::chrono_literals;
 using Snap = std::shared_ptr<const db::Snapshot>;
 
 Snap snapshot(const std::string& file, const std::string& club, uint64_t generation,
-              const std::string& source = "wettkampf.mdb") {
+              const std::string& source = "wettkampf.mdb", uint64_t base = 0, std::vector<std::string> changed = {}) {
     const auto mdb = test_pages::write_clubs_file(file, {test_pages::Club{"7", club}}, {{1, "7"}});
     db::SnapshotInfo info;
     info.source = source;
     info.generation = generation;
+    info.base_generation = base;
+    info.changed_tables = std::move(changed);
     return db::Snapshot::from_image(db::build_snapshot_image(mdb), info);
 }
 
@@ -221,6 +223,40 @@ TEST(ServedSnapshot, BoundsOnPagesTimeAndHold) {
         for (const auto& hot : rig.cache->hottest(20))
             EXPECT_EQ(rig.cache->find(s3, {}, hot.address.path, hot.address.query)->body, FakePages::body(s3, hot.address));
     }
+}
+
+TEST(ServedSnapshot, WarmingMakesOnlyThePagesThatDoNotCarryOver) {
+    const auto s1 = snapshot("warm12.mdb", "A", 1);
+    const auto s2 = snapshot("warm13.mdb", "A", 2, "wettkampf.mdb", 1, {"raenge"});
+    Latest latest;
+    latest.set(s1);
+    auto cache = std::make_shared<PageCache>();
+    FakePages pages;
+    ServedSnapshot::Options options;
+    options.render = pages.render();
+    ServedSnapshot served(latest.source(), cache, options);
+    served.current();
+    const std::vector<std::string> queries = {"1", "2", "3", "4"};  // odd ones read raenge
+    for (const auto& q : queries)
+        cache->store(s1, {}, "/sb.php", q, {"alt", 200}, {true, {q[0] % 2 ? "raenge" : "verein"}});
+    latest.set(s2);
+    served.poke();
+    ASSERT_TRUE(eventually([&] { return served.stats().warmed_states == 1; }));
+    EXPECT_EQ(pages.rendered, 2);
+    EXPECT_EQ(served.stats().warmed_pages, 2u);
+    EXPECT_EQ(served.stats().carried_pages, 2u);
+    for (const auto& q : queries)
+        EXPECT_EQ(cache->find(s2, {}, "/sb.php", q)->body, q[0] % 2 ? FakePages::body(s2, {"/sb.php", q, {}}) : "alt");
+
+    // The file opened again numbers its states anew: its state 3 was not made from s2.
+    latest.set(snapshot("warm14.mdb", "B", 1));
+    served.current();
+    const auto reopened3 = snapshot("warm15.mdb", "B", 3, "wettkampf.mdb", 2, {"raenge"});
+    latest.set(reopened3);
+    served.poke();
+    ASSERT_TRUE(eventually([&] { return served.stats().warmed_states == 2; }));
+    EXPECT_FALSE(cache->find(reopened3, {}, "/sb.php", "2"));
+    EXPECT_EQ(served.stats().carried_pages, 2u);
 }
 
 TEST(ServedSnapshot, AnotherFileOrNoneIsTakenAtOnce) {
