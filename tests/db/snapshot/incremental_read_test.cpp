@@ -1,0 +1,155 @@
+// The reader that follows a file page by page: after changes made in place, its database holds
+// exactly what a whole read of the file gives, and it names the tables that changed.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "db/jet/inplace.h"
+#include "db/mdbread/page_reader.h"
+#include "db/snapshot/file_mirror.h"
+#include "db/snapshot/reader_service.h"
+#include "db/snapshot/snapshot.h"
+#include "db/snapshot/snapshot_database.h"
+#include "snapshot_test_util.h"
+#include "tools/mkdemo/demo.h"
+
+namespace ringolan::db {
+namespace {
+
+using namespace std::chrono_literals;
+using test::TempDir;
+namespace fs = std::filesystem;
+
+using Dump = std::map<std::string, std::vector<std::vector<std::string>>>;
+
+// Every table's rows with their rowids, in rowid order.
+Dump dump(sqlite3* db) {
+    Dump out;
+    for (const auto& name : test::rows(db, "SELECT name FROM sqlite_schema WHERE type='table' AND name NOT LIKE 'sqlite%'"))
+        out[name[0]] = test::rows(db, "SELECT rowid, * FROM " + sqlite::quote_identifier(name[0]) + " ORDER BY rowid");
+    return out;
+}
+
+Dump whole_read(const fs::path& file) {
+    mdbread::PageReader reader(file);
+    SnapshotDatabase database;
+    database.rebuild(reader, file);
+    return dump(database.connection());
+}
+
+struct Change {
+    const char* key;  // Veranstaltung.Option; a new key appends a row
+    std::string text;
+};
+
+class IncrementalRead : public ::testing::Test {
+protected:
+    void SetUp() override {
+        demo::DemoOptions opt;
+        opt.shooters = 300;
+        demo::write_demo(opt, file);
+    }
+    void change(const Change& c) {
+        const jet::InPlaceResult r = jet::write_option_row(file, {"Veranstaltung", "Option", c.key, "Wert_str"}, c.text);
+        ASSERT_TRUE(r.written()) << c.key << ": " << r.reason;
+    }
+    TempDir dir;
+    fs::path file = dir / "demo.mdb";
+};
+
+TEST_F(IncrementalRead, PageByPageEqualsAWholeReadAfterEveryChange) {
+    FileMirror mirror(dir / "copy.mdb");
+    SnapshotDatabase database;
+    ASSERT_EQ(mirror.refresh(file), FileMirror::Outcome::read);
+    {
+        mdbread::PageReader reader(mirror.copy());
+        database.rebuild(reader, mirror.copy());
+    }
+    mirror.settle();
+    const Change changes[] = {
+        {"itdatum", "10.12.2026 12:00"},            // same length
+        {"itdatum", std::string(180, 'x')},         // the row grows; rows below it move
+        {"itdatum", "kurz"},                        // and shrinks
+        {"live_neu1", "eins"},                      // appended rows
+        {"live_neu2", std::string(200, 'y')},
+        {"live_neu1", "zwei"},
+    };
+    for (const Change& c : changes) {
+        change(c);
+        ASSERT_EQ(mirror.refresh(file), FileMirror::Outcome::read) << mirror.error();
+        ASSERT_TRUE(mirror.has_pending()) << c.key;
+        mdbread::PageReader reader(mirror.copy());
+        const std::vector<std::string> touched = database.update(reader, mirror.pending());
+        mirror.settle();
+        EXPECT_EQ(touched, std::vector<std::string>{"Veranstaltung"}) << c.key;
+        const Dump got = dump(database.connection()), want = whole_read(file);
+        ASSERT_EQ(got.size(), want.size());
+        for (const auto& [table, rows] : want) EXPECT_EQ(got.at(table), rows) << "table " << table << " after " << c.key;
+        const auto value = test::rows(database.connection(),
+                                      std::string("SELECT Wert_str FROM Veranstaltung WHERE Option = '") + c.key + "'");
+        ASSERT_EQ(value.size(), 1u) << c.key;
+        EXPECT_EQ(value[0][0], c.text);
+    }
+    // Nothing written: nothing pending.
+    ASSERT_EQ(mirror.refresh(file), FileMirror::Outcome::read);
+    EXPECT_FALSE(mirror.has_pending());
+}
+
+TEST_F(IncrementalRead, AnotherFileUnderTheSameNameIsReadWhole) {
+    FileMirror mirror(dir / "copy.mdb");
+    SnapshotDatabase database;
+    ASSERT_EQ(mirror.refresh(file), FileMirror::Outcome::read);
+    {
+        mdbread::PageReader reader(mirror.copy());
+        database.rebuild(reader, mirror.copy());
+    }
+    mirror.settle();
+    // A demo of another size: other pages, other row counts, the same tables.
+    demo::DemoOptions opt;
+    opt.shooters = 40;
+    demo::write_demo(opt, file);
+    ASSERT_EQ(mirror.refresh(file), FileMirror::Outcome::read);
+    mdbread::PageReader reader(mirror.copy());
+    try {
+        database.update(reader, mirror.pending());
+    } catch (const NeedsFullRead&) {
+        database.rebuild(reader, mirror.copy());  // a shorter file is read whole
+    }
+    EXPECT_EQ(dump(database.connection()), whole_read(file));
+}
+
+TEST_F(IncrementalRead, ServiceNamesTheTablesChangedSinceTheServedState) {
+    fs::create_directories(dir / "reader");
+    ReaderService service(dir / "reader");
+    using Kind = ReaderService::Answer::Kind;
+    const ReaderService::Answer first = service.read(file, 30s);
+    ASSERT_EQ(first.kind, Kind::image) << first.error;
+    EXPECT_TRUE(first.full && first.all_changed);
+    service.acknowledge(first.state);
+    EXPECT_EQ(service.read(file, 30s).kind, Kind::same);
+
+    change({"itdatum", "eins"});
+    const ReaderService::Answer second = service.read(file, 30s);
+    ASSERT_EQ(second.kind, Kind::image) << second.error;
+    EXPECT_FALSE(second.full || second.all_changed);
+    EXPECT_EQ(second.changed_tables, std::vector<std::string>{"Veranstaltung"});
+    // Not taken by the server: the next answer still counts from the served state, and the
+    // image is sent again even when nothing changed since.
+    const ReaderService::Answer again = service.read(file, 30s);
+    ASSERT_EQ(again.kind, Kind::image);
+    EXPECT_EQ(again.changed_tables, std::vector<std::string>{"Veranstaltung"});
+
+    SnapshotInfo info;
+    info.source = file;
+    const auto snapshot = Snapshot::from_mapping(again.image, info);
+    auto connection = snapshot->connect();
+    EXPECT_EQ(test::rows(connection.get(), "SELECT Wert_str FROM Veranstaltung WHERE Option = 'itdatum'"),
+              (std::vector<std::vector<std::string>>{{"eins"}}));
+    EXPECT_EQ(dump(connection.get()), whole_read(file));
+}
+
+}  // namespace
+}  // namespace ringolan::db
