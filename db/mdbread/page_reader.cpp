@@ -45,6 +45,17 @@ std::vector<uint32_t> map_pages(MdbHandle* mdb, MdbTableDef* table) {
     return pages;
 }
 
+std::string row_format(const MdbTableDef& table, const std::vector<MdbColumn*>& cols) {
+    std::string out = std::to_string(table.num_cols) + '/' + std::to_string(table.num_var_cols);
+    for (const MdbColumn* c : cols) {
+        for (long v : {long(c->col_type), long(c->col_size), long(c->is_fixed), long(c->col_num), long(c->col_prec),
+                       long(c->col_scale), long(c->fixed_offset), long(c->var_col_num), long(c->row_col_num)})
+            out += ' ' + std::to_string(v);
+        out += ';';
+    }
+    return out;
+}
+
 }  // namespace
 
 struct PageReader::Impl {
@@ -74,6 +85,7 @@ PageReader::PageReader(const std::filesystem::path& file) : impl_(std::make_uniq
         std::vector<MdbColumn*> cols;
         for (guint i = 0; i < table->columns->len; ++i)
             cols.push_back(static_cast<MdbColumn*>(g_ptr_array_index(table->columns, i)));
+        layout.row_format = row_format(*table, cols);
         m.columns.push_back(std::move(cols));
         m.definitions.push_back(std::move(table));
         layouts_.push_back(std::move(layout));

@@ -22,6 +22,9 @@ struct TableLayout {
     uint32_t definition_page = 0;      // the table's definition (its pages name it as owner)
     std::vector<ColumnInfo> columns;
     std::vector<uint32_t> data_pages;  // ascending; empty when the definition counts no rows
+    // Everything of the definition that decides how a row's bytes are split into fields: two
+    // layouts with the same row format decode the same page alike.
+    std::string row_format;
     bool operator==(const TableLayout&) const = default;
 };
 

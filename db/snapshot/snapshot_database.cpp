@@ -18,6 +18,7 @@ using sqlite::quote_identifier;
 namespace {
 
 constexpr uint8_t kDataPage = 0x01;
+constexpr uint32_t kLongValuePage = 0x4C41564C;  // "LVAL" where a data page names its table
 
 bool is_text(jet::ColumnType t) { return t == jet::ColumnType::Text || t == jet::ColumnType::Memo; }
 
@@ -48,8 +49,15 @@ std::string rowid_name(const std::vector<mdbread::ColumnInfo>& columns) {
     return {};
 }
 
+bool has_long_values(const mdbread::TableLayout& table) {
+    return std::any_of(table.columns.begin(), table.columns.end(), [](const mdbread::ColumnInfo& c) {
+        return c.type == jet::ColumnType::Memo || c.type == jet::ColumnType::Ole;
+    });
+}
+
 bool same_definition(const mdbread::TableLayout& a, const mdbread::TableLayout& b) {
-    return a.name == b.name && a.definition_page == b.definition_page && a.columns.size() == b.columns.size() &&
+    return a.name == b.name && a.definition_page == b.definition_page && a.row_format == b.row_format &&
+           a.columns.size() == b.columns.size() &&
            std::equal(a.columns.begin(), a.columns.end(), b.columns.begin(), [](const auto& x, const auto& y) {
                return x.name == y.name && x.type == y.type && x.size == y.size;
            });
@@ -213,6 +221,9 @@ std::vector<std::string> SnapshotDatabase::apply(mdbread::PageReader& reader, co
         if (c.page == 0) throw NeedsFullRead("the file's header changed");
         changed_pages.insert(c.page);
     }
+    const bool long_values_changed = std::any_of(changed.begin(), changed.end(), [](const ChangedPage& c) {
+        return (c.old_type == kDataPage && c.old_owner == kLongValuePage) || (c.new_type == kDataPage && c.new_owner == kLongValuePage);
+    });
     copy_.clear();
     std::vector<std::string> touched;
     exec("BEGIN");
@@ -221,14 +232,10 @@ std::vector<std::string> SnapshotDatabase::apply(mdbread::PageReader& reader, co
         const std::vector<uint32_t>& before = table.layout.data_pages;
         const std::vector<uint32_t>& after = layouts[t].data_pages;
         auto listed = [](const std::vector<uint32_t>& pages, uint32_t p) { return std::binary_search(pages.begin(), pages.end(), p); };
-        // A changed page the table owns but does not list holds long values of its rows
-        // (memo, OLE): which rows refer to it is not known, so the whole table is read.
-        bool whole = false;
-        for (const ChangedPage& c : changed) {
-            const bool owned = (c.old_type == kDataPage && c.old_owner == table.layout.definition_page) ||
-                               (c.new_type == kDataPage && c.new_owner == table.layout.definition_page);
-            if (owned && !listed(before, c.page) && !listed(after, c.page)) whole = true;
-        }
+        // Long values (memo, OLE) longer than a row holds live on pages of their own, which do
+        // not name their table, and the rows that refer to them are elsewhere: a table with such
+        // columns is read whole when any such page changed.
+        const bool whole = long_values_changed && has_long_values(table.layout);
         std::vector<uint32_t> erase, load;
         if (whole) {
             erase = before;

@@ -1,5 +1,7 @@
-// Fuzz target: damaged demo files through the isolated build. Whatever the bytes, the parent
-// gets an image that SQLite accepts or an error that names the file, and never crashes.
+// Fuzz target: damaged demo files through the isolated build, and as an in-place change of a
+// followed file through the long-running reader (which then decodes the damaged pages only).
+// Whatever the bytes, the parent gets an image that SQLite accepts or an error that names the
+// file, and never crashes.
 //
 // An input is a list of damages applied to a small demo file (written once per run):
 //   byte 0: bit 0 set -> bytes 1..4 give a length the file is cut to (modulo its size);
@@ -8,6 +10,8 @@
 // the reader runs in another process; without it, main() below runs a fixed number of
 // reproducible random inputs.
 #include <unistd.h>
+
+#include <sqlite3.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -20,6 +24,7 @@
 #include <vector>
 
 #include "db/snapshot/snapshot.h"
+#include "db/snapshot/reader_service.h"
 #include "db/snapshot/snapshot_child.h"
 #include "tools/mkdemo/demo.h"
 
@@ -30,6 +35,7 @@ namespace {
 struct Base {
     fs::path dir;
     fs::path file;
+    fs::path followed;  // read clean, then damaged in place
     std::vector<uint8_t> bytes;
 };
 
@@ -39,6 +45,8 @@ const Base& base() {
         out.dir = fs::temp_directory_path() / ("fuzz_snapshot_" + std::to_string(::getpid()));
         fs::create_directories(out.dir);
         out.file = out.dir / "damaged.mdb";
+        out.followed = out.dir / "followed.mdb";
+        fs::create_directories(out.dir / "reader");
         ringolan::demo::DemoOptions opt;
         opt.shooters = 8;
         ringolan::demo::write_demo(opt, out.dir / "demo.mdb");
@@ -86,6 +94,69 @@ void count_outcome(const std::string& text) {
 
 }  // namespace
 
+// Every table's rows with their rowids, as one text.
+std::string dump(const ringolan::db::Snapshot& snapshot) {
+    auto c = snapshot.connect();
+    std::string out;
+    for (const std::string& table : snapshot.info().tables) {
+        const std::string sql = "SELECT rowid, * FROM \"" + table + "\" ORDER BY rowid";
+        sqlite3_stmt* st = nullptr;
+        if (sqlite3_prepare_v2(c.get(), sql.c_str(), -1, &st, nullptr) != SQLITE_OK) broken("table unreadable", table);
+        out += table + '\n';
+        while (sqlite3_step(st) == SQLITE_ROW) {
+            for (int i = 0; i < sqlite3_column_count(st); ++i) {
+                const auto* text = sqlite3_column_text(st, i);
+                out += std::to_string(sqlite3_column_type(st, i)) + ':' + (text ? reinterpret_cast<const char*>(text) : "") + '|';
+            }
+            out += '\n';
+        }
+        sqlite3_finalize(st);
+    }
+    return out;
+}
+
+void write_file(const fs::path& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+// The damaged bytes as a change of a file the reader has just read clean.
+void read_in_place(const std::vector<uint8_t>& damaged, const std::string& whole_read) {
+    using Kind = ringolan::db::ReaderService::Answer::Kind;
+    static ringolan::db::ReaderService service(base().dir / "reader");
+    const fs::path& file = base().followed;
+    write_file(file, base().bytes);
+    const auto clean = service.read(file, std::chrono::seconds(20));
+    if (clean.kind == Kind::failed && clean.error.find("crashed") == std::string::npos)
+        broken("clean file not read", clean.error);
+    service.acknowledge(clean.state);
+    std::fstream out(file, std::ios::binary | std::ios::in | std::ios::out);
+    out.write(reinterpret_cast<const char*>(damaged.data()), std::streamsize(damaged.size()));
+    out.close();
+    if (damaged.size() < base().bytes.size()) fs::resize_file(file, damaged.size());
+    const auto r = service.read(file, std::chrono::seconds(20));
+    if (r.kind == Kind::image) {
+        try {
+            auto snap = ringolan::db::Snapshot::from_mapping(r.image, {});
+            // What the page-by-page reader made equals a whole read of the same bytes.
+            if (!whole_read.empty() && dump(*snap) != whole_read) {
+                std::ofstream(base().dir.parent_path() / "fuzz_snapshot_whole.txt") << whole_read;
+                std::ofstream(base().dir.parent_path() / "fuzz_snapshot_in_place.txt") << dump(*snap);
+                broken("in place differs from a whole read (both written beside the folder)", file.string());
+            }
+            count_outcome(std::string("in place ok, ") + (r.full ? "read whole" : "page by page"));
+        } catch (const std::exception& e) {
+            broken("image rejected", e.what());
+        }
+    } else if (r.kind == Kind::failed) {
+        if (r.error.rfind(file.string(), 0) != 0 && r.error.find(base().dir.string()) == std::string::npos)
+            broken("error does not name the file", r.error);
+        count_outcome("in place " + r.error.substr(r.error.find(": ") + 2));
+    } else {
+        count_outcome(r.kind == Kind::same ? "in place same" : "in place changing");
+    }
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const Base& b = base();
     std::vector<uint8_t> bytes = b.bytes;
@@ -103,11 +174,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     const ringolan::db::BuildResult r = ringolan::db::build_snapshot_isolated(b.file, std::chrono::seconds(20));
+    std::string whole_read;
     if (r.ok()) {
         if (r.image.empty()) broken("empty image without error", b.file.string());
         try {
             auto snap = ringolan::db::Snapshot::from_image(r.image, {});
-            auto c = snap->connect();
+            whole_read = dump(*snap);
             count_outcome("ok " + std::to_string(snap->info().tables.size()));
         } catch (const std::exception& e) {
             broken("image rejected", e.what());
@@ -117,6 +189,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!r.image.empty()) broken("image with error", r.error);
         count_outcome(r.error);
     }
+    read_in_place(bytes, whole_read);
     return 0;
 }
 
