@@ -47,4 +47,16 @@ void put_whole(std::span<uint8_t> row, const DefColumn& c, std::optional<int64_t
     for (uint32_t i = 0; i < width; ++i) p[i] = uint8_t(u >> (8 * i));
 }
 
+std::vector<uint8_t> with_text(const TableDef& def, std::span<const uint8_t> row, const DefColumn& c,
+                               const std::optional<std::u16string>& text) {
+    if (c.type != uint8_t(ColumnType::Text)) throw LayoutError("column is not a text column");
+    if (text && text->size() * 2 > c.length) throw LayoutError("the text is longer than the column allows");
+    std::vector<uint8_t> out = RowView(def, row).with_variable(c, text ? store_text(c, *text) : std::vector<uint8_t>());
+    if (!text) {
+        const size_t mask = (get_u16(out.data()) + 7u) / 8u;
+        out[out.size() - mask + c.number / 8] &= uint8_t(~(1u << (c.number % 8)));
+    }
+    return out;
+}
+
 }  // namespace ringolan::jet

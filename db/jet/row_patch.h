@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
+#include <vector>
 
 #include "db/jet/table_def.h"
 
@@ -16,5 +18,10 @@ void put_double(std::span<uint8_t> row, const DefColumn& c, std::optional<double
 
 // Byte, Integer or Long column c set to v (which must fit), or NULL.
 void put_whole(std::span<uint8_t> row, const DefColumn& c, std::optional<int64_t> v);
+
+// The row with text column c set to the text as the engine stores it, or to NULL.
+// Throws LayoutError when the text is longer than the column allows.
+std::vector<uint8_t> with_text(const TableDef& def, std::span<const uint8_t> row, const DefColumn& c,
+                               const std::optional<std::u16string>& text);
 
 }  // namespace ringolan::jet

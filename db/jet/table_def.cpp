@@ -189,7 +189,7 @@ std::optional<int64_t> RowView::integer(const DefColumn& c) const {
 std::optional<double> RowView::real(const DefColumn& c) const {
     if (is_null(c)) return std::nullopt;
     auto r = raw(c);
-    if (c.type == 0x07) {
+    if (c.type == 0x07 || c.type == 0x08) {
         double d;
         uint64_t u = uint64_t(get_u32(r.data())) | uint64_t(get_u32(r.data() + 4)) << 32;
         std::memcpy(&d, &u, 8);

@@ -207,10 +207,14 @@ void rank_teams(const std::vector<Team*>& teams);
 double civil_days(int year, int month, int day);
 
 // The tables in file order.
+enum Table : int { Starter, Verein, Raenge, Ergebnis, Zuordnung, Scheiben, Wettk, WettbDef, WettbOptDef, Mannschaft, MannTeiln, Veranstaltung };
 constexpr int kTableCount = 12;
 const char* table_name(int table);
 std::vector<jet::Column> table_columns(int table);
 size_t table_row_count(const Model& m, int table);
+// The scheiben row of a card: R, t and w of each shot; the places of shots not fired hold 0
+// or, on some cards, NULL.
+jet::Row target_row(const Target& tg);
 void emit_rows(const Model& m, int table, const std::function<void(const jet::Row&)>& sink);
 
 // Name material.
