@@ -49,6 +49,7 @@ Simulator::Simulator(const std::filesystem::path& file, uint64_t seed, PageHook 
     }
     pages_->forget_unchanged();
     open_at_.assign(state_.results.size(), -1);
+    closed_.assign(state_.results.size(), false);
     for (size_t r = 0; r < state_.results.size(); ++r) {
         if (state_.results[r].ranks.empty() || state_.results[r].cards.empty()) continue;
         ranked_.push_back(int32_t(r));
@@ -60,6 +61,7 @@ Simulator::~Simulator() = default;
 
 bool Simulator::open_for_shots(int32_t result) const {
     const LiveResult& r = state_.results[result];
+    if (closed_[result]) return false;
     return has_empty_place(state_, r) ||
            (tables_grow_ && int(r.cards.size()) < card_limit(*state_.disciplines[r.agg.disc]));
 }
@@ -104,7 +106,14 @@ bool Simulator::step() {
         Change c = choose();
         const ChangeKind kind = c.kind;
         const int32_t result = c.result;
-        if (!write(std::move(c))) continue;
+        if (!write(std::move(c))) {
+            // Its rank rows grew out of their page: no more shots or cards for it, corrections only.
+            if (kind != ChangeKind::correction && result >= 0) {
+                closed_[result] = true;
+                update_open(result);
+            }
+            continue;
+        }
         ++counts_.changes;
         ++(kind == ChangeKind::card ? counts_.cards : kind == ChangeKind::shot ? counts_.shots : counts_.corrections);
         update_open(result);

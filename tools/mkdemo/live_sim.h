@@ -60,6 +60,7 @@ private:
     std::vector<int32_t> ranked_;    // results with a rank: the ones changed
     std::vector<int32_t> open_;      // of these, those with an empty place or room for a card
     std::vector<int32_t> open_at_;   // result -> index in open_, -1
+    std::vector<bool> closed_;       // results whose rank rows no longer fit a longer text
     bool tables_grow_ = true;        // scheiben and zuordnung took new rows so far
     LiveCounts counts_;
 };

@@ -28,6 +28,7 @@ const DefColumn& need(const TableDef& def, int table, const std::string& name) {
 // Every column where the demo writer puts it, so that rows encoded like the demo's fit.
 TableDef demo_table(jet::FilePages& pages, int table) {
     TableDef def = jet::read_table_def(jet::find_table(pages, text::utf8_to_utf16(table_name(table))), pages.source());
+    if (def.real_indexes > 0) throw Unsupported(std::string("table ") + table_name(table) + " has indexes (not kept up to date here)");
     const jet::TableLayout layout = jet::make_layout(table_columns(table));
     bool same = def.columns.size() == layout.columns.size();
     for (size_t i = 0; same && i < layout.columns.size(); ++i) {
