@@ -29,20 +29,20 @@ const char* kSynopsis =
     "       ringolan-mkdemo --live FILE.mdb [--changes-per-second N] [--seconds S] [--changes C] [--seed S]\n";
 
 const char* kOptions =
-    "  --shooters N   number of shooters, 1 to 200000 (default 300)\n"
-    "  --seed S       random seed, 0 to 18446744073709551615 (default 1); the same seed\n"
-    "                 gives the same file (with --live: the same changes)\n"
-    "  --round R      a later state, 0 to 999999999 (default 0): the same shooters, numbers\n"
-    "                 and lists, other results, and \"~R<R>~\" in the names and titles\n"
-    "  --no-itdatum   leave out the \"itdatum\" row of Veranstaltung\n"
-    "  -o FILE.mdb    the database to write (replaced if it exists)\n"
-    "  --live FILE.mdb\n"
-    "                 change a demo file in place as a running competition does: shots added,\n"
-    "                 new cards, corrections, with ranks and teams following\n"
-    "  --changes-per-second N\n"
-    "                 pace of --live, 0.5 to 1000 changes a second (default: as fast as it can)\n"
-    "  --seconds S    stop after N * S changes (needs --changes-per-second)\n"
-    "  --changes C    stop after C changes\n";
+    "  --shooters N            number of shooters, 1 to 200000 (default 300)\n"
+    "  --seed S                random seed, 0 to 18446744073709551615 (default 1); the same\n"
+    "                          seed gives the same file (with --live: the same changes)\n"
+    "  --round R               a later state, 0 to 999999999 (default 0): the same shooters,\n"
+    "                          numbers and lists, other results, and \"~R<R>~\" in the names\n"
+    "                          and titles\n"
+    "  --no-itdatum            leave out the \"itdatum\" row of Veranstaltung\n"
+    "  -o FILE.mdb             the database to write (replaced if it exists)\n"
+    "  --live FILE.mdb         change a demo file in place as a running competition does:\n"
+    "                          shots added, new cards, corrections; ranks and teams follow\n"
+    "  --changes-per-second N  pace of --live, 0.5 to 1000 changes a second (default: as\n"
+    "                          fast as it can)\n"
+    "  --seconds S             stop after N * S changes (needs --changes-per-second)\n"
+    "  --changes C             stop after C changes\n";
 
 const std::string kHelp = std::string(kSynopsis) +
     "Writes a demo competition database: shooters, clubs, lists and results made up from a seed.\n"
@@ -55,8 +55,8 @@ const std::string kHelp = std::string(kSynopsis) +
     "between two changes. It prints one line a second with the changes and pages written.\n"
     "\n"
     "Options:\n" + kOptions +
-    "  -h, --help     show this help and exit\n"
-    "  --version      show the version and exit\n"
+    "  -h, --help              show this help and exit\n"
+    "  --version               show the version and exit\n"
     "\n"
     "Examples:\n"
     "  $ ringolan-mkdemo --shooters 300 --seed 1 -o demo.mdb\n"
