@@ -21,7 +21,7 @@ namespace ringolan::demo {
 
 enum class Stage : int { card_rows, card_maps, card_count, assign_rows, assign_maps, assign_count, teams, ranks, own_ranks };
 
-// The pages a change touches, each at the stage of its last part.
+// The pages a change touches, each at the latest stage that changed it.
 class PageOrder {
 public:
     void touch(uint32_t page, Stage stage);
