@@ -2,16 +2,15 @@
 
 #include <algorithm>
 #include <cstring>
-#include <map>
 #include <optional>
 
-#include "common/ascii.h"
 #include "common/cp1252.h"
 #include "common/error.h"
+#include "db/jet/file_pages.h"
 #include "db/jet/header.h"
 #include "db/jet/page_edit.h"
 #include "db/jet/table_def.h"
-#include "db/jet/usage_map.h"
+#include "db/jet/table_rows.h"
 #include "db/jet/utf16.h"
 #include "db/jet/value.h"
 #include "db/jet/writer.h"
@@ -23,96 +22,11 @@ namespace {
 namespace fs = std::filesystem;
 
 // A reason to leave the file alone; caught at the top and returned as a refusal.
-struct Refusal : Error {
-    using Error::Error;
-};
-[[noreturn]] void refuse(const std::string& reason) { throw Refusal(reason); }
-
-// The file's pages as they were when the write began, read on demand; changed pages apart.
-class Pages {
-public:
-    Pages(platform::File& file, uint64_t size) : file_(file), count_(uint32_t(size / kPageSize)) {}
-    uint32_t count() const { return count_; }
-    const Page& original(uint32_t n) {
-        if (n >= count_) throw LayoutError("page " + std::to_string(n) + " lies beyond the end of the file");
-        auto it = cache_.find(n);
-        if (it != cache_.end()) return it->second;
-        Page& p = cache_[n];
-        if (const std::error_code ec = file_.read_exact_at(p.data(), kPageSize, uint64_t(n) * kPageSize))
-            throw Error("cannot read the file: " + ec.message());
-        return p;
-    }
-    // A page to change (a copy of the original, or a new page at the end of the file).
-    Page& change(uint32_t n) {
-        auto it = changed_.find(n);
-        if (it != changed_.end()) return it->second;
-        if (n == count_ + added_) {
-            ++added_;
-            return changed_[n] = Page{};
-        }
-        return changed_[n] = original(n);
-    }
-    PageSource source() {
-        return [this](uint32_t n) -> const Page& { return original(n); };
-    }
-    const std::map<uint32_t, Page>& changed() const { return changed_; }
-
-private:
-    platform::File& file_;
-    uint32_t count_;
-    uint32_t added_ = 0;
-    std::map<uint32_t, Page> cache_;
-    std::map<uint32_t, Page> changed_;
-};
+[[noreturn]] void refuse(const std::string& reason) { throw Unsupported(reason); }
 
 struct Located {
     uint32_t page = 0, row = 0;
 };
-
-// Calls f(page, row, view) for every live row of the table until f returns true.
-template <class F>
-bool scan_rows(const TableDef& def, Pages& pages, F f) {
-    const PageSource src = pages.source();
-    for (uint32_t p : map_pages(row_at(def.owned_map, src), src)) {
-        const Page& page = src(p);
-        if (page[0] != kPageData || get_u32(page.data() + kDataOwner) != def.page)
-            throw LayoutError("page " + std::to_string(p) + " in the table's map is not one of its data pages");
-        const uint32_t rows = get_u16(page.data() + kDataRowCount);
-        for (uint32_t r = 0; r < rows; ++r) {
-            const RowSpan s = row_span(page, r);
-            if (s.flags) {
-                // A 4-byte flagged row points to a row moved elsewhere; finding it is not supported.
-                if (s.end - s.start == 4) refuse("a row of the table was moved to another page (not supported)");
-                continue;  // deleted
-            }
-            RowView view(def, std::span<const uint8_t>(page.data() + s.start, s.end - s.start));
-            if (f(p, r, view)) return true;
-        }
-    }
-    return false;
-}
-
-uint32_t find_table(Pages& pages, const std::u16string& name) {
-    const TableDef cat = read_table_def(2, pages.source());
-    const DefColumn* id = cat.column(u"Id");
-    const DefColumn* nm = cat.column(u"Name");
-    const DefColumn* ty = cat.column(u"Type");
-    if (!id || !nm || !ty || nm->type != uint8_t(ColumnType::Text))
-        throw LayoutError("the catalog lacks the columns Id, Name and Type");
-    uint32_t found = 0;
-    scan_rows(cat, pages, [&](uint32_t, uint32_t, const RowView& v) {
-        auto n = v.text(*nm);
-        auto t = v.integer(*ty);
-        auto i = v.integer(*id);
-        if (n && t && i && (*t & kCatalogTypeMask) == kCatalogTable && text::equal_ignoring_case(*n, name)) {
-            found = uint32_t(*i) & kMaxPageNumber;  // a table's Id is its definition page
-            return true;
-        }
-        return false;
-    });
-    if (!found) refuse("the file has no table " + text::utf16_to_utf8(name));
-    return found;
-}
 
 const DefColumn& text_column(const TableDef& def, const std::string& table, const std::string& name) {
     const DefColumn* c = def.column(utf8_to_utf16_checked(name));
@@ -178,62 +92,7 @@ std::vector<uint8_t> build_row(const TableDef& def, const DefColumn& key, std::s
     return r;
 }
 
-// Enters page n into the usage map row at pointer (the map row's page is changed).
-void add_to_map(Pages& pages, uint32_t pointer, uint32_t n) {
-    const uint32_t map_page = pointer_page(pointer);
-    const RowSpan s = row_span(pages.original(map_page), pointer_row(pointer));
-    Page& mp = pages.change(map_page);
-    uint8_t* row = mp.data() + s.start;
-    const uint32_t len = s.end - s.start;
-    if (len < kInlineMapBitmap) throw LayoutError("usage map row too short");
-    if (row[0] == kMapInline) {
-        const uint32_t start = get_u32(row + 1);
-        if (n < start || n - start >= (len - kInlineMapBitmap) * 8)
-            refuse("the table's usage map cannot list page " + std::to_string(n) + " without being rebuilt");
-        row[kInlineMapBitmap + (n - start) / 8] |= uint8_t(1u << ((n - start) % 8));
-        return;
-    }
-    if (row[0] != kMapReference) throw LayoutError("unknown usage map type");
-    const uint32_t per_page = kBitmapPagePages;
-    const uint32_t slot = n / per_page;
-    if (1 + 4 * (slot + 1) > len || get_u32(row + 1 + 4 * slot) == 0)
-        refuse("the table's usage map has no bitmap page for page " + std::to_string(n));
-    const uint32_t bp = get_u32(row + 1 + 4 * slot);
-    if (pages.original(bp)[0] != kPageUsageBitmap) throw LayoutError("usage map names a page that is no bitmap page");
-    Page& b = pages.change(bp);
-    b[kBitmapPageBitmap + (n % per_page) / 8] |= uint8_t(1u << ((n % per_page) % 8));
-}
-
-// The file-wide map of free pages (page 1, row 0) must list page n as in use. The engine takes
-// pages outside the map's range as free, so a page the map does not cover cannot be added.
-void take_from_free_pages(Pages& pages, uint32_t n) {
-    const Page& p1 = pages.original(1);
-    if (p1[0] != kPageData || get_u16(p1.data() + kDataRowCount) == 0) throw LayoutError("page 1 holds no page map");
-    const RowSpan s = row_span(p1, 0);
-    const uint8_t* row = p1.data() + s.start;
-    const uint32_t len = s.end - s.start;
-    const std::string out_of_range = "the file-wide page map does not cover a new page " + std::to_string(n);
-    if (len < kInlineMapBitmap) throw LayoutError("file-wide page map row too short");
-    if (row[0] == kMapInline) {
-        const uint32_t start = get_u32(row + 1);
-        if (n < start || n - start >= (len - kInlineMapBitmap) * 8) refuse(out_of_range);
-        const uint32_t bit = n - start;
-        const uint32_t at = kInlineMapBitmap + bit / 8;
-        if (row[at] & (1u << (bit % 8))) pages.change(1)[s.start + at] &= uint8_t(~(1u << (bit % 8)));
-        return;
-    }
-    if (row[0] != kMapReference) throw LayoutError("unknown type of the file-wide page map");
-    const uint32_t per_page = kBitmapPagePages;
-    const uint32_t slot = n / per_page;
-    if (1 + 4 * (slot + 1) > len || get_u32(row + 1 + 4 * slot) == 0) refuse(out_of_range);
-    const uint32_t bp = get_u32(row + 1 + 4 * slot);
-    if (pages.original(bp)[0] != kPageUsageBitmap) throw LayoutError("page map names a page that is no bitmap page");
-    const uint32_t bit = n % per_page;
-    const uint32_t at = kBitmapPageBitmap + bit / 8;
-    if (pages.original(bp)[at] & (1u << (bit % 8))) pages.change(bp)[at] &= uint8_t(~(1u << (bit % 8)));
-}
-
-InPlaceResult::Kind plan(Pages& pages, const OptionRow& target, const std::u16string& text) {
+InPlaceResult::Kind plan(FilePages& pages, const OptionRow& target, const std::u16string& text) {
     const Page& head = pages.original(0);
     if (std::memcmp(head.data() + kHeaderSignature, kJetSignature, sizeof kJetSignature - 1) != 0 ||
         head[kHeaderVersion] != kJetVersion4)
@@ -272,23 +131,7 @@ InPlaceResult::Kind plan(Pages& pages, const OptionRow& target, const std::u16st
         refuse("table " + target.table + " has indexes (" + index_list(def) +
                "); entering a new row into them is not supported, so no row was appended");
     const std::vector<uint8_t> row = build_row(def, key, store_text(key, key16), value, stored);
-    if (row.size() > kMaxRowSize) refuse("the new row is too long");
-    const PageSource src = pages.source();
-    std::vector<uint32_t> own = map_pages(row_at(def.owned_map, src), src);
-    bool placed = false;
-    for (auto it = own.rbegin(); it != own.rend() && !placed; ++it)
-        if (room_for_row(src(*it), row.size())) placed = append_row(pages.change(*it), row);
-    if (!placed) {
-        const uint32_t n = pages.count();
-        if (n >= kMaxPageNumber) refuse("the file has no room for another page");
-        add_to_map(pages, def.owned_map, n);
-        take_from_free_pages(pages, n);
-        Page& fresh = pages.change(n);
-        DataPage(fresh).init(tdef);
-        if (!append_row(fresh, row)) throw LayoutError("a new page cannot hold the row");
-    }
-    Page& first = pages.change(tdef);
-    put_u32(first.data() + kTableDefRowCount, def.row_count + 1);
+    append_table_row(pages, def, row, RowPlace::any_page);
     return InPlaceResult::Kind::Appended;
 }
 
@@ -331,7 +174,7 @@ InPlaceResult write_option_row(const fs::path& db, const OptionRow& target, cons
     platform::FileState st;
     if ((ec = file.state(st))) return refused("cannot read the file: " + ec.message());
     if (st.size < 3 * kPageSize || st.size % kPageSize != 0) return refused("the file size is not a whole number of pages");
-    Pages pages(file, st.size);
+    FilePages pages(file, st.size);
     InPlaceResult result;
     try {
         std::u16string text16;
@@ -341,7 +184,7 @@ InPlaceResult write_option_row(const fs::path& db, const OptionRow& target, cons
             refuse("the text is not valid UTF-8");
         }
         result.kind = plan(pages, target, text16);
-    } catch (const Refusal& r) {
+    } catch (const Unsupported& r) {
         return refused(r.what());
     } catch (const LayoutError& e) {
         return refused(std::string("unexpected file layout: ") + e.what());

@@ -1,6 +1,7 @@
 #include "db/jet/table_def.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "common/ascii.h"
 #include "db/jet/usage_map.h"
@@ -183,6 +184,24 @@ std::optional<int64_t> RowView::integer(const DefColumn& c) const {
         case 0x04: return int32_t(get_u32(r.data()));
         default: bad("column is not a whole-number column");
     }
+}
+
+std::optional<double> RowView::real(const DefColumn& c) const {
+    if (is_null(c)) return std::nullopt;
+    auto r = raw(c);
+    if (c.type == 0x07 || c.type == 0x08) {
+        double d;
+        uint64_t u = uint64_t(get_u32(r.data())) | uint64_t(get_u32(r.data() + 4)) << 32;
+        std::memcpy(&d, &u, 8);
+        return d;
+    }
+    if (c.type == 0x06) {
+        float f;
+        const uint32_t u = get_u32(r.data());
+        std::memcpy(&f, &u, 4);
+        return f;
+    }
+    bad("column is not a floating-point column");
 }
 
 std::vector<uint8_t> RowView::with_variable(const DefColumn& c, std::span<const uint8_t> stored) const {

@@ -81,6 +81,8 @@ public:
     std::span<const uint8_t> raw(const DefColumn& c) const;
     std::optional<std::u16string> text(const DefColumn& c) const;
     std::optional<int64_t> integer(const DefColumn& c) const;
+    // Double, Single and DateTime (days since 1899-12-30) columns.
+    std::optional<double> real(const DefColumn& c) const;
 
     // The row with one variable column set to new stored bytes (its null bit set).
     std::vector<uint8_t> with_variable(const DefColumn& c, std::span<const uint8_t> stored) const;

@@ -10,8 +10,27 @@ namespace {
 
 constexpr int kCounting = 3;  // team members whose results count ("MANNMODE")
 
-// Negative when a ranks before b, 0 when they share a rank.
-int compare(Sort sort, const Result& a, const Result& b) {
+double teiler_value(int32_t t) { return t > 0 ? t / 100.0 : 10000.0; }
+
+std::string decimal(int32_t tenths, bool whole) {
+    char buf[32];
+    if (whole) std::snprintf(buf, sizeof buf, "%d", tenths / 10);
+    else std::snprintf(buf, sizeof buf, "%d,%d", tenths / 10, tenths % 10);
+    return buf;
+}
+
+std::string series_text(const Result& r, bool whole) {
+    std::string s;
+    for (int k = 0; k < std::min<int>(r.targets, kMaxSeries); ++k) {
+        if (!s.empty()) s += ' ';
+        s += decimal(r.series10[k], whole);
+    }
+    return s;
+}
+
+}  // namespace
+
+int compare_results(Sort sort, const Result& a, const Result& b) {
     auto cmp = [](auto x, auto y) { return x < y ? -1 : (y < x ? 1 : 0); };
     auto teiler = [](const Result& r) { return r.best_t > 0 ? r.best_t : INT32_MAX; };
     auto second = [](const Result& r) { return r.second_t > 0 ? r.second_t : INT32_MAX; };
@@ -37,27 +56,7 @@ int compare(Sort sort, const Result& a, const Result& b) {
     return 0;
 }
 
-double teiler_value(int32_t t) { return t > 0 ? t / 100.0 : 10000.0; }
-
-std::string decimal(int32_t tenths, bool whole) {
-    char buf[32];
-    if (whole) std::snprintf(buf, sizeof buf, "%d", tenths / 10);
-    else std::snprintf(buf, sizeof buf, "%d,%d", tenths / 10, tenths % 10);
-    return buf;
-}
-
-std::string series_text(const Result& r, bool whole) {
-    std::string s;
-    for (int k = 0; k < std::min<int>(r.targets, kMaxSeries); ++k) {
-        if (!s.empty()) s += ' ';
-        s += decimal(r.series10[k], whole);
-    }
-    return s;
-}
-
-// Part results of one ranked row, by the list's ranking rule.
-void fill_parts(const Model& m, const ResultList& list, const Result& r, RankRow& row) {
-    const auto& discipline = *m.disciplines[r.disc];
+void fill_parts(const DisciplineSpec& discipline, const ResultList& list, const Result& r, RankRow& row) {
     const bool whole = !discipline.tenths;
     const double total = r.total10 / 10.0;
     if (list.kind == ListKind::TeamRound) {
@@ -95,34 +94,60 @@ void fill_parts(const Model& m, const ResultList& list, const Result& r, RankRow
     }
 }
 
+Result ranked_as(const ResultList& list, Result r) {
+    if (list.kind == ListKind::TeamRound) r.total10 = r.series10[0];
+    return r;
+}
+
+int32_t team_score(const ResultList& list, const Result& r) {
+    return list.kind == ListKind::TeamRound ? r.series10[0] : r.total10;
+}
+
+void count_team(std::vector<int32_t> scores, bool whole_rings, Team& team) {
+    std::sort(scores.rbegin(), scores.rend());
+    int32_t sum = 0;
+    team.teilerg.clear();
+    for (int i = 0; i < kCounting && i < static_cast<int>(scores.size()); ++i) {
+        sum += scores[i];
+        if (!team.teilerg.empty()) team.teilerg += '+';
+        team.teilerg += decimal(scores[i], whole_rings);
+    }
+    team.result = sum / 10.0;
+}
+
+void rank_teams(const std::vector<Team*>& teams) {
+    std::vector<Team*> order = teams;
+    std::stable_sort(order.begin(), order.end(), [](const Team* a, const Team* b) { return a->result > b->result; });
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i]->rang = (i > 0 && order[i]->result == order[i - 1]->result) ? order[i - 1]->rang : static_cast<int32_t>(i) + 1;
+}
+
+namespace {
+
 // Ranks the members of a list (standard competition ranking: equal results share a rank).
 void rank_list(Model& m, int32_t list_index, const std::map<int32_t, int32_t>& mid_of_shooter) {
     const ResultList& list = m.lists[list_index];
     const size_t n = list.members.size();
-    std::vector<Result> first_cards;  // a preliminary round counts the first card only
-    if (list.kind == ListKind::TeamRound)
-        for (int32_t ri : list.members) {
-            first_cards.push_back(m.results[ri]);
-            first_cards.back().total10 = first_cards.back().series10[0];
-        }
-    auto key = [&](size_t pos) -> const Result& { return first_cards.empty() ? m.results[list.members[pos]] : first_cards[pos]; };
+    std::vector<Result> keys;
+    for (int32_t ri : list.members) keys.push_back(ranked_as(list, m.results[ri]));
+    auto key = [&](size_t pos) -> const Result& { return keys[pos]; };
     auto startnr = [&](size_t pos) { return m.shooters[m.results[list.members[pos]].shooter].startnr; };
     std::vector<size_t> order(n);
     for (size_t i = 0; i < n; ++i) order[i] = i;
     std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-        const int c = compare(list.sort, key(a), key(b));
+        const int c = compare_results(list.sort, key(a), key(b));
         return c != 0 ? c < 0 : startnr(a) < startnr(b);
     });
     int32_t rang = 0;
     for (size_t i = 0; i < n; ++i) {
-        if (i == 0 || compare(list.sort, key(order[i - 1]), key(order[i])) != 0) rang = static_cast<int32_t>(i) + 1;
+        if (i == 0 || compare_results(list.sort, key(order[i - 1]), key(order[i])) != 0) rang = static_cast<int32_t>(i) + 1;
         RankRow row{};
         row.list = list_index;
         row.result = list.members[order[i]];
         row.rang = rang;
         const auto it = mid_of_shooter.find(m.results[row.result].shooter);
         if (it != mid_of_shooter.end()) row.mid = it->second;
-        fill_parts(m, list, m.results[row.result], row);
+        fill_parts(*m.disciplines[m.results[row.result].disc], list, m.results[row.result], row);
         m.ranks.push_back(std::move(row));
     }
 }
@@ -270,33 +295,15 @@ std::map<int32_t, int32_t> add_teams(Model& m, int d, ListKind kind, int32_t li,
         std::vector<int32_t> scores;
         for (int32_t ri : teams[k]) {
             const Result& r = m.results[ri];
-            scores.push_back(kind == ListKind::TeamRound ? r.series10[0] : r.total10);
+            scores.push_back(team_score(m.lists[li], r));
             mids[r.shooter] = team.mann_id;
         }
-        std::sort(scores.rbegin(), scores.rend());
-        int32_t sum = 0;
-        for (int i = 0; i < kCounting && i < static_cast<int>(scores.size()); ++i) {
-            sum += scores[i];
-            if (!team.teilerg.empty()) team.teilerg += '+';
-            team.teilerg += decimal(scores[i], !discipline.tenths);
-        }
-        team.result = sum / 10.0;
+        count_team(std::move(scores), !discipline.tenths, team);
         for (size_t i = 0; i < teams[k].size(); ++i)
             m.members.push_back({team.mann_id, m.results[teams[k][i]].shooter, static_cast<int16_t>(i + 1), i >= 4});
         m.teams.push_back(std::move(team));
     }
     return mids;
-}
-
-// Ranks of the teams from first_team on by result; equal results share a rank.
-void rank_teams(Model& m, size_t first_team) {
-    std::vector<size_t> order;
-    for (size_t k = first_team; k < m.teams.size(); ++k) order.push_back(k);
-    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return m.teams[a].result > m.teams[b].result; });
-    for (size_t i = 0; i < order.size(); ++i)
-        m.teams[order[i]].rang = (i > 0 && m.teams[order[i]].result == m.teams[order[i - 1]].result)
-                                     ? m.teams[order[i - 1]].rang
-                                     : static_cast<int32_t>(i) + 1;
 }
 
 using TeamLists = std::vector<std::pair<int32_t, std::map<int32_t, int32_t>>>;  // list, shooter -> Mann_id
@@ -319,7 +326,9 @@ TeamLists make_team_lists(Model& m, Rng& rng, const std::vector<std::vector<int3
             const int32_t li = add_list(m, d, title, kind, -1, all);
             const size_t first_team = m.teams.size();
             std::map<int32_t, int32_t> mids = add_teams(m, d, kind, li, teams, team_club);
-            rank_teams(m, first_team);
+            std::vector<Team*> ranked;
+            for (size_t k = first_team; k < m.teams.size(); ++k) ranked.push_back(&m.teams[k]);
+            rank_teams(ranked);
             team_lists.emplace_back(li, std::move(mids));
         }
     }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -183,15 +184,37 @@ void make_event(Model& m);    // Veranstaltung options
 void mark_round(Model& m);    // the round's marker in the shown texts
 Model build_model(const DemoOptions& options);
 
+// A hit at (x, y) in Teiler units from the centre (y up) stored in slot i of the card:
+// Teiler, direction and ring value by the discipline's face and ring rule.
+void store_hit(const DisciplineSpec& d, double x, double y, Target& tg, int i);
+// The aggregates of a result from its cards, in card order (r.targets is left as it is).
+void aggregate_cards(Face face, std::span<const Target* const> cards, Result& r);
 void update_aggregates(const Model& m, Result& r);
+
+// Negative when a ranks before b by the ranking rule, 0 when they share a rank.
+int compare_results(Sort sort, const Result& a, const Result& b);
+// The result as the list ranks it: a preliminary round counts the first card only.
+Result ranked_as(const ResultList& list, Result r);
+// HauptErg, TeilErg and E1..E7 of the result's row in the list.
+void fill_parts(const DisciplineSpec& discipline, const ResultList& list, const Result& r, RankRow& row);
+// What a member's result adds to a team in the list (tenths).
+int32_t team_score(const ResultList& list, const Result& r);
+// The team's result and MTeilErg from its members' scores: the best kCounting count.
+void count_team(std::vector<int32_t> scores, bool whole_rings, Team& team);
+// MRang of the teams of one list: by result, equal results share a rank.
+void rank_teams(const std::vector<Team*>& teams);
 // Days since 1899-12-30 of a calendar date.
 double civil_days(int year, int month, int day);
 
 // The tables in file order.
+enum Table : int { Starter, Verein, Raenge, Ergebnis, Zuordnung, Scheiben, Wettk, WettbDef, WettbOptDef, Mannschaft, MannTeiln, Veranstaltung };
 constexpr int kTableCount = 12;
 const char* table_name(int table);
 std::vector<jet::Column> table_columns(int table);
 size_t table_row_count(const Model& m, int table);
+// The scheiben row of a card: R, t and w of each shot; the places of shots not fired hold 0
+// or, on some cards, NULL.
+jet::Row target_row(const Target& tg);
 void emit_rows(const Model& m, int table, const std::function<void(const jet::Row&)>& sink);
 
 // Name material.

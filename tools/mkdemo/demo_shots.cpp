@@ -51,15 +51,22 @@ int32_t Target::sum10() const {
     return s;
 }
 
-void update_aggregates(const Model& m, Result& r) {
-    const Face face = m.disciplines[r.disc]->face;
+void store_hit(const DisciplineSpec& d, double x, double y, Target& tg, int i) {
+    const double dist = std::sqrt(x * x + y * y);
+    tg.t[i] = static_cast<int32_t>(std::max<long long>(1, std::llround(dist)));
+    tg.w[i] = static_cast<int16_t>(std::llround(turns_from_top(x, y) * 32768) % 32768);
+    const int tenths = tenths_for_distance(tg.t[i], d.face);
+    tg.score10[i] = static_cast<int16_t>(d.tenths ? tenths : tenths / 10 * 10);
+}
+
+void aggregate_cards(Face face, std::span<const Target* const> cards, Result& r) {
     r.total10 = 0;
     r.best_t = r.second_t = 0;
     r.teiler_sum = 0;
     r.inner = r.hits = 0;
     r.series10.fill(0);
-    for (int k = 0; k < r.targets; ++k) {
-        const Target& tg = m.targets[r.first_target + k];
+    for (size_t k = 0; k < cards.size(); ++k) {
+        const Target& tg = *cards[k];
         const int32_t sum = tg.sum10();
         r.total10 += sum;
         if (k < kMaxSeries) r.series10[k] = sum;
@@ -76,6 +83,12 @@ void update_aggregates(const Model& m, Result& r) {
             }
         }
     }
+}
+
+void update_aggregates(const Model& m, Result& r) {
+    std::array<const Target*, 256> cards;
+    for (int k = 0; k < r.targets; ++k) cards[k] = &m.targets[r.first_target + k];
+    aggregate_cards(m.disciplines[r.disc]->face, std::span(cards.data(), r.targets), r);
 }
 
 namespace {
@@ -106,11 +119,7 @@ void shoot(Rng& rng, const Shooter& s, const DisciplineSpec& d, Target& tg) {
     const double ox = 0.35 * sigma * rng.normal(), oy = 0.35 * sigma * rng.normal();
     for (int i = 0; i < tg.shots; ++i) {
         const double x = ox + sigma * rng.normal(), y = oy + sigma * rng.normal();
-        const double dist = std::sqrt(x * x + y * y);
-        tg.t[i] = static_cast<int32_t>(std::max<long long>(1, std::llround(dist)));
-        tg.w[i] = static_cast<int16_t>(std::llround(turns_from_top(x, y) * 32768) % 32768);
-        const int tenths = tenths_for_distance(tg.t[i], d.face);
-        tg.score10[i] = static_cast<int16_t>(d.tenths ? tenths : tenths / 10 * 10);
+        store_hit(d, x, y, tg, i);
     }
 }
 

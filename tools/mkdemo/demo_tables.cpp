@@ -29,8 +29,6 @@ Value v(const char* s) { return s ? Value(std::string(s)) : Value(jet::Null{}); 
 template <class T> Value v(const std::optional<T>& o) { return o ? v(*o) : Value(jet::Null{}); }
 Value id_or_null(int32_t x) { return x ? v(x) : Value(jet::Null{}); }
 
-enum Table { Starter, Verein, Raenge, Ergebnis, Zuordnung, Scheiben, Wettk, WettbDef, WettbOptDef, Mannschaft, MannTeiln, Veranstaltung };
-
 int32_t startnr_of_result(const Model& m, int32_t ri) { return m.shooters[m.results[ri].shooter].startnr; }
 
 }  // namespace
@@ -107,7 +105,8 @@ Row rank_row(const Model& m, const RankRow& r) {
     return row;
 }
 
-// Ring, T and W of each shot; the places of shots not fired hold 0 or, on some cards, NULL.
+}  // namespace
+
 Row target_row(const Target& tg) {
     Row row(2 + 3 * kMaxShots, Value(jet::Null{}));
     row[0] = v(tg.id);
@@ -125,8 +124,6 @@ Row target_row(const Target& tg) {
     }
     return row;
 }
-
-}  // namespace
 
 void emit_rows(const Model& m, int table, const std::function<void(const Row&)>& sink) {
     switch (table) {
