@@ -115,14 +115,22 @@ std::filesystem::path default_web_root(const char* argv0) {
     return setup::web_root(exe.parent_path());
 }
 
-// One log line per read of the competition file after the first.
+// One log line per new state of the competition file after the first, and per failed read.
 void log_snapshot_change(const db::SnapshotFollower::Status& status) {
+    static uint64_t logged_generation = 0;  // called on the follower's thread only
+    if (status.error.empty() && status.generation == logged_generation) return;  // read, unchanged
+    logged_generation = status.generation;
     if (!status.error.empty()) {
         logging::log_line("competition file " + status.path.string() + " not read: " + status.error +
                           (status.has_snapshot ? " (still serving the last good state)" : ""));
     } else if (status.has_snapshot) {
+        std::string how = status.whole_read ? "whole file" : "tables";
+        for (size_t i = 0; !status.whole_read && i < status.changed_tables.size(); ++i)
+            how += (i ? ", " : " ") + status.changed_tables[i];
+        if (!status.whole_read && status.changed_tables.empty()) how = "no table changed";
         logging::log_line("competition file " + status.path.string() + " read again (state " +
-                          std::to_string(status.generation) + ")");
+                          std::to_string(status.generation) + ", " + how + ", " +
+                          std::to_string(status.read_time.count()) + " ms)");
     }
 }
 

@@ -29,18 +29,43 @@ std::vector<uint32_t> owned_pages(MdbHandle* mdb, MdbTableDef* table, guint32 fr
     return pages;
 }
 
-// The table's data pages as its usage map lists them (libmdb's scan order).
+// The pages whose bits are set in a usage-map bitmap; bit i stands for page first + i. Bits
+// below `from` are left out (the scan starts after page 0, as libmdb's does).
+void add_bitmap_pages(const unsigned char* bitmap, size_t bits, uint32_t first, uint32_t from, std::vector<uint32_t>& out) {
+    for (size_t i = 0; i < bits; ++i) {
+        if (!(bitmap[i / 8] & (1u << (i % 8)))) continue;
+        const uint32_t page = first + uint32_t(i);
+        if (page >= from) out.push_back(page);
+    }
+}
+
+// The table's data pages as its usage map lists them, in libmdb's scan order: an inline map
+// (type 0: first page, then a bitmap) or a map of bitmap pages (type 1: page numbers, each
+// page's bitmap covering (page size - 4) * 8 pages).
 std::vector<uint32_t> map_pages(MdbHandle* mdb, MdbTableDef* table) {
     std::vector<uint32_t> pages;
     if (table->num_rows == 0) return pages;  // libmdb's scan reads nothing then
-    guint32 from = 0;
-    for (;;) {
-        const gint32 next = mdb_map_find_next(mdb, table->usage_map, guint32(table->map_sz), from);
-        if (next < 0) return owned_pages(mdb, table, from);  // a map libmdb cannot read: it scans
-        if (next == 0) break;
-        if (guint32(next) <= from) throw std::runtime_error("usage map goes backwards");
-        pages.push_back(guint32(next));
-        from = guint32(next);
+    const unsigned char* map = table->usage_map;
+    const size_t size = table->map_sz;
+    if (size < 1 || !map) return owned_pages(mdb, table, 0);
+    if (map[0] == 0) {
+        if (size < 5) return pages;
+        const uint32_t first = uint32_t(mdb_get_int32(const_cast<unsigned char*>(map), 1));
+        add_bitmap_pages(map + 5, (size - 5) * 8, first, first == 0 ? 1 : 0, pages);
+        return pages;
+    }
+    if (map[0] != 1) return owned_pages(mdb, table, 0);  // libmdb scans every page then
+    const size_t bits = size_t(mdb->fmt->pg_size - 4) * 8;
+    for (size_t index = 0; index < (size - 1) / 4; ++index) {
+        const uint32_t map_page = uint32_t(mdb_get_int32(const_cast<unsigned char*>(map), int(index * 4 + 1)));
+        if (map_page == 0) continue;
+        if (mdb_read_alt_pg(mdb, map_page) != ssize_t(mdb->fmt->pg_size)) {
+            const uint32_t from = pages.empty() ? 0 : pages.back() + 1;
+            std::vector<uint32_t> rest = owned_pages(mdb, table, from);
+            pages.insert(pages.end(), rest.begin(), rest.end());
+            return pages;
+        }
+        add_bitmap_pages(mdb->alt_pg_buf + 4, bits, uint32_t(index * bits), 1, pages);
     }
     return pages;
 }

@@ -136,6 +136,9 @@ void SnapshotFollower::Impl::publish(uint64_t my_epoch, std::shared_ptr<const Sn
             current = std::move(snap);
             status.has_snapshot = true;
             status.generation = current->info().generation;
+            status.read_time = current->info().build_time;
+            status.whole_read = current->info().base_generation == 0;
+            status.changed_tables = current->info().changed_tables;
             status.last_success = std::chrono::system_clock::now();
         }
         status.error = std::move(error);

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "db/snapshot/snapshot.h"
 #include "db/snapshot/snapshot_child.h"
@@ -35,6 +36,11 @@ public:
         std::chrono::system_clock::time_point last_success{};  // epoch when never
         uint64_t attempts = 0;    // finished attempts to read the current path
         bool loading = false;
+        // Of the current snapshot: how long its read took, and whether only some tables were
+        // read again (changed_tables) or the whole file.
+        std::chrono::milliseconds read_time{0};
+        bool whole_read = true;
+        std::vector<std::string> changed_tables;
     };
 
     struct Options {

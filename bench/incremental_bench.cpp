@@ -1,0 +1,112 @@
+// incremental_bench FILE.mdb [CHANGES...]: the reader's phases on a demo file changed in place by
+// the scoring simulator: a whole read, then for each count of changed results (default 1 10
+// 100) the read of the file (compared with the kept copy), the page-by-page update of the
+// database and the hand-over of the image, each the median of five rounds. In process, without
+// the child; changes FILE. Release builds only; not a test.
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "db/mdbread/page_reader.h"
+#include "db/snapshot/file_mirror.h"
+#include "db/snapshot/snapshot_database.h"
+#include "platform/file.h"
+#include "platform/memory_file.h"
+#include "platform/process.h"
+#include "tools/mkdemo/live.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using namespace ringolan;
+
+namespace {
+
+double ms_since(Clock::time_point t0) { return std::chrono::duration<double, std::milli>(Clock::now() - t0).count(); }
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// The image into a sealed memory file, as the reader hands it over.
+void hand_over(std::span<const uint8_t> image) {
+    const platform::NativeHandle memory = platform::create_memory_file("bench");
+    platform::write_channel(memory, image.data(), image.size());
+    platform::seal_memory_file(memory);
+    platform::close_memory_file(memory);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: incremental_bench FILE.mdb [CHANGES...]\n");
+        return 2;
+    }
+    const fs::path file = argv[1];
+    std::vector<uint64_t> counts;
+    for (int i = 2; i < argc; ++i) counts.push_back(std::strtoull(argv[i], nullptr, 10));
+    if (counts.empty()) counts = {1, 10, 100};
+    const fs::path folder = platform::create_temporary_folder("ringolan-incremental-bench-");
+    db::FileMirror mirror(folder / "copy.mdb");
+    db::SnapshotDatabase database;
+
+    auto t0 = Clock::now();
+    if (mirror.refresh(file) != db::FileMirror::Outcome::read) return 1;
+    const double copy_ms = ms_since(t0);
+    t0 = Clock::now();
+    {
+        mdbread::PageReader reader(mirror.copy());
+        database.rebuild(reader, mirror.copy());
+    }
+    const double build_ms = ms_since(t0);
+    mirror.settle();
+    t0 = Clock::now();
+    hand_over(database.image());
+    std::printf("whole read: copy %.0f ms, decode and build %.0f ms, hand-over %.0f ms (image %.1f MiB)\n", copy_ms,
+                build_ms, ms_since(t0), double(database.image().size()) / 1048576.0);
+    std::printf("%8s %8s %10s %10s %10s %10s %10s  %s\n", "changes", "pages", "compare", "tables", "update", "hand-over",
+                "total", "tables changed");
+    std::atomic<bool> stop{false};
+    uint64_t seed = 1;
+    for (const uint64_t count : counts) {
+        std::vector<double> compare, open, update, handover, pages;
+        std::string changed;
+        for (int round = 0; round < 5; ++round) {
+            demo::LiveOptions live;
+            live.file = file;
+            live.changes = count;
+            live.seed = seed++;
+            demo::run_live(live, stop, nullptr);
+            t0 = Clock::now();
+            if (mirror.refresh(file) != db::FileMirror::Outcome::read) return 1;
+            compare.push_back(ms_since(t0));
+            pages.push_back(double(mirror.pending().size()));
+            t0 = Clock::now();
+            mdbread::PageReader reader(mirror.copy());
+            open.push_back(ms_since(t0));
+            t0 = Clock::now();
+            const auto tables = database.update(reader, mirror.pending());
+            update.push_back(ms_since(t0));
+            mirror.settle();
+            t0 = Clock::now();
+            hand_over(database.image());
+            handover.push_back(ms_since(t0));
+            changed.clear();
+            for (const auto& t : tables) changed += (changed.empty() ? "" : ", ") + t;
+        }
+        const double total = median(compare) + median(open) + median(update) + median(handover);
+        std::printf("%8llu %8.0f %8.1f ms %7.1f ms %7.1f ms %7.1f ms %7.1f ms  %s\n", (unsigned long long)count,
+                    median(pages), median(compare), median(open), median(update), median(handover), total, changed.c_str());
+    }
+    std::error_code ec;
+    fs::remove_all(folder, ec);
+    return 0;
+}
