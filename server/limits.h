@@ -57,6 +57,10 @@ inline constexpr std::chrono::milliseconds kPageWaitLimit{5000};
 inline constexpr std::size_t kWarmPages = 2000;
 inline constexpr std::chrono::milliseconds kWarmTime{300};
 inline constexpr std::chrono::milliseconds kWarmHold{500};
+// The same for a state read page by page from the served one (a few results changed): most
+// pages carry over, and the change should be on the pages within a fraction of a second.
+inline constexpr std::chrono::milliseconds kWarmTimeIncremental{50};
+inline constexpr std::chrono::milliseconds kWarmHoldIncremental{100};
 // Event-stream connections (/api/v1/events) held at once, besides the page connections; further
 // clients are told to come back after kEventRetryAfter.
 inline constexpr std::size_t kMaxEventClients = 5000;

@@ -42,6 +42,11 @@ bool ServedSnapshot::newer_state(const db::Snapshot& a, const db::Snapshot& b) {
     return a.info().source == b.info().source && a.info().generation > b.info().generation;
 }
 
+bool ServedSnapshot::made_from(const db::Snapshot& a, const db::Snapshot& b) {
+    return a.info().source == b.info().source && a.info().base_generation != 0 &&
+           a.info().base_generation == b.info().generation;
+}
+
 std::shared_ptr<const db::Snapshot> ServedSnapshot::current() {
     auto latest = latest_();
     std::lock_guard lock(mutex_);
@@ -59,7 +64,8 @@ std::shared_ptr<const db::Snapshot> ServedSnapshot::current() {
         pending_ = std::move(latest);
         wake_.notify_all();
     }
-    if (now - pending_since_ >= options_.hold) {
+    const auto hold = made_from(*pending_, *served_) ? options_.hold_incremental : options_.hold;
+    if (now - pending_since_ >= hold) {
         serve(std::move(pending_));
         pending_.reset();
         ++stats_.held_out;
@@ -91,9 +97,10 @@ void ServedSnapshot::run() {
         if (stop_) return;
         const auto target = pending_;
         tried = target;
+        const bool incremental = served_ && made_from(*target, *served_);
         lock.unlock();
 
-        const auto deadline = Clock::now() + options_.max_time;
+        const auto deadline = Clock::now() + (incremental ? options_.max_time_incremental : options_.max_time);
         std::vector<PageCache::Warmed> warmed;
         // Pages that carry over to the new state need no generation.
         for (auto& hot : cache_ ? cache_->hottest(options_.max_pages, target.get()) : std::vector<PageCache::Hot>{}) {

@@ -31,6 +31,9 @@ public:
         std::size_t max_pages = kWarmPages;
         std::chrono::milliseconds max_time = kWarmTime;  // pages are started until then
         std::chrono::milliseconds hold = kWarmHold;      // a new state waits no longer than this
+        // Both for a state made page by page from the served one.
+        std::chrono::milliseconds max_time_incremental = kWarmTimeIncremental;
+        std::chrono::milliseconds hold_incremental = kWarmHoldIncremental;
         Render render = nullptr;                         // nullptr: the product's pages
         // Told of every snapshot taken over for serving (nullptr: none); called with the
         // served state's lock held, so it must return at once and not call back.
@@ -65,6 +68,8 @@ private:
     void serve(std::shared_ptr<const db::Snapshot> snapshot);  // with mutex_ held
     // Whether a is a newer state of b's file.
     static bool newer_state(const db::Snapshot& a, const db::Snapshot& b);
+    // Whether a was made page by page from b.
+    static bool made_from(const db::Snapshot& a, const db::Snapshot& b);
 
     const Source latest_;
     const std::shared_ptr<PageCache> cache_;

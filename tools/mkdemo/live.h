@@ -21,6 +21,9 @@ struct LiveOptions {
     std::optional<double> seconds;    // with per_second: stop after per_second * seconds changes
     std::optional<uint64_t> changes;  // stop after this many changes
     uint64_t seed = 1;
+    // One line per change: milliseconds since 1970 after its last page write, then
+    // Simulator::last_change() (benchmarks measure from it how soon pages show the change).
+    std::FILE* trace = nullptr;
 };
 
 struct LiveSummary {

@@ -61,6 +61,12 @@ LiveSummary run_live(const LiveOptions& o, const std::atomic<bool>& stop, std::F
             summary.exhausted = true;
             break;
         }
+        if (o.trace) {
+            const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::system_clock::now().time_since_epoch());
+            std::fprintf(o.trace, "%lld %s\n", static_cast<long long>(ms.count()), sim.last_change().c_str());
+            std::fflush(o.trace);
+        }
         report_when_due();
     }
     summary.counts = sim.counts();

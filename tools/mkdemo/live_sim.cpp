@@ -115,11 +115,27 @@ bool Simulator::step() {
             continue;
         }
         ++counts_.changes;
+        last_result_ = result;
         ++(kind == ChangeKind::card ? counts_.cards : kind == ChangeKind::shot ? counts_.shots : counts_.corrections);
         update_open(result);
         return true;
     }
     return false;
+}
+
+std::string Simulator::last_change() const {
+    if (last_result_ < 0) return {};
+    const int32_t startnr = state_.results[size_t(last_result_)].startnr;
+    int shots = 0, sum10 = 0;
+    for (const LiveResult& r : state_.results) {
+        if (r.startnr != startnr) continue;
+        for (const int32_t card : r.cards) {
+            const Target& t = state_.cards[size_t(card)].target;
+            shots += t.shots;
+            for (int i = 0; i < t.shots; ++i) sum10 += t.score10[size_t(i)];
+        }
+    }
+    return std::to_string(startnr) + ' ' + std::to_string(shots) + ' ' + std::to_string(sum10);
 }
 
 bool Simulator::write(Change&& c) {

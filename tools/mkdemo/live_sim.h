@@ -42,6 +42,9 @@ public:
     // Makes one change; false when nothing is left to change.
     bool step();
     const LiveCounts& counts() const { return counts_; }
+    // "STARTNR SHOTS SUM10" of the shooter the last step changed: his start number, the shots on
+    // all his cards and their rings in tenths (what his answers show from then on).
+    std::string last_change() const;
 
 private:
     Change choose();
@@ -63,6 +66,7 @@ private:
     std::vector<bool> closed_;       // results whose rank rows no longer fit a longer text
     bool tables_grow_ = true;        // scheiben and zuordnung took new rows so far
     LiveCounts counts_;
+    int32_t last_result_ = -1;
 };
 
 }  // namespace ringolan::demo

@@ -26,7 +26,8 @@ constexpr double kMaxSeconds = 366.0 * 86400;
 
 const char* kSynopsis =
     "usage: ringolan-mkdemo [--shooters N] [--seed S] [--round R] [--no-itdatum] -o FILE.mdb\n"
-    "       ringolan-mkdemo --live FILE.mdb [--changes-per-second N] [--seconds S] [--changes C] [--seed S]\n";
+    "       ringolan-mkdemo --live FILE.mdb [--changes-per-second N] [--seconds S] [--changes C] [--seed S]\n"
+    "                       [--trace FILE]\n";
 
 const char* kOptions =
     "  --shooters N            number of shooters, 1 to 200000 (default 300)\n"
@@ -42,7 +43,9 @@ const char* kOptions =
     "  --changes-per-second N  pace of --live, 0.5 to 1000 changes a second (default: as\n"
     "                          fast as it can)\n"
     "  --seconds S             stop after N * S changes (needs --changes-per-second)\n"
-    "  --changes C             stop after C changes\n";
+    "  --changes C             stop after C changes\n"
+    "  --trace FILE            one line per change to FILE: time in ms since 1970, start number,\n"
+    "                          shots and rings in tenths of the changed result (\"-\": stdout)\n";
 
 const std::string kHelp = std::string(kSynopsis) +
     "Writes a demo competition database: shooters, clubs, lists and results made up from a seed.\n"
@@ -95,6 +98,7 @@ struct Args {
     std::optional<ringolan::demo::LiveOptions> live;
     std::optional<double> per_second, seconds;
     std::optional<uint64_t> changes;
+    std::string trace;
     ringolan::cli::StandardOption standard = ringolan::cli::StandardOption::none;
 };
 
@@ -102,8 +106,8 @@ struct Args {
 void check(Args& a) {
     if (a.standard != ringolan::cli::StandardOption::none) return;
     if (!a.live) {
-        if (a.per_second || a.seconds || a.changes)
-            throw UsageError("--changes-per-second, --seconds and --changes go with --live only");
+        if (a.per_second || a.seconds || a.changes || !a.trace.empty())
+            throw UsageError("--changes-per-second, --seconds, --changes and --trace go with --live only");
         if (a.output.empty()) throw UsageError("no output file given (-o FILE.mdb)");
         return;
     }
@@ -171,6 +175,8 @@ Args parse(int argc, char** argv) {
             a.seconds = decimal_option(arg, take());
         } else if (arg == "--changes") {
             a.changes = number_option<uint64_t>(arg, take());
+        } else if (arg == "--trace") {
+            a.trace = take();
         } else {
             throw UsageError("unknown argument \"" + std::string(argv[i]) + "\"");
         }
@@ -182,7 +188,22 @@ Args parse(int argc, char** argv) {
 std::atomic<bool> g_stop{false};
 extern "C" void on_stop_signal(int) { g_stop = true; }
 
-int run_live(const ringolan::demo::LiveOptions& options) {
+int run_live(ringolan::demo::LiveOptions options, const std::string& trace) {
+    std::FILE* trace_file = nullptr;
+    if (!trace.empty()) {
+        trace_file = trace == "-" ? stdout : std::fopen(trace.c_str(), "w");
+        if (!trace_file) {
+            std::fprintf(stderr, "ringolan-mkdemo: cannot write %s\n", trace.c_str());
+            return 1;
+        }
+        options.trace = trace_file;
+    }
+    struct Close {
+        std::FILE* f;
+        ~Close() {
+            if (f && f != stdout) std::fclose(f);
+        }
+    } close{trace_file};
     std::signal(SIGINT, on_stop_signal);
     std::signal(SIGTERM, on_stop_signal);
     const std::string name = options.file.string();
@@ -216,7 +237,7 @@ int main(int argc, char** argv) {
     }
     if (args.standard != ringolan::cli::StandardOption::none)
         return ringolan::cli::answer(args.standard, "ringolan-mkdemo", kHelp);
-    if (args.live) return run_live(*args.live);
+    if (args.live) return run_live(*args.live, args.trace);
     try {
         const auto s = ringolan::demo::write_demo(args.options, args.output);
         std::printf("%s: %zu tables, %zu rows, %ju bytes (%d shooters, seed %ju", args.output.c_str(), s.tables, s.rows,
