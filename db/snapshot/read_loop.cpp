@@ -79,8 +79,13 @@ std::string bring_up_to_date(ReadState& s, bool& full, std::vector<std::string>&
     full = false;
     try {
         mdbread::PageReader reader(s.mirror.copy());
+        const std::vector<ChangedPage> pending = s.mirror.pending();
+        // A file written anew (most pages differ) is read whole: deleting and inserting every
+        // row would take longer.
+        const uint64_t pages = s.mirror.state().size / 4096 + 1;
         try {
-            touched = s.database.update(reader, s.mirror.pending());
+            if (pending.size() * 3 > pages) throw NeedsFullRead("most pages changed");
+            touched = s.database.update(reader, pending);
         } catch (const NeedsFullRead&) {
             full = true;
             s.database.rebuild(reader, s.mirror.copy());
