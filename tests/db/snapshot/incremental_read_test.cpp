@@ -15,6 +15,7 @@
 #include "db/snapshot/snapshot_database.h"
 #include "snapshot_test_util.h"
 #include "tools/mkdemo/demo.h"
+#include "tools/mkdemo/live.h"
 
 namespace ringolan::db {
 namespace {
@@ -51,6 +52,7 @@ protected:
         demo::DemoOptions opt;
         opt.shooters = 300;
         demo::write_demo(opt, file);
+        fs::copy_file(file, dir / "original.mdb");
     }
     void change(const Change& c) {
         const jet::InPlaceResult r = jet::write_option_row(file, {"Veranstaltung", "Option", c.key, "Wert_str"}, c.text);
@@ -96,6 +98,43 @@ TEST_F(IncrementalRead, PageByPageEqualsAWholeReadAfterEveryChange) {
     // Nothing written: nothing pending.
     ASSERT_EQ(mirror.refresh(file), FileMirror::Outcome::read);
     EXPECT_FALSE(mirror.has_pending());
+}
+
+// Random runs of the scoring simulator, some read in the middle of a change (between two of its
+// page writes): after every read the database equals a whole read of the same bytes.
+TEST_F(IncrementalRead, SimulatedCompetitionReadAtAnyMomentEqualsWholeReads) {
+    FileMirror mirror(dir / "copy.mdb");
+    SnapshotDatabase database;
+    auto read_and_compare = [&](const std::string& when) {
+        ASSERT_EQ(mirror.refresh(file), FileMirror::Outcome::read) << mirror.error();
+        mdbread::PageReader reader(mirror.copy());
+        try {
+            database.update(reader, mirror.pending());
+        } catch (const NeedsFullRead&) {
+            database.rebuild(reader, mirror.copy());
+        }
+        mirror.settle();
+        EXPECT_EQ(dump(database.connection()), whole_read(mirror.copy())) << when;
+    };
+    read_and_compare("first read");
+    std::atomic<bool> stop{false};
+    uint64_t page_writes = 0, reads_inside = 0;
+    for (uint64_t run = 1; run <= 6 && !HasFailure(); ++run) {
+        demo::LiveOptions live;
+        live.file = file;
+        live.seed = run;
+        live.changes = 5 + run * 7;
+        // Every 29th page write is followed by a read: most of them land inside a change.
+        demo::run_live(live, stop, nullptr, [&] {
+            if (++page_writes % 29 != 0) return;
+            ++reads_inside;
+            read_and_compare("run " + std::to_string(run) + ", page write " + std::to_string(page_writes));
+        });
+        read_and_compare("after run " + std::to_string(run));
+    }
+    EXPECT_GT(reads_inside, 20u);
+    // The simulated competition did change the results.
+    EXPECT_NE(dump(database.connection()).at("raenge"), whole_read(dir / "original.mdb").at("raenge"));
 }
 
 TEST_F(IncrementalRead, AnotherFileUnderTheSameNameIsReadWhole) {
