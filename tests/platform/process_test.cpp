@@ -86,3 +86,16 @@ TEST(ChildProcess, WaitsNoLongerThanAskedAndKillsAChildThatHangs) {
     EXPECT_TRUE(status.crashed);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
 }
+
+TEST(ChildProcess, TwoWayChannelCarriesCommandsToTheChild) {
+    ChildProcess child = ChildProcess::start(
+        {"/bin/sh", {"-c", "read a <&3; read b <&3; printf '%s+%s' \"$a\" \"$b\" >&3"}, {}, /*two_way=*/true});
+    ASSERT_TRUE(child.send("eins\nzwei\n", 10));
+    EXPECT_EQ(answer_of(child), "eins+zwei");
+    EXPECT_EQ(child.take_handle(), ringolan::platform::kNoHandle);  // none came along
+    EXPECT_TRUE(child.kill_and_wait().succeeded());
+    EXPECT_FALSE(child.send("x", 1));  // the channel is gone with the child
+    // A one-way channel takes no commands.
+    ChildProcess one_way = shell("exit 0");
+    EXPECT_FALSE(one_way.send("x", 1));
+}
