@@ -16,9 +16,9 @@ uint32_t owner_of(const uint8_t* page) {
     return v;  // little-endian machines; the header says which Jet
 }
 
-// The size of the file's pages from its header (byte 0x14: 0 for Jet 3).
-std::size_t page_size_of(const std::vector<uint8_t>& bytes) {
-    return bytes.size() > 0x14 && bytes[0x14] == 0 ? 2048 : kPage;
+// The size of the file's pages from the start of the file (byte 0x14: 0 for Jet 3).
+std::size_t page_size_of(const uint8_t* start, std::size_t size) {
+    return size > 0x14 && start[0x14] == 0 ? 2048 : kPage;
 }
 
 }  // namespace
@@ -61,7 +61,7 @@ bool FileMirror::write_copy() {
     const bool whole = whole_copy_;
     File out = File::open(copy_, whole ? File::Access::write_private : File::Access::read_write, ec);
     if (!ec && whole) ec = out.write_all(bytes_.data(), bytes_.size());
-    const std::size_t page_size = page_size_of(bytes_);
+    const std::size_t page_size = page_size_;
     for (auto it = unwritten_.begin(); !ec && !whole && it != unwritten_.end(); ++it) {
         const std::size_t at = std::size_t(*it) * page_size;
         if (at < bytes_.size()) ec = out.write_all_at(bytes_.data() + at, std::min(page_size, bytes_.size() - at), at);
@@ -82,7 +82,7 @@ void FileMirror::take(std::size_t at, const uint8_t* data, std::size_t size) {
         std::memcpy(bytes_.data() + at, data, size);
         return;
     }
-    const std::size_t page_size = page_size_of(bytes_);
+    const std::size_t page_size = page_size_;
     for (std::size_t off = 0; off < size; off += page_size) {
         const std::size_t len = std::min(page_size, size - off);
         uint8_t* mine = bytes_.data() + at + off;
@@ -125,6 +125,15 @@ FileMirror::Outcome FileMirror::refresh(const std::filesystem::path& source) {
             error_ = source.string() + ": read error";
             reset();
             return Outcome::failed;
+        }
+        if (done == 0) {
+            // Pages of another size (another file under the name): the copy is written anew.
+            const std::size_t page_size = page_size_of(chunk.data(), want);
+            if (page_size != page_size_ && !whole_copy_) {
+                whole_copy_ = true;
+                pending_[0].page = 0;
+            }
+            page_size_ = page_size;
         }
         take(done, chunk.data(), want);
         done += want;

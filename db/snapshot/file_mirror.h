@@ -51,6 +51,7 @@ private:
     std::map<uint32_t, ChangedPage> pending_;
     std::set<uint32_t> unwritten_;  // pages of bytes_ not yet in the copy
     bool whole_copy_ = true;        // the copy is written whole next time
+    std::size_t page_size_ = 4096;  // of the file last read (the header says which)
     bool settled_ = false;  // false until a first complete read is settled
     platform::FileState state_;
     std::string error_;

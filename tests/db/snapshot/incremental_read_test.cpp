@@ -192,3 +192,36 @@ TEST_F(IncrementalRead, ServiceNamesTheTablesChangedSinceTheServedState) {
 
 }  // namespace
 }  // namespace ringolan::db
+
+namespace ringolan::db {
+namespace {
+
+// A file cut short and then written whole again (found by fuzzing: a file cut within its
+// header was taken for one of 2,048-byte pages, and the pages written to the wrong places).
+TEST(IncrementalReadService, AFileCutShortAndWrittenAgainIsReadRight) {
+    TempDir dir;
+    const fs::path file = dir / "followed.mdb";
+    demo::DemoOptions opt;
+    opt.shooters = 8;
+    demo::write_demo(opt, dir / "demo.mdb");
+    const auto whole = test::read_bytes(dir / "demo.mdb");
+    fs::create_directories(dir / "reader");
+    ReaderService service(dir / "reader");
+    using Kind = ReaderService::Answer::Kind;
+    for (const std::size_t cut : {std::size_t(0x2403000e) % whole.size(), whole.size() / 2, std::size_t(5000)}) {
+        test::write_bytes(file, whole);
+        const auto clean = service.read(file, 30s);
+        ASSERT_EQ(clean.kind, Kind::image) << "cut " << cut << ": " << clean.error;
+        service.acknowledge(clean.state);
+        fs::resize_file(file, cut);
+        const auto cut_answer = service.read(file, 30s);
+        EXPECT_NE(cut_answer.kind, Kind::changing) << cut;
+    }
+    test::write_bytes(file, whole);
+    const auto last = service.read(file, 30s);
+    ASSERT_EQ(last.kind, Kind::image) << last.error;
+    EXPECT_EQ(dump(Snapshot::from_mapping(last.image, {})->connect().get()), whole_read(dir / "demo.mdb"));
+}
+
+}  // namespace
+}  // namespace ringolan::db

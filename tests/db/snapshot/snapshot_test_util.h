@@ -6,6 +6,8 @@
 
 #include <atomic>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -36,6 +38,16 @@ public:
 private:
     fs::path path_;
 };
+
+inline std::vector<uint8_t> read_bytes(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+inline void write_bytes(const fs::path& p, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
 
 // Every row of a statement, each value as text ("NULL" for NULL).
 inline std::vector<std::vector<std::string>> rows(sqlite3* db, const std::string& sql) {
