@@ -1,6 +1,6 @@
 // ringolan-upload: publishes a competition file to the results site without a window.
 //   ringolan-upload --db FILE.mdb --url BASE --id ID [--password-file F] [--filter all|results]
-//                   [--work-dir DIR] [--verbose] [--stats]
+//                   [--work-dir DIR] [--keep-dumps] [--verbose] [--stats]
 // The password is the first line of F, or of standard input without --password-file. The log
 // lines go to standard output as each is complete; the exit code is 0 only when every table
 // was loaded and counted by the site, 1 when the run failed and 2 for bad arguments. --stats
@@ -33,7 +33,7 @@ constexpr std::chrono::minutes kReadLimit{10};
 
 const char kUsage[] =
     "usage: ringolan-upload --db FILE.mdb --url BASE --id ID [--password-file F | password on stdin]\n"
-    "                       [--filter all|results] [--work-dir DIR] [--verbose] [--stats]\n";
+    "                       [--filter all|results] [--work-dir DIR] [--keep-dumps] [--verbose] [--stats]\n";
 
 const std::string kHelp = std::string(kUsage) +
     "Publishes a competition file to the results site without a window: reads the file, sends each\n"
@@ -46,6 +46,7 @@ const std::string kHelp = std::string(kUsage) +
     "  --password-file F     the password is the first line of F (else of standard input)\n"
     "  --filter all|results  all shooters (default) or only those with results\n"
     "  --work-dir DIR        the folder for the table files (default: beside the program)\n"
+    "  --keep-dumps          keep each table's statement lines as d<ID>.<table>.sql there\n"
     "  --verbose             notes of the run to standard error\n"
     "  --stats               time, bytes posted and peak memory to standard error at the end\n"
     "  -h, --help            show this help and exit\n"
@@ -105,7 +106,8 @@ public:
     void print(std::ostream& out) {
         event("");
         out << "stats: steps";
-        for (const char* step : {"dump", "gzip", "post", "load", "count"}) out << " " << step << " " << seconds_[step] << " s";
+        for (const char* step : {"wait", "dump", "gzip", "post", "load", "count"})
+            out << " " << step << " " << seconds_[step] << " s";
         out << std::endl;
     }
 
@@ -116,6 +118,8 @@ private:
         if (line.find("hochladen (") != std::string::npos) return "post";
         if (line.find("eintragen") != std::string::npos) return "load";
         if (line.find("pr\xFC" "fen") != std::string::npos) return "count";
+        // after the delete and after each table: waiting for the table dumped and packed ahead
+        if (line.find("OK") != std::string::npos) return "wait";
         return {};
     }
     std::map<std::string, double> seconds_;
@@ -128,7 +132,7 @@ long peak_kib() { return platform::peak_memory_kib(); }
 struct Options {
     std::string db_file, url, id, password_file, filter = "all";
     fs::path work_dir = program_dir();
-    bool have_id = false, verbose = false, stats = false;
+    bool have_id = false, verbose = false, stats = false, keep_dumps = false;
 };
 
 // The options, or the exit code of a usage error (after its message).
@@ -137,8 +141,8 @@ std::optional<int> parse_options(int argc, char** argv, Options& o) {
         const std::string arg = argv[i];
         if (const auto standard = cli::standard_option(arg); standard != cli::StandardOption::none)
             return cli::answer(standard, "ringolan-upload", kHelp);
-        if (arg == "--verbose" || arg == "--stats") {
-            (arg == "--verbose" ? o.verbose : o.stats) = true;
+        if (arg == "--verbose" || arg == "--stats" || arg == "--keep-dumps") {
+            (arg == "--verbose" ? o.verbose : arg == "--stats" ? o.stats : o.keep_dumps) = true;
             continue;
         }
         if (arg != "--db" && arg != "--url" && arg != "--id" && arg != "--password-file" && arg != "--filter" &&
@@ -176,6 +180,7 @@ std::optional<int> make_request(const Options& o, upload::UploadRequest& request
     request.password = text::utf8_to_cp1252(password);
     request.filter = o.filter == "results" ? upload::StarterFilter::WithResults : upload::StarterFilter::All;
     request.work_dir = o.work_dir;
+    request.keep_dumps = o.keep_dumps;
     request.database = o.db_file;
     return std::nullopt;
 }

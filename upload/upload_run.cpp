@@ -98,6 +98,9 @@ UploadRun::UploadRun(HttpClient& client, UploadEvents events, ItdatumWriter itda
 
 std::filesystem::path UploadRun::sql_file(const UploadRequest& r) { return r.work_dir / ("d" + r.account_id + ".sql"); }
 std::filesystem::path UploadRun::gz_file(const UploadRequest& r) { return r.work_dir / ("d" + r.account_id + ".sql.gz"); }
+std::filesystem::path UploadRun::kept_sql_file(const UploadRequest& r, std::string_view table) {
+    return r.work_dir / ("d" + r.account_id + "." + std::string(table) + ".sql");
+}
 
 void UploadRun::cancel() {
     cancel_ = true;
@@ -219,6 +222,7 @@ uint64_t UploadRun::run(const UploadRequest& r, const db::Snapshot& snapshot) {
         replace_last(name + "-Daten hochladen (" + n + kRows + ") ...");
         upload_file(r);
         advance(5);
+        if (r.keep_dumps) std::filesystem::rename(sql_file(r), kept_sql_file(r, name));
         if (i + 1 < tables.size()) ahead = prepare(tables[i + 1]);
 
         replace_last(name + "-Daten in Datenbank eintragen (" + n + kRows + ")...");

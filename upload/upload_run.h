@@ -72,6 +72,7 @@ struct UploadRequest {
     std::filesystem::path work_dir;  // where d<id>.sql and d<id>.sql.gz are written
     std::filesystem::path database;  // the competition file, for the itdatum write
     int progress = 0;                // the progress bar's position when the run starts
+    bool keep_dumps = false;         // each table's .sql file kept as d<id>.<table>.sql
 };
 
 // What a run reports while it goes. Texts are Windows-1252. Every callback is optional and
@@ -103,6 +104,7 @@ public:
     // The files of a run.
     static std::filesystem::path sql_file(const UploadRequest& request);
     static std::filesystem::path gz_file(const UploadRequest& request);
+    static std::filesystem::path kept_sql_file(const UploadRequest& request, std::string_view table);
 
 private:
     void check_cancel() const;
