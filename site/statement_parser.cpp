@@ -194,8 +194,10 @@ private:
 
 void parse_dump_stream(const DumpSource& source, const std::function<void(Statement&&)>& sink) {
     // The buffer keeps at least a window of text ahead of the statement being read (unless
-    // the dump ends first), so a statement never reaches the end of what has been read.
+    // the dump ends first), so a statement never reaches the end of what has been read. Text
+    // already read is dropped once there are several windows of it, so little is moved.
     constexpr std::size_t kWindow = 2 * kMaxStatementBytes;
+    constexpr std::size_t kDropAt = 8 * kWindow;
     constexpr std::size_t kChunk = 256 * 1024;
     std::string buf;
     std::size_t pos = 0;
@@ -206,7 +208,7 @@ void parse_dump_stream(const DumpSource& source, const std::function<void(Statem
             if (buf[pos] == '\n') ++line;
     };
     for (;;) {
-        if (pos >= kWindow) {
+        if (pos >= kDropAt) {
             buf.erase(0, pos);
             pos = 0;
         }

@@ -10,7 +10,6 @@
 
 #include <charconv>
 #include <fstream>
-#include <sstream>
 
 namespace ringolan::site {
 
@@ -70,7 +69,15 @@ void step_done(sqlite3* db, sqlite3_stmt* st) {
     if (sqlite3_step(st) != SQLITE_DONE) throw StoreError(std::string("database: ") + sqlite3_errmsg(db));
 }
 
-void bind_value(sqlite3_stmt* st, int index, const Value& v) {
+bool is_ascii(std::string_view t) {
+    for (const char c : t)
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    return true;
+}
+
+// Binds a value of a statement line. Text is bound without a copy: ASCII text as it stands, other
+// text converted into utf8_room; both must stay unchanged until the statement has been stepped.
+void bind_value(sqlite3_stmt* st, int index, const Value& v, std::string& utf8_room) {
     int rc = SQLITE_OK;
     switch (v.kind) {
         case Value::Kind::null:
@@ -81,8 +88,12 @@ void bind_value(sqlite3_stmt* st, int index, const Value& v) {
             if (v.text.empty()) {
                 rc = sqlite3_bind_null(st, index);
             } else {
-                const std::string utf8 = text::cp1252_to_utf8(v.text);
-                rc = sqlite3_bind_text(st, index, utf8.data(), int(utf8.size()), SQLITE_TRANSIENT);
+                const std::string* text = &v.text;
+                if (!is_ascii(v.text)) {
+                    utf8_room = text::cp1252_to_utf8(v.text);
+                    text = &utf8_room;
+                }
+                rc = sqlite3_bind_text(st, index, text->data(), int(text->size()), SQLITE_STATIC);
             }
             break;
         case Value::Kind::number: {
@@ -129,7 +140,8 @@ public:
 
         sqlite3_stmt* st = insert_for(*table, s.values.size());
         sqlite3_reset(st);
-        for (std::size_t i = 0; i < s.values.size(); ++i) bind_value(st, int(i + 1), s.values[i]);
+        if (utf8_.size() < s.values.size()) utf8_.resize(s.values.size());
+        for (std::size_t i = 0; i < s.values.size(); ++i) bind_value(st, int(i + 1), s.values[i], utf8_[i]);
         step_done(db_.get(), st);
         ++added_[std::string(table->name)];
     }
@@ -159,14 +171,19 @@ private:
     std::map<std::string_view, std::size_t> column_counts_;
     std::map<std::pair<std::string, std::size_t>, sqlite::StmtHandle> inserts_;
     std::map<std::string, std::int64_t> added_;
+    std::vector<std::string> utf8_;  // converted text bound to the row being inserted
 };
 
 std::string read_file(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
-    if (!in) throw StoreError("cannot read " + file.string());
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    std::error_code ec;
+    const auto size = fs::file_size(file, ec);
+    if (!in || ec) throw StoreError("cannot read " + file.string());
+    std::string bytes(size, '\0');
+    in.read(bytes.data(), std::streamsize(size));
+    if (std::size_t(in.gcount()) != size)
+        throw StoreError("cannot read " + file.string());
+    return bytes;
 }
 
 }  // namespace
