@@ -15,6 +15,15 @@ constexpr int kLevel = 6;
 constexpr int kRawDeflate = -15;  // window bits: 32 KiB window, no zlib wrapper
 constexpr int kMemLevel = 8;      // zlib's default
 
+// A buffer from spare (empty, its room kept) or a new one: fresh memory costs page faults.
+std::string reuse(std::vector<std::string>& spare) {
+    if (spare.empty()) return {};
+    std::string s = std::move(spare.back());
+    spare.pop_back();
+    s.clear();
+    return s;
+}
+
 }  // namespace
 
 struct PieceDeflater::Job {
@@ -108,7 +117,8 @@ void PieceDeflater::submit(bool last) {
     const std::string& in = job->input;
     dictionary_.append(in, in.size() - std::min(in.size(), kWindow));
     dictionary_.erase(0, dictionary_.size() - std::min(dictionary_.size(), kWindow));
-    pending_ = std::string();
+    job->output = reuse(spare_outputs_);
+    pending_ = reuse(spare_inputs_);
     if (!last) pending_.reserve(piece_);
 
     if (last && threads_.empty()) {  // the only piece: no threads needed
@@ -143,6 +153,10 @@ void PieceDeflater::drain(size_t keep) {
         input_bytes_ += job->input.size();
         crc_ = static_cast<uint32_t>(crc32_combine(crc_, job->crc, static_cast<z_off_t>(job->input.size())));
         sink_(job->output.data(), job->output.size());
+        if (spare_inputs_.size() <= worker_count_ * 2) {
+            spare_inputs_.push_back(std::move(job->input));
+            spare_outputs_.push_back(std::move(job->output));
+        }
     }
 }
 

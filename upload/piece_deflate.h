@@ -57,6 +57,7 @@ private:
     unsigned worker_count_;
     std::string pending_;
     std::string dictionary_;  // the last 32 KiB handed on
+    std::vector<std::string> spare_inputs_, spare_outputs_;  // buffers of passed pieces, kept for reuse
     uint64_t input_bytes_ = 0;
     uint32_t crc_ = 0;
     bool finished_ = false;

@@ -7,6 +7,7 @@
 // prints the time, the bytes posted and the peak memory to standard error at the end.
 
 #include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -225,7 +226,8 @@ int read_and_upload(const Options& o, const upload::UploadRequest& request, cons
             const auto done = std::chrono::steady_clock::now();
             auto secs = [](auto d) { return std::chrono::duration<double>(d).count(); };
             std::cerr << "stats: read " << secs(read - started) << " s, upload " << secs(done - read) << " s, total "
-                      << secs(done - started) << " s, posted " << run.bytes_posted() << " bytes, peak "
+                      << secs(done - started) << " s, cpu " << double(std::clock()) / CLOCKS_PER_SEC
+                      << " s (this process), posted " << run.bytes_posted() << " bytes, peak "
                       << peak_kib() << " KiB (reading child " << child_peak << " KiB)" << std::endl;
             steps.print(std::cerr);
         }
