@@ -14,6 +14,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "common/cli.h"
 #include "common/cp1252.h"
@@ -95,24 +96,46 @@ private:
     std::optional<std::string> pending_;
 };
 
-// Time spent in each step of the tables, from one log event to the next.
+// Time spent in each step of the tables, from one log event to the next, in all and per table.
 class StepTimes {
 public:
     void event(const std::string& line) {
         const auto now = std::chrono::steady_clock::now();
-        if (!current_.empty()) seconds_[current_] += std::chrono::duration<double>(now - since_).count();
+        const std::string table = table_of(line);
+        if (!current_.empty()) {
+            const double s = std::chrono::duration<double>(now - since_).count();
+            seconds_[current_] += s;
+            // a wait ends with the first line of the table waited for
+            const std::string& owner = current_ == "wait" ? table : table_;
+            if (!owner.empty()) {
+                if (tables_.empty() || tables_.back().first != owner) tables_.emplace_back(owner, Steps{});
+                tables_.back().second[current_] += s;
+            }
+        }
         current_ = step_of(line);
+        table_ = table;
         since_ = now;
     }
     void print(std::ostream& out) {
         event("");
         out << "stats: steps";
-        for (const char* step : {"wait", "dump", "gzip", "post", "load", "count"})
-            out << " " << step << " " << seconds_[step] << " s";
-        out << std::endl;
+        print_steps(out, seconds_, {"wait", "dump", "gzip", "post", "load", "count"});
+        for (auto& [table, steps] : tables_) {  // dump and gzip are only log lines now
+            out << "stats: table " << table << ":";
+            print_steps(out, steps, {"wait", "post", "load", "count"});
+        }
     }
 
 private:
+    using Steps = std::map<std::string, double>;
+    static void print_steps(std::ostream& out, Steps& steps, std::initializer_list<const char*> names) {
+        for (const char* step : names) out << " " << step << " " << steps[step] << " s";
+        out << std::endl;
+    }
+    static std::string table_of(const std::string& line) {
+        const size_t end = line.find("-Daten");
+        return end == std::string::npos ? std::string() : line.substr(0, end);
+    }
     static std::string step_of(const std::string& line) {
         if (line.find("zwischenspeichern") != std::string::npos) return "dump";
         if (line.find("komprimieren") != std::string::npos) return "gzip";
@@ -123,8 +146,9 @@ private:
         if (line.find("OK") != std::string::npos) return "wait";
         return {};
     }
-    std::map<std::string, double> seconds_;
-    std::string current_;
+    Steps seconds_;
+    std::vector<std::pair<std::string, Steps>> tables_;
+    std::string current_, table_;
     std::chrono::steady_clock::time_point since_;
 };
 
