@@ -121,6 +121,20 @@ public:
     explicit Loader(Database& db) : db_(db) {}
 
     void add(const Statement& s) {
+        // Rows of one table with as many values as the row before go straight to its statement.
+        if (!insert_ || s.code != code_ || s.values.size() != values_) start_rows_like(s);
+        sqlite3_reset(insert_);
+        if (utf8_.size() < s.values.size()) utf8_.resize(s.values.size());
+        for (std::size_t i = 0; i < s.values.size(); ++i) bind_value(insert_, int(i + 1), s.values[i], utf8_[i]);
+        step_done(db_.get(), insert_);
+        ++*added_rows_;
+    }
+
+    std::map<std::string, std::int64_t> added() const { return added_; }
+
+private:
+    // Finds the table of s, creates or widens it for the values of s and chooses its insert.
+    void start_rows_like(const Statement& s) {
         const TableDef* table = table_by_code(s.code);
         if (!table) throw DumpError(s.line, "unknown table code \"" + s.code + "\"");
         auto known = column_counts_.find(table->name);
@@ -137,18 +151,12 @@ public:
         for (; columns < s.values.size(); ++columns)
             db_.exec("ALTER TABLE " + quote_identifier(table->name) + " ADD COLUMN " +
                      quote_identifier(column_name(*table, columns)));
-
-        sqlite3_stmt* st = insert_for(*table, s.values.size());
-        sqlite3_reset(st);
-        if (utf8_.size() < s.values.size()) utf8_.resize(s.values.size());
-        for (std::size_t i = 0; i < s.values.size(); ++i) bind_value(st, int(i + 1), s.values[i], utf8_[i]);
-        step_done(db_.get(), st);
-        ++added_[std::string(table->name)];
+        insert_ = insert_for(*table, s.values.size());
+        added_rows_ = &added_[std::string(table->name)];
+        code_ = s.code;
+        values_ = s.values.size();
     }
 
-    std::map<std::string, std::int64_t> added() const { return added_; }
-
-private:
     sqlite3_stmt* insert_for(const TableDef& table, std::size_t n) {
         auto key = std::make_pair(std::string(table.name), n);
         auto it = inserts_.find(key);
@@ -172,6 +180,11 @@ private:
     std::map<std::pair<std::string, std::size_t>, sqlite::StmtHandle> inserts_;
     std::map<std::string, std::int64_t> added_;
     std::vector<std::string> utf8_;  // converted text bound to the row being inserted
+    // The table code and value count of the last row, its insert and its count of rows added.
+    std::string code_;
+    std::size_t values_ = 0;
+    sqlite3_stmt* insert_ = nullptr;
+    std::int64_t* added_rows_ = nullptr;
 };
 
 std::string read_file(const fs::path& file) {
