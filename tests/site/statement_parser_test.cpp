@@ -1,6 +1,7 @@
 // The statement-line reader: every value form, escapes, NULLs, lines spanning line breaks,
 // the ambiguous quote readings and lines that must be refused.
 #include "site/statement_parser.h"
+#include "site/parse_beside.h"
 
 #include <gtest/gtest.h>
 
@@ -212,18 +213,21 @@ DumpSource pieces(const std::string& dump, std::vector<std::size_t> sizes) {
 }  // namespace
 
 TEST(StatementStream, ReadsADumpLargerThanItsWindowInAnyPieces) {
-    const Generated g = generate(40000);  // about 1.3 MB, several windows
-    ASSERT_GT(g.dump.size(), 4 * kMaxStatementBytes);
-    std::vector<Statement> whole;
-    parse_dump(g.dump, [&](Statement&& s) { whole.push_back(std::move(s)); });
-    expect_same(whole, g.expected);
-
-    for (const std::vector<std::size_t>& sizes :
-         {std::vector<std::size_t>{1, 3, 7}, {4097}, {kMaxStatementBytes + 13, 5}}) {
+    // about 1.3 MB (several windows) in small pieces, about 5 MB (text already read is dropped)
+    // in larger ones
+    for (const auto& [count, sizes] : {std::pair<std::size_t, std::vector<std::size_t>>{40000, {1, 3, 7}},
+                                       {160000, {4097}},
+                                       {160000, {kMaxStatementBytes + 13, 5}}}) {
+        const Generated g = generate(count);
+        ASSERT_GT(g.dump.size(), count / 10000 * kMaxStatementBytes);
         std::vector<Statement> got;
         parse_dump_stream(pieces(g.dump, sizes), [&](Statement&& s) { got.push_back(std::move(s)); });
         expect_same(got, g.expected);
     }
+    const Generated g = generate(100);
+    std::vector<Statement> whole;
+    parse_dump(g.dump, [&](Statement&& s) { whole.push_back(std::move(s)); });
+    expect_same(whole, g.expected);
 }
 
 TEST(StatementStream, ErrorsFarIntoTheDumpNameTheirLine) {
@@ -238,4 +242,32 @@ TEST(StatementStream, ErrorsFarIntoTheDumpNameTheirLine) {
         EXPECT_EQ(e.line(), bad_line);
     }
     EXPECT_EQ(handed, 30001u);
+}
+
+// Parsed beside the sink: the same statements in order; a parse error arrives after the
+// statements before it, a sink's error at once, and neither leaves the parsing thread waiting.
+TEST(StatementStream, ParsedBesideTheSink) {
+    Generated g = generate(30000);
+    std::vector<Statement> got;
+    parse_dump_beside(pieces(g.dump, {65536}), [&](Statement&& s) { got.push_back(std::move(s)); });
+    expect_same(got, g.expected);
+
+    const std::size_t bad_line = g.expected.back().line + 2;
+    g.dump += "#*isc#*'1','x');\r\n#*isc#*'1',x);\r\n";
+    std::size_t handed = 0;
+    try {
+        parse_dump_beside(pieces(g.dump, {65536}), [&](Statement&&) { ++handed; });
+        FAIL() << "no error";
+    } catch (const DumpError& e) {
+        EXPECT_EQ(e.line(), bad_line);
+    }
+    EXPECT_EQ(handed, 30001u);
+
+    handed = 0;
+    EXPECT_THROW(parse_dump_beside(pieces(g.dump, {65536}),
+                                   [&](Statement&&) {
+                                       if (++handed == 10) throw std::runtime_error("disk full");
+                                   }),
+                 std::runtime_error);
+    EXPECT_EQ(handed, 10u);
 }
