@@ -3,7 +3,6 @@
 #include "common/cp1252.h"
 #include "common/sqlite.h"
 #include "site/gunzip.h"
-#include "site/parse_beside.h"
 #include "site/statement_parser.h"
 #include "site/tables.h"
 
@@ -252,7 +251,7 @@ std::map<std::string, std::int64_t> SiteStore::load_upload(const std::string& ac
     std::map<std::string, std::int64_t> added;
     try {
         Loader loader(db);
-        parse_dump_beside([&](char* out, std::size_t size) { return unpacked.read(out, size); },
+        parse_dump_stream([&](char* out, std::size_t size) { return unpacked.read(out, size); },
                           [&](Statement&& s) { loader.add(s); });
         added = loader.added();
         db.exec("COMMIT");

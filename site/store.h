@@ -46,7 +46,7 @@ public:
     void store_upload(const std::string& account, std::string_view gzip_bytes);
 
     // Loads the account's uploaded file in one transaction, unpacking and reading it piece by
-    // piece on a second thread while the rows are inserted, and removes the file. Returns the rows added per table name. On any failure
+    // piece, and removes the file. Returns the rows added per table name. On any failure
     // (NoUploadError, GzipError, DumpError for a line that does not parse or names an unknown
     // table, StoreError) nothing is changed and the file stays.
     std::map<std::string, std::int64_t> load_upload(const std::string& account);

@@ -1,7 +1,6 @@
 // The statement-line reader: every value form, escapes, NULLs, lines spanning line breaks,
 // the ambiguous quote readings and lines that must be refused.
 #include "site/statement_parser.h"
-#include "site/parse_beside.h"
 
 #include <gtest/gtest.h>
 
@@ -244,30 +243,3 @@ TEST(StatementStream, ErrorsFarIntoTheDumpNameTheirLine) {
     EXPECT_EQ(handed, 30001u);
 }
 
-// Parsed beside the sink: the same statements in order; a parse error arrives after the
-// statements before it, a sink's error at once, and neither leaves the parsing thread waiting.
-TEST(StatementStream, ParsedBesideTheSink) {
-    Generated g = generate(30000);
-    std::vector<Statement> got;
-    parse_dump_beside(pieces(g.dump, {65536}), [&](Statement&& s) { got.push_back(std::move(s)); });
-    expect_same(got, g.expected);
-
-    const std::size_t bad_line = g.expected.back().line + 2;
-    g.dump += "#*isc#*'1','x');\r\n#*isc#*'1',x);\r\n";
-    std::size_t handed = 0;
-    try {
-        parse_dump_beside(pieces(g.dump, {65536}), [&](Statement&&) { ++handed; });
-        FAIL() << "no error";
-    } catch (const DumpError& e) {
-        EXPECT_EQ(e.line(), bad_line);
-    }
-    EXPECT_EQ(handed, 30001u);
-
-    handed = 0;
-    EXPECT_THROW(parse_dump_beside(pieces(g.dump, {65536}),
-                                   [&](Statement&&) {
-                                       if (++handed == 10) throw std::runtime_error("disk full");
-                                   }),
-                 std::runtime_error);
-    EXPECT_EQ(handed, 10u);
-}
