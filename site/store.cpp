@@ -75,9 +75,10 @@ bool is_ascii(std::string_view t) {
     return true;
 }
 
-// Binds a value of a statement line. Text is bound without a copy: ASCII text as it stands, other
-// text converted into utf8_room; both must stay unchanged until the statement has been stepped.
-void bind_value(sqlite3_stmt* st, int index, const Value& v, std::string& utf8_room) {
+// Binds a value of a statement line without a copy where it can: ASCII text without escapes as
+// it stands in the dump, other text decoded and converted into room. The text and room must stay
+// unchanged until the statement has been stepped.
+void bind_value(sqlite3_stmt* st, int index, const ValueView& v, std::string& room) {
     int rc = SQLITE_OK;
     switch (v.kind) {
         case Value::Kind::null:
@@ -88,12 +89,10 @@ void bind_value(sqlite3_stmt* st, int index, const Value& v, std::string& utf8_r
             if (v.text.empty()) {
                 rc = sqlite3_bind_null(st, index);
             } else {
-                const std::string* text = &v.text;
-                if (!is_ascii(v.text)) {
-                    utf8_room = text::cp1252_to_utf8(v.text);
-                    text = &utf8_room;
-                }
-                rc = sqlite3_bind_text(st, index, text->data(), int(text->size()), SQLITE_STATIC);
+                std::string_view text = v.text;
+                if (v.escaped) text = room = v.decoded();
+                if (!is_ascii(text)) text = room = text::cp1252_to_utf8(text);
+                rc = sqlite3_bind_text(st, index, text.data(), int(text.size()), SQLITE_STATIC);
             }
             break;
         case Value::Kind::number: {
@@ -120,7 +119,7 @@ class Loader {
 public:
     explicit Loader(Database& db) : db_(db) {}
 
-    void add(const Statement& s) {
+    void add(const StatementView& s) {
         // Rows of one table with as many values as the row before go straight to its statement.
         if (!insert_ || s.code != code_ || s.values.size() != values_) start_rows_like(s);
         sqlite3_reset(insert_);
@@ -134,9 +133,9 @@ public:
 
 private:
     // Finds the table of s, creates or widens it for the values of s and chooses its insert.
-    void start_rows_like(const Statement& s) {
+    void start_rows_like(const StatementView& s) {
         const TableDef* table = table_by_code(s.code);
-        if (!table) throw DumpError(s.line, "unknown table code \"" + s.code + "\"");
+        if (!table) throw DumpError(s.line, "unknown table code \"" + std::string(s.code) + "\"");
         auto known = column_counts_.find(table->name);
         if (known == column_counts_.end())
             known = column_counts_.emplace(table->name, db_.column_count(table->name)).first;
@@ -251,8 +250,8 @@ std::map<std::string, std::int64_t> SiteStore::load_upload(const std::string& ac
     std::map<std::string, std::int64_t> added;
     try {
         Loader loader(db);
-        parse_dump_stream([&](char* out, std::size_t size) { return unpacked.read(out, size); },
-                          [&](Statement&& s) { loader.add(s); });
+        parse_dump_views([&](char* out, std::size_t size) { return unpacked.read(out, size); },
+                         [&](const StatementView& s) { loader.add(s); });
         added = loader.added();
         db.exec("COMMIT");
     } catch (...) {
