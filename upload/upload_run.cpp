@@ -67,6 +67,30 @@ private:
     MultipartBody& body_;
 };
 
+// The files each table is prepared into ahead of its request; those of tables not sent are
+// removed at the end.
+class AheadFiles {
+public:
+    AheadFiles(const UploadRequest& r, const std::vector<UploadTable>& tables) {
+        for (const UploadTable& t : tables)
+            base_.push_back(r.work_dir / ("d" + r.account_id + "." + std::string(t.name) + ".ahead.sql"));
+    }
+    ~AheadFiles() {
+        std::error_code ignored;
+        for (size_t i = 0; i < base_.size(); ++i) {
+            std::filesystem::remove(sql(i), ignored);
+            std::filesystem::remove(gz(i), ignored);
+        }
+    }
+    AheadFiles(const AheadFiles&) = delete;
+    AheadFiles& operator=(const AheadFiles&) = delete;
+    const std::filesystem::path& sql(size_t i) const { return base_[i]; }
+    std::filesystem::path gz(size_t i) const { return base_[i].string() + ".gz"; }
+
+private:
+    std::vector<std::filesystem::path> base_;
+};
+
 }  // namespace
 
 std::vector<UploadTable> upload_tables(StarterFilter filter) {
@@ -196,32 +220,22 @@ uint64_t UploadRun::run(const UploadRequest& r, const db::Snapshot& snapshot) {
     const auto connection = snapshot.connect();
     sqlite3* db = connection.get();
     const std::vector<UploadTable> tables = upload_tables(r.filter);
-    auto ahead_file = [&](size_t i, const char* ending) {
-        return r.work_dir / ("d" + r.account_id + "." + std::string(tables[i].name) + ".ahead" + ending);
-    };
-    struct RemoveLeftovers {  // after the thread has ended: the files of tables not sent
-        std::function<void()> remove;
-        ~RemoveLeftovers() { remove(); }
-    } leftovers{[&] {
-        std::error_code ignored;
-        for (size_t i = 0; i < tables.size(); ++i)
-            for (const char* ending : {".sql", ".sql.gz"}) std::filesystem::remove(ahead_file(i, ending), ignored);
-    }};
+    const AheadFiles files(r, tables);  // outlives the thread that writes them
     const StopCheck stop = [this]() -> std::exception_ptr {
         return cancel_ ? std::make_exception_ptr(UploadCancelled()) : nullptr;
     };
     TablesAhead ahead(
         tables.size(),
         [&](size_t i, const StopCheck& s) {
-            return dump_table(r, db, tables[i], stamp, ahead_file(i, ".sql"), ahead_file(i, ".sql.gz"), s);
+            return dump_table(r, db, tables[i], stamp, files.sql(i), files.gz(i), s);
         },
         stop);
     uint64_t total = 0;
     for (size_t i = 0; i < tables.size(); ++i) {
         const std::string name(tables[i].name);
         const size_t lines = ahead.wait(i);
-        std::filesystem::rename(ahead_file(i, ".sql"), sql_file(r));
-        std::filesystem::rename(ahead_file(i, ".sql.gz"), gz_file(r));
+        std::filesystem::rename(files.sql(i), sql_file(r));
+        std::filesystem::rename(files.gz(i), gz_file(r));
         append(name + "-Daten laden und aufbereiten...");
         replace_last(name + "-Daten werden zwischenspeichern ...");
         total += lines;
