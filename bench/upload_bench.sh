@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Uploads the demo competition (50,000 shooters unless given) to a local ringolan-site with
-# ringolan-upload and prints the total time, the bytes posted and the peak memory of the
-# upload process. Builds nothing: pass the folder of a (Release) build that has
-# ringolan-upload, ringolan-site and ringolan-mkdemo.
+# ringolan-upload and prints the total time, the bytes posted, the peak memory and CPU time of the
+# upload process and the site's CPU time; then the time `gzip -6` takes for the same statement
+# lines (kept with --keep-dumps) and the ratio of the two. Builds nothing: pass the folder of a
+# (Release) build that has ringolan-upload, ringolan-site and ringolan-mkdemo.
 #   bench/upload_bench.sh BUILD_DIR [SHOOTERS]
 set -euo pipefail
 
@@ -47,12 +48,41 @@ port=$(sed -n 's/.*127\.0\.0\.1:\([0-9]*\)\/.*/\1/p' <<< "$line")
 
 args=(--db "$work/demo.mdb" --url "http://127.0.0.1:$port" --id bench --password-file "$work/pw"
       --work-dir "$work" --stats)
+# An older build cannot keep its statement lines; it is timed without the gzip -6 comparison.
+keep=yes
+if "$upload" --help | grep -q -- --keep-dumps; then args+=(--keep-dumps); else keep=; fi
 echo "demo: $shooters shooters, $(stat -c %s "$work/demo.mdb") bytes"
+# CPU seconds (user + system) the site has used so far.
+site_cpu() { awk -v hz="$(getconf CLK_TCK)" '{ printf "%.2f", ($14 + $15) / hz }' "/proc/$site_pid/stat"; }
+now() { date +%s.%N; }
+# a - b, and a / b
+sub() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a - b }'; }
+div() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+site_before=$(site_cpu)
+started=$(now)
 if [ -x /usr/bin/time ]; then
-  /usr/bin/time -f 'time -v: wall %e s, peak %M KiB' "$upload" "${args[@]}" > "$work/log" 2> "$work/err"
+  /usr/bin/time -f 'time -v: wall %e s, cpu user %U s system %S s (with the reading child), peak %M KiB' \
+    "$upload" "${args[@]}" > "$work/log" 2> "$work/err"
 else
   "$upload" "${args[@]}" > "$work/log" 2> "$work/err"
 fi
+upload_s=$(sub "$(now)" "$started")
+site_after=$(site_cpu)
 cat "$work/log"
 cat "$work/err"
-echo "dump files: $(stat -c %s "$work/dbench.sql") bytes .sql, $(stat -c %s "$work/dbench.sql.gz") bytes .sql.gz (last table)"
+echo "site cpu: $(sub "$site_after" "$site_before") s"
+
+if [ -z "$keep" ]; then
+  echo "upload $upload_s s (no --keep-dumps in this build: no gzip -6 comparison)"
+  exit 0
+fi
+
+# The statement lines of all tables, in upload order, and gzip -6 over them.
+mapfile -t tables < <(sed -n 's/^\(.*\)-Daten (.*) OK *$/\1/p' "$work/log")
+for t in "${tables[@]}"; do cat "$work/dbench.$t.sql"; done > "$work/all.sql"
+started=$(now)
+gzip -6 -c "$work/all.sql" > "$work/all.sql.gz"
+gzip_s=$(sub "$(now)" "$started")
+printf 'dump: %d bytes in %d tables; gzip -6: %d bytes\n' "$(stat -c %s "$work/all.sql")" "${#tables[@]}" \
+  "$(stat -c %s "$work/all.sql.gz")"
+echo "upload $upload_s s, gzip -6 $gzip_s s, ratio $(div "$upload_s" "$gzip_s")"

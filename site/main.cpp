@@ -2,6 +2,8 @@
 //   ringolan-site --accounts FILE --data DIR [--port N] [--listen ADDR]
 //   ringolan-site --hash-password [--iterations N]   (password on stdin, hash on stdout)
 // The accounts file is JSON; site/accounts.example.json holds the account "demo" (password "demo").
+#include <sqlite3.h>
+
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
@@ -77,6 +79,8 @@ int hash_password_command(unsigned iterations) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Without memory statistics SQLite takes no global lock for each allocation.
+    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
     std::string accounts_file, data_dir, listen = "0.0.0.0";
     unsigned long port = kDefaultPort, iterations = site::kDefaultHashIterations;
     bool hash_mode = false;

@@ -48,12 +48,20 @@ std::string unescape(std::string_view body) {
     return out;
 }
 
-// Parses the statement that starts at `begin`; tries the readings of ambiguous quotes in
-// order of likelihood and remembers value positions from which no reading works.
+struct Span {
+    Value::Kind kind;
+    std::size_t begin, end;  // the value's text without its quotes
+};
+
+// Parses the statement that starts at `begin` into spans (emptied first); tries the readings of
+// ambiguous quotes in order of likelihood and remembers value positions from which no reading
+// works.
 class StatementParser {
 public:
-    StatementParser(std::string_view s, std::size_t begin)
-        : s_(s), begin_(begin), limit_(std::min(s.size(), begin + kMaxStatementBytes)) {}
+    StatementParser(std::string_view s, std::size_t begin, std::vector<Span>& spans)
+        : s_(s), begin_(begin), limit_(std::min(s.size(), begin + kMaxStatementBytes)), spans_(spans) {
+        spans_.clear();
+    }
 
     // True with the values and `end` set; false with `reason` set.
     bool parse() {
@@ -61,27 +69,24 @@ public:
         std::size_t p = begin_ + 3;
         while (p < limit_ && is_code_char(s_[p])) ++p;
         if (p == begin_ + 3) return fail(p, "missing table code after \"#*i\"");
-        code = std::string(s_.substr(begin_ + 3, p - begin_ - 3));
+        code = s_.substr(begin_ + 3, p - begin_ - 3);
         if (p >= limit_ || s_[p] != '#') return fail(p, "expected \"#*\" after the table code");
         if (p + 1 < limit_ && s_[p + 1] == ')') return end_at(p + 1);  // a row without fields
         if (p + 1 >= limit_ || s_[p + 1] != '*') return fail(p, "expected \"#*\" after the table code");
         return values_from(p + 2);
     }
 
-    // The values found, decoded once the whole statement has parsed.
-    std::vector<Value> take_values() const {
-        std::vector<Value> out;
-        out.reserve(spans_.size());
+    // The values found, as views into the text, once the whole statement has parsed.
+    void views(std::vector<ValueView>& out) const {
+        out.clear();
         for (const Span& v : spans_) {
             const std::string_view t = s_.substr(v.begin, v.end - v.begin);
-            if (v.kind == Value::Kind::text) out.push_back(Value::text_value(unescape(t)));
-            else if (t.empty()) out.push_back(Value::null_value());
-            else out.push_back(Value::number_value(std::string(t)));
+            if (v.kind == Value::Kind::text) out.push_back({Value::Kind::text, t, t.find("\\'") != t.npos});
+            else out.push_back({t.empty() ? Value::Kind::null : Value::Kind::number, t, false});
         }
-        return out;
     }
 
-    std::string code;
+    std::string_view code;
     std::size_t end = 0;
     std::size_t reason_pos = 0;
     std::string reason;
@@ -94,11 +99,6 @@ private:
         }
         return false;
     }
-
-    struct Span {
-        Value::Kind kind;
-        std::size_t begin, end;  // the value's text without its quotes
-    };
 
     bool spend(std::size_t steps) {
         steps_ += steps;
@@ -187,26 +187,32 @@ private:
     std::size_t limit_;
     std::size_t steps_ = 0;
     std::unordered_set<std::size_t> failed_;
-    std::vector<Span> spans_;
+    std::vector<Span>& spans_;
 };
 
 }  // namespace
 
-void parse_dump_stream(const DumpSource& source, const std::function<void(Statement&&)>& sink) {
+std::string ValueView::decoded() const { return escaped ? unescape(text) : std::string(text); }
+
+void parse_dump_views(const DumpSource& source, const std::function<void(const StatementView&)>& sink) {
     // The buffer keeps at least a window of text ahead of the statement being read (unless
-    // the dump ends first), so a statement never reaches the end of what has been read.
+    // the dump ends first), so a statement never reaches the end of what has been read. Text
+    // already read is dropped once there are several windows of it, so little is moved.
     constexpr std::size_t kWindow = 2 * kMaxStatementBytes;
+    constexpr std::size_t kDropAt = 8 * kWindow;
     constexpr std::size_t kChunk = 256 * 1024;
     std::string buf;
     std::size_t pos = 0;
     std::size_t line = 1;
+    std::vector<Span> spans;
+    StatementView statement;
     bool eof = false;
     auto advance = [&](std::size_t to) {
         for (; pos < to; ++pos)
             if (buf[pos] == '\n') ++line;
     };
     for (;;) {
-        if (pos >= kWindow) {
+        if (pos >= kDropAt) {
             buf.erase(0, pos);
             pos = 0;
         }
@@ -224,16 +230,28 @@ void parse_dump_stream(const DumpSource& source, const std::function<void(Statem
             if (eof) return;
             continue;
         }
-        StatementParser parser(buf, pos);
+        StatementParser parser(buf, pos, spans);
         if (!parser.parse()) {
             std::size_t at = line;
             for (std::size_t i = pos; i < parser.reason_pos && i < buf.size(); ++i)
                 if (buf[i] == '\n') ++at;
             throw DumpError(at, parser.reason);
         }
-        sink(Statement{std::move(parser.code), parser.take_values(), line});
+        statement.code = parser.code;
+        parser.views(statement.values);
+        statement.line = line;
+        sink(statement);
         advance(parser.end);
     }
+}
+
+void parse_dump_stream(const DumpSource& source, const std::function<void(Statement&&)>& sink) {
+    parse_dump_views(source, [&](const StatementView& view) {
+        Statement s{std::string(view.code), {}, view.line};
+        s.values.reserve(view.values.size());
+        for (const ValueView& v : view.values) s.values.push_back(Value{v.kind, v.decoded()});
+        sink(std::move(s));
+    });
 }
 
 void parse_dump(std::string_view dump, const std::function<void(Statement&&)>& sink) {

@@ -59,9 +59,28 @@ void parse_dump(std::string_view dump, const std::function<void(Statement&&)>& s
 // Gives up to `size` further bytes of a dump into `out`; 0 at its end.
 using DumpSource = std::function<std::size_t(char* out, std::size_t size)>;
 
-// parse_dump over a dump read in pieces; holds about 2 * kMaxStatementBytes of it at a time.
-// Blank lines between statements are skipped.
+// parse_dump over a dump read in pieces; holds at most about 18 * kMaxStatementBytes of it at a
+// time. Blank lines between statements are skipped.
 void parse_dump_stream(const DumpSource& source, const std::function<void(Statement&&)>& sink);
+
+// A value as it stands in the dump: text still holds "\'" for a quote when escaped is set.
+struct ValueView {
+    Value::Kind kind = Value::Kind::null;
+    std::string_view text;
+    bool escaped = false;
+    // The text as Value holds it.
+    std::string decoded() const;
+};
+
+// A statement as it stands in the dump; the views are valid during the call of the sink only.
+struct StatementView {
+    std::string_view code;
+    std::vector<ValueView> values;
+    std::size_t line = 0;
+};
+
+// parse_dump_stream without copying the values out of the text read.
+void parse_dump_views(const DumpSource& source, const std::function<void(const StatementView&)>& sink);
 
 // One statement alone, with or without its line end.
 Statement parse_statement(std::string_view line);

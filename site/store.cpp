@@ -10,7 +10,6 @@
 
 #include <charconv>
 #include <fstream>
-#include <sstream>
 
 namespace ringolan::site {
 
@@ -70,7 +69,16 @@ void step_done(sqlite3* db, sqlite3_stmt* st) {
     if (sqlite3_step(st) != SQLITE_DONE) throw StoreError(std::string("database: ") + sqlite3_errmsg(db));
 }
 
-void bind_value(sqlite3_stmt* st, int index, const Value& v) {
+bool is_ascii(std::string_view t) {
+    for (const char c : t)
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    return true;
+}
+
+// Binds a value of a statement line without a copy where it can: ASCII text without escapes as
+// it stands in the dump, other text decoded and converted into room. The text and room must stay
+// unchanged until the statement has been stepped.
+void bind_value(sqlite3_stmt* st, int index, const ValueView& v, std::string& room) {
     int rc = SQLITE_OK;
     switch (v.kind) {
         case Value::Kind::null:
@@ -81,8 +89,10 @@ void bind_value(sqlite3_stmt* st, int index, const Value& v) {
             if (v.text.empty()) {
                 rc = sqlite3_bind_null(st, index);
             } else {
-                const std::string utf8 = text::cp1252_to_utf8(v.text);
-                rc = sqlite3_bind_text(st, index, utf8.data(), int(utf8.size()), SQLITE_TRANSIENT);
+                std::string_view text = v.text;
+                if (v.escaped) text = room = v.decoded();
+                if (!is_ascii(text)) text = room = text::cp1252_to_utf8(text);
+                rc = sqlite3_bind_text(st, index, text.data(), int(text.size()), SQLITE_STATIC);
             }
             break;
         case Value::Kind::number: {
@@ -109,9 +119,23 @@ class Loader {
 public:
     explicit Loader(Database& db) : db_(db) {}
 
-    void add(const Statement& s) {
+    void add(const StatementView& s) {
+        // Rows of one table with as many values as the row before go straight to its statement.
+        if (!insert_ || s.code != code_ || s.values.size() != values_) start_rows_like(s);
+        sqlite3_reset(insert_);
+        if (utf8_.size() < s.values.size()) utf8_.resize(s.values.size());
+        for (std::size_t i = 0; i < s.values.size(); ++i) bind_value(insert_, int(i + 1), s.values[i], utf8_[i]);
+        step_done(db_.get(), insert_);
+        ++*added_rows_;
+    }
+
+    std::map<std::string, std::int64_t> added() const { return added_; }
+
+private:
+    // Finds the table of s, creates or widens it for the values of s and chooses its insert.
+    void start_rows_like(const StatementView& s) {
         const TableDef* table = table_by_code(s.code);
-        if (!table) throw DumpError(s.line, "unknown table code \"" + s.code + "\"");
+        if (!table) throw DumpError(s.line, "unknown table code \"" + std::string(s.code) + "\"");
         auto known = column_counts_.find(table->name);
         if (known == column_counts_.end())
             known = column_counts_.emplace(table->name, db_.column_count(table->name)).first;
@@ -126,17 +150,12 @@ public:
         for (; columns < s.values.size(); ++columns)
             db_.exec("ALTER TABLE " + quote_identifier(table->name) + " ADD COLUMN " +
                      quote_identifier(column_name(*table, columns)));
-
-        sqlite3_stmt* st = insert_for(*table, s.values.size());
-        sqlite3_reset(st);
-        for (std::size_t i = 0; i < s.values.size(); ++i) bind_value(st, int(i + 1), s.values[i]);
-        step_done(db_.get(), st);
-        ++added_[std::string(table->name)];
+        insert_ = insert_for(*table, s.values.size());
+        added_rows_ = &added_[std::string(table->name)];
+        code_ = s.code;
+        values_ = s.values.size();
     }
 
-    std::map<std::string, std::int64_t> added() const { return added_; }
-
-private:
     sqlite3_stmt* insert_for(const TableDef& table, std::size_t n) {
         auto key = std::make_pair(std::string(table.name), n);
         auto it = inserts_.find(key);
@@ -159,14 +178,24 @@ private:
     std::map<std::string_view, std::size_t> column_counts_;
     std::map<std::pair<std::string, std::size_t>, sqlite::StmtHandle> inserts_;
     std::map<std::string, std::int64_t> added_;
+    std::vector<std::string> utf8_;  // converted text bound to the row being inserted
+    // The table code and value count of the last row, its insert and its count of rows added.
+    std::string code_;
+    std::size_t values_ = 0;
+    sqlite3_stmt* insert_ = nullptr;
+    std::int64_t* added_rows_ = nullptr;
 };
 
 std::string read_file(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
-    if (!in) throw StoreError("cannot read " + file.string());
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    std::error_code ec;
+    const auto size = fs::file_size(file, ec);
+    if (!in || ec) throw StoreError("cannot read " + file.string());
+    std::string bytes(size, '\0');
+    in.read(bytes.data(), std::streamsize(size));
+    if (std::size_t(in.gcount()) != size)
+        throw StoreError("cannot read " + file.string());
+    return bytes;
 }
 
 }  // namespace
@@ -221,8 +250,8 @@ std::map<std::string, std::int64_t> SiteStore::load_upload(const std::string& ac
     std::map<std::string, std::int64_t> added;
     try {
         Loader loader(db);
-        parse_dump_stream([&](char* out, std::size_t size) { return unpacked.read(out, size); },
-                          [&](Statement&& s) { loader.add(s); });
+        parse_dump_views([&](char* out, std::size_t size) { return unpacked.read(out, size); },
+                         [&](const StatementView& s) { loader.add(s); });
         added = loader.added();
         db.exec("COMMIT");
     } catch (...) {

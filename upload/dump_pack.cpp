@@ -108,8 +108,9 @@ std::runtime_error cannot_write(const std::filesystem::path& file) {
 }  // namespace
 
 PackedDump dump_and_pack(const DumpFunction& dump, const std::filesystem::path& sql, const std::filesystem::path& gz,
-                         const StopCheck& stop) {
-    if (sql.string().size() > kGzipMaxPath) throw GzipPathTooLong();
+                         const StopCheck& stop, const std::filesystem::path& named) {
+    const std::filesystem::path& name = named.empty() ? sql : named;
+    if (name.string().size() > kGzipMaxPath) throw GzipPathTooLong();
     std::ofstream sql_out(sql, std::ios::binary | std::ios::trunc);
     if (!sql_out) throw cannot_write(sql);
     std::ofstream gz_out(gz, std::ios::binary | std::ios::trunc);
@@ -120,7 +121,7 @@ PackedDump dump_and_pack(const DumpFunction& dump, const std::filesystem::path& 
     std::exception_ptr pack_error;
     std::thread packer([&] {
         try {
-            GzipWriter writer(gz_out, sql.filename().string());
+            GzipWriter writer(gz_out, name.filename().string());
             std::string piece;
             while (pipe.pop(piece)) {
                 sql_out.write(piece.data(), static_cast<std::streamsize>(piece.size()));

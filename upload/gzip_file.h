@@ -1,7 +1,8 @@
 // One gzip member (RFC 1952) of a whole file, the same bytes for the same input:
 // 1F 8B, method 8, flags 08 (file name), modification time 0, extra flags 0, OS 0, the base
-// name of the source and a zero byte, raw deflate at level 6 (zlib, default strategy), then
-// CRC-32 and length (modulo 2^32), each low byte first. Streamed in fixed-size pieces.
+// name of the source and a zero byte, raw deflate at level 6 (zlib, default strategy) made in
+// pieces side by side (upload/piece_deflate.h), then CRC-32 and length (modulo 2^32), each low
+// byte first.
 #pragma once
 
 #include <cstdint>
@@ -32,10 +33,13 @@ struct GzipResult {
     uint32_t crc32 = 0;
 };
 
-// One member written piece by piece: the bytes given to write() are deflated in pieces of
-// kGzipPiece bytes, so the member is the same whatever sizes the input comes in, and the same as
-// gzip_stream makes of the same bytes.
+// The unit in which gzip_stream reads and the dump hands its bytes on.
 inline constexpr size_t kGzipPiece = 64 * 1024;
+
+class PieceDeflater;
+
+// One member written piece by piece: the member is the same whatever sizes the input comes in,
+// and the same as gzip_stream makes of the same bytes.
 
 class GzipWriter {
 public:
@@ -50,13 +54,8 @@ public:
     GzipResult finish();
 
 private:
-    void deflate_piece(const char* data, size_t size, bool last);
-
-    struct Stream;
     std::ostream& out_;
-    std::unique_ptr<Stream> z_;
-    std::string pending_;  // less than one piece
-    std::string output_;
+    std::unique_ptr<PieceDeflater> deflater_;
     GzipResult result_;
     bool finished_ = false;
 };

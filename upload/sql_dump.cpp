@@ -60,41 +60,53 @@ std::string bcd_text(const std::string& text) {
 }  // namespace
 
 std::string SqlDump::value_text(DumpType type, const std::string& text, double real) const {
-    auto delimited = [](const std::string& delim, std::string_view v) {
-        std::string out;
-        out.reserve(delim.size() * 2 + v.size());
-        out.append(delim).append(v).append(delim);
-        return out;
-    };
+    std::string out;
+    append_value(out, type, text, real);
+    return out;
+}
+
+void SqlDump::append_value(std::string& out, DumpType type, std::string_view text, double real) const {
+    auto delimited = [&out](const std::string& delim, std::string_view v) { out.append(delim).append(v).append(delim); };
     switch (type) {
     case DumpType::Text: {
         if (string_delim.size() != 1) return delimited(string_delim, text);
-        std::string escaped;
-        escaped.reserve(text.size() + 2);
-        for (char c : text) {
-            if (c == string_delim[0]) escaped += '\\';
-            escaped += c;
+        const char quote = string_delim[0];
+        out += quote;
+        for (size_t from = 0;;) {
+            const size_t at = text.find(quote, from);
+            out.append(text.substr(from, at == std::string_view::npos ? at : at - from));
+            if (at == std::string_view::npos) break;
+            out += '\\';
+            out += quote;
+            from = at + 1;
         }
-        return delimited(string_delim, escaped);
+        out += quote;
+        return;
     }
     case DumpType::FixedText: return delimited(string_delim, text);
     case DumpType::Integer: return delimited(numeric_delim, text);
-    case DumpType::Bcd: return delimited(numeric_delim, bcd_text(text));
-    case DumpType::Real: return real_text(real);
+    case DumpType::Bcd: return delimited(numeric_delim, bcd_text(std::string(text)));
+    case DumpType::Real: out += real_text(real); return;
     case DumpType::Currency: return delimited(currency_delim, text);
     case DumpType::Boolean: return delimited(bool_delim, text == "Falsch" ? "-1" : "0");
     case DumpType::DateTime: return delimited(date_delim, text);
     case DumpType::Guid: return delimited(guid_delim, text);
     case DumpType::Skipped: break;
     }
-    return {};
+}
+
+template <class F>
+void SqlDump::append_field(std::string& out, DumpType type, const F& field) const {
+    if (type == DumpType::Skipped) return;
+    if (type == DumpType::Real) out += real_text(field.as_real());
+    else append_value(out, type, field.as_text(), 0.0);
 }
 
 template <class F>
 std::string SqlDump::field_text(DumpType type, const F& field) const {
-    if (type == DumpType::Skipped) return {};
-    if (type == DumpType::Real) return real_text(field.as_real());
-    return value_text(type, field.as_text(), 0.0);
+    std::string out;
+    append_field(out, type, field);
+    return out;
 }
 
 std::string SqlDump::value_text(DumpType type, const db::Field& field) const { return field_text(type, field); }
@@ -114,7 +126,7 @@ void SqlDump::append_line(std::string& line, const Rows& rows, std::string_view 
     line.append("#*i").append(table_code).append("#*");
     for (size_t i = 0; i < types.size(); ++i) {
         if (types[i] == DumpType::Skipped) continue;
-        line += field_text(types[i], rows.field(i));
+        append_field(line, types[i], rows.field(i));
         line += ',';
     }
     line.pop_back();  // the last "," (or the "*" of "#*" when nothing was written)

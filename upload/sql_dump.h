@@ -89,9 +89,12 @@ private:
     template <class Rows>
     void append_line(std::string& line, const Rows& rows, std::string_view table_code,
                      const std::vector<DumpType>& types) const;
-    // Reads a field the way its dump type needs it.
+    // Reads a field the way its dump type needs it (field_text) and appends it to out.
     template <class F>
     std::string field_text(DumpType type, const F& field) const;
+    template <class F>
+    void append_field(std::string& out, DumpType type, const F& field) const;
+    void append_value(std::string& out, DumpType type, std::string_view text, double real) const;
     std::vector<DumpType> column_types() const;
 
     std::vector<std::string> lines_;

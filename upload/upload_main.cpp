@@ -1,18 +1,20 @@
 // ringolan-upload: publishes a competition file to the results site without a window.
 //   ringolan-upload --db FILE.mdb --url BASE --id ID [--password-file F] [--filter all|results]
-//                   [--work-dir DIR] [--verbose] [--stats]
+//                   [--work-dir DIR] [--keep-dumps] [--verbose] [--stats]
 // The password is the first line of F, or of standard input without --password-file. The log
 // lines go to standard output as each is complete; the exit code is 0 only when every table
 // was loaded and counted by the site, 1 when the run failed and 2 for bad arguments. --stats
 // prints the time, the bytes posted and the peak memory to standard error at the end.
 
 #include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "common/cli.h"
 #include "common/cp1252.h"
@@ -33,7 +35,7 @@ constexpr std::chrono::minutes kReadLimit{10};
 
 const char kUsage[] =
     "usage: ringolan-upload --db FILE.mdb --url BASE --id ID [--password-file F | password on stdin]\n"
-    "                       [--filter all|results] [--work-dir DIR] [--verbose] [--stats]\n";
+    "                       [--filter all|results] [--work-dir DIR] [--keep-dumps] [--verbose] [--stats]\n";
 
 const std::string kHelp = std::string(kUsage) +
     "Publishes a competition file to the results site without a window: reads the file, sends each\n"
@@ -46,6 +48,7 @@ const std::string kHelp = std::string(kUsage) +
     "  --password-file F     the password is the first line of F (else of standard input)\n"
     "  --filter all|results  all shooters (default) or only those with results\n"
     "  --work-dir DIR        the folder for the table files (default: beside the program)\n"
+    "  --keep-dumps          keep each table's statement lines as d<ID>.<table>.sql there\n"
     "  --verbose             notes of the run to standard error\n"
     "  --stats               time, bytes posted and peak memory to standard error at the end\n"
     "  -h, --help            show this help and exit\n"
@@ -93,33 +96,59 @@ private:
     std::optional<std::string> pending_;
 };
 
-// Time spent in each step of the tables, from one log event to the next.
+// Time spent in each step of the tables, from one log event to the next, in all and per table.
 class StepTimes {
 public:
     void event(const std::string& line) {
         const auto now = std::chrono::steady_clock::now();
-        if (!current_.empty()) seconds_[current_] += std::chrono::duration<double>(now - since_).count();
+        const std::string table = table_of(line);
+        if (!current_.empty()) {
+            const double s = std::chrono::duration<double>(now - since_).count();
+            seconds_[current_] += s;
+            // a wait ends with the first line of the table waited for
+            const std::string& owner = current_ == "wait" ? table : table_;
+            if (!owner.empty()) {
+                if (tables_.empty() || tables_.back().first != owner) tables_.emplace_back(owner, Steps{});
+                tables_.back().second[current_] += s;
+            }
+        }
         current_ = step_of(line);
+        table_ = table;
         since_ = now;
     }
     void print(std::ostream& out) {
         event("");
         out << "stats: steps";
-        for (const char* step : {"dump", "gzip", "post", "load", "count"}) out << " " << step << " " << seconds_[step] << " s";
-        out << std::endl;
+        print_steps(out, seconds_, {"wait", "dump", "gzip", "post", "load", "count"});
+        for (auto& [table, steps] : tables_) {  // dump and gzip are only log lines now
+            out << "stats: table " << table << ":";
+            print_steps(out, steps, {"wait", "post", "load", "count"});
+        }
     }
 
 private:
+    using Steps = std::map<std::string, double>;
+    static void print_steps(std::ostream& out, Steps& steps, std::initializer_list<const char*> names) {
+        for (const char* step : names) out << " " << step << " " << steps[step] << " s";
+        out << std::endl;
+    }
+    static std::string table_of(const std::string& line) {
+        const size_t end = line.find("-Daten");
+        return end == std::string::npos ? std::string() : line.substr(0, end);
+    }
     static std::string step_of(const std::string& line) {
         if (line.find("zwischenspeichern") != std::string::npos) return "dump";
         if (line.find("komprimieren") != std::string::npos) return "gzip";
         if (line.find("hochladen (") != std::string::npos) return "post";
         if (line.find("eintragen") != std::string::npos) return "load";
         if (line.find("pr\xFC" "fen") != std::string::npos) return "count";
+        // after the delete and after each table: waiting for the table dumped and packed ahead
+        if (line.find("OK") != std::string::npos) return "wait";
         return {};
     }
-    std::map<std::string, double> seconds_;
-    std::string current_;
+    Steps seconds_;
+    std::vector<std::pair<std::string, Steps>> tables_;
+    std::string current_, table_;
     std::chrono::steady_clock::time_point since_;
 };
 
@@ -128,7 +157,7 @@ long peak_kib() { return platform::peak_memory_kib(); }
 struct Options {
     std::string db_file, url, id, password_file, filter = "all";
     fs::path work_dir = program_dir();
-    bool have_id = false, verbose = false, stats = false;
+    bool have_id = false, verbose = false, stats = false, keep_dumps = false;
 };
 
 // The options, or the exit code of a usage error (after its message).
@@ -137,8 +166,8 @@ std::optional<int> parse_options(int argc, char** argv, Options& o) {
         const std::string arg = argv[i];
         if (const auto standard = cli::standard_option(arg); standard != cli::StandardOption::none)
             return cli::answer(standard, "ringolan-upload", kHelp);
-        if (arg == "--verbose" || arg == "--stats") {
-            (arg == "--verbose" ? o.verbose : o.stats) = true;
+        if (arg == "--verbose" || arg == "--stats" || arg == "--keep-dumps") {
+            (arg == "--verbose" ? o.verbose : arg == "--stats" ? o.stats : o.keep_dumps) = true;
             continue;
         }
         if (arg != "--db" && arg != "--url" && arg != "--id" && arg != "--password-file" && arg != "--filter" &&
@@ -176,6 +205,7 @@ std::optional<int> make_request(const Options& o, upload::UploadRequest& request
     request.password = text::utf8_to_cp1252(password);
     request.filter = o.filter == "results" ? upload::StarterFilter::WithResults : upload::StarterFilter::All;
     request.work_dir = o.work_dir;
+    request.keep_dumps = o.keep_dumps;
     request.database = o.db_file;
     return std::nullopt;
 }
@@ -220,7 +250,8 @@ int read_and_upload(const Options& o, const upload::UploadRequest& request, cons
             const auto done = std::chrono::steady_clock::now();
             auto secs = [](auto d) { return std::chrono::duration<double>(d).count(); };
             std::cerr << "stats: read " << secs(read - started) << " s, upload " << secs(done - read) << " s, total "
-                      << secs(done - started) << " s, posted " << run.bytes_posted() << " bytes, peak "
+                      << secs(done - started) << " s, cpu " << double(std::clock()) / CLOCKS_PER_SEC
+                      << " s (this process), posted " << run.bytes_posted() << " bytes, peak "
                       << peak_kib() << " KiB (reading child " << child_peak << " KiB)" << std::endl;
             steps.print(std::cerr);
         }

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <ctime>
-#include <future>
 
 #include "common/ascii.h"
 #include "common/calendar.h"
@@ -19,6 +18,7 @@
 #include "upload/multipart.h"
 #include "upload/site_addresses.h"
 #include "upload/sql_dump.h"
+#include "upload/tables_ahead.h"
 
 namespace ringolan::upload {
 
@@ -67,6 +67,30 @@ private:
     MultipartBody& body_;
 };
 
+// The files each table is prepared into ahead of its request; those of tables not sent are
+// removed at the end.
+class AheadFiles {
+public:
+    AheadFiles(const UploadRequest& r, const std::vector<UploadTable>& tables) {
+        for (const UploadTable& t : tables)
+            base_.push_back(r.work_dir / ("d" + r.account_id + "." + std::string(t.name) + ".ahead.sql"));
+    }
+    ~AheadFiles() {
+        std::error_code ignored;
+        for (size_t i = 0; i < base_.size(); ++i) {
+            std::filesystem::remove(sql(i), ignored);
+            std::filesystem::remove(gz(i), ignored);
+        }
+    }
+    AheadFiles(const AheadFiles&) = delete;
+    AheadFiles& operator=(const AheadFiles&) = delete;
+    const std::filesystem::path& sql(size_t i) const { return base_[i]; }
+    std::filesystem::path gz(size_t i) const { return base_[i].string() + ".gz"; }
+
+private:
+    std::vector<std::filesystem::path> base_;
+};
+
 }  // namespace
 
 std::vector<UploadTable> upload_tables(StarterFilter filter) {
@@ -98,6 +122,9 @@ UploadRun::UploadRun(HttpClient& client, UploadEvents events, ItdatumWriter itda
 
 std::filesystem::path UploadRun::sql_file(const UploadRequest& r) { return r.work_dir / ("d" + r.account_id + ".sql"); }
 std::filesystem::path UploadRun::gz_file(const UploadRequest& r) { return r.work_dir / ("d" + r.account_id + ".sql.gz"); }
+std::filesystem::path UploadRun::kept_sql_file(const UploadRequest& r, std::string_view table) {
+    return r.work_dir / ("d" + r.account_id + "." + std::string(table) + ".sql");
+}
 
 void UploadRun::cancel() {
     cancel_ = true;
@@ -151,7 +178,7 @@ int64_t UploadRun::count_remote(const UploadRequest& r, std::string_view table) 
 }
 
 size_t UploadRun::dump_table(const UploadRequest& r, sqlite3* db, const UploadTable& t, const std::string& stamp,
-                             const StopCheck& stop) {
+                             const std::filesystem::path& sql, const std::filesystem::path& gz, const StopCheck& stop) {
     SqlDump dump;
     dump.string_delim = "'";
     dump.numeric_delim = "'";
@@ -161,13 +188,13 @@ size_t UploadRun::dump_table(const UploadRequest& r, sqlite3* db, const UploadTa
         options.set_command(t.statement);
         options.open(db);
         dump.query = &options;
-        return dump_and_pack([&](std::ostream& out) { return dump_with_itdatum(dump, out, t.code, stamp); }, sql_file(r),
-                             gz_file(r), stop)
+        return dump_and_pack([&](std::ostream& out) { return dump_with_itdatum(dump, out, t.code, stamp); }, sql, gz,
+                             stop, sql_file(r))
             .lines;
     }
     db::RowCursor rows(db, t.statement);
-    return dump_and_pack([&](std::ostream& out) { return dump.dump_to(rows, out, t.code); }, sql_file(r), gz_file(r),
-                         stop)
+    return dump_and_pack([&](std::ostream& out) { return dump.dump_to(rows, out, t.code); }, sql, gz, stop,
+                         sql_file(r))
         .lines;
 }
 
@@ -187,29 +214,28 @@ uint64_t UploadRun::run(const UploadRequest& r, const db::Snapshot& snapshot) {
                                          : "itdatum " + stamp + " nur hochgeladen: " + written.message);
     }
 
-    // Each table is dumped and packed ahead, on its own thread: the first right away, the next
-    // while the site loads the one before. Requests and log lines stay on this thread, in order;
-    // the run's files are rewritten only after the previous table's POST has read them.
+    // The tables are dumped and packed ahead, one after another on a thread of their own, each
+    // into files of its own that take the run's file names just before the table is posted.
+    // Requests and log lines stay on this thread, in order.
     const auto connection = snapshot.connect();
     sqlite3* db = connection.get();
     const std::vector<UploadTable> tables = upload_tables(r.filter);
-    // A dump ahead ends early when the run is cancelled or left with an error.
-    std::atomic<bool> leaving{false};
-    const StopCheck stop = [this, &leaving]() -> std::exception_ptr {
-        return cancel_ || leaving ? std::make_exception_ptr(UploadCancelled()) : nullptr;
+    const AheadFiles files(r, tables);  // outlives the thread that writes them
+    const StopCheck stop = [this]() -> std::exception_ptr {
+        return cancel_ ? std::make_exception_ptr(UploadCancelled()) : nullptr;
     };
-    auto prepare = [&](const UploadTable& t) {
-        return std::async(std::launch::async, [this, &r, db, t, &stamp, &stop] { return dump_table(r, db, t, stamp, stop); });
-    };
-    std::future<size_t> ahead = prepare(tables.front());
-    struct Leave {  // before the future's end waits for the dump ahead
-        std::atomic<bool>& leaving;
-        ~Leave() { leaving = true; }
-    } leave{leaving};
+    TablesAhead ahead(
+        tables.size(),
+        [&](size_t i, const StopCheck& s) {
+            return dump_table(r, db, tables[i], stamp, files.sql(i), files.gz(i), s);
+        },
+        stop);
     uint64_t total = 0;
     for (size_t i = 0; i < tables.size(); ++i) {
         const std::string name(tables[i].name);
-        const size_t lines = ahead.get();
+        const size_t lines = ahead.wait(i);
+        std::filesystem::rename(files.sql(i), sql_file(r));
+        std::filesystem::rename(files.gz(i), gz_file(r));
         append(name + "-Daten laden und aufbereiten...");
         replace_last(name + "-Daten werden zwischenspeichern ...");
         total += lines;
@@ -219,7 +245,7 @@ uint64_t UploadRun::run(const UploadRequest& r, const db::Snapshot& snapshot) {
         replace_last(name + "-Daten hochladen (" + n + kRows + ") ...");
         upload_file(r);
         advance(5);
-        if (i + 1 < tables.size()) ahead = prepare(tables[i + 1]);
+        if (r.keep_dumps) std::filesystem::rename(sql_file(r), kept_sql_file(r, name));
 
         replace_last(name + "-Daten in Datenbank eintragen (" + n + kRows + ")...");
         if (events_.note) events_.note("Daten werden eingetragen ...");

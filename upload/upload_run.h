@@ -2,10 +2,13 @@
 // to "d<id>.sql", packed into "d<id>.sql.gz", posted as a multipart form, loaded by the site and
 // its row count checked. The log keeps one line per table showing the step it is in.
 //
-// Nothing grows with the number of rows: the statement is stepped row by row, each line goes
-// through a pipe of fixed pieces to the .sql file and the gzip member at once, and the POST body
-// is read from the file as it is sent. The next table is dumped while the site loads the last. A run may be cancelled from another thread; it stops before its next request, and a
-// request in progress is ended by the client's cancel.
+// Nothing grows in memory with the number of rows: the statement is stepped row by row, each line
+// goes through a pipe of fixed pieces to the .sql file and the gzip member at once, and the POST
+// body is read from the file as it is sent. The tables are dumped and packed one after another
+// ahead of the requests (into files of their own, "d<id>.<table>.ahead.sql" and ".sql.gz", that
+// are renamed to the run's files before the table is posted), so the site loads one table while
+// the next ones are prepared. A run may be cancelled from another thread; it stops before its
+// next request, and a request in progress is ended by the client's cancel.
 #pragma once
 
 #include <atomic>
@@ -72,6 +75,7 @@ struct UploadRequest {
     std::filesystem::path work_dir;  // where d<id>.sql and d<id>.sql.gz are written
     std::filesystem::path database;  // the competition file, for the itdatum write
     int progress = 0;                // the progress bar's position when the run starts
+    bool keep_dumps = false;         // each table's .sql file kept as d<id>.<table>.sql
 };
 
 // What a run reports while it goes. Texts are Windows-1252. Every callback is optional and
@@ -103,6 +107,7 @@ public:
     // The files of a run.
     static std::filesystem::path sql_file(const UploadRequest& request);
     static std::filesystem::path gz_file(const UploadRequest& request);
+    static std::filesystem::path kept_sql_file(const UploadRequest& request, std::string_view table);
 
 private:
     void check_cancel() const;
@@ -112,9 +117,10 @@ private:
     bool delete_remote(const UploadRequest& r);
     void upload_file(const UploadRequest& r);
     int64_t count_remote(const UploadRequest& r, std::string_view table);
-    // Dumps and packs one table into the run's files; returns its lines. Any thread.
+    // Dumps and packs one table into sql and gz, named in the gzip header as the run's .sql file;
+    // returns its lines. Any thread.
     size_t dump_table(const UploadRequest& r, sqlite3* db, const UploadTable& t, const std::string& stamp,
-                      const StopCheck& stop);
+                      const std::filesystem::path& sql, const std::filesystem::path& gz, const StopCheck& stop);
 
     HttpClient& client_;
     UploadEvents events_;

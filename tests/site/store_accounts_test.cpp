@@ -48,7 +48,7 @@ TEST_F(StoreTest, LoadsLinesOfSeveralTablesAndCountsThem) {
 
 TEST_F(StoreTest, RowsKeepValuesInTheirFormsAndOrder) {
     load("#*iva#*'1','itdatum','','09.12.2026 03:00:00',9.8,);\r\n"
-         "#*iva#*'2','Titel','-3','Zwei\r\nZeilen, \\'quoted\\'',-1.2346E+05,'M\xfc\x80');\r\n");
+         "#*iva#*'2','T\xeetel','-3','Zwei\r\nZeilen, \\'qu\xf6ted\\'',-1.2346E+05,'M\xfc\x80');\r\n");
     const TableRows rows = store.rows("c1", "veranstaltung", 10).value();
     EXPECT_EQ(rows.columns, (std::vector<std::string>{"id", "_option", "wert_int", "wert_str", "wert_float",
                                                        "bemerkung"}));
@@ -56,8 +56,9 @@ TEST_F(StoreTest, RowsKeepValuesInTheirFormsAndOrder) {
     using R = std::vector<std::optional<std::string>>;
     // Empty quoted values and bare NULLs are both NULL; reals become numbers.
     EXPECT_EQ(rows.rows[0], (R{"1", "itdatum", std::nullopt, "09.12.2026 03:00:00", "9.8", std::nullopt}));
-    // Windows-1252 text arrives as UTF-8 (0xFC is ü, 0x80 the euro sign).
-    EXPECT_EQ(rows.rows[1], (R{"2", "Titel", "-3", "Zwei\r\nZeilen, 'quoted'", "-123460.0", "M\xc3\xbc\xe2\x82\xac"}));
+    // Windows-1252 text arrives as UTF-8 (0xEE is î, 0xF6 ö, 0xFC ü, 0x80 the euro sign), each value
+    // of a row converted apart, escaped quotes decoded first.
+    EXPECT_EQ(rows.rows[1], (R{"2", "T\xc3\xaetel", "-3", "Zwei\r\nZeilen, 'qu\xc3\xb6ted'", "-123460.0", "M\xc3\xbc\xe2\x82\xac"}));
     EXPECT_EQ(store.rows("c1", "veranstaltung", 1).value().rows.size(), 1u);
 }
 

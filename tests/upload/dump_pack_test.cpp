@@ -1,12 +1,15 @@
 // A dump written through the pipe: the .sql file holds the lines, the .gz file is what gzip_file
 // makes of that .sql file, and failures on either side end both threads with the first cause.
 #include "upload/dump_pack.h"
+#include "upload/tables_ahead.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <stdexcept>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "tests/upload/upload_fixture.h"
 
@@ -110,4 +113,38 @@ TEST(DumpPack, FilesThatCannotBeWritten) {
     EXPECT_THROW(upload::dump_and_pack(lines_dump(10), long_sql, base / "long.gz"), upload::GzipPathTooLong);
     EXPECT_FALSE(fs::exists(long_sql));
     EXPECT_FALSE(fs::exists(base / "long.gz"));
+}
+
+// Tables prepared ahead come back in order; a failing table fails itself and every later one, and
+// leaving early stops the table in progress through its stop check.
+TEST(TablesAhead, OrderFailureAndLeavingEarly) {
+    std::vector<size_t> prepared;
+    {
+        upload::TablesAhead ahead(
+            4,
+            [&](size_t i, const upload::StopCheck&) -> size_t {
+                if (i == 2) throw std::invalid_argument("table 2");
+                prepared.push_back(i);
+                return i * 10;
+            },
+            nullptr);
+        EXPECT_EQ(ahead.wait(0), 0u);
+        EXPECT_EQ(ahead.wait(1), 10u);
+        EXPECT_THROW(ahead.wait(2), std::invalid_argument);
+        EXPECT_THROW(ahead.wait(3), std::invalid_argument);
+    }
+    EXPECT_EQ(prepared, (std::vector<size_t>{0, 1}));
+
+    std::atomic<bool> started{false};
+    {
+        upload::TablesAhead ahead(
+            2,
+            [&](size_t, const upload::StopCheck& stop) -> size_t {
+                started = true;
+                for (;;)
+                    if (auto e = stop()) std::rethrow_exception(e);
+            },
+            nullptr);
+        while (!started) std::this_thread::yield();
+    }  // returns only once the endless table has stopped
 }

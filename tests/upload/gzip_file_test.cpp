@@ -1,4 +1,5 @@
 #include "upload/gzip_file.h"
+#include "upload/piece_deflate.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -117,8 +118,8 @@ TEST(GzipFile, HeaderAndTrailerBytes) {
     EXPECT_EQ(back.time, 0u);
 }
 
-// The deflate data are those of level 6 over the whole file at once, though it is read in pieces;
-// the gzip program accepts the file and restores the input.
+// Up to one deflate piece, the deflate data are those of level 6 over the whole file at once,
+// though it is read in smaller pieces; the gzip program accepts the file and restores the input.
 TEST(GzipFile, LevelSixStreamedAndAcceptedByGzip) {
     for (size_t size : {size_t(0), size_t(1), size_t(65536 * 3), size_t(1000003)}) {
         SCOPED_TRACE(size);
@@ -195,8 +196,9 @@ TEST(GzipFile, Failures) {
     }
 }
 
-// Written in pieces of any size (one byte, odd sizes, more than a deflate piece at once), the
-// member is the one of the whole input deflated at once, and the totals count what was given.
+// Written in pieces of any size (one byte, odd sizes, more than a read piece at once), the member
+// is the one of the whole input deflated at once (all within one deflate piece), and the totals
+// count what was given.
 TEST(GzipWriter, PiecesOfAnySizeGiveTheSameMember) {
     for (size_t size : {size_t(0), size_t(7), upload::kGzipPiece, upload::kGzipPiece * 2 + 1, size_t(400000)}) {
         SCOPED_TRACE(size);
@@ -225,4 +227,165 @@ TEST(GzipWriter, PiecesOfAnySizeGiveTheSameMember) {
         EXPECT_EQ(gunzip(bytes).data, input);
         EXPECT_THROW(writer.write("x", 1), std::logic_error);
     }
+}
+
+namespace {
+
+// Bytes of which deflate can shrink nothing.
+std::string random_bytes(size_t bytes, uint32_t seed) {
+    std::string s(bytes, '\0');
+    for (char& c : s) {
+        seed = seed * 1103515245u + 12345u;
+        c = static_cast<char>(seed >> 23);
+    }
+    return s;
+}
+
+// One 20 KiB random block over and over: only matches reaching back into the piece before shrink
+// the start of a piece, so a piece deflated without its dictionary is about 20 KiB longer.
+std::string repeated_block(size_t bytes) {
+    const std::string block = random_bytes(20000, 99);
+    std::string s;
+    while (s.size() < bytes) s += block;
+    s.resize(bytes);
+    return s;
+}
+
+std::string raw_inflate(const std::string& deflated, bool& whole) {
+    z_stream zs{};
+    inflateInit2(&zs, -15);
+    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(deflated.data()));
+    zs.avail_in = static_cast<uInt>(deflated.size());
+    std::string out;
+    char buf[65536];
+    int rc;
+    do {
+        zs.next_out = reinterpret_cast<Bytef*>(buf);
+        zs.avail_out = sizeof buf;
+        rc = inflate(&zs, Z_NO_FLUSH);
+        out.append(buf, sizeof buf - zs.avail_out);
+    } while (rc == Z_OK);
+    whole = rc == Z_STREAM_END && zs.avail_in == 0;
+    inflateEnd(&zs);
+    return out;
+}
+
+// What a program's standard output gives for the file.
+std::string run_reader(const std::string& command, const fs::path& file) {
+    const fs::path out = scratch_dir() / "reader.out";
+    const std::string cmd = command + " '" + file.string() + "' > '" + out.string() + "'";
+    EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    return read_bytes(out);
+}
+
+}  // namespace
+
+// Around and across the 1 MiB pieces the member reads back whole with zlib, the gzip program and
+// Python, header and trailer as before; one piece gives the deflate data of one call, more pieces
+// stay within a few bytes per piece of it (each primed with the piece before).
+TEST(GzipWriter, PiecesJoinIntoOneMemberEveryReaderAccepts) {
+    constexpr size_t P = upload::kDeflatePiece;
+    const struct {
+        const char* what;
+        std::string input;
+    } cases[] = {
+        {"empty", ""},
+        {"one byte", "x"},
+        {"one piece less a byte", sample(P - 1)},
+        {"exactly one piece", sample(P)},
+        {"one piece and a byte", sample(P + 1)},
+        {"two pieces less a byte", sample(2 * P - 1)},
+        {"two pieces and a byte", sample(2 * P + 1)},
+        {"nine pieces and some", sample(9 * P + 12345)},
+        {"random", random_bytes(3 * P + 7, 5)},
+        {"repeated block", repeated_block(4 * P + 3)},
+    };
+    const std::string header("\x1F\x8B\x08\x08\0\0\0\0\0\0dp.sql\0", 17);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string& input = c.input;
+        std::ostringstream out;
+        upload::GzipWriter writer(out, "dp.sql");
+        writer.write(input.data(), input.size());
+        const auto r = writer.finish();
+        const std::string bytes = out.str();
+        ASSERT_GE(bytes.size(), header.size() + 8);
+        EXPECT_EQ(bytes.substr(0, header.size()), header);
+        EXPECT_EQ(r.output_bytes, bytes.size());
+        EXPECT_EQ(le32(bytes, bytes.size() - 8), crc32(0, reinterpret_cast<const Bytef*>(input.data()), uInt(input.size())));
+        EXPECT_EQ(le32(bytes, bytes.size() - 4), uint32_t(input.size()));
+
+        const std::string body = bytes.substr(header.size(), bytes.size() - header.size() - 8);
+        const std::string once = deflate_once(input, 6);
+        if (input.size() <= P) EXPECT_TRUE(body == once);
+        else EXPECT_LE(body.size(), once.size() + 64 * (input.size() / P));
+        bool whole = false;
+        EXPECT_TRUE(raw_inflate(body, whole) == input);
+        EXPECT_TRUE(whole);
+
+        const Inflated back = gunzip(bytes);
+        EXPECT_TRUE(back.ok);
+        EXPECT_TRUE(back.data == input);
+        const fs::path gz = scratch_dir() / "dp.sql.gz";
+        write_bytes(gz, bytes);
+        EXPECT_TRUE(run_reader("gzip -dc", gz) == input);
+        EXPECT_TRUE(run_reader("python3 -c 'import gzip, sys; sys.stdout.buffer.write(gzip.open(sys.argv[1]).read())'", gz) ==
+                    input);
+    }
+}
+
+// The stream does not depend on the number of workers or on how the input is cut when written;
+// pieces smaller than the window take their dictionary from several pieces before.
+TEST(PieceDeflater, SameStreamForAnyWorkersAndWriteSizes) {
+    const struct {
+        size_t piece;
+        size_t size;
+    } cases[] = {{1000, 200000}, {40000, 200001}, {upload::kDeflatePiece, 3 * upload::kDeflatePiece + 5}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.piece);
+        const std::string input = sample(c.size / 2) + repeated_block(c.size - c.size / 2);
+        std::string reference;
+        for (unsigned workers : {1u, 2u, 5u}) {
+            SCOPED_TRACE(workers);
+            std::string stream;
+            upload::PieceDeflater deflater([&](const char* d, size_t n) { stream.append(d, n); }, c.piece, workers);
+            uint32_t x = workers;
+            for (size_t p = 0; p < input.size();) {
+                x = x * 1103515245u + 12345u;
+                const size_t n = std::min(input.size() - p, size_t(x >> 8) % (2 * c.piece + 1));
+                deflater.write(input.data() + p, n);
+                p += n;
+            }
+            deflater.finish();
+            EXPECT_EQ(deflater.input_bytes(), input.size());
+            EXPECT_EQ(deflater.crc32(), crc32(0, reinterpret_cast<const Bytef*>(input.data()), uInt(input.size())));
+            if (reference.empty()) {
+                reference = stream;
+                bool whole = false;
+                EXPECT_TRUE(raw_inflate(stream, whole) == input);
+                EXPECT_TRUE(whole);
+                EXPECT_LE(stream.size(), deflate_once(input, 6).size() + 64 * (input.size() / c.piece));
+            }
+            EXPECT_TRUE(stream == reference);
+        }
+    }
+}
+
+// A sink that fails ends writing with its error while pieces are still being deflated.
+TEST(PieceDeflater, TheSinksErrorStopsTheWorkers) {
+    const std::string input = sample(40 * 4096);
+    size_t calls = 0;
+    upload::PieceDeflater deflater(
+        [&](const char*, size_t) {
+            if (++calls == 2) throw std::runtime_error("disk full");
+        },
+        4096, 3);
+    try {
+        deflater.write(input.data(), input.size());
+        deflater.finish();
+        ADD_FAILURE() << "no error";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "disk full");
+    }
+    EXPECT_EQ(calls, 2u);
 }

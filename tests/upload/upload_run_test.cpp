@@ -138,7 +138,7 @@ protected:
     static const mdbread::TableData& table(const std::string& name) { return tables_->at(name); }
 
     // Runs one upload of file and returns the log; fails the test on an error.
-    Log upload(SiteProcess& site, const fs::path& file, StarterFilter filter, int progress = 0) {
+    Log upload(SiteProcess& site, const fs::path& file, StarterFilter filter, int progress = 0, bool keep_dumps = false) {
         Log log;
         upload::HttpClient client;
         upload::UploadRun run(client, log.events(), upload::itdatum_not_built);
@@ -150,6 +150,7 @@ protected:
         r.work_dir = *dir_;
         r.database = file;
         r.progress = progress;
+        r.keep_dumps = keep_dumps;
         EXPECT_NO_THROW(run.run(r, *snapshot_of(file)));
         return log;
     }
@@ -187,8 +188,18 @@ TEST_F(UploadDemo, BothFiltersPublishEveryTableAndTheSiteHoldsTheFilesRows) {
     const fs::path db = site.database("club1");
     for (StarterFilter filter : {StarterFilter::All, StarterFilter::WithResults}) {
         SCOPED_TRACE(filter == StarterFilter::All ? "Alle Starter" : "Nur Starter mit Ergebnisse");
-        const Log log = upload(site, *dir_ / "demo300.mdb", filter);
+        const bool keep_dumps = filter == StarterFilter::All;
+        const Log log = upload(site, *dir_ / "demo300.mdb", filter, 0, keep_dumps);
         const auto counts = expected_counts(filter, 0);
+        // Kept, each table's lines are in a file of its own.
+        for (const auto& [name, n] : counts) {
+            const fs::path kept = *dir_ / ("dclub1." + name + ".sql");
+            EXPECT_EQ(fs::exists(kept), keep_dumps) << name;
+            if (keep_dumps) {
+                EXPECT_EQ(std::ranges::count(read_bytes(kept), '\n'), n) << name;
+            }
+            fs::remove(kept);
+        }
 
         // The log: the deletion, one line per table in its final step, the total, the end.
         std::vector<std::string> expected{"OK. Alte Daten wurden gel\xF6scht"};
@@ -230,9 +241,12 @@ TEST_F(UploadDemo, BothFiltersPublishEveryTableAndTheSiteHoldsTheFilesRows) {
         for (int i = 0; i < 24; ++i) EXPECT_EQ(log.progress[size_t(i)], std::min(100, 5 * (i + 1))) << i;
         EXPECT_EQ(log.progress.back(), 100);
     }
-    // The files of the run hold the last table.
+    // The files of the run hold the last table, its gzip header naming the run's .sql file though
+    // it was prepared ahead under another name; no file prepared ahead is left.
     EXPECT_TRUE(fs::exists(*dir_ / "dclub1.sql"));
-    EXPECT_EQ(read_bytes(*dir_ / "dclub1.sql.gz").substr(0, 4), std::string("\x1F\x8B\x08\x08", 4));
+    EXPECT_EQ(read_bytes(*dir_ / "dclub1.sql.gz").substr(0, 21), std::string("\x1F\x8B\x08\x08\0\0\0\0\0\0dclub1.sql\0", 21));
+    for (const auto& entry : fs::directory_iterator(*dir_))
+        EXPECT_EQ(entry.path().filename().string().find(".ahead"), std::string::npos) << entry.path();
 }
 
 TEST_F(UploadDemo, AFileWithoutTheTimeStampRowSendsOneMore) {
