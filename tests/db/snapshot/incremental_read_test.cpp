@@ -58,19 +58,21 @@ protected:
         const jet::InPlaceResult r = jet::write_option_row(file, {"Veranstaltung", "Option", c.key, "Wert_str"}, c.text);
         ASSERT_TRUE(r.written()) << c.key << ": " << r.reason;
     }
+    // The first read of the file, whole.
+    void read_first() {
+        ASSERT_EQ(mirror.refresh(file), FileMirror::Outcome::read);
+        mdbread::PageReader reader(mirror.copy());
+        database.rebuild(reader, mirror.copy());
+        mirror.settle();
+    }
     TempDir dir;
     fs::path file = dir / "demo.mdb";
+    FileMirror mirror{dir / "copy.mdb"};
+    SnapshotDatabase database;
 };
 
 TEST_F(IncrementalRead, PageByPageEqualsAWholeReadAfterEveryChange) {
-    FileMirror mirror(dir / "copy.mdb");
-    SnapshotDatabase database;
-    ASSERT_EQ(mirror.refresh(file), FileMirror::Outcome::read);
-    {
-        mdbread::PageReader reader(mirror.copy());
-        database.rebuild(reader, mirror.copy());
-    }
-    mirror.settle();
+    read_first();
     const Change changes[] = {
         {"itdatum", "10.12.2026 12:00"},            // same length
         {"itdatum", std::string(180, 'x')},         // the row grows; rows below it move
@@ -103,8 +105,6 @@ TEST_F(IncrementalRead, PageByPageEqualsAWholeReadAfterEveryChange) {
 // Random runs of the scoring simulator, some read in the middle of a change (between two of its
 // page writes): after every read the database equals a whole read of the same bytes.
 TEST_F(IncrementalRead, SimulatedCompetitionReadAtAnyMomentEqualsWholeReads) {
-    FileMirror mirror(dir / "copy.mdb");
-    SnapshotDatabase database;
     auto read_and_compare = [&](const std::string& when) {
         ASSERT_EQ(mirror.refresh(file), FileMirror::Outcome::read) << mirror.error();
         mdbread::PageReader reader(mirror.copy());
@@ -138,14 +138,7 @@ TEST_F(IncrementalRead, SimulatedCompetitionReadAtAnyMomentEqualsWholeReads) {
 }
 
 TEST_F(IncrementalRead, AnotherFileUnderTheSameNameIsReadWhole) {
-    FileMirror mirror(dir / "copy.mdb");
-    SnapshotDatabase database;
-    ASSERT_EQ(mirror.refresh(file), FileMirror::Outcome::read);
-    {
-        mdbread::PageReader reader(mirror.copy());
-        database.rebuild(reader, mirror.copy());
-    }
-    mirror.settle();
+    read_first();
     // A demo of another size: other pages, other row counts, the same tables.
     demo::DemoOptions opt;
     opt.shooters = 40;
