@@ -25,6 +25,13 @@ Signature stat_path(const fs::path& p) { return platform::file_state(p); }
 
 enum class Copy { Done, Changed, Failed };
 
+// The reader names the private copy; the user knows the file by its own name.
+std::string with_name_of(const fs::path& file, const fs::path& copy, std::string message) {
+    const std::string copy_name = copy.string();
+    for (size_t at; (at = message.find(copy_name)) != std::string::npos;) message.replace(at, copy_name.size(), file.string());
+    return message;
+}
+
 }  // namespace
 
 struct SnapshotFollower::Impl {
@@ -198,10 +205,7 @@ void SnapshotFollower::Impl::attempt_with_service(const fs::path& file, uint64_t
     }
     if (a.kind == ReaderService::Answer::Kind::failed) {
         done = stat_path(file);
-        std::string msg = a.error;
-        const std::string copy_name = (temp_dir / "copy.mdb").string();
-        for (size_t at; (at = msg.find(copy_name)) != std::string::npos;) msg.replace(at, copy_name.size(), file.string());
-        publish(my_epoch, nullptr, msg, true);
+        publish(my_epoch, nullptr, with_name_of(file, temp_dir / "copy.mdb", a.error), true);
         return;
     }
     done = a.read;
@@ -256,11 +260,7 @@ void SnapshotFollower::Impl::attempt(const fs::path& file, uint64_t my_epoch, bo
     std::error_code ec;
     fs::remove(copy_path, ec);
     if (!built.ok()) {
-        // The child names the private copy; the user knows the file by its own name.
-        std::string msg = built.error;
-        const std::string copy_name = copy_path.string();
-        for (size_t at; (at = msg.find(copy_name)) != std::string::npos;) msg.replace(at, copy_name.size(), file.string());
-        publish(my_epoch, nullptr, msg, true);
+        publish(my_epoch, nullptr, with_name_of(file, copy_path, built.error), true);
         return;
     }
     SnapshotInfo info;

@@ -74,10 +74,8 @@ struct ReadState {
 
 // Brings the database to the copy; "" or the error. full tells whether it was read whole.
 std::string bring_up_to_date(ReadState& s, bool& full, std::vector<std::string>& touched) {
-    platform::StderrCapture capture;
-    std::string error;
     full = false;
-    try {
+    const std::string error = watch_libmdb(s.mirror.copy(), [&] {
         mdbread::PageReader reader(s.mirror.copy());
         const std::vector<ChangedPage> pending = s.mirror.pending();
         // A file written anew (most pages differ) is read whole: deleting and inserting every
@@ -90,14 +88,7 @@ std::string bring_up_to_date(ReadState& s, bool& full, std::vector<std::string>&
             full = true;
             s.database.rebuild(reader, s.mirror.copy());
         }
-    } catch (const std::exception& e) {
-        error = e.what();
-    }
-    const std::string log = capture.finish();
-    if (!log.empty()) std::fwrite(log.data(), 1, log.size(), stderr);
-    const std::string loss = libmdb_loss_report(log);
-    if (error.empty() && !loss.empty())
-        error = s.mirror.copy().string() + ": damaged or incomplete file (libmdb: " + loss + ")";
+    });
     if (!error.empty()) s.database.discard();
     return error;
 }
@@ -141,6 +132,9 @@ bool handle_read(NativeHandle channel, ReadState& s, const fs::path& source, uin
 
 }  // namespace
 
+namespace {
+
+// The first line of libmdb's output that means data were lost, or "".
 std::string libmdb_loss_report(const std::string& log) {
     size_t start = 0;
     while (start < log.size()) {
@@ -153,6 +147,23 @@ std::string libmdb_loss_report(const std::string& log) {
         start = end + 1;
     }
     return {};
+}
+
+}  // namespace
+
+std::string watch_libmdb(const fs::path& file, const std::function<void()>& work) {
+    platform::StderrCapture capture;
+    std::string error;
+    try {
+        work();
+    } catch (const std::exception& e) {
+        error = e.what();
+    }
+    const std::string log = capture.finish();
+    if (!log.empty()) std::fwrite(log.data(), 1, log.size(), stderr);
+    const std::string loss = libmdb_loss_report(log);
+    if (error.empty() && !loss.empty()) error = file.string() + ": damaged or incomplete file (libmdb: " + loss + ")";
+    return error;
 }
 
 int serve_reads(NativeHandle channel, const fs::path& folder) {

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "platform/handle.h"
@@ -26,7 +27,10 @@ inline constexpr char kAnswerImage = 'M', kAnswerSame = 'S', kAnswerChanging = '
 // Serves read commands until the channel ends; the private copy is kept in folder.
 int serve_reads(platform::NativeHandle channel, const std::filesystem::path& folder);
 
-// The first line of libmdb's output that means data were lost, or "".
-std::string libmdb_loss_report(const std::string& log);
+// Runs work (reading file through libmdb) with the standard error captured: libmdb reports a
+// page it cannot read or a damaged row only there and goes on with what it has. Returns "" or
+// the error: work's exception text, or the first reported loss. What was captured is passed on
+// to the real standard error.
+std::string watch_libmdb(const std::filesystem::path& file, const std::function<void()>& work);
 
 }  // namespace ringolan::db

@@ -18,25 +18,13 @@
 #include "db/snapshot/snapshot_child.h"
 #include "platform/heap_tuning.h"
 #include "platform/process.h"
-#include "platform/stderr_capture.h"
 
 namespace {
 
 std::vector<uint8_t> build_watching_stderr(const std::filesystem::path& mdb) {
-    ringolan::platform::StderrCapture capture;
-    if (!capture.active()) return ringolan::db::build_snapshot_image(mdb);
     std::vector<uint8_t> image;
-    std::string error;
-    try {
-        image = ringolan::db::build_snapshot_image(mdb);
-    } catch (const std::exception& e) {
-        error = e.what();
-    }
-    const std::string text = capture.finish();
-    if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stderr);
+    const std::string error = ringolan::db::watch_libmdb(mdb, [&] { image = ringolan::db::build_snapshot_image(mdb); });
     if (!error.empty()) throw ringolan::Error(error);
-    const std::string loss = ringolan::db::libmdb_loss_report(text);
-    if (!loss.empty()) throw ringolan::Error(mdb.string() + ": damaged or incomplete file (libmdb: " + loss + ")");
     return image;
 }
 
