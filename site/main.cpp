@@ -27,7 +27,7 @@ constexpr std::chrono::seconds kUploadReadTimeout{300};
 constexpr uint16_t kDefaultPort = 8080;
 
 const char kUsage[] =
-    "usage: ringolan-site --accounts FILE --data DIR [--port N] [--listen ADDR]\n"
+    "usage: ringolan-site --accounts FILE --data DIR [--database URI] [--port N] [--listen ADDR]\n"
     "       ringolan-site --hash-password [--iterations N]  (password on stdin)\n";
 
 const std::string kHelp = std::string(kUsage) +
@@ -38,6 +38,8 @@ const std::string kHelp = std::string(kUsage) +
     "Options:\n"
     "  --accounts FILE   the accounts file (JSON; see accounts.example.json)\n"
     "  --data DIR        the folder of the uploaded data (created when missing)\n"
+    "  --database URI    where the tables are kept: sqlite (default; files in the data folder) or\n"
+    "                    a postgresql://user@host:port/name address shared by several site processes\n"
     "  --port N          the port to serve on (default 8080; 0 picks a free port)\n"
     "  --listen ADDR     the address to serve on (default 0.0.0.0)\n"
     "  --hash-password   print the hash of the password on standard input and exit\n"
@@ -81,7 +83,7 @@ int hash_password_command(unsigned iterations) {
 int main(int argc, char** argv) {
     // Without memory statistics SQLite takes no global lock for each allocation.
     sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
-    std::string accounts_file, data_dir, listen = "0.0.0.0";
+    std::string accounts_file, data_dir, database, listen = "0.0.0.0";
     unsigned long port = kDefaultPort, iterations = site::kDefaultHashIterations;
     bool hash_mode = false;
     for (int i = 1; i < argc; ++i) {
@@ -92,11 +94,12 @@ int main(int argc, char** argv) {
             return cli::answer(standard, "ringolan-site", kHelp);
         } else if (arg == "--hash-password") {
             hash_mode = true;
-        } else if (arg == "--accounts" || arg == "--data" || arg == "--listen" || arg == "--port" ||
+        } else if (arg == "--accounts" || arg == "--data" || arg == "--database" || arg == "--listen" || arg == "--port" ||
                    arg == "--iterations") {
             if (!(v = value())) return usage(arg + " needs a value");
             if (arg == "--accounts") accounts_file = v;
             else if (arg == "--data") data_dir = v;
+            else if (arg == "--database") database = v;
             else if (arg == "--listen") listen = v;
             else if (arg == "--port" && !parse_number(v, 65535, port)) return usage("bad port " + std::string(v));
             else if (arg == "--iterations" && (!parse_number(v, 100000000, iterations) || iterations == 0))
@@ -110,8 +113,8 @@ int main(int argc, char** argv) {
         if (accounts_file.empty() || data_dir.empty()) return usage("--accounts and --data are required");
 
         const site::Accounts accounts = site::Accounts::load(accounts_file);
-        site::SiteStore store(data_dir);
-        site::SiteHandler handler(accounts, store);
+        const std::unique_ptr<site::SiteStore> store = site::open_store(database, data_dir);
+        site::SiteHandler handler(accounts, *store);
 
         // SIGINT and SIGTERM are taken by sigwait below; the server's threads inherit the mask.
         sigset_t stop_signals;

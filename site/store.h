@@ -1,20 +1,21 @@
-// The site's data: per account a folder holding the last uploaded gzip file and an SQLite
-// database with one table per uploaded table. Every operation on an account holds that
-// account's lock, so requests for one account never interleave.
+// The site's data, behind one interface with two implementations: SqliteStore (a folder per
+// account with an SQLite file, the default) and PostgresStore (one PostgreSQL database shared by
+// any number of site processes). Uploads of one account are serialised by the store: by a lock
+// in the process for SQLite, by the database for PostgreSQL.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "common/error.h"
+#include "site/statement_parser.h"
 
 namespace ringolan::site {
 
@@ -34,38 +35,109 @@ struct TableRows {
     std::vector<std::vector<std::optional<std::string>>> rows;  // UTF-8 text; nullopt for NULL
 };
 
+// A value as stored: the statement line's number is kept as a whole number or a real.
+struct StoredValue {
+    enum class Kind { null, integer, real, text };
+    Kind kind = Kind::null;
+    std::int64_t integer = 0;
+    double real = 0;
+    std::string text;  // UTF-8
+    bool operator==(const StoredValue&) const = default;
+};
+
+struct StoredTable {
+    std::string name;  // as in upload_tables()
+    std::vector<std::string> columns;
+    std::vector<std::vector<StoredValue>> rows;  // in the order they arrived
+};
+
+// Every table held for an account, and the account's data version it was read at.
+struct AccountData {
+    std::int64_t version = 0;
+    std::vector<StoredTable> tables;  // only the tables that exist, in upload order
+};
+
+// One table's part of a change batch. Rows are statement lines as the classic upload sends
+// them, parsed; a deleted row is removed once (one of several equal rows), matched on every
+// value as it would be stored.
+struct TableChange {
+    std::string code;                  // the table's code, as in the statement lines
+    bool replace = false;              // every row of the table is removed before the inserts
+    std::vector<Statement> deletes;
+    std::vector<Statement> inserts;
+};
+
+// A batch of live publishing. A stream is one run of the publishing client; its batches are
+// numbered from 1 and each builds on the one before. A batch with base 0 starts a stream: it
+// names every table with replace set.
+struct ChangeBatch {
+    std::string stream;          // the client's id of its run: 1..64 of [0-9A-Za-z-]
+    std::int64_t base = 0;       // the sequence this batch builds on (0: starts the stream)
+    std::int64_t sequence = 0;   // base + 1
+    std::vector<TableChange> tables;
+};
+
+// Where an account's live publishing stands.
+struct LiveState {
+    std::string stream;          // empty when no stream is applied (or a classic upload came after)
+    std::int64_t sequence = 0;
+};
+
+enum class ChangeOutcome {
+    applied,    // the batch was applied in one transaction
+    duplicate,  // stream and sequence equal the state: applied before, nothing done
+    conflict,   // the batch does not build on the state; nothing done (the client starts a stream)
+};
+
+struct ChangeResult {
+    ChangeOutcome outcome = ChangeOutcome::conflict;
+    LiveState state;  // the state after the call
+};
+
 class SiteStore {
 public:
-    // `data_dir` is created when missing.
-    explicit SiteStore(std::filesystem::path data_dir);
+    virtual ~SiteStore() = default;
 
-    // Removes everything held for the account: its tables and a file not yet loaded.
-    void delete_all(const std::string& account);
+    // Removes everything held for the account: its tables, a file not yet loaded and its live state.
+    virtual void delete_all(const std::string& account) = 0;
 
     // Keeps `gzip_bytes` as the account's file to load, replacing one not yet loaded.
-    void store_upload(const std::string& account, std::string_view gzip_bytes);
+    virtual void store_upload(const std::string& account, std::string_view gzip_bytes) = 0;
 
     // Loads the account's uploaded file in one transaction, unpacking and reading it piece by
     // piece, and removes the file. Returns the rows added per table name. On any failure
     // (NoUploadError, GzipError, DumpError for a line that does not parse or names an unknown
     // table, StoreError) nothing is changed and the file stays.
-    std::map<std::string, std::int64_t> load_upload(const std::string& account);
+    virtual std::map<std::string, std::int64_t> load_upload(const std::string& account) = 0;
 
     // Rows held of a table of the upload list (name in any letter case); nullopt for a name
     // that is not one of them.
-    std::optional<std::int64_t> count(const std::string& account, std::string_view table);
+    virtual std::optional<std::int64_t> count(const std::string& account, std::string_view table) = 0;
 
     // Up to `limit` rows of a table in the order they arrived; nullopt for an unknown name.
-    std::optional<TableRows> rows(const std::string& account, std::string_view table, std::size_t limit);
+    virtual std::optional<TableRows> rows(const std::string& account, std::string_view table,
+                                          std::size_t limit) = 0;
 
-    std::filesystem::path account_dir(const std::string& account) const;
+    // A number that grows with every change of the account's tables (loads, deletes, batches),
+    // whichever process made it; 0 for an account never written.
+    virtual std::int64_t version(const std::string& account) = 0;
 
-private:
-    std::unique_lock<std::mutex> lock(const std::string& account);
+    // Every table of the account with typed values, read in one transaction.
+    virtual AccountData read_all(const std::string& account) = 0;
 
-    std::filesystem::path dir_;
-    std::mutex locks_mutex_;
-    std::map<std::string, std::unique_ptr<std::mutex>> locks_;
+    virtual LiveState live_state(const std::string& account) = 0;
+
+    // Applies a batch all or nothing (see ChangeOutcome). Throws DumpError for a statement of an
+    // unknown table code and StoreError when the database fails; nothing is changed then.
+    virtual ChangeResult apply_changes(const std::string& account, const ChangeBatch& batch) = 0;
+
+    // `changed(account)` is called, on a thread of the store's, after any process changed the
+    // account's tables. One listener; set it before serving. It must not call the store.
+    virtual void on_change(std::function<void(const std::string& account)> changed) = 0;
 };
+
+// "" or "sqlite" (with `data_dir`) or a "postgresql://" / "postgres://" connection URI.
+// Throws StoreError when the database cannot be used.
+std::unique_ptr<SiteStore> open_store(const std::string& database, const std::filesystem::path& data_dir);
 
 }  // namespace ringolan::site

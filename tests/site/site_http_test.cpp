@@ -1,6 +1,7 @@
 // The four upload addresses and the pages over loopback, with requests written by hand the
 // way an upload sends them.
 #include "site/site_handler.h"
+#include "site/sqlite_store.h"
 
 #include "server/http_server.h"
 
@@ -71,7 +72,7 @@ protected:
         const std::string h1 = hash_password(kPassword, 100), h2 = hash_password(kOddPassword, 100);
         accounts = Accounts::parse(R"({"accounts":[{"id":"club1","name":"SV <Eins>","password":")" + h1 +
                                    R"("},{"id":"club2","password":")" + h2 + R"("}]})");
-        store = std::make_unique<SiteStore>(tmp.path());
+        store = std::make_unique<SqliteStore>(tmp.path());
         handler = std::make_unique<SiteHandler>(accounts, *store);
         server::ServerOptions options;
         options.max_body_bytes = 16 << 20;

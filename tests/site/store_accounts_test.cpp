@@ -2,7 +2,7 @@
 #include "site/accounts.h"
 #include "site/gunzip.h"
 #include "site/statement_parser.h"
-#include "site/store.h"
+#include "site/sqlite_store.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +16,7 @@ namespace {
 class StoreTest : public ::testing::Test {
 protected:
     site_test::TempDir tmp;
-    SiteStore store{tmp.path() / "data"};
+    SqliteStore store{tmp.path() / "data"};
 
     void load(std::string_view dump) {
         store.store_upload("c1", gzip(dump));

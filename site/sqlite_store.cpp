@@ -1,4 +1,4 @@
-#include "site/store.h"
+#include "site/sqlite_store.h"
 
 #include "common/cp1252.h"
 #include "common/sqlite.h"
@@ -8,6 +8,7 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <charconv>
 #include <fstream>
 
@@ -200,11 +201,40 @@ std::string read_file(const fs::path& file) {
 
 }  // namespace
 
-SiteStore::SiteStore(fs::path data_dir) : dir_(std::move(data_dir)) { fs::create_directories(dir_); }
+SqliteStore::SqliteStore(fs::path data_dir)
+    : dir_(std::move(data_dir)),
+      last_version_(std::chrono::duration_cast<std::chrono::microseconds>(
+                        std::chrono::system_clock::now().time_since_epoch()).count()) {
+    fs::create_directories(dir_);
+}
 
-fs::path SiteStore::account_dir(const std::string& account) const { return dir_ / account; }
+void SqliteStore::changed(const std::string& account) {
+    {
+        std::lock_guard guard(locks_mutex_);
+        versions_[account] = ++last_version_;
+    }
+    if (listener_) listener_(account);
+}
 
-std::unique_lock<std::mutex> SiteStore::lock(const std::string& account) {
+std::int64_t SqliteStore::version(const std::string& account) {
+    {
+        std::lock_guard guard(locks_mutex_);
+        if (auto it = versions_.find(account); it != versions_.end()) return it->second;
+    }
+    auto guard = lock(account);
+    std::lock_guard versions_guard(locks_mutex_);
+    std::int64_t& v = versions_[account];
+    if (v == 0 && fs::exists(account_dir(account) / kDatabaseFile)) v = ++last_version_;
+    return v;
+}
+
+void SqliteStore::on_change(std::function<void(const std::string& account)> changed) {
+    listener_ = std::move(changed);
+}
+
+fs::path SqliteStore::account_dir(const std::string& account) const { return dir_ / account; }
+
+std::unique_lock<std::mutex> SqliteStore::lock(const std::string& account) {
     std::mutex* m;
     {
         std::lock_guard guard(locks_mutex_);
@@ -215,13 +245,14 @@ std::unique_lock<std::mutex> SiteStore::lock(const std::string& account) {
     return std::unique_lock(*m);
 }
 
-void SiteStore::delete_all(const std::string& account) {
+void SqliteStore::delete_all(const std::string& account) {
     auto guard = lock(account);
     const fs::path d = account_dir(account);
     for (const char* name : {kDatabaseFile, "results.sqlite-journal", kUploadFile}) fs::remove(d / name);
+    changed(account);
 }
 
-void SiteStore::store_upload(const std::string& account, std::string_view gzip_bytes) {
+void SqliteStore::store_upload(const std::string& account, std::string_view gzip_bytes) {
     auto guard = lock(account);
     const fs::path d = account_dir(account);
     fs::create_directories(d);
@@ -238,7 +269,7 @@ void SiteStore::store_upload(const std::string& account, std::string_view gzip_b
     fs::rename(part, d / kUploadFile);
 }
 
-std::map<std::string, std::int64_t> SiteStore::load_upload(const std::string& account) {
+std::map<std::string, std::int64_t> SqliteStore::load_upload(const std::string& account) {
     auto guard = lock(account);
     const fs::path d = account_dir(account);
     if (!fs::exists(d / kUploadFile)) throw NoUploadError();
@@ -259,10 +290,11 @@ std::map<std::string, std::int64_t> SiteStore::load_upload(const std::string& ac
         throw;
     }
     fs::remove(d / kUploadFile);
+    changed(account);
     return added;
 }
 
-std::optional<std::int64_t> SiteStore::count(const std::string& account, std::string_view table) {
+std::optional<std::int64_t> SqliteStore::count(const std::string& account, std::string_view table) {
     const TableDef* def = table_by_name(table);
     if (!def) return std::nullopt;
     auto guard = lock(account);
@@ -275,7 +307,7 @@ std::optional<std::int64_t> SiteStore::count(const std::string& account, std::st
     return sqlite3_column_int64(st.get(), 0);
 }
 
-std::optional<TableRows> SiteStore::rows(const std::string& account, std::string_view table, std::size_t limit) {
+std::optional<TableRows> SqliteStore::rows(const std::string& account, std::string_view table, std::size_t limit) {
     const TableDef* def = table_by_name(table);
     if (!def) return std::nullopt;
     auto guard = lock(account);
@@ -302,6 +334,82 @@ std::optional<TableRows> SiteStore::rows(const std::string& account, std::string
     }
     if (rc != SQLITE_DONE) throw StoreError(std::string("database: ") + sqlite3_errmsg(db.get()));
     return out;
+}
+
+}  // namespace ringolan::site
+
+namespace ringolan::site {
+
+namespace {
+
+StoredValue stored_value(sqlite3_stmt* st, int i) {
+    StoredValue v;
+    switch (sqlite3_column_type(st, i)) {
+        case SQLITE_INTEGER:
+            v.kind = StoredValue::Kind::integer;
+            v.integer = sqlite3_column_int64(st, i);
+            break;
+        case SQLITE_FLOAT:
+            v.kind = StoredValue::Kind::real;
+            v.real = sqlite3_column_double(st, i);
+            break;
+        case SQLITE_NULL:
+            break;
+        default:
+            v.kind = StoredValue::Kind::text;
+            v.text.assign(reinterpret_cast<const char*>(sqlite3_column_text(st, i)),
+                          std::size_t(sqlite3_column_bytes(st, i)));
+    }
+    return v;
+}
+
+}  // namespace
+
+AccountData SqliteStore::read_all(const std::string& account) {
+    auto guard = lock(account);
+    AccountData data;
+    {
+        std::lock_guard versions_guard(locks_mutex_);
+        data.version = versions_[account];
+    }
+    const fs::path file = account_dir(account) / kDatabaseFile;
+    if (!fs::exists(file)) return data;
+    Database db(file, false);
+    db.exec("BEGIN");
+    for (const TableDef& def : upload_tables()) {
+        if (db.column_count(def.name) == 0) continue;
+        StoredTable& table = data.tables.emplace_back();
+        table.name = std::string(def.name);
+        const sqlite::StmtHandle st = prepare(db.get(), "SELECT * FROM " + quote_identifier(def.name) + " ORDER BY rowid");
+        const int n = sqlite3_column_count(st.get());
+        for (int i = 0; i < n; ++i) table.columns.emplace_back(sqlite3_column_name(st.get(), i));
+        int rc;
+        while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
+            auto& row = table.rows.emplace_back();
+            row.reserve(std::size_t(n));
+            for (int i = 0; i < n; ++i) row.push_back(stored_value(st.get(), i));
+        }
+        if (rc != SQLITE_DONE) throw StoreError(std::string("database: ") + sqlite3_errmsg(db.get()));
+    }
+    db.exec("COMMIT");
+    if (data.version == 0) {
+        guard.unlock();
+        data.version = version(account);
+    }
+    return data;
+}
+
+LiveState SqliteStore::live_state(const std::string&) {
+    throw StoreError("live publishing is not available with this store yet");
+}
+
+ChangeResult SqliteStore::apply_changes(const std::string&, const ChangeBatch&) {
+    throw StoreError("live publishing is not available with this store yet");
+}
+
+std::unique_ptr<SiteStore> open_store(const std::string& database, const std::filesystem::path& data_dir) {
+    if (database.empty() || database == "sqlite") return std::make_unique<SqliteStore>(data_dir);
+    throw StoreError("unknown database \"" + database + "\" (use sqlite or a postgresql:// address)");
 }
 
 }  // namespace ringolan::site
