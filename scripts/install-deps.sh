@@ -16,6 +16,7 @@ PACKAGES=(
   clang libclang-rt-14-dev
   dpkg-dev lintian adduser curl util-linux procps
   help2man
+  libpq-dev postgresql
 )
 
 SUDO=""

@@ -7,7 +7,8 @@ bash scripts/install-deps.sh
 ( cd tests/live && npm ci --no-audit --no-fund --loglevel=error )
 cmake -S . -B build-test -DCMAKE_BUILD_TYPE=Debug -DRINGOLAN_SANITIZE=ON
 cmake --build build-test -j"$(nproc)"
-ctest --test-dir build-test --output-on-failure -j"$(nproc)"
+# The PostgreSQL store tests run against a throwaway cluster.
+bash scripts/with-postgres.sh ctest --test-dir build-test --output-on-failure -j"$(nproc)"
 # A short libFuzzer run of every fuzz target, 6 s each (longer runs: scripts/fuzz.sh SECONDS).
 bash scripts/fuzz.sh 6
 # The Debian packages: built, checked with lintian, installed, served from, purged.

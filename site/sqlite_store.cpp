@@ -407,9 +407,4 @@ ChangeResult SqliteStore::apply_changes(const std::string&, const ChangeBatch&) 
     throw StoreError("live publishing is not available with this store yet");
 }
 
-std::unique_ptr<SiteStore> open_store(const std::string& database, const std::filesystem::path& data_dir) {
-    if (database.empty() || database == "sqlite") return std::make_unique<SqliteStore>(data_dir);
-    throw StoreError("unknown database \"" + database + "\" (use sqlite or a postgresql:// address)");
-}
-
 }  // namespace ringolan::site

@@ -1,0 +1,99 @@
+#include "site/pg_writer.h"
+
+namespace ringolan::site::pg {
+
+AccountWriter::AccountWriter(PGconn* c, std::string account, std::int64_t next_seq)
+    : c_(c), account_(std::move(account)), next_seq_(next_seq) {
+    const Result r = exec(c_, "SELECT tbl, id, width FROM site_tables WHERE account = $1", {{account_}});
+    for (int i = 0; i < r.rows(); ++i) {
+        const TableDef* def = table_by_name(r.text(i, 0));
+        if (!def) continue;
+        Table& t = tables_[def->name];
+        t.id = r.integer(i, 1);
+        t.width = t.stored_width = std::size_t(r.integer(i, 2));
+    }
+}
+
+AccountWriter::~AccountWriter() {
+    if (copy_) copy_->abort("abandoned");
+}
+
+const TableDef& AccountWriter::def_of(std::string_view code, std::size_t line) const {
+    const TableDef* def = table_by_code(code);
+    if (!def) throw DumpError(line, "unknown table code \"" + std::string(code) + "\"");
+    return *def;
+}
+
+AccountWriter::Table& AccountWriter::created(const TableDef& def) {
+    Table& t = tables_[def.name];
+    if (t.id != 0) return t;
+    end_copy();  // no other statement runs during a COPY
+    t.width = t.stored_width = std::max<std::size_t>(def.columns.size(), 1);
+    const std::string width = std::to_string(t.width);
+    const std::string name(def.name);
+    t.id = exec(c_, "INSERT INTO site_tables (account, tbl, width) VALUES ($1, $2, $3) RETURNING id",
+                {{account_}, {name}, {width}})
+               .integer(0, 0);
+    return t;
+}
+
+void AccountWriter::end_copy() {
+    if (!copy_) return;
+    copy_->finish();
+    copy_.reset();
+    last_ = nullptr;
+}
+
+void AccountWriter::insert(const StatementView& s) {
+    if (!last_ || s.code != last_code_) {
+        const TableDef& def = def_of(s.code, s.line);
+        last_ = &created(def);
+        last_code_ = s.code;
+        added_rows_ = &added_[std::string(def.name)];
+    }
+    if (!copy_) copy_.emplace(c_, "COPY site_rows (table_id, seq, vals, kinds) FROM STDIN");
+    Table& t = *last_;
+    encoder_.copy_line(copy_->buffer(), t.id, next_seq_++, s.values);
+    copy_->maybe_flush();
+    t.width = std::max(t.width, s.values.size());
+    ++t.rows_delta;
+    ++*added_rows_;
+}
+
+void AccountWriter::remove(const StatementView& s) {
+    const TableDef& def = def_of(s.code, s.line);
+    auto it = tables_.find(def.name);
+    if (it == tables_.end() || it->second.id == 0) return;
+    end_copy();
+    const RowText row = encoder_.row_text(s.values);
+    const std::string id = std::to_string(it->second.id);
+    const Result r = exec(c_,
+                          "DELETE FROM site_rows WHERE table_id = $1 AND seq = (SELECT seq FROM site_rows "
+                          "WHERE table_id = $1 AND vals = $2::text[] AND kinds = $3 ORDER BY seq LIMIT 1)",
+                          {{id}, {row.array}, {row.kinds}});
+    it->second.rows_delta -= std::atoll(PQcmdTuples(r.get()));
+}
+
+void AccountWriter::clear(std::string_view code, std::size_t line) {
+    const TableDef& def = def_of(code, line);
+    auto it = tables_.find(def.name);
+    if (it == tables_.end() || it->second.id == 0) return;
+    end_copy();
+    const std::string id = std::to_string(it->second.id);
+    const Result r = exec(c_, "DELETE FROM site_rows WHERE table_id = $1", {{id}});
+    it->second.rows_delta -= std::atoll(PQcmdTuples(r.get()));
+}
+
+std::int64_t AccountWriter::finish() {
+    end_copy();
+    for (auto& [name, t] : tables_) {
+        if (t.id == 0 || (t.rows_delta == 0 && t.width == t.stored_width)) continue;
+        const std::string id = std::to_string(t.id), width = std::to_string(t.width), delta = std::to_string(t.rows_delta);
+        exec(c_, "UPDATE site_tables SET width = $2, row_count = row_count + $3 WHERE id = $1", {{id}, {width}, {delta}});
+        t.stored_width = t.width;
+        t.rows_delta = 0;
+    }
+    return next_seq_;
+}
+
+}  // namespace ringolan::site::pg

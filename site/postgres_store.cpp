@@ -1,0 +1,224 @@
+#include "site/postgres_store.h"
+
+#include "site/gunzip.h"
+#include "site/pg_rows.h"
+#include "site/pg_schema.h"
+#include "site/pg_writer.h"
+#include "site/tables.h"
+
+#include <limits>
+
+namespace ringolan::site {
+
+using pg::exec;
+using pg::Result;
+using pg::Transaction;
+
+namespace {
+
+// Takes the account's lock for the rest of the transaction.
+void lock_account(PGconn* c, const std::string& account) {
+    exec(c, "SELECT pg_advisory_xact_lock(" + std::to_string(pg::kAccountLockSpace) + ", hashtext($1))", {{account}});
+}
+
+struct AccountRow {
+    std::int64_t next_seq = 1;
+    LiveState live;
+};
+
+AccountRow account_row(PGconn* c, const std::string& account) {
+    const Result r =
+        exec(c, "SELECT next_seq, live_stream, live_sequence FROM site_accounts WHERE account = $1", {{account}});
+    AccountRow row;
+    if (r.rows() == 0) return row;
+    row.next_seq = r.integer(0, 0);
+    row.live = {std::string(r.text(0, 1)), r.integer(0, 2)};
+    return row;
+}
+
+// Records a change of the account's tables: a new version, the next row sequence and the live
+// state; announces it when the transaction commits.
+void record_change(PGconn* c, const std::string& account, std::int64_t next_seq, const LiveState& live) {
+    const std::string seq = std::to_string(next_seq), sequence = std::to_string(live.sequence);
+    exec(c,
+         "INSERT INTO site_accounts (account, version, next_seq, live_stream, live_sequence) "
+         "VALUES ($1, 1, $2, $3, $4) ON CONFLICT (account) DO UPDATE SET version = site_accounts.version + 1, "
+         "next_seq = excluded.next_seq, live_stream = excluded.live_stream, live_sequence = excluded.live_sequence",
+         {{account}, {seq}, {live.stream}, {sequence}});
+    exec(c, std::string("SELECT pg_notify('") + pg::kChangeChannel + "', $1)", {{account}});
+}
+
+struct TableInfo {
+    std::int64_t id = 0;
+    std::size_t width = 0;
+};
+
+std::optional<TableInfo> table_info(PGconn* c, const std::string& account, std::string_view name) {
+    const Result r =
+        exec(c, "SELECT id, width FROM site_tables WHERE account = $1 AND tbl = $2", {{account}, {name}});
+    if (r.rows() == 0) return std::nullopt;
+    return TableInfo{r.integer(0, 0), std::size_t(r.integer(0, 1))};
+}
+
+// The rows of a table in arrival order, each padded to the table's width.
+std::vector<std::vector<StoredValue>> table_rows(PGconn* c, const TableInfo& t, std::size_t limit) {
+    const std::string id = std::to_string(t.id);
+    const std::string max = std::to_string(std::min<std::size_t>(limit, std::numeric_limits<std::int64_t>::max()));
+    const Result r = exec(c, "SELECT vals, kinds FROM site_rows WHERE table_id = $1 ORDER BY seq LIMIT $2", {{id}, {max}});
+    std::vector<std::vector<StoredValue>> rows;
+    rows.reserve(std::size_t(r.rows()));
+    for (int i = 0; i < r.rows(); ++i) rows.push_back(pg::parse_row(r.text(i, 0), r.text(i, 1), t.width));
+    return rows;
+}
+
+std::vector<std::string> column_names(const TableDef& def, std::size_t width) {
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < width; ++i) names.push_back(column_name(def, i));
+    return names;
+}
+
+StatementView view_of(const Statement& s) {
+    StatementView v{s.code, {}, s.line};
+    for (const Value& value : s.values) v.values.push_back(site::view_of(value));
+    return v;
+}
+
+}  // namespace
+
+PostgresStore::PostgresStore(std::string uri) : pool_(std::move(uri)) {
+    const auto lease = pool_.take();
+    pg::migrate(lease.get());
+}
+
+PostgresStore::~PostgresStore() = default;
+
+void PostgresStore::on_change(std::function<void(const std::string& account)> changed) {
+    listener_.reset();
+    if (changed) listener_ = std::make_unique<pg::ChangeListener>(pool_.uri(), std::move(changed));
+}
+
+void PostgresStore::delete_all(const std::string& account) {
+    const auto lease = pool_.take();
+    PGconn* c = lease.get();
+    Transaction tx(c);
+    lock_account(c, account);
+    exec(c, "DELETE FROM site_rows WHERE table_id IN (SELECT id FROM site_tables WHERE account = $1)", {{account}});
+    exec(c, "DELETE FROM site_tables WHERE account = $1", {{account}});
+    exec(c, "DELETE FROM site_uploads WHERE account = $1", {{account}});
+    record_change(c, account, 1, {});
+    tx.commit();
+}
+
+void PostgresStore::store_upload(const std::string& account, std::string_view gzip_bytes) {
+    const auto lease = pool_.take();
+    PGconn* c = lease.get();
+    Transaction tx(c);
+    lock_account(c, account);
+    exec(c,
+         "INSERT INTO site_uploads (account, data) VALUES ($1, $2) "
+         "ON CONFLICT (account) DO UPDATE SET data = excluded.data",
+         {{account}, {gzip_bytes, true}});
+    tx.commit();
+}
+
+std::map<std::string, std::int64_t> PostgresStore::load_upload(const std::string& account) {
+    const auto lease = pool_.take();
+    PGconn* c = lease.get();
+    Transaction tx(c);
+    lock_account(c, account);
+    const Result file = exec(c, "SELECT data FROM site_uploads WHERE account = $1", {{account}}, true);
+    if (file.rows() == 0) throw NoUploadError();
+    GzipReader unpacked(file.text(0, 0));
+    const AccountRow before = account_row(c, account);
+    pg::AccountWriter writer(c, account, before.next_seq);
+    parse_dump_views([&](char* out, std::size_t size) { return unpacked.read(out, size); },
+                     [&](const StatementView& s) { writer.insert(s); });
+    const std::int64_t next_seq = writer.finish();
+    exec(c, "DELETE FROM site_uploads WHERE account = $1", {{account}});
+    record_change(c, account, next_seq, {});  // a classic load ends live publishing's stream
+    tx.commit();
+    return writer.added();
+}
+
+std::optional<std::int64_t> PostgresStore::count(const std::string& account, std::string_view table) {
+    const TableDef* def = table_by_name(table);
+    if (!def) return std::nullopt;
+    const auto lease = pool_.take();
+    const Result r = exec(lease.get(), "SELECT row_count FROM site_tables WHERE account = $1 AND tbl = $2",
+                          {{account}, {def->name}});
+    return r.rows() == 0 ? 0 : r.integer(0, 0);
+}
+
+std::optional<TableRows> PostgresStore::rows(const std::string& account, std::string_view table, std::size_t limit) {
+    const TableDef* def = table_by_name(table);
+    if (!def) return std::nullopt;
+    const auto lease = pool_.take();
+    PGconn* c = lease.get();
+    Transaction tx(c, "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
+    TableRows out;
+    const std::optional<TableInfo> info = table_info(c, account, def->name);
+    if (!info) return out;
+    out.columns = column_names(*def, info->width);
+    for (const auto& row : table_rows(c, *info, limit)) {
+        auto& texts = out.rows.emplace_back();
+        for (const StoredValue& v : row) texts.push_back(sqlite_text(v));
+    }
+    tx.commit();
+    return out;
+}
+
+std::int64_t PostgresStore::version(const std::string& account) {
+    const auto lease = pool_.take();
+    const Result r = exec(lease.get(), "SELECT version FROM site_accounts WHERE account = $1", {{account}});
+    return r.rows() == 0 ? 0 : r.integer(0, 0);
+}
+
+AccountData PostgresStore::read_all(const std::string& account) {
+    const auto lease = pool_.take();
+    PGconn* c = lease.get();
+    Transaction tx(c, "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
+    AccountData data;
+    const Result v = exec(c, "SELECT version FROM site_accounts WHERE account = $1", {{account}});
+    data.version = v.rows() == 0 ? 0 : v.integer(0, 0);
+    for (const TableDef& def : upload_tables()) {
+        const std::optional<TableInfo> info = table_info(c, account, def.name);
+        if (!info) continue;
+        StoredTable& table = data.tables.emplace_back();
+        table.name = std::string(def.name);
+        table.columns = column_names(def, info->width);
+        table.rows = table_rows(c, *info, std::numeric_limits<std::size_t>::max());
+    }
+    tx.commit();
+    return data;
+}
+
+LiveState PostgresStore::live_state(const std::string& account) {
+    const auto lease = pool_.take();
+    return account_row(lease.get(), account).live;
+}
+
+ChangeResult PostgresStore::apply_changes(const std::string& account, const ChangeBatch& batch) {
+    const auto lease = pool_.take();
+    PGconn* c = lease.get();
+    Transaction tx(c);
+    lock_account(c, account);
+    const AccountRow before = account_row(c, account);
+    if (!before.live.stream.empty() && batch.stream == before.live.stream && batch.sequence == before.live.sequence)
+        return {ChangeOutcome::duplicate, before.live};
+    const bool builds_on_state = batch.base == before.live.sequence && batch.stream == before.live.stream;
+    if (batch.stream.empty() || batch.sequence != batch.base + 1 || (batch.base != 0 && !builds_on_state))
+        return {ChangeOutcome::conflict, before.live};
+
+    pg::AccountWriter writer(c, account, before.next_seq);
+    for (const TableChange& change : batch.tables) {
+        if (change.replace) writer.clear(change.code);
+        for (const Statement& s : change.deletes) writer.remove(view_of(s));
+        for (const Statement& s : change.inserts) writer.insert(view_of(s));
+    }
+    const LiveState after{batch.stream, batch.sequence};
+    record_change(c, account, writer.finish(), after);
+    tx.commit();
+    return {ChangeOutcome::applied, after};
+}
+
+}  // namespace ringolan::site

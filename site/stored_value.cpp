@@ -1,0 +1,96 @@
+#include "site/stored_value.h"
+
+#include "common/cp1252.h"
+
+#include <sqlite3.h>
+
+#include <charconv>
+
+namespace ringolan::site {
+
+namespace {
+
+bool is_ascii(std::string_view t) {
+    for (const char c : t)
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    return true;
+}
+
+}  // namespace
+
+ValueText value_text(const ValueView& v, std::string& room) {
+    switch (v.kind) {
+        case Value::Kind::null:
+            return {};
+        case Value::Kind::text: {
+            if (v.text.empty()) return {};
+            std::string_view text = v.text;
+            if (v.escaped) text = room = v.decoded();
+            if (!is_ascii(text)) text = room = text::cp1252_to_utf8(text);
+            return {StoredValue::Kind::text, text};
+        }
+        case Value::Kind::number:
+            break;
+    }
+    const char* b = v.text.data();
+    const char* e = b + v.text.size();
+    if (b != e && *b == '+') ++b;
+    char digits[32];
+    std::int64_t whole = 0;
+    if (auto [p, ec] = std::from_chars(b, e, whole); ec == std::errc() && p == e) {
+        const auto out = std::to_chars(digits, digits + sizeof digits, whole);
+        room.assign(digits, out.ptr);
+        return {StoredValue::Kind::integer, room};
+    }
+    double real = 0;
+    std::from_chars(b, e, real);
+    const auto out = std::to_chars(digits, digits + sizeof digits, real);
+    room.assign(digits, out.ptr);
+    return {StoredValue::Kind::real, room};
+}
+
+StoredValue typed_value(const ValueText& v) {
+    StoredValue out;
+    out.kind = v.kind;
+    const char* b = v.text.data();
+    const char* e = b + v.text.size();
+    switch (v.kind) {
+        case StoredValue::Kind::null:
+            break;
+        case StoredValue::Kind::integer:
+            std::from_chars(b, e, out.integer);
+            break;
+        case StoredValue::Kind::real:
+            std::from_chars(b, e, out.real);
+            break;
+        case StoredValue::Kind::text:
+            out.text = v.text;
+            break;
+    }
+    return out;
+}
+
+StoredValue stored_value(const ValueView& v) {
+    std::string room;
+    return typed_value(value_text(v, room));
+}
+
+std::optional<std::string> sqlite_text(const StoredValue& v) {
+    switch (v.kind) {
+        case StoredValue::Kind::null:
+            return std::nullopt;
+        case StoredValue::Kind::integer:
+            return std::to_string(v.integer);
+        case StoredValue::Kind::text:
+            return v.text;
+        case StoredValue::Kind::real:
+            break;
+    }
+    char* t = sqlite3_mprintf("%!.15g", v.real);
+    if (!t) throw StoreError("out of memory");
+    std::string out(t);
+    sqlite3_free(t);
+    return out;
+}
+
+}  // namespace ringolan::site
