@@ -41,6 +41,7 @@ ConnHandle connect(const std::string& uri) {
     if (!c) throw StoreError("PostgreSQL: out of memory");
     if (PQstatus(c.get()) != CONNECTION_OK)
         throw StoreError("PostgreSQL: cannot connect: " + clean_message(PQerrorMessage(c.get()), uri));
+    PQsetNoticeProcessor(c.get(), [](void*, const char*) {}, nullptr);  // notices are not errors
     return c;
 }
 

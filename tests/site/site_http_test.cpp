@@ -1,7 +1,6 @@
 // The four upload addresses and the pages over loopback, with requests written by hand the
-// way an upload sends them.
+// way an upload sends them; on each store.
 #include "site/site_handler.h"
-#include "site/sqlite_store.h"
 
 #include "server/http_server.h"
 
@@ -13,6 +12,7 @@
 #include <unistd.h>
 
 #include "site_test_util.h"
+#include "test_stores.h"
 
 using namespace ringolan;
 using namespace ringolan::site;
@@ -66,13 +66,14 @@ Reply send_request(uint16_t port, const std::string& request) {
     return r;
 }
 
-class SiteHttpTest : public ::testing::Test {
+class SiteHttpTest : public site_test::StoreFixture {
 protected:
     void SetUp() override {
+        StoreFixture::SetUp();
+        if (IsSkipped()) return;
         const std::string h1 = hash_password(kPassword, 100), h2 = hash_password(kOddPassword, 100);
         accounts = Accounts::parse(R"({"accounts":[{"id":"club1","name":"SV <Eins>","password":")" + h1 +
                                    R"("},{"id":"club2","password":")" + h2 + R"("}]})");
-        store = std::make_unique<SqliteStore>(tmp.path());
         handler = std::make_unique<SiteHandler>(accounts, *store);
         server::ServerOptions options;
         options.max_body_bytes = 16 << 20;
@@ -82,7 +83,9 @@ protected:
         http->start({server::Binding{"127.0.0.1", 0}});
         port = http->endpoints().front().port;
     }
-    void TearDown() override { http->stop(); }
+    void TearDown() override {
+        if (http) http->stop();
+    }
 
     // A GET as the upload's client writes it after its first POST.
     Reply get(const std::string& target) {
@@ -120,9 +123,7 @@ protected:
         ASSERT_EQ(r.status, 200) << r.body;
     }
 
-    site_test::TempDir tmp;
     Accounts accounts;
-    std::unique_ptr<SiteStore> store;
     std::unique_ptr<SiteHandler> handler;
     std::unique_ptr<server::HttpServer> http;
     uint16_t port = 0;
@@ -133,7 +134,7 @@ const std::string kOptions = "#*iva#*'1','itdatum','','09.12.2026 03:00:00',0.0,
 
 }  // namespace
 
-TEST_F(SiteHttpTest, AWholeRunDeletesPostsLoadsAndCounts) {
+TEST_P(SiteHttpTest, AWholeRunDeletesPostsLoadsAndCounts) {
     const Reply d = remove();
     EXPECT_EQ(d.status, 200);
     EXPECT_EQ(d.body, "0");
@@ -150,7 +151,7 @@ TEST_F(SiteHttpTest, AWholeRunDeletesPostsLoadsAndCounts) {
     EXPECT_EQ(count("veranstaltung"), "0");
 }
 
-TEST_F(SiteHttpTest, WrongPasswordsAndUnknownAccountsChangeNothing) {
+TEST_P(SiteHttpTest, WrongPasswordsAndUnknownAccountsChangeNothing) {
     upload_table(kClubs);
     // The delete's refusal is a body other than "0" (the upload reads only that).
     for (const Reply& r : {remove("falsch"), remove(""), get("/ergebnisse/loeschen.php?id=club1"),
@@ -175,7 +176,7 @@ TEST_F(SiteHttpTest, WrongPasswordsAndUnknownAccountsChangeNothing) {
     EXPECT_EQ(count("veranstaltung"), "1");
 }
 
-TEST_F(SiteHttpTest, PercentEncodedPasswordsAreDecoded) {
+TEST_P(SiteHttpTest, PercentEncodedPasswordsAreDecoded) {
     // a&b #+%\x, each byte that a query would change written as %XX.
     const std::string encoded = "a%26b%20%23%2B%25%5Cx";
     EXPECT_EQ(remove(encoded, "club2").body, "0");
@@ -187,7 +188,7 @@ TEST_F(SiteHttpTest, PercentEncodedPasswordsAreDecoded) {
     EXPECT_NE(remove("a&b", "club2").body, "0");
 }
 
-TEST_F(SiteHttpTest, BadFilesAreRefusedAndChangeNothing) {
+TEST_P(SiteHttpTest, BadFilesAreRefusedAndChangeNothing) {
     upload_table(kClubs);
 
     // Not gzip: refused at the post, nothing kept to load.
@@ -224,7 +225,7 @@ TEST_F(SiteHttpTest, BadFilesAreRefusedAndChangeNothing) {
     EXPECT_EQ(count("veranstaltung"), "0");
 }
 
-TEST_F(SiteHttpTest, BodiesAboveThePageServersCapArrive) {
+TEST_P(SiteHttpTest, BodiesAboveThePageServersCapArrive) {
     // A 2 MiB table file: more than the page server's 1 MiB body cap, within the site's.
     std::string dump;
     const std::string filler = site_test::noise(2 << 20);
@@ -237,7 +238,7 @@ TEST_F(SiteHttpTest, BodiesAboveThePageServersCapArrive) {
     EXPECT_EQ(count("verein"), "32");
 }
 
-TEST_F(SiteHttpTest, PagesShowWhatArrived) {
+TEST_P(SiteHttpTest, PagesShowWhatArrived) {
     upload_table(kClubs);
     upload_table(kOptions);
     const Reply overview = get("/ergebnisse/?id=club1");
@@ -255,3 +256,5 @@ TEST_F(SiteHttpTest, PagesShowWhatArrived) {
     EXPECT_NE(get("/").body.find("href=\"/ergebnisse/?id=club2\""), std::string::npos);
     EXPECT_EQ(get("/nothing.php").status, 404);
 }
+
+SITE_STORE_KINDS(SiteHttpTest);

@@ -1,44 +1,42 @@
-// The per-account store (all-or-nothing loads, counts, rows) and the accounts file.
+// The per-account store on SQLite and PostgreSQL (all-or-nothing loads, counts, rows) and the
+// accounts file.
 #include "site/accounts.h"
 #include "site/gunzip.h"
 #include "site/statement_parser.h"
-#include "site/sqlite_store.h"
 
 #include <gtest/gtest.h>
 
 #include "site_test_util.h"
+#include "test_stores.h"
 
 using namespace ringolan::site;
 using site_test::gzip;
 
 namespace {
 
-class StoreTest : public ::testing::Test {
+class StoreTest : public site_test::StoreFixture {
 protected:
-    site_test::TempDir tmp;
-    SqliteStore store{tmp.path() / "data"};
-
     void load(std::string_view dump) {
-        store.store_upload("c1", gzip(dump));
-        store.load_upload("c1");
+        store->store_upload("c1", gzip(dump));
+        store->load_upload("c1");
     }
-    std::int64_t count(std::string_view table) { return store.count("c1", table).value(); }
+    std::int64_t count(std::string_view table) { return store->count("c1", table).value(); }
 };
 
 }  // namespace
 
-TEST_F(StoreTest, LoadsLinesOfSeveralTablesAndCountsThem) {
-    store.store_upload("c1", gzip("#*iv#*'1','SV Eins');\r\n#*iv#*'2','SV Zwei');\r\n"
+TEST_P(StoreTest, LoadsLinesOfSeveralTablesAndCountsThem) {
+    store->store_upload("c1", gzip("#*iv#*'1','SV Eins');\r\n#*iv#*'2','SV Zwei');\r\n"
                                   "#*is#*'7','M\xfcller','Hans','LG','1','A',0);\r\n"));
-    const auto added = store.load_upload("c1");
+    const auto added = store->load_upload("c1");
     EXPECT_EQ(added, (std::map<std::string, std::int64_t>{{"verein", 2}, {"starter", 1}}));
-    EXPECT_THROW(store.load_upload("c1"), NoUploadError);  // the loaded file is gone
+    EXPECT_THROW(store->load_upload("c1"), NoUploadError);  // the loaded file is gone
     EXPECT_EQ(count("verein"), 2);
     EXPECT_EQ(count("starter"), 1);
     EXPECT_EQ(count("STARTER"), 1);  // table names in any letter case
     EXPECT_EQ(count("raenge"), 0);   // never sent
-    EXPECT_EQ(store.count("c1", "nosuchtable"), std::nullopt);
-    EXPECT_EQ(store.count("other", "verein"), 0);  // an account without data
+    EXPECT_EQ(store->count("c1", "nosuchtable"), std::nullopt);
+    EXPECT_EQ(store->count("other", "verein"), 0);  // an account without data
 
     // A second load adds to what is there; a table without rows loads nothing.
     load("#*iv#*'3','SV Drei');\r\n");
@@ -46,10 +44,10 @@ TEST_F(StoreTest, LoadsLinesOfSeveralTablesAndCountsThem) {
     EXPECT_EQ(count("verein"), 3);
 }
 
-TEST_F(StoreTest, RowsKeepValuesInTheirFormsAndOrder) {
+TEST_P(StoreTest, RowsKeepValuesInTheirFormsAndOrder) {
     load("#*iva#*'1','itdatum','','09.12.2026 03:00:00',9.8,);\r\n"
          "#*iva#*'2','T\xeetel','-3','Zwei\r\nZeilen, \\'qu\xf6ted\\'',-1.2346E+05,'M\xfc\x80');\r\n");
-    const TableRows rows = store.rows("c1", "veranstaltung", 10).value();
+    const TableRows rows = store->rows("c1", "veranstaltung", 10).value();
     EXPECT_EQ(rows.columns, (std::vector<std::string>{"id", "_option", "wert_int", "wert_str", "wert_float",
                                                        "bemerkung"}));
     ASSERT_EQ(rows.rows.size(), 2u);
@@ -59,13 +57,13 @@ TEST_F(StoreTest, RowsKeepValuesInTheirFormsAndOrder) {
     // Windows-1252 text arrives as UTF-8 (0xEE is î, 0xF6 ö, 0xFC ü, 0x80 the euro sign), each value
     // of a row converted apart, escaped quotes decoded first.
     EXPECT_EQ(rows.rows[1], (R{"2", "T\xc3\xaetel", "-3", "Zwei\r\nZeilen, 'qu\xc3\xb6ted'", "-123460.0", "M\xc3\xbc\xe2\x82\xac"}));
-    EXPECT_EQ(store.rows("c1", "veranstaltung", 1).value().rows.size(), 1u);
+    EXPECT_EQ(store->rows("c1", "veranstaltung", 1).value().rows.size(), 1u);
 }
 
-TEST_F(StoreTest, TablesWidenForLongerRowsAndShortRowsLeaveNulls) {
+TEST_P(StoreTest, TablesWidenForLongerRowsAndShortRowsLeaveNulls) {
     // "select *" tables have no fixed columns: positions name them.
     load("#*iz#*'1','2');\r\n#*iz#*'3','4','5','6');\r\n#*iz#*'7');\r\n");
-    const TableRows rows = store.rows("c1", "zuordnung", 10).value();
+    const TableRows rows = store->rows("c1", "zuordnung", 10).value();
     EXPECT_EQ(rows.columns, (std::vector<std::string>{"c1", "c2", "c3", "c4"}));
     using R = std::vector<std::optional<std::string>>;
     EXPECT_EQ(rows.rows[0], (R{"1", "2", std::nullopt, std::nullopt}));
@@ -73,45 +71,47 @@ TEST_F(StoreTest, TablesWidenForLongerRowsAndShortRowsLeaveNulls) {
     EXPECT_EQ(rows.rows[2], (R{"7", std::nullopt, std::nullopt, std::nullopt}));
     // A known table gets its names, then "c" + position beyond them.
     load("#*iv#*'9','x','extra');\r\n");
-    EXPECT_EQ(store.rows("c1", "verein", 10).value().columns, (std::vector<std::string>{"vereinsnr", "name", "c3"}));
+    EXPECT_EQ(store->rows("c1", "verein", 10).value().columns, (std::vector<std::string>{"vereinsnr", "name", "c3"}));
 }
 
-TEST_F(StoreTest, AFailedLoadChangesNothingAndKeepsTheFile) {
+TEST_P(StoreTest, AFailedLoadChangesNothingAndKeepsTheFile) {
     load("#*iv#*'1','SV Eins');\r\n");
-    const std::string before = store.rows("c1", "verein", 10).value().rows[0][1].value();
+    const std::string before = store->rows("c1", "verein", 10).value().rows[0][1].value();
 
     // Good lines of two tables, then a bad one: neither table changes.
-    store.store_upload("c1", gzip("#*iv#*'2','SV Zwei');\r\n#*is#*'7','A');\r\n#*iv#*'3',SV);\r\n"));
+    store->store_upload("c1", gzip("#*iv#*'2','SV Zwei');\r\n#*is#*'7','A');\r\n#*iv#*'3',SV);\r\n"));
     try {
-        store.load_upload("c1");
+        store->load_upload("c1");
         FAIL() << "no error";
     } catch (const DumpError& e) {
         EXPECT_EQ(e.line(), 3u);
     }
     EXPECT_EQ(count("verein"), 1);
     EXPECT_EQ(count("starter"), 0);
-    EXPECT_THROW(store.load_upload("c1"), DumpError);  // the file is kept: the same failure again
+    EXPECT_THROW(store->load_upload("c1"), DumpError);  // the file is kept: the same failure again
     EXPECT_EQ(count("verein"), 1);
 
-    store.store_upload("c1", gzip("#*iv#*'2','x');\r\n#*iqq#*'1');\r\n"));
-    EXPECT_THROW(store.load_upload("c1"), DumpError);  // unknown table code
+    store->store_upload("c1", gzip("#*iv#*'2','x');\r\n#*iqq#*'1');\r\n"));
+    EXPECT_THROW(store->load_upload("c1"), DumpError);  // unknown table code
     EXPECT_EQ(count("verein"), 1);
 
     const std::string packed = gzip("#*iv#*'2','x');\r\n");
-    store.store_upload("c1", packed.substr(0, packed.size() - 3));
-    EXPECT_THROW(store.load_upload("c1"), GzipError);
+    store->store_upload("c1", packed.substr(0, packed.size() - 3));
+    EXPECT_THROW(store->load_upload("c1"), GzipError);
     EXPECT_EQ(count("verein"), 1);
-    EXPECT_EQ(store.rows("c1", "verein", 10).value().rows[0][1].value(), before);
+    EXPECT_EQ(store->rows("c1", "verein", 10).value().rows[0][1].value(), before);
 }
 
-TEST_F(StoreTest, DeleteRemovesTablesAndPendingFile) {
+TEST_P(StoreTest, DeleteRemovesTablesAndPendingFile) {
     load("#*iv#*'1','a');\r\n");
-    store.store_upload("c1", gzip("#*iv#*'2','b');\r\n"));
-    store.delete_all("c1");
+    store->store_upload("c1", gzip("#*iv#*'2','b');\r\n"));
+    store->delete_all("c1");
     EXPECT_EQ(count("verein"), 0);
-    EXPECT_THROW(store.load_upload("c1"), NoUploadError);
-    store.delete_all("never-used");  // nothing to delete is fine
+    EXPECT_THROW(store->load_upload("c1"), NoUploadError);
+    store->delete_all("never-used");  // nothing to delete is fine
 }
+
+SITE_STORE_KINDS(StoreTest);
 
 TEST(Passwords, SaltedHashesVerify) {
     const std::string h1 = hash_password("geheim", 1000);
