@@ -1,5 +1,7 @@
 #include "site/pg_conn.h"
 
+#include <poll.h>
+
 #include <charconv>
 
 namespace ringolan::site::pg {
@@ -104,16 +106,34 @@ void CopyWriter::abort(const char* reason) noexcept {
     while (PGresult* r = PQgetResult(c_)) PQclear(r);
 }
 
+namespace {
+
+// False for an idle connection the server has closed (restarted, or the session was ended).
+bool still_open(PGconn* c) {
+    pollfd p{PQsocket(c), POLLIN, 0};
+    if (::poll(&p, 1, 0) == 0) return true;  // nothing arrived: the usual case
+    return PQconsumeInput(c) == 1 && PQstatus(c) == CONNECTION_OK;
+}
+
+}  // namespace
+
 Pool::Lease Pool::take() {
-    {
-        std::lock_guard guard(mutex_);
-        if (!idle_.empty()) {
-            ConnHandle c = std::move(idle_.back());
+    for (;;) {
+        ConnHandle c;
+        {
+            std::lock_guard guard(mutex_);
+            if (idle_.empty()) break;
+            c = std::move(idle_.back());
             idle_.pop_back();
-            return Lease(*this, std::move(c));
         }
+        if (still_open(c.get())) return Lease(*this, std::move(c));
     }
     return Lease(*this, connect(uri_));
+}
+
+void Pool::drop_idle() {
+    std::lock_guard guard(mutex_);
+    idle_.clear();
 }
 
 void Pool::give_back(ConnHandle c) {

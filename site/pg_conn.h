@@ -90,7 +90,25 @@ public:
     };
 
     Lease take();
+    // Closes the idle connections: after one was found broken, the others likely are too.
+    void drop_idle();
     const std::string& uri() const { return uri_; }
+
+    // Runs fn(PGconn*) on a connection. When the connection breaks, runs it once more on a new
+    // one: for the operations of a store that is safe, as each is one transaction and repeating
+    // a committed one changes nothing (the file loaded is gone, the batch is a duplicate).
+    template <class F>
+    auto run(F&& fn) {
+        for (int attempt = 0;; ++attempt) {
+            Lease lease = take();
+            try {
+                return fn(lease.get());
+            } catch (const StoreError&) {
+                if (attempt > 0 || PQstatus(lease.get()) == CONNECTION_OK) throw;
+                drop_idle();
+            }
+        }
+    }
 
 private:
     void give_back(ConnHandle c);

@@ -18,6 +18,14 @@ ChangeListener::ChangeListener(std::string uri, std::function<void(const std::st
     : uri_(std::move(uri)), changed_(std::move(changed)), wake_fd_(::eventfd(0, EFD_CLOEXEC)) {
     if (wake_fd_ < 0) throw StoreError("cannot make the change listener's event");
     thread_ = std::thread([this] { run(); });
+    std::unique_lock lock(started_mutex_);
+    started_cv_.wait(lock, [this] { return started_; });
+}
+
+void ChangeListener::set_started() {
+    std::lock_guard guard(started_mutex_);
+    started_ = true;
+    started_cv_.notify_all();
 }
 
 ChangeListener::~ChangeListener() {
@@ -49,6 +57,7 @@ void ChangeListener::run() {
         } catch (const std::exception&) {
             // The database is away: try again shortly.
         }
+        set_started();
         if (!stop_) wait_wake(-1, kRetryMs);
     }
 }
@@ -66,6 +75,7 @@ void ChangeListener::serve_connection() {
             if (auto it = versions_.find(account); it == versions_.end() || it->second != version) report(account);
     versions_ = std::move(now);
     connected_before_ = true;
+    set_started();
 
     while (!stop_) {
         if (wait_wake(PQsocket(c), -1)) return;

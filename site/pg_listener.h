@@ -4,6 +4,8 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -16,6 +18,7 @@ inline constexpr const char* kChangeChannel = "ringolan_changes";
 
 class ChangeListener {
 public:
+    // Returns once the first connection listens (or failed to: it is then tried again).
     ChangeListener(std::string uri, std::function<void(const std::string& account)> changed);
     ~ChangeListener();  // stops the thread and waits for it
     ChangeListener(const ChangeListener&) = delete;
@@ -26,6 +29,7 @@ private:
     void serve_connection();  // returns when the connection fails or on stop
     void report(const std::string& account);
     bool wait_wake(int fd, int timeout_ms);  // true when woken to stop
+    void set_started();
 
     std::string uri_;
     std::function<void(const std::string&)> changed_;
@@ -33,6 +37,9 @@ private:
     std::atomic<bool> stop_{false};
     bool connected_before_ = false;
     std::map<std::string, std::int64_t> versions_;  // as seen at the last connection
+    std::mutex started_mutex_;
+    std::condition_variable started_cv_;
+    bool started_ = false;
     std::thread thread_;
 };
 

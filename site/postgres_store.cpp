@@ -98,127 +98,128 @@ void PostgresStore::on_change(std::function<void(const std::string& account)> ch
 }
 
 void PostgresStore::delete_all(const std::string& account) {
-    const auto lease = pool_.take();
-    PGconn* c = lease.get();
-    Transaction tx(c);
-    lock_account(c, account);
-    exec(c, "DELETE FROM site_rows WHERE table_id IN (SELECT id FROM site_tables WHERE account = $1)", {{account}});
-    exec(c, "DELETE FROM site_tables WHERE account = $1", {{account}});
-    exec(c, "DELETE FROM site_uploads WHERE account = $1", {{account}});
-    record_change(c, account, 1, {});
-    tx.commit();
+    pool_.run([&](PGconn* c) {
+        Transaction tx(c);
+        lock_account(c, account);
+        exec(c, "DELETE FROM site_rows WHERE table_id IN (SELECT id FROM site_tables WHERE account = $1)", {{account}});
+        exec(c, "DELETE FROM site_tables WHERE account = $1", {{account}});
+        exec(c, "DELETE FROM site_uploads WHERE account = $1", {{account}});
+        record_change(c, account, 1, {});
+        tx.commit();
+    });
 }
 
 void PostgresStore::store_upload(const std::string& account, std::string_view gzip_bytes) {
-    const auto lease = pool_.take();
-    PGconn* c = lease.get();
-    Transaction tx(c);
-    lock_account(c, account);
-    exec(c,
-         "INSERT INTO site_uploads (account, data) VALUES ($1, $2) "
-         "ON CONFLICT (account) DO UPDATE SET data = excluded.data",
-         {{account}, {gzip_bytes, true}});
-    tx.commit();
+    pool_.run([&](PGconn* c) {
+        Transaction tx(c);
+        lock_account(c, account);
+        exec(c,
+             "INSERT INTO site_uploads (account, data) VALUES ($1, $2) "
+             "ON CONFLICT (account) DO UPDATE SET data = excluded.data",
+             {{account}, {gzip_bytes, true}});
+        tx.commit();
+    });
 }
 
 std::map<std::string, std::int64_t> PostgresStore::load_upload(const std::string& account) {
-    const auto lease = pool_.take();
-    PGconn* c = lease.get();
-    Transaction tx(c);
-    lock_account(c, account);
-    const Result file = exec(c, "SELECT data FROM site_uploads WHERE account = $1", {{account}}, true);
-    if (file.rows() == 0) throw NoUploadError();
-    GzipReader unpacked(file.text(0, 0));
-    const AccountRow before = account_row(c, account);
-    pg::AccountWriter writer(c, account, before.next_seq);
-    parse_dump_views([&](char* out, std::size_t size) { return unpacked.read(out, size); },
-                     [&](const StatementView& s) { writer.insert(s); });
-    const std::int64_t next_seq = writer.finish();
-    exec(c, "DELETE FROM site_uploads WHERE account = $1", {{account}});
-    record_change(c, account, next_seq, {});  // a classic load ends live publishing's stream
-    tx.commit();
-    return writer.added();
+    return pool_.run([&](PGconn* c) {
+        Transaction tx(c);
+        lock_account(c, account);
+        const Result file = exec(c, "SELECT data FROM site_uploads WHERE account = $1", {{account}}, true);
+        if (file.rows() == 0) throw NoUploadError();
+        GzipReader unpacked(file.text(0, 0));
+        const AccountRow before = account_row(c, account);
+        pg::AccountWriter writer(c, account, before.next_seq);
+        parse_dump_views([&](char* out, std::size_t size) { return unpacked.read(out, size); },
+                         [&](const StatementView& s) { writer.insert(s); });
+        const std::int64_t next_seq = writer.finish();
+        exec(c, "DELETE FROM site_uploads WHERE account = $1", {{account}});
+        record_change(c, account, next_seq, {});  // a classic load ends live publishing's stream
+        tx.commit();
+        return writer.added();
+    });
 }
 
 std::optional<std::int64_t> PostgresStore::count(const std::string& account, std::string_view table) {
     const TableDef* def = table_by_name(table);
     if (!def) return std::nullopt;
-    const auto lease = pool_.take();
-    const Result r = exec(lease.get(), "SELECT row_count FROM site_tables WHERE account = $1 AND tbl = $2",
-                          {{account}, {def->name}});
-    return r.rows() == 0 ? 0 : r.integer(0, 0);
+    return pool_.run([&](PGconn* c) {
+        const Result r = exec(c, "SELECT row_count FROM site_tables WHERE account = $1 AND tbl = $2",
+                              {{account}, {def->name}});
+        return r.rows() == 0 ? 0 : r.integer(0, 0);
+    });
 }
 
 std::optional<TableRows> PostgresStore::rows(const std::string& account, std::string_view table, std::size_t limit) {
     const TableDef* def = table_by_name(table);
     if (!def) return std::nullopt;
-    const auto lease = pool_.take();
-    PGconn* c = lease.get();
-    Transaction tx(c, "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
-    TableRows out;
-    const std::optional<TableInfo> info = table_info(c, account, def->name);
-    if (!info) return out;
-    out.columns = column_names(*def, info->width);
-    for (const auto& row : table_rows(c, *info, limit)) {
-        auto& texts = out.rows.emplace_back();
-        for (const StoredValue& v : row) texts.push_back(sqlite_text(v));
-    }
-    tx.commit();
-    return out;
+    return pool_.run([&](PGconn* c) {
+        Transaction tx(c, "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
+        TableRows out;
+        const std::optional<TableInfo> info = table_info(c, account, def->name);
+        if (!info) return out;
+        out.columns = column_names(*def, info->width);
+        for (const auto& row : table_rows(c, *info, limit)) {
+            auto& texts = out.rows.emplace_back();
+            for (const StoredValue& v : row) texts.push_back(sqlite_text(v));
+        }
+        tx.commit();
+        return out;
+    });
 }
 
 std::int64_t PostgresStore::version(const std::string& account) {
-    const auto lease = pool_.take();
-    const Result r = exec(lease.get(), "SELECT version FROM site_accounts WHERE account = $1", {{account}});
-    return r.rows() == 0 ? 0 : r.integer(0, 0);
+    return pool_.run([&](PGconn* c) {
+        const Result r = exec(c, "SELECT version FROM site_accounts WHERE account = $1", {{account}});
+        return r.rows() == 0 ? 0 : r.integer(0, 0);
+    });
 }
 
 AccountData PostgresStore::read_all(const std::string& account) {
-    const auto lease = pool_.take();
-    PGconn* c = lease.get();
-    Transaction tx(c, "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
-    AccountData data;
-    const Result v = exec(c, "SELECT version FROM site_accounts WHERE account = $1", {{account}});
-    data.version = v.rows() == 0 ? 0 : v.integer(0, 0);
-    for (const TableDef& def : upload_tables()) {
-        const std::optional<TableInfo> info = table_info(c, account, def.name);
-        if (!info) continue;
-        StoredTable& table = data.tables.emplace_back();
-        table.name = std::string(def.name);
-        table.columns = column_names(def, info->width);
-        table.rows = table_rows(c, *info, std::numeric_limits<std::size_t>::max());
-    }
-    tx.commit();
-    return data;
+    return pool_.run([&](PGconn* c) {
+        Transaction tx(c, "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
+        AccountData data;
+        const Result v = exec(c, "SELECT version FROM site_accounts WHERE account = $1", {{account}});
+        data.version = v.rows() == 0 ? 0 : v.integer(0, 0);
+        for (const TableDef& def : upload_tables()) {
+            const std::optional<TableInfo> info = table_info(c, account, def.name);
+            if (!info) continue;
+            StoredTable& table = data.tables.emplace_back();
+            table.name = std::string(def.name);
+            table.columns = column_names(def, info->width);
+            table.rows = table_rows(c, *info, std::numeric_limits<std::size_t>::max());
+        }
+        tx.commit();
+        return data;
+    });
 }
 
 LiveState PostgresStore::live_state(const std::string& account) {
-    const auto lease = pool_.take();
-    return account_row(lease.get(), account).live;
+    return pool_.run([&](PGconn* c) { return account_row(c, account).live; });
 }
 
 ChangeResult PostgresStore::apply_changes(const std::string& account, const ChangeBatch& batch) {
-    const auto lease = pool_.take();
-    PGconn* c = lease.get();
-    Transaction tx(c);
-    lock_account(c, account);
-    const AccountRow before = account_row(c, account);
-    if (!before.live.stream.empty() && batch.stream == before.live.stream && batch.sequence == before.live.sequence)
-        return {ChangeOutcome::duplicate, before.live};
-    const bool builds_on_state = batch.base == before.live.sequence && batch.stream == before.live.stream;
-    if (batch.stream.empty() || batch.sequence != batch.base + 1 || (batch.base != 0 && !builds_on_state))
-        return {ChangeOutcome::conflict, before.live};
+    return pool_.run([&](PGconn* c) -> ChangeResult {
+        Transaction tx(c);
+        lock_account(c, account);
+        const AccountRow before = account_row(c, account);
+        if (!before.live.stream.empty() && batch.stream == before.live.stream && batch.sequence == before.live.sequence)
+            return {ChangeOutcome::duplicate, before.live};
+        const bool builds_on_state = batch.base == before.live.sequence && batch.stream == before.live.stream;
+        if (batch.stream.empty() || batch.sequence != batch.base + 1 || (batch.base != 0 && !builds_on_state))
+            return {ChangeOutcome::conflict, before.live};
 
-    pg::AccountWriter writer(c, account, before.next_seq);
-    for (const TableChange& change : batch.tables) {
-        if (change.replace) writer.clear(change.code);
-        for (const Statement& s : change.deletes) writer.remove(view_of(s));
-        for (const Statement& s : change.inserts) writer.insert(view_of(s));
-    }
-    const LiveState after{batch.stream, batch.sequence};
-    record_change(c, account, writer.finish(), after);
-    tx.commit();
-    return {ChangeOutcome::applied, after};
+        pg::AccountWriter writer(c, account, before.next_seq);
+        for (const TableChange& change : batch.tables) {
+            if (change.replace) writer.clear(change.code);
+            for (const Statement& s : change.deletes) writer.remove(view_of(s));
+            for (const Statement& s : change.inserts) writer.insert(view_of(s));
+        }
+        const LiveState after{batch.stream, batch.sequence};
+        record_change(c, account, writer.finish(), after);
+        tx.commit();
+        return {ChangeOutcome::applied, after};
+    });
 }
 
 }  // namespace ringolan::site
