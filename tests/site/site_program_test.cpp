@@ -4,96 +4,17 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <regex>
 
+#include "site_process_util.h"
 #include "site_test_util.h"
-
-extern char** environ;
 
 namespace {
 
-struct Running {
-    pid_t pid = -1;
-    int out = -1;  // read end of the program's standard output and error
-};
-
-Running start(std::vector<std::string> args, const std::string& input = "") {
-    int out_pipe[2], in_pipe[2];
-    if (::pipe(out_pipe) != 0 || ::pipe(in_pipe) != 0) throw std::runtime_error("pipe");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in_pipe[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 2);
-    posix_spawn_file_actions_addclose(&actions, out_pipe[0]);
-    posix_spawn_file_actions_addclose(&actions, in_pipe[1]);
-    args.insert(args.begin(), RINGOLAN_SITE_PROGRAM);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    Running r;
-    const int rc = posix_spawn(&r.pid, RINGOLAN_SITE_PROGRAM, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out_pipe[1]);
-    ::close(in_pipe[0]);
-    if (rc != 0) throw std::runtime_error("posix_spawn");
-    if (!input.empty()) (void)!::write(in_pipe[1], input.data(), input.size());
-    ::close(in_pipe[1]);
-    r.out = out_pipe[0];
-    return r;
-}
-
-// Output up to and including the next line break (or the end).
-std::string read_line(int fd) {
-    std::string line;
-    char c;
-    while (::read(fd, &c, 1) == 1) {
-        line += c;
-        if (c == '\n') break;
-    }
-    return line;
-}
-
-std::string read_rest(int fd) {
-    std::string all, line;
-    while (!(line = read_line(fd)).empty()) all += line;
-    return all;
-}
-
-int wait_exit(pid_t pid) {
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string http_get(uint16_t port, const std::string& target) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    timeval tv{20, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    std::string in;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
-        const std::string req = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-        (void)!::send(fd, req.data(), req.size(), MSG_NOSIGNAL);
-        char buf[4096];
-        ssize_t n;
-        while ((n = ::recv(fd, buf, sizeof buf, 0)) > 0) in.append(buf, std::size_t(n));
-    }
-    ::close(fd);
-    return in;
-}
+using namespace site_test;
 
 class SiteProgram : public ::testing::TestWithParam<int> {};
 

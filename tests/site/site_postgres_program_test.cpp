@@ -1,0 +1,120 @@
+// Several ringolan-site processes on one PostgreSQL database: what one loads another serves, and
+// a process killed in the middle of a load leaves the last complete data.
+#include "site/accounts.h"
+#include "site/pg_conn.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <chrono>
+#include <deque>
+#include <fstream>
+#include <thread>
+
+#include "site_process_util.h"
+#include "site_test_util.h"
+#include "test_stores.h"
+
+using namespace site_test;
+
+namespace {
+
+struct Site {
+    Running process;
+    uint16_t port = 0;
+};
+
+class SitePostgresProgram : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!postgres_base()) GTEST_SKIP() << kNoPostgres;
+        schema = std::make_unique<PgSchema>();
+        std::ofstream f(tmp.path() / "accounts.json");
+        f << R"({"accounts":[{"id":"club1","password":")" << ringolan::site::hash_password("pw", 10) << "\"}]}";
+    }
+    void TearDown() override {
+        for (Site& s : sites) {
+            if (s.process.pid > 0) {
+                ::kill(s.process.pid, SIGTERM);
+                wait_exit(s.process.pid);
+            }
+            ::close(s.process.out);
+        }
+    }
+
+    Site& start_site() {
+        const std::string data = (tmp.path() / ("data" + std::to_string(sites.size()))).string();
+        Site& s = sites.emplace_back();
+        s.process = start({"--accounts", (tmp.path() / "accounts.json").string(), "--data", data, "--database",
+                           schema->uri(), "--port", "0", "--listen", "127.0.0.1"});
+        const std::string first = read_line(s.process.out);
+        s.port = listening_port(first);
+        EXPECT_NE(s.port, 0) << first;
+        return s;
+    }
+    static std::string insert(const Site& s) { return body_of(http_get(s.port, "/ergebnisse/einfuegen.php?id=club1&pw=pw")); }
+    static std::string count(const Site& s, const std::string& table) {
+        return body_of(http_get(s.port, "/ergebnisse/anzahl.php?id=club1&tabelle=" + table));
+    }
+
+    TempDir tmp;
+    std::unique_ptr<PgSchema> schema;
+    std::deque<Site> sites;  // references stay valid as sites are added
+};
+
+}  // namespace
+
+TEST_F(SitePostgresProgram, WhatOneProcessLoadsTheOtherServes) {
+    const Site& a = start_site();
+    const Site& b = start_site();
+    EXPECT_EQ(body_of(http_get(a.port, "/ergebnisse/loeschen.php?id=club1&pw=pw")), "0");
+    EXPECT_TRUE(body_of(post_file(a.port, "club1", gzip("#*iv#*'1','SV Eins');\r\n#*iv#*'2','SV Zwei');\r\n")))
+                    .starts_with("OK "));
+    EXPECT_EQ(insert(a), "OK verein=2");
+    EXPECT_EQ(count(b, "verein"), "2");
+    // The next table posted to one and loaded by the other, as requests of one upload may be spread.
+    post_file(b.port, "club1", gzip("#*is#*'7','M\xfcller','Hans','LG','1','A',0);\r\n"));
+    EXPECT_EQ(insert(a), "OK starter=1");
+    EXPECT_EQ(count(b, "starter"), "1");
+    EXPECT_NE(body_of(http_get(b.port, "/ergebnisse/tabelle.php?id=club1&tabelle=starter")).find("<td>M\xc3\xbcller</td>"),
+              std::string::npos);
+}
+
+TEST_F(SitePostgresProgram, AKilledLoadLeavesTheLastCompleteData) {
+    Site& a = start_site();
+    const Site& b = start_site();
+    post_file(a.port, "club1", gzip("#*iv#*'1','a');\r\n#*iv#*'2','b');\r\n#*iv#*'3','c');\r\n"));
+    ASSERT_EQ(insert(a), "OK verein=3");
+
+    constexpr int kRows = 150000;  // big enough to be caught in the middle of its COPY
+    std::string dump;
+    for (int i = 0; i < kRows; ++i)
+        dump += "#*is#*'" + std::to_string(i) + "','Nachname " + std::to_string(i) + "','Vorname','LG','12','A',0);\r\n";
+    ASSERT_TRUE(body_of(post_file(a.port, "club1", gzip(dump))).starts_with("OK "));
+    std::thread loading([&] { insert(a); });  // its answer never comes
+
+    // Waits until a's COPY has sent rows, then kills it.
+    const std::string copied_so_far =
+        "SELECT p.tuples_processed FROM pg_stat_progress_copy p JOIN pg_stat_activity s USING (pid) "
+        "WHERE s.application_name = $1";
+    std::int64_t copied = 0;
+    for (auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+         copied < 1000 && std::chrono::steady_clock::now() < until;) {
+        const auto r = ringolan::site::pg::exec(schema->admin(), copied_so_far, {{schema->name()}});
+        copied = r.rows() ? r.integer(0, 0) : 0;
+        if (copied < 1000) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ::kill(a.process.pid, SIGKILL);
+    wait_exit(a.process.pid);
+    a.process.pid = -1;
+    loading.join();
+    ASSERT_GE(copied, 1000) << "the load was not seen under way";
+    ASSERT_LT(copied, kRows);
+
+    EXPECT_EQ(count(b, "verein"), "3");
+    EXPECT_EQ(count(b, "starter"), "0");
+    // The posted file is still there; loaded whole by the other process.
+    EXPECT_EQ(insert(b), "OK starter=" + std::to_string(kRows));
+    EXPECT_EQ(count(b, "starter"), std::to_string(kRows));
+}
