@@ -3,16 +3,18 @@
 # ringolan-upload and prints the total time, the bytes posted, the peak memory and CPU time of the
 # upload process and the site's CPU time; then the time `gzip -6` takes for the same statement
 # lines (kept with --keep-dumps) and the ratio of the two. Builds nothing: pass the folder of a
-# (Release) build that has ringolan-upload, ringolan-site and ringolan-mkdemo.
-#   bench/upload_bench.sh BUILD_DIR [SHOOTERS]
+# (Release) build that has ringolan-upload, ringolan-site and ringolan-mkdemo. DATABASE is the
+# site's --database (default: SQLite in the work folder), e.g. a postgresql:// address.
+#   bench/upload_bench.sh BUILD_DIR [SHOOTERS] [DATABASE]
 set -euo pipefail
 
 if [ $# -lt 1 ] || [ ! -d "$1" ]; then
-  echo "usage: $0 BUILD_DIR [SHOOTERS]   (BUILD_DIR: a Release build folder)" >&2
+  echo "usage: $0 BUILD_DIR [SHOOTERS] [DATABASE]   (BUILD_DIR: a Release build folder)" >&2
   exit 2
 fi
 build=$1
 shooters=${2:-50000}
+database=${3:-sqlite}
 upload=$build/upload/ringolan-upload
 site=$build/site/ringolan-site
 mkdemo=$build/tools/mkdemo/ringolan-mkdemo
@@ -39,7 +41,7 @@ hash=$(printf 'bench\n' | "$site" --hash-password --iterations 1000)
 printf '{"accounts":[{"id":"bench","password":"%s"}]}\n' "$hash" > "$work/accounts.json"
 printf 'bench\n' > "$work/pw"
 mkfifo "$work/site.out"
-"$site" --accounts "$work/accounts.json" --data "$work/site" --port 0 --listen 127.0.0.1 > "$work/site.out" &
+"$site" --accounts "$work/accounts.json" --data "$work/site" --database "$database" --port 0 --listen 127.0.0.1 > "$work/site.out" &
 site_pid=$!
 exec 3< "$work/site.out"
 read -r line <&3
@@ -51,7 +53,7 @@ args=(--db "$work/demo.mdb" --url "http://127.0.0.1:$port" --id bench --password
 # An older build cannot keep its statement lines; it is timed without the gzip -6 comparison.
 keep=yes
 if "$upload" --help | grep -q -- --keep-dumps; then args+=(--keep-dumps); else keep=; fi
-echo "demo: $shooters shooters, $(stat -c %s "$work/demo.mdb") bytes"
+echo "demo: $shooters shooters, $(stat -c %s "$work/demo.mdb") bytes; site database: ${database%%://*}"
 # CPU seconds (user + system) the site has used so far.
 site_cpu() { awk -v hz="$(getconf CLK_TCK)" '{ printf "%.2f", ($14 + $15) / hz }' "/proc/$site_pid/stat"; }
 now() { date +%s.%N; }

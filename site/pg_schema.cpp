@@ -26,8 +26,9 @@ const std::vector<Migration>& migrations() {
             // Rows in arrival order (seq); values without trailing NULLs, kinds a letter each.
             "CREATE TABLE site_rows (table_id bigint NOT NULL, seq bigint NOT NULL, vals text[] NOT NULL, "
             "kinds text NOT NULL, PRIMARY KEY (table_id, seq))",
-            // A gzip file posted and not yet loaded.
+            // A gzip file posted and not yet loaded; stored as it is, as it does not compress.
             "CREATE TABLE site_uploads (account text PRIMARY KEY, data bytea NOT NULL)",
+            "ALTER TABLE site_uploads ALTER COLUMN data SET STORAGE EXTERNAL",
         },
     };
     return all;
