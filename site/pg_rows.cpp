@@ -16,33 +16,31 @@ char kind_letter(StoredValue::Kind k) {
     return 'n';
 }
 
-// Appends an array element; in_copy also escapes it for COPY's text format.
-void append_element(std::string& out, const ValueText& v, bool in_copy) {
-    if (v.kind == StoredValue::Kind::null) {
-        out += "NULL";
+void append_number(std::string& out, std::int64_t n) {
+    char digits[24];
+    out.append(digits, std::to_chars(digits, digits + sizeof digits, n).ptr);
+}
+
+// Appends text, escaped for COPY's text format when in_copy.
+void append_text(std::string& out, std::string_view text, bool in_copy) {
+    if (!in_copy) {
+        out += text;
         return;
     }
-    if (v.kind != StoredValue::Kind::text) {
-        out += v.text;  // digits, sign, ".", "e": nothing to quote
-        return;
-    }
-    out += '"';
-    for (const char c : v.text) {
+    for (const char c : text) {
         switch (c) {
-            case '\\': out += in_copy ? "\\\\\\\\" : "\\\\"; break;
-            case '"': out += in_copy ? "\\\\\"" : "\\\""; break;
-            case '\n': out += in_copy ? "\\n" : "\n"; break;
-            case '\r': out += in_copy ? "\\r" : "\r"; break;
-            case '\t': out += in_copy ? "\\t" : "\t"; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
             default: out += c;
         }
     }
-    out += '"';
 }
 
 }  // namespace
 
-std::size_t RowEncoder::convert(const std::vector<ValueView>& values) {
+void RowEncoder::append(std::string& out, const std::vector<ValueView>& values, bool in_copy) {
     if (rooms_.size() < values.size()) rooms_.resize(values.size());
     texts_.clear();
     std::size_t used = 0;
@@ -50,72 +48,56 @@ std::size_t RowEncoder::convert(const std::vector<ValueView>& values) {
         texts_.push_back(value_text(values[i], rooms_[i]));
         if (texts_.back().kind != StoredValue::Kind::null) used = i + 1;
     }
-    return used;
+    for (std::size_t i = 0; i < used; ++i) {
+        const ValueText& v = texts_[i];
+        out += kind_letter(v.kind);
+        if (v.kind == StoredValue::Kind::null) continue;
+        append_number(out, std::int64_t(v.text.size()));
+        out += ':';
+        append_text(out, v.text, in_copy);
+    }
 }
 
 void RowEncoder::copy_line(std::string& out, std::int64_t table_id, std::int64_t seq,
                            const std::vector<ValueView>& values) {
-    const std::size_t n = convert(values);
-    char digits[24];
-    out.append(digits, std::to_chars(digits, digits + sizeof digits, table_id).ptr);
+    append_number(out, table_id);
     out += '\t';
-    out.append(digits, std::to_chars(digits, digits + sizeof digits, seq).ptr);
-    out += "\t{";
-    for (std::size_t i = 0; i < n; ++i) {
-        if (i) out += ',';
-        append_element(out, texts_[i], true);
-    }
-    out += "}\t";
-    for (std::size_t i = 0; i < n; ++i) out += kind_letter(texts_[i].kind);
+    append_number(out, seq);
+    out += '\t';
+    append(out, values, true);
     out += '\n';
 }
 
-RowText RowEncoder::row_text(const std::vector<ValueView>& values) {
-    const std::size_t n = convert(values);
-    RowText row;
-    row.array = "{";
-    for (std::size_t i = 0; i < n; ++i) {
-        if (i) row.array += ',';
-        append_element(row.array, texts_[i], false);
-        row.kinds += kind_letter(texts_[i].kind);
-    }
-    row.array += '}';
-    return row;
+std::string RowEncoder::row_text(const std::vector<ValueView>& values) {
+    std::string out;
+    append(out, values, false);
+    return out;
 }
 
-std::vector<StoredValue> parse_row(std::string_view array, std::string_view kinds, std::size_t width) {
+std::vector<StoredValue> parse_row(std::string_view text, std::size_t width) {
     auto bad = [] { return StoreError("PostgreSQL: a stored row does not read back"); };
-    if (array.size() < 2 || array.front() != '{' || array.back() != '}') throw bad();
     std::vector<StoredValue> row;
-    row.reserve(std::max(width, kinds.size()));
-    std::string element;
-    std::size_t at = 1;
-    const std::size_t end = array.size() - 1;
-    for (std::size_t i = 0; i < kinds.size(); ++i) {
-        if (i > 0 && (at >= end || array[at++] != ',')) throw bad();
-        element.clear();
-        if (at < end && array[at] == '"') {
-            for (++at; at < end && array[at] != '"'; ++at) {
-                if (array[at] == '\\') ++at;
-                if (at < end) element += array[at];
-            }
-            if (at++ >= end) throw bad();
-        } else {
-            while (at < end && array[at] != ',') element += array[at++];
-        }
+    row.reserve(width);
+    for (std::size_t at = 0; at < text.size();) {
         ValueText v;
-        switch (kinds[i]) {
-            case 'n': v.kind = StoredValue::Kind::null; break;
+        switch (text[at++]) {
+            case 'n':
+                row.emplace_back();
+                continue;
             case 'i': v.kind = StoredValue::Kind::integer; break;
             case 'r': v.kind = StoredValue::Kind::real; break;
             case 't': v.kind = StoredValue::Kind::text; break;
             default: throw bad();
         }
-        v.text = element;
+        std::size_t length = 0;
+        const auto [colon, ec] = std::from_chars(text.data() + at, text.data() + text.size(), length);
+        at = std::size_t(colon - text.data());
+        if (ec != std::errc() || at >= text.size() || text[at] != ':' || text.size() - at - 1 < length) throw bad();
+        v.text = text.substr(at + 1, length);
+        at += 1 + length;
         row.push_back(typed_value(v));
     }
-    if (at != end) throw bad();
-    row.resize(std::max(width, row.size()));
+    if (row.size() < width) row.resize(width);
     return row;
 }
 

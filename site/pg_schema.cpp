@@ -23,9 +23,9 @@ const std::vector<Migration>& migrations() {
             // The uploaded tables that exist, with their width (column count) and row count.
             "CREATE TABLE site_tables (id bigserial PRIMARY KEY, account text NOT NULL, tbl text NOT NULL, "
             "width int NOT NULL, row_count bigint NOT NULL DEFAULT 0, UNIQUE (account, tbl))",
-            // Rows in arrival order (seq); values without trailing NULLs, kinds a letter each.
-            "CREATE TABLE site_rows (table_id bigint NOT NULL, seq bigint NOT NULL, vals text[] NOT NULL, "
-            "kinds text NOT NULL, PRIMARY KEY (table_id, seq))",
+            // Rows in arrival order (seq); the values in one text (see pg_rows.h).
+            "CREATE TABLE site_rows (table_id bigint NOT NULL, seq bigint NOT NULL, vals text NOT NULL, "
+            "PRIMARY KEY (table_id, seq))",
             // A gzip file posted and not yet loaded; stored as it is, as it does not compress.
             "CREATE TABLE site_uploads (account text PRIMARY KEY, data bytea NOT NULL)",
             "ALTER TABLE site_uploads ALTER COLUMN data SET STORAGE EXTERNAL",

@@ -51,7 +51,7 @@ void AccountWriter::insert(const StatementView& s) {
         last_code_ = s.code;
         added_rows_ = &added_[std::string(def.name)];
     }
-    if (!copy_) copy_.emplace(c_, "COPY site_rows (table_id, seq, vals, kinds) FROM STDIN");
+    if (!copy_) copy_.emplace(c_, "COPY site_rows (table_id, seq, vals) FROM STDIN");
     Table& t = *last_;
     encoder_.copy_line(copy_->buffer(), t.id, next_seq_++, s.values);
     copy_->maybe_flush();
@@ -60,18 +60,42 @@ void AccountWriter::insert(const StatementView& s) {
     ++*added_rows_;
 }
 
-void AccountWriter::remove(const StatementView& s) {
-    const TableDef& def = def_of(s.code, s.line);
-    auto it = tables_.find(def.name);
-    if (it == tables_.end() || it->second.id == 0) return;
-    end_copy();
-    const RowText row = encoder_.row_text(s.values);
-    const std::string id = std::to_string(it->second.id);
-    const Result r = exec(c_,
-                          "DELETE FROM site_rows WHERE table_id = $1 AND seq = (SELECT seq FROM site_rows "
-                          "WHERE table_id = $1 AND vals = $2::text[] AND kinds = $3 ORDER BY seq LIMIT 1)",
-                          {{id}, {row.array}, {row.kinds}});
-    it->second.rows_delta -= std::atoll(PQcmdTuples(r.get()));
+namespace {
+
+// A text[] literal of the texts.
+std::string array_literal(const std::vector<std::string>& texts) {
+    std::string out = "{";
+    for (const std::string& t : texts) {
+        if (out.size() > 1) out += ',';
+        out += '"';
+        for (const char c : t) {
+            if (c == '"' || c == '\\') out += '\\';
+            out += c;
+        }
+        out += '"';
+    }
+    return out + "}";
+}
+
+}  // namespace
+
+void AccountWriter::remove(const std::vector<StatementView>& rows) {
+    std::map<std::string_view, std::vector<std::string>> wanted;  // by table name
+    for (const StatementView& s : rows) wanted[def_of(s.code, s.line).name].push_back(encoder_.row_text(s.values));
+    for (const auto& [name, texts] : wanted) {
+        auto it = tables_.find(name);
+        if (it == tables_.end() || it->second.id == 0) continue;
+        end_copy();
+        // Each wanted text as often as it is wanted, matched with the first rows equal to it.
+        const std::string id = std::to_string(it->second.id);
+        const Result r = exec(c_,
+                              "WITH wanted AS (SELECT v, count(*) AS n FROM unnest($2::text[]) AS v GROUP BY v), "
+                              "found AS (SELECT r.seq, w.n, row_number() OVER (PARTITION BY r.vals ORDER BY r.seq) AS k "
+                              "FROM site_rows r JOIN wanted w ON r.vals = w.v WHERE r.table_id = $1) "
+                              "DELETE FROM site_rows WHERE table_id = $1 AND seq IN (SELECT seq FROM found WHERE k <= n)",
+                              {{id}, {array_literal(texts)}});
+        it->second.rows_delta -= std::atoll(PQcmdTuples(r.get()));
+    }
 }
 
 void AccountWriter::clear(std::string_view code, std::size_t line) {

@@ -64,10 +64,10 @@ std::optional<TableInfo> table_info(PGconn* c, const std::string& account, std::
 std::vector<std::vector<StoredValue>> table_rows(PGconn* c, const TableInfo& t, std::size_t limit) {
     const std::string id = std::to_string(t.id);
     const std::string max = std::to_string(std::min<std::size_t>(limit, std::numeric_limits<std::int64_t>::max()));
-    const Result r = exec(c, "SELECT vals, kinds FROM site_rows WHERE table_id = $1 ORDER BY seq LIMIT $2", {{id}, {max}});
+    const Result r = exec(c, "SELECT vals FROM site_rows WHERE table_id = $1 ORDER BY seq LIMIT $2", {{id}, {max}});
     std::vector<std::vector<StoredValue>> rows;
     rows.reserve(std::size_t(r.rows()));
-    for (int i = 0; i < r.rows(); ++i) rows.push_back(pg::parse_row(r.text(i, 0), r.text(i, 1), t.width));
+    for (int i = 0; i < r.rows(); ++i) rows.push_back(pg::parse_row(r.text(i, 0), t.width));
     return rows;
 }
 
@@ -212,7 +212,9 @@ ChangeResult PostgresStore::apply_changes(const std::string& account, const Chan
         pg::AccountWriter writer(c, account, before.next_seq);
         for (const TableChange& change : batch.tables) {
             if (change.replace) writer.clear(change.code);
-            for (const Statement& s : change.deletes) writer.remove(view_of(s));
+            std::vector<StatementView> deletes;
+            for (const Statement& s : change.deletes) deletes.push_back(view_of(s));
+            writer.remove(deletes);
             for (const Statement& s : change.inserts) writer.insert(view_of(s));
         }
         const LiveState after{batch.stream, batch.sequence};

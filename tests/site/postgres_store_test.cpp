@@ -27,15 +27,21 @@ protected:
         if (!site_test::postgres_base()) GTEST_SKIP() << site_test::kNoPostgres;
         schema = std::make_unique<site_test::PgSchema>();
         store = std::make_unique<PostgresStore>(schema->uri());
+        account = schema->name();
     }
-    void load(SiteStore& s, std::string_view dump, const std::string& account = "c1") {
+    void load(SiteStore& s, std::string_view dump) {
         s.store_upload(account, gzip(dump));
         s.load_upload(account);
+    }
+    std::vector<std::vector<std::optional<std::string>>> texts(SiteStore& s, const std::string& table) {
+        return s.rows(account, table, 1000).value().rows;
     }
 
     site_test::TempDir tmp;
     std::unique_ptr<site_test::PgSchema> schema;
     std::unique_ptr<PostgresStore> store;
+    // The schema's name: NOTIFY reaches the listeners of every schema in the database.
+    std::string account;
 };
 
 // Accounts reported by a store's listener, waited for.
@@ -63,7 +69,6 @@ private:
 
 using Row = std::vector<std::optional<std::string>>;
 
-std::vector<Row> texts(SiteStore& s, const std::string& table) { return s.rows("c1", table, 1000).value().rows; }
 
 }  // namespace
 
@@ -83,13 +88,13 @@ TEST_F(PostgresStoreTest, RowsAndTypedValuesEqualSqlites) {
     load(*store, dump);
     for (const char* table : {"veranstaltung", "zuordnung", "verein", "starter"}) {
         SCOPED_TRACE(table);
-        const TableRows want = sqlite.rows("c1", table, 100).value(), got = store->rows("c1", table, 100).value();
+        const TableRows want = sqlite.rows(account, table, 100).value(), got = store->rows(account, table, 100).value();
         EXPECT_EQ(got.columns, want.columns);
         EXPECT_EQ(got.rows, want.rows);
-        EXPECT_EQ(store->count("c1", table), sqlite.count("c1", table));
-        EXPECT_EQ(store->rows("c1", table, 2).value().rows.size(), sqlite.rows("c1", table, 2).value().rows.size());
+        EXPECT_EQ(store->count(account, table), sqlite.count(account, table));
+        EXPECT_EQ(store->rows(account, table, 2).value().rows.size(), sqlite.rows(account, table, 2).value().rows.size());
     }
-    const AccountData want = sqlite.read_all("c1"), got = store->read_all("c1");
+    const AccountData want = sqlite.read_all(account), got = store->read_all(account);
     ASSERT_EQ(got.tables.size(), want.tables.size());
     for (std::size_t i = 0; i < want.tables.size(); ++i) {
         EXPECT_EQ(got.tables[i].name, want.tables[i].name);
@@ -103,29 +108,29 @@ TEST_F(PostgresStoreTest, TwoInstancesShareDataVersionsAndChanges) {
     Changes seen_by_other, seen_here;
     other->on_change(seen_by_other.listener());
     store->on_change(seen_here.listener());
-    EXPECT_EQ(other->version("c1"), 0);
+    EXPECT_EQ(other->version(account), 0);
 
     load(*store, "#*iv#*'1','SV Eins');\r\n#*iv#*'2','SV Zwei');\r\n");
-    EXPECT_TRUE(seen_by_other.wait_for("c1"));
-    EXPECT_TRUE(seen_here.wait_for("c1"));  // a change of the same process is reported too
-    EXPECT_EQ(other->count("c1", "verein"), 2);
+    EXPECT_TRUE(seen_by_other.wait_for(account));
+    EXPECT_TRUE(seen_here.wait_for(account));  // a change of the same process is reported too
+    EXPECT_EQ(other->count(account, "verein"), 2);
     EXPECT_EQ(texts(*other, "verein"), texts(*store, "verein"));
-    const std::int64_t v1 = other->version("c1");
+    const std::int64_t v1 = other->version(account);
     EXPECT_GT(v1, 0);
-    EXPECT_EQ(store->version("c1"), v1);
-    EXPECT_EQ(other->read_all("c1").version, v1);
+    EXPECT_EQ(store->version(account), v1);
+    EXPECT_EQ(other->read_all(account).version, v1);
 
     // Posted to one instance, loaded by the other: the file waits in the database.
-    store->store_upload("c1", gzip("#*iv#*'3','SV Drei');\r\n"));
-    other->load_upload("c1");
-    EXPECT_GT(store->version("c1"), v1);
-    EXPECT_TRUE(seen_here.wait_for("c1"));
-    EXPECT_EQ(store->count("c1", "verein"), 3);
+    store->store_upload(account, gzip("#*iv#*'3','SV Drei');\r\n"));
+    other->load_upload(account);
+    EXPECT_GT(store->version(account), v1);
+    EXPECT_TRUE(seen_here.wait_for(account));
+    EXPECT_EQ(store->count(account, "verein"), 3);
 
-    other->delete_all("c1");
-    EXPECT_TRUE(seen_here.wait_for("c1"));
-    EXPECT_EQ(store->count("c1", "verein"), 0);
-    EXPECT_EQ(store->version("c2"), 0);  // another account is untouched
+    other->delete_all(account);
+    EXPECT_TRUE(seen_here.wait_for(account));
+    EXPECT_EQ(store->count(account, "verein"), 0);
+    EXPECT_EQ(store->version(account + "x"), 0);  // another account is untouched
 }
 
 TEST_F(PostgresStoreTest, LoadsOfOneAccountFromTwoInstancesDoNotInterleave) {
@@ -138,8 +143,8 @@ TEST_F(PostgresStoreTest, LoadsOfOneAccountFromTwoInstancesDoNotInterleave) {
     auto run = [&](SiteStore& s) {
         for (int i = 0; i < 8; ++i) {
             try {
-                s.store_upload("c1", packed);
-                loaded += s.load_upload("c1").at("verein");
+                s.store_upload(account, packed);
+                loaded += s.load_upload(account).at("verein");
             } catch (const NoUploadError&) {
                 // The other instance loaded the file first: the classic protocol has one file an account.
             } catch (const std::exception&) {
@@ -152,7 +157,7 @@ TEST_F(PostgresStoreTest, LoadsOfOneAccountFromTwoInstancesDoNotInterleave) {
     a.join();
     EXPECT_EQ(failures, 0);
     EXPECT_GT(loaded, 0);
-    EXPECT_EQ(store->count("c1", "verein"), loaded.load());
+    EXPECT_EQ(store->count(account, "verein"), loaded.load());
     // Arrival order holds across the loads: every file's rows in their order.
     const auto rows = texts(*store, "verein");
     for (std::size_t i = 0; i < rows.size(); ++i) ASSERT_EQ(rows[i][0], std::to_string(i % 200)) << i;
@@ -182,55 +187,59 @@ TEST_F(PostgresStoreTest, LiveBatchesApplyInOrderOnce) {
         {"sent again", {"s1", 1, 2, {{"v", false, {}, {club("9", "dup")}}}}, O::duplicate, {"a", "b", "b", "c"}},
         {"one of two equal rows goes; a row equal on fewer values stays",
          {"s1", 2, 3, {{"v", false, {club("2", "b"), line("#*iv#*'1');\r\n")}, {}}}}, O::applied, {"a", "b", "c"}},
-        {"another stream not from 0", {"s2", 3, 4, {{"v", false, {}, {club("9", "x")}}}}, O::conflict, {"a", "b", "c"}},
-        {"a gap", {"s1", 5, 6, {{"v", false, {}, {club("9", "x")}}}}, O::conflict, {"a", "b", "c"}},
+        {"equal rows", {"s1", 3, 4, {{"v", false, {}, {club("2", "b"), club("2", "b")}}}}, O::applied, {"a", "b", "c", "b", "b"}},
+        {"a row deleted twice: the first two equal rows go, before the inserts",
+         {"s1", 4, 5, {{"v", false, {club("2", "b"), club("2", "b"), club("4", "d")}, {club("4", "d")}}}}, O::applied,
+         {"a", "c", "b", "d"}},
+        {"another stream not from 0", {"s2", 5, 6, {{"v", false, {}, {club("9", "x")}}}}, O::conflict, {"a", "c", "b", "d"}},
+        {"a gap", {"s1", 6, 7, {{"v", false, {}, {club("9", "x")}}}}, O::conflict, {"a", "c", "b", "d"}},
         {"a new stream replaces", {"s2", 0, 1, {{"v", true, {}, {club("7", "z")}}}}, O::applied, {"z"}},
     };
-    std::int64_t version = store->version("c1");
+    std::int64_t version = store->version(account);
     for (const LiveStep& step : steps) {
         SCOPED_TRACE(step.what);
-        const ChangeResult r = store->apply_changes("c1", step.batch);
+        const ChangeResult r = store->apply_changes(account, step.batch);
         EXPECT_EQ(r.outcome, step.outcome);
         std::vector<std::optional<std::string>> names;
         for (const Row& row : texts(*store, "verein")) names.push_back(row[1]);
         EXPECT_EQ(names, std::vector<std::optional<std::string>>(step.names.begin(), step.names.end()));
-        const std::int64_t now = store->version("c1");
+        const std::int64_t now = store->version(account);
         EXPECT_EQ(now > version, step.outcome == O::applied);
         version = now;
-        const LiveState state = store->live_state("c1");
+        const LiveState state = store->live_state(account);
         EXPECT_EQ(state.stream, r.state.stream);
         EXPECT_EQ(state.sequence, r.state.sequence);
     }
-    EXPECT_EQ(store->live_state("c1").stream, "s2");
+    EXPECT_EQ(store->live_state(account).stream, "s2");
 
     // An unknown table code fails the whole batch.
     const ChangeBatch bad{"s2", 1, 2, {{"v", false, {}, {club("8", "y")}}, {"qq", false, {}, {line("#*iqq#*'1');")}}}};
-    EXPECT_THROW(store->apply_changes("c1", bad), DumpError);
-    EXPECT_EQ(store->count("c1", "verein"), 1);
-    EXPECT_EQ(store->live_state("c1").sequence, 1);
+    EXPECT_THROW(store->apply_changes(account, bad), DumpError);
+    EXPECT_EQ(store->count(account, "verein"), 1);
+    EXPECT_EQ(store->live_state(account).sequence, 1);
 
     // A classic load ends the stream; the next batch must start one.
     load(*store, "#*iv#*'8','classic');\r\n");
-    EXPECT_EQ(store->live_state("c1").stream, "");
-    EXPECT_EQ(store->apply_changes("c1", {"s2", 1, 2, {}}).outcome, O::conflict);
-    EXPECT_EQ(store->apply_changes("c1", {"s3", 0, 1, {}}).outcome, O::applied);
-    store->delete_all("c1");
-    EXPECT_EQ(store->live_state("c1").sequence, 0);
+    EXPECT_EQ(store->live_state(account).stream, "");
+    EXPECT_EQ(store->apply_changes(account, {"s2", 1, 2, {}}).outcome, O::conflict);
+    EXPECT_EQ(store->apply_changes(account, {"s3", 0, 1, {}}).outcome, O::applied);
+    store->delete_all(account);
+    EXPECT_EQ(store->live_state(account).sequence, 0);
 }
 
 TEST_F(PostgresStoreTest, ListenerAndPoolSurviveEndedSessions) {
     Changes seen;
     store->on_change(seen.listener());
     load(*store, "#*iv#*'1','a');\r\n");
-    ASSERT_TRUE(seen.wait_for("c1"));
+    ASSERT_TRUE(seen.wait_for(account));
     // Ends every session of this schema's store: the listener's and the pooled ones.
     const std::string name = schema->name();
     const ringolan::site::pg::Result ended = ringolan::site::pg::exec(
         schema->admin(), "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = $1", {{name}});
     ASSERT_GE(ended.rows(), 2);
     load(*store, "#*iv#*'2','b');\r\n");
-    EXPECT_TRUE(seen.wait_for("c1"));
-    EXPECT_EQ(store->count("c1", "verein"), 2);
+    EXPECT_TRUE(seen.wait_for(account));
+    EXPECT_EQ(store->count(account, "verein"), 2);
 }
 
 TEST_F(PostgresStoreTest, SchemaIsSetUpOnceByProcessesStartingTogether) {
