@@ -1,5 +1,7 @@
 #include "site/pg_writer.h"
 
+#include <cstdlib>
+
 namespace ringolan::site::pg {
 
 AccountWriter::AccountWriter(PGconn* c, std::string account, std::int64_t next_seq)
