@@ -22,7 +22,9 @@ if [ "$(id -u)" -eq 0 ]; then
   as_owner=(runuser -u nobody --)
 fi
 started=
+here=$PWD
 cleanup() {
+  cd /
   if [ -n "$started" ]; then
     "${as_owner[@]}" "$bindir/pg_ctl" -D "$dir/data" -m immediate stop > /dev/null 2>&1 || true
   fi
@@ -30,6 +32,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# In the cluster's folder: the user nobody may not enter the current one.
+cd "$dir"
 "${as_owner[@]}" "$bindir/initdb" -D "$dir/data" -U ringolan -A trust -E UTF8 --locale=C --no-sync \
   > "$dir/initdb.log" 2>&1 || { cat "$dir/initdb.log" >&2; exit 1; }
 # A socket only (no TCP port to collide on); no durability needed for tests.
@@ -38,6 +42,7 @@ started=yes
   -o "-c listen_addresses='' -k $dir -p 5432 -c fsync=off -c synchronous_commit=off -c full_page_writes=off \
       -c shared_buffers=32MB -c max_connections=300" start || { cat "$dir/server.log" >&2; exit 1; }
 "$bindir/createdb" -h "$dir" -p 5432 -U ringolan ringolan_test
+cd "$here"
 
 export RINGOLAN_TEST_POSTGRES="postgresql://ringolan@/ringolan_test?host=$dir&port=5432"
 set +e
