@@ -40,7 +40,7 @@ private:
     std::unique_ptr<PGresult, ResultClearer> r_;
 };
 
-// A parameter: text, or NULL when empty; binary sends the bytes as they are (for bytea).
+// A parameter: text, or NULL when absent; binary sends the bytes as they are (for bytea).
 struct Param {
     std::optional<std::string_view> text;
     bool binary = false;
