@@ -75,9 +75,19 @@ class RowDeleter {
 public:
     explicit RowDeleter(Database& db) : db_(db) {}
 
+    // The table's rows are about to be matched: its width is read once, and its first column
+    // indexed so that a match does not scan the table (the classic upload deletes the whole
+    // database file first, indexes included).
+    void prepare_table(const TableDef& table) {
+        columns_ = db_.column_count(table.name);
+        if (columns_ == 0) return;
+        db_.exec("CREATE INDEX IF NOT EXISTS " + quote_identifier("live_" + std::string(table.name)) + " ON " +
+                 quote_identifier(table.name) + " (" + quote_identifier(column_name(table, 0)) + ")");
+    }
+
     // False when no such row is held.
     bool remove(const TableDef& table, const Statement& s) {
-        const std::size_t columns = db_.column_count(table.name);
+        const std::size_t columns = columns_;
         if (columns == 0 || s.values.size() > columns) return false;
         sqlite3_stmt* st = statement_for(table, s.values.size(), columns);
         sqlite3_reset(st);
@@ -108,6 +118,7 @@ private:
     Database& db_;
     std::map<std::tuple<std::string, std::size_t, std::size_t>, sqlite::StmtHandle> deletes_;
     std::vector<std::string> room_;
+    std::size_t columns_ = 0;
 };
 
 void empty_table(Database& db, const TableDef& table) {
@@ -130,6 +141,7 @@ bool apply_tables(Database& db, const ChangeBatch& batch) {
     for (std::size_t i = 0; i < batch.tables.size(); ++i) {
         const TableChange& change = batch.tables[i];
         if (change.replace) empty_table(db, *defs[i]);
+        if (!change.deletes.empty()) deleter.prepare_table(*defs[i]);
         for (const Statement& s : change.deletes)
             if (!deleter.remove(*defs[i], s)) return false;
         for (const Statement& s : change.inserts) {
