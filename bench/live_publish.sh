@@ -48,6 +48,7 @@ for _ in $(seq 600); do [ -s "$work/acks" ] && break; sleep 0.1; done
 echo "live_publish: $shooters shooters, $rate changes/s for $seconds s, site $url"
 "$mkdemo" --live "$work/demo.mdb" --changes-per-second "$rate" --seconds "$seconds" --trace "$work/changes" >/dev/null
 sleep 3
+cp "$work/acks" "${KEEP_ACKS:-/dev/null}" 2>/dev/null
 kill "$follow_pid"; wait "$follow_pid" 2>/dev/null; follow_pid=""
 cat "$work/follow.out"
 grep -v "^$" "$work/follow.err" | tail -5

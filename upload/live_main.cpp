@@ -1,5 +1,7 @@
 // ringolan-upload --follow --db FILE.mdb --url BASE --id ID [--password-file F] [--filter all|results]
 //                 [--interval MS] [--insecure] [--trace FILE]
+// The trace has one line per batch: acknowledged and file modification time (ms since 1970),
+// sequence, lines deleted and inserted, attempts, ms preparing and ms sending.
 // Prints one line per batch the site acknowledged; notes (retries, unreadable states) go to
 // standard error. Runs until SIGINT or SIGTERM (exit 0); 1 when publishing cannot go on.
 #include "upload/live_main.h"
@@ -93,8 +95,9 @@ void print_batch(const BatchReport& r, std::FILE* trace) {
     if (r.duplicate) line += " (war schon eingetragen)";
     std::cout << line << std::endl;
     if (trace) {
-        std::fprintf(trace, "%lld %lld %lld %zu %zu %d\n", epoch_ms(r.acknowledged), epoch_ms(r.file_time),
-                     static_cast<long long>(r.sequence), r.deleted, r.inserted, r.attempts);
+        std::fprintf(trace, "%lld %lld %lld %zu %zu %d %lld %lld\n", epoch_ms(r.acknowledged), epoch_ms(r.file_time),
+                     static_cast<long long>(r.sequence), r.deleted, r.inserted, r.attempts,
+                     static_cast<long long>(r.prepared.count()), static_cast<long long>(r.elapsed.count()));
         std::fflush(trace);
     }
 }

@@ -96,6 +96,7 @@ void LivePublisher::run() {
         if (!pause_until(next_batch)) break;
         const std::shared_ptr<const db::Snapshot> newest = follower.current();
         done_generation = newest->info().generation;
+        const auto began = Clock::now();
         TablesDump dump;
         try {
             dump = dump_tables(*newest, settings_.filter, settings_.itdatum());
@@ -103,12 +104,12 @@ void LivePublisher::run() {
             status(std::string("Tabellen nicht lesbar: ") + e.what());
             continue;
         }
-        if (!publish(std::move(dump), newest->info())) break;
+        if (!publish(std::move(dump), newest->info(), began)) break;
         next_batch = Clock::now() + settings_.interval;
     }
 }
 
-bool LivePublisher::publish(TablesDump dump, const db::SnapshotInfo& info) {
+bool LivePublisher::publish(TablesDump dump, const db::SnapshotInfo& info, Clock::time_point began) {
     for (;;) {
         OutgoingBatch batch;
         if (streaming_) {
@@ -141,6 +142,7 @@ bool LivePublisher::publish(TablesDump dump, const db::SnapshotInfo& info) {
             r.inserted = batch.inserted();
             r.attempts = delivered->attempts;
             r.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
+            r.prepared = std::chrono::duration_cast<std::chrono::milliseconds>(started - began);
             r.file_time = system_time(info.mtime);
             r.acknowledged = std::chrono::system_clock::now();
             events_.acknowledged(r);

@@ -61,6 +61,7 @@ struct BatchReport {
     std::size_t tables = 0, deleted = 0, inserted = 0;
     int attempts = 0;
     std::chrono::milliseconds elapsed{0};  // from the first attempt to the acknowledgement
+    std::chrono::milliseconds prepared{0}; // dumping the snapshot's tables and the difference
     std::chrono::system_clock::time_point file_time;  // modification time of the file read
     std::chrono::system_clock::time_point acknowledged;
 };
@@ -97,7 +98,7 @@ private:
     std::optional<Delivery> deliver(const OutgoingBatch& batch);
     // Sends one batch made from dump, starting a stream when needed, and moves the acknowledged
     // state on. False when cancelled.
-    bool publish(TablesDump dump, const db::SnapshotInfo& info);
+    bool publish(TablesDump dump, const db::SnapshotInfo& info, std::chrono::steady_clock::time_point began);
 
     LiveSettings settings_;
     LiveEvents events_;
