@@ -22,6 +22,7 @@ std::vector<std::string_view> sorted(const std::vector<std::string>& lines) {
 TableDiff diff_table(const std::string& code, const std::vector<std::string>& before,
                      const std::vector<std::string>& after, double replace_share) {
     TableDiff diff{code, false, {}, {}};
+    if (before == after) return diff;
     const std::vector<std::string_view> a = sorted(before), b = sorted(after);
     std::map<std::string_view, std::size_t> added;  // line -> how many more in after
     std::size_t i = 0, j = 0, inserted = 0;

@@ -99,13 +99,18 @@ void LivePublisher::run() {
         const auto began = Clock::now();
         TablesDump dump;
         try {
-            dump = dump_tables(*newest, settings_.filter, settings_.itdatum());
+            // Tables the file did not change since the acknowledged state keep their lines.
+            const db::SnapshotInfo& info = newest->info();
+            if (streaming_ && info.base_generation != 0 && info.base_generation == acknowledged_generation_)
+                dump = dump_tables(*newest, settings_.filter, settings_.itdatum(), acknowledged_, info.changed_tables);
+            else
+                dump = dump_tables(*newest, settings_.filter, settings_.itdatum());
         } catch (const std::exception& e) {
             status(std::string("Tabellen nicht lesbar: ") + e.what());
             continue;
         }
         if (!publish(std::move(dump), newest->info(), began)) break;
-        next_batch = Clock::now() + settings_.interval;
+        next_batch = began + settings_.interval;
     }
 }
 
@@ -114,7 +119,11 @@ bool LivePublisher::publish(TablesDump dump, const db::SnapshotInfo& info, Clock
         OutgoingBatch batch;
         if (streaming_) {
             batch = {stream_, sequence_, sequence_ + 1, diff_tables(acknowledged_, dump)};
-            if (batch.tables.empty()) return true;
+            if (batch.tables.empty()) {  // the same lines: this state is the acknowledged one
+                acknowledged_ = std::move(dump);
+                acknowledged_generation_ = info.generation;
+                return true;
+            }
         } else {
             batch = {new_stream_id(), 0, 1, full_tables(dump)};
         }
@@ -131,6 +140,7 @@ bool LivePublisher::publish(TablesDump dump, const db::SnapshotInfo& info, Clock
         stream_ = batch.stream;
         sequence_ = batch.sequence;
         acknowledged_ = std::move(dump);
+        acknowledged_generation_ = info.generation;
         if (events_.acknowledged) {
             BatchReport r;
             r.stream = batch.stream;

@@ -40,7 +40,8 @@ struct LiveSettings {
     std::string password;      // Windows-1252
     StarterFilter filter = StarterFilter::All;
     std::filesystem::path database;  // the competition file
-    // Least time from one batch to the next while the file keeps changing.
+    // Least time from the start of one batch (reading its tables) to the next while the file
+    // keeps changing.
     std::chrono::milliseconds interval{1000};
     // Longest pause between two attempts to send a batch.
     std::chrono::milliseconds max_retry_pause{10000};
@@ -115,6 +116,7 @@ private:
     std::string stream_;
     std::int64_t sequence_ = 0;
     TablesDump acknowledged_;
+    std::uint64_t acknowledged_generation_ = 0;  // of the snapshot acknowledged_ was read from
 };
 
 }  // namespace ringolan::upload
