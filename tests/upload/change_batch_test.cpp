@@ -80,3 +80,29 @@ TEST(ChangeBatch, JsonCarriesWindows1252LinesAsTheSiteReadsThem) {
     EXPECT_EQ(batch.deleted(), 1u);
     EXPECT_EQ(batch.inserted(), 2u);
 }
+
+TEST(ChangeBatch, TablesAreReadAgainWhenTheirStatementNamesAChangedTable) {
+    // Every table the statements read, by the names the file gives them, and none they do not.
+    const struct {
+        upload::StarterFilter filter;
+        std::string code, changed;
+        bool reads;
+    } cases[] = {
+        {upload::StarterFilter::All, "s", "Starter", true},
+        {upload::StarterFilter::All, "s", "Ergebnis", false},
+        {upload::StarterFilter::WithResults, "s", "ERGEBNIS", true},
+        {upload::StarterFilter::All, "v", "Verein", true},
+        {upload::StarterFilter::All, "r", "Verein", false},  // "Vereinsnr" is a column elsewhere
+        {upload::StarterFilter::All, "wb", "wettb_def", true},
+        {upload::StarterFilter::All, "wbo", "wettb_def", false},
+        {upload::StarterFilter::All, "wbo", "Wettb_Opt_Def", true},
+        {upload::StarterFilter::All, "m", "mann_teiln", false},
+        {upload::StarterFilter::All, "mt", "mann_teiln", true},
+    };
+    for (const auto& c : cases) {
+        const auto tables = upload::upload_tables(c.filter);
+        const auto t = std::find_if(tables.begin(), tables.end(), [&](const auto& u) { return u.code == c.code; });
+        ASSERT_NE(t, tables.end());
+        EXPECT_EQ(upload::statement_reads(t->statement, c.changed), c.reads) << c.code << " " << c.changed;
+    }
+}
