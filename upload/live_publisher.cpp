@@ -95,22 +95,26 @@ void LivePublisher::run() {
         if (!snapshot || snapshot->info().generation == done_generation) continue;
         if (!pause_until(next_batch)) break;
         const std::shared_ptr<const db::Snapshot> newest = follower.current();
+        if (!newest) continue;
         done_generation = newest->info().generation;
         const auto began = Clock::now();
-        TablesDump dump;
-        try {
-            // Tables the file did not change since the acknowledged state keep their lines.
-            const db::SnapshotInfo& info = newest->info();
-            if (streaming_ && info.base_generation != 0 && info.base_generation == acknowledged_generation_)
-                dump = dump_tables(*newest, settings_.filter, settings_.itdatum(), acknowledged_, info.changed_tables);
-            else
-                dump = dump_tables(*newest, settings_.filter, settings_.itdatum());
-        } catch (const std::exception& e) {
-            status(std::string("Tabellen nicht lesbar: ") + e.what());
-            continue;
-        }
-        if (!publish(std::move(dump), newest->info(), began)) break;
+        std::optional<TablesDump> dump = read_tables(*newest);
+        if (!dump) continue;
+        if (!publish(std::move(*dump), newest->info(), began)) break;
         next_batch = began + settings_.interval;
+    }
+}
+
+std::optional<TablesDump> LivePublisher::read_tables(const db::Snapshot& snapshot) {
+    try {
+        // Tables the file did not change since the acknowledged state keep their lines.
+        const db::SnapshotInfo& info = snapshot.info();
+        if (streaming_ && info.base_generation != 0 && info.base_generation == acknowledged_generation_)
+            return dump_tables(snapshot, settings_.filter, settings_.itdatum(), acknowledged_, info.changed_tables);
+        return dump_tables(snapshot, settings_.filter, settings_.itdatum());
+    } catch (const std::exception& e) {
+        status(std::string("Tabellen nicht lesbar: ") + e.what());
+        return std::nullopt;
     }
 }
 

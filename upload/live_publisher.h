@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "common/error.h"
@@ -97,6 +98,8 @@ private:
     bool pause_until(std::chrono::steady_clock::time_point deadline);
     // Sends until the site answers; nullopt when cancelled. Throws LiveError.
     std::optional<Delivery> deliver(const OutgoingBatch& batch);
+    // The snapshot's statement lines; nullopt (after a status line) when they cannot be read.
+    std::optional<TablesDump> read_tables(const db::Snapshot& snapshot);
     // Sends one batch made from dump, starting a stream when needed, and moves the acknowledged
     // state on. False when cancelled.
     bool publish(TablesDump dump, const db::SnapshotInfo& info, std::chrono::steady_clock::time_point began);
