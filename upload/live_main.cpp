@@ -44,6 +44,8 @@ int usage(const std::string& problem) {
 std::optional<int> parse(int argc, char** argv, FollowOptions& o) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        if (const auto standard = cli::standard_option(arg); standard != cli::StandardOption::none)
+            return cli::answer(standard, "ringolan-upload", kUsage);
         if (arg == "--follow") continue;
         if (arg == "--insecure") {
             o.insecure = true;
