@@ -1,6 +1,7 @@
 // Live publishing end to end: a demo competition changed by the simulator while the publisher
 // sends its batches to an in-process site through a proxy that drops one reply. Once the
-// simulator stops, the live account must hold what a classic upload of the final file loads.
+// simulator stops, the live account must hold what a classic upload of the final file loads;
+// again after a classic upload into the live account and further changes.
 #include "upload/live_publisher.h"
 
 #include <gtest/gtest.h>
@@ -71,7 +72,7 @@ bool wait_for(Ready ready, std::chrono::milliseconds limit) {
 
 }  // namespace
 
-TEST(LivePublish, FollowsASimulatedCompetitionAcrossADroppedReply) {
+TEST(LivePublish, FollowsASimulatedCompetitionAcrossADroppedReplyAndAClassicUpload) {
     const auto dir = test_upload::scratch_dir() / "live";
     std::filesystem::create_directories(dir);
     const auto file = dir / "demo60.mdb";
@@ -118,49 +119,67 @@ TEST(LivePublish, FollowsASimulatedCompetitionAcrossADroppedReply) {
     };
     EXPECT_TRUE(wait_for([&] { return acknowledged() >= 1; }, 15s));
 
+    auto simulate = [&](std::uint64_t changes, std::uint64_t seed) {
+        demo::LiveOptions live;
+        live.file = file;
+        live.per_second = 12;
+        live.changes = changes;
+        live.seed = seed;
+        const std::atomic<bool> stop{false};
+        demo::run_live(live, stop, nullptr);
+    };
+    auto classic_upload = [&](const std::string& account) {
+        upload::HttpClient client;
+        upload::UploadRun classic(client, {}, upload::itdatum_not_built);
+        upload::UploadRequest request;
+        request.base = "http://127.0.0.1:" + std::to_string(site_port);
+        request.account_id = account;
+        request.password = kPassword;
+        request.work_dir = dir;
+        request.database = file;
+        classic.run(request, *test_upload::snapshot_of(file));
+    };
+    auto converges = [&] {
+        classic_upload("klassisch");
+        const Contents expected = contents(store, "klassisch");
+        EXPECT_EQ(expected.size(), 12u);
+        return wait_for([&] { return contents(store, "live") == expected; }, 20s);
+    };
+
     // The second reply from now on is lost after the site applied its batch.
     proxy.cut_reply(2);
-    demo::LiveOptions live;
-    live.file = file;
-    live.per_second = 12;
-    live.changes = 30;
-    const std::atomic<bool> stop{false};
-    demo::run_live(live, stop, nullptr);
-
-    // A classic upload of the final file into the other account.
-    upload::HttpClient client;
-    upload::UploadRun classic(client, {}, upload::itdatum_not_built);
-    upload::UploadRequest request;
-    request.base = "http://127.0.0.1:" + std::to_string(site_port);
-    request.account_id = "klassisch";
-    request.password = kPassword;
-    request.work_dir = dir;
-    request.database = file;
-    classic.run(request, *test_upload::snapshot_of(file));
-    const Contents expected = contents(store, "klassisch");
-
-    const bool same = wait_for([&] { return contents(store, "live") == expected; }, 20s);
+    simulate(20, 1);
+    const bool first_same = converges();
+    const std::size_t first_stream = acknowledged();
+    // A classic upload into the live account ends its stream: the next batch starts another.
+    classic_upload("live");
+    simulate(6, 2);
+    const bool second_same = converges();
     publisher.cancel();
     running.join();
     if (failure) std::rethrow_exception(failure);
-    EXPECT_TRUE(same);
-    EXPECT_EQ(expected.size(), 12u);
+    EXPECT_TRUE(first_same);
+    EXPECT_TRUE(second_same);
     EXPECT_EQ(proxy.cuts(), 1);
 
-    // One stream, its batches acknowledged once each in order; the one whose reply was lost
-    // was sent again and found applied.
-    ASSERT_GE(reports.size(), 3u);
-    EXPECT_TRUE(reports.front().full);
+    // Two streams, each with its batches acknowledged once each in order; the batch whose reply
+    // was lost was sent again and found applied.
+    ASSERT_GE(first_stream, 3u);
+    ASSERT_GT(reports.size(), first_stream);
     int repeated = 0;
     for (std::size_t i = 0; i < reports.size(); ++i) {
-        EXPECT_EQ(reports[i].stream, reports.front().stream);
-        EXPECT_EQ(reports[i].sequence, std::int64_t(i + 1));
+        const std::size_t begins = i < first_stream ? 0 : first_stream;
+        EXPECT_EQ(reports[i].full, i == begins);
+        EXPECT_EQ(reports[i].stream, reports[begins].stream);
+        EXPECT_EQ(reports[i].sequence, std::int64_t(i - begins + 1));
         if (reports[i].duplicate) {
             ++repeated;
             EXPECT_GE(reports[i].attempts, 2);
         }
     }
+    EXPECT_NE(reports.front().stream, reports.back().stream);
     EXPECT_EQ(repeated, 1);
+    EXPECT_EQ(store.live_state("live").stream, reports.back().stream);
     EXPECT_EQ(store.live_state("live").sequence, reports.back().sequence);
     http.stop();
 }
