@@ -5,7 +5,8 @@
 # the first batch read after it (the publisher's trace), and checks at the end that the site
 # holds what a classic upload of the final file sends (row counts per table).
 #   bench/live_publish.sh BUILD_DIR [SHOOTERS] [RATE] [SECONDS]   (default 300, 2/s, 30 s)
-# Prints each batch line, then "LIVE changes=N batches=N median_ms=M max_ms=M".
+# Prints each batch line, then "LIVE changes=N batches=N median_ms=M max_ms=M". KEEP_ACKS=FILE
+# keeps the publisher's trace (per batch: times, lines, ms preparing and sending).
 set -uo pipefail
 
 [ $# -ge 1 ] || { echo "usage: bench/live_publish.sh BUILD_DIR [SHOOTERS] [RATE] [SECONDS]" >&2; exit 2; }
