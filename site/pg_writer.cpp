@@ -81,12 +81,12 @@ std::string array_literal(const std::vector<std::string>& texts) {
 
 }  // namespace
 
-void AccountWriter::remove(const std::vector<StatementView>& rows) {
+bool AccountWriter::remove(const std::vector<StatementView>& rows) {
     std::map<std::string_view, std::vector<std::string>> wanted;  // by table name
     for (const StatementView& s : rows) wanted[def_of(s.code, s.line).name].push_back(encoder_.row_text(s.values));
     for (const auto& [name, texts] : wanted) {
         auto it = tables_.find(name);
-        if (it == tables_.end() || it->second.id == 0) continue;
+        if (it == tables_.end() || it->second.id == 0) return false;
         end_copy();
         // Each wanted text as often as it is wanted, matched with the first rows equal to it.
         const std::string id = std::to_string(it->second.id);
@@ -96,8 +96,11 @@ void AccountWriter::remove(const std::vector<StatementView>& rows) {
                               "FROM site_rows r JOIN wanted w ON r.vals = w.v WHERE r.table_id = $1) "
                               "DELETE FROM site_rows WHERE table_id = $1 AND seq IN (SELECT seq FROM found WHERE k <= n)",
                               {{id}, {array_literal(texts)}});
-        it->second.rows_delta -= std::atoll(PQcmdTuples(r.get()));
+        const long long removed = std::atoll(PQcmdTuples(r.get()));
+        it->second.rows_delta -= removed;
+        if (removed != static_cast<long long>(texts.size())) return false;
     }
+    return true;
 }
 
 void AccountWriter::clear(std::string_view code, std::size_t line) {

@@ -26,7 +26,8 @@ public:
     void insert(const StatementView& s);
     // Removes for each of `rows` one row equal to it as it would be stored, if there is one;
     // reads each table once (an index on the values would slow every load down by half).
-    void remove(const std::vector<StatementView>& rows);
+    // False when a row is not held (the rest are then not looked for; roll the transaction back).
+    bool remove(const std::vector<StatementView>& rows);
     // Removes every row of the table.
     void clear(std::string_view code, std::size_t line = 0);
 

@@ -198,24 +198,34 @@ LiveState PostgresStore::live_state(const std::string& account) {
     return pool_.run([&](PGconn* c) { return account_row(c, account).live; });
 }
 
+namespace {
+
+// A statement of a batch entry, refused when it belongs to another table than the entry's.
+StatementView of_entry(const TableChange& change, const Statement& s) {
+    if (s.code != change.code) throw DumpError(s.line, "row of table \"" + s.code + "\" under \"" + change.code + "\"");
+    return view_of(s);
+}
+
+}  // namespace
+
 ChangeResult PostgresStore::apply_changes(const std::string& account, const ChangeBatch& batch) {
+    check_batch(batch);
     return pool_.run([&](PGconn* c) -> ChangeResult {
         Transaction tx(c);
         lock_account(c, account);
         const AccountRow before = account_row(c, account);
-        if (!before.live.stream.empty() && batch.stream == before.live.stream && batch.sequence == before.live.sequence)
-            return {ChangeOutcome::duplicate, before.live};
-        const bool builds_on_state = batch.base == before.live.sequence && batch.stream == before.live.stream;
-        if (batch.stream.empty() || batch.sequence != batch.base + 1 || (batch.base != 0 && !builds_on_state))
-            return {ChangeOutcome::conflict, before.live};
+        const ChangeOutcome outcome = judge_batch(batch, before.live);
+        if (outcome != ChangeOutcome::applied) return {outcome, before.live};
 
         pg::AccountWriter writer(c, account, before.next_seq);
+        if (batch.base == 0)
+            for (const TableDef& def : upload_tables()) writer.clear(def.code);
         for (const TableChange& change : batch.tables) {
             if (change.replace) writer.clear(change.code);
             std::vector<StatementView> deletes;
-            for (const Statement& s : change.deletes) deletes.push_back(view_of(s));
-            writer.remove(deletes);
-            for (const Statement& s : change.inserts) writer.insert(view_of(s));
+            for (const Statement& s : change.deletes) deletes.push_back(of_entry(change, s));
+            if (!writer.remove(deletes)) return {ChangeOutcome::conflict, before.live};  // rolled back
+            for (const Statement& s : change.inserts) writer.insert(of_entry(change, s));
         }
         const LiveState after{batch.stream, batch.sequence};
         record_change(c, account, writer.finish(), after);

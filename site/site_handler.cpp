@@ -1,6 +1,7 @@
 #include "site/site_handler.h"
 
 #include "common/ascii.h"
+#include "site/changes_handler.h"
 #include "site/gunzip.h"
 #include "site/multipart.h"
 #include "site/query.h"
@@ -38,6 +39,7 @@ void SiteHandler::operator()(const Request& request, Response& response) {
     response.server_name = "ringolan-site";
     const std::string path = text::ascii_lower(request.document_path);
     const bool post = request.command == "POST";
+    if (serve_changes(request, response, accounts_, store_)) return;
     if (path == "/ergebnisse/5.php") {
         if (!post) return answer(response, 405, "Method Not Allowed", "error: the file must be sent with POST");
         return upload(request, response);

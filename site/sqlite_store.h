@@ -1,6 +1,12 @@
 // The site's data in SQLite: per account a folder holding the last uploaded gzip file and an
 // SQLite database with one table per uploaded table. Every operation on an account holds that
 // account's lock, so requests for one account never interleave. One process uses a folder.
+//
+// Live batches (sqlite_live.cpp): the live state is a row in the account's database, so
+// delete_all clears it. A batch that starts a stream empties every table first, named or not.
+// A deleted row that is not held makes the batch a conflict (it does not build on these
+// tables), and nothing is changed. A classic load clears the live state in its transaction:
+// the stream's next batch conflicts and its client starts a new stream on what was loaded.
 #pragma once
 
 #include <atomic>

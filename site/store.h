@@ -68,8 +68,8 @@ struct TableChange {
 };
 
 // A batch of live publishing. A stream is one run of the publishing client; its batches are
-// numbered from 1 and each builds on the one before. A batch with base 0 starts a stream: it
-// names every table with replace set.
+// numbered from 1 and each builds on the one before. A batch with base 0 starts a stream: every
+// table of the account is emptied before its changes.
 struct ChangeBatch {
     std::string stream;          // the client's id of its run: 1..64 of [0-9A-Za-z-]
     std::int64_t base = 0;       // the sequence this batch builds on (0: starts the stream)
@@ -93,6 +93,15 @@ struct ChangeResult {
     ChangeOutcome outcome = ChangeOutcome::conflict;
     LiveState state;  // the state after the call
 };
+
+// Throws StoreError unless the stream is 1..64 of [0-9A-Za-z-], base >= 0 and sequence = base + 1.
+void check_batch(const ChangeBatch& batch);
+
+// What a well-formed batch meets in a state: duplicate (same stream and sequence), applied (a
+// new stream's start, or the next batch of the stream held) or conflict (anything else: an old
+// start of the stream held, a gap, another stream's batch). Applying may still end in conflict
+// when a deleted row is not held.
+ChangeOutcome judge_batch(const ChangeBatch& batch, const LiveState& state);
 
 class SiteStore {
 public:
@@ -127,8 +136,9 @@ public:
 
     virtual LiveState live_state(const std::string& account) = 0;
 
-    // Applies a batch all or nothing (see ChangeOutcome). Throws DumpError for a statement of an
-    // unknown table code and StoreError when the database fails; nothing is changed then.
+    // Applies a batch all or nothing (see judge_batch). Throws DumpError for a statement of an
+    // unknown table code or of another table than its entry's, StoreError for a malformed batch
+    // (check_batch) or when the database fails; nothing is changed then.
     virtual ChangeResult apply_changes(const std::string& account, const ChangeBatch& batch) = 0;
 
     // `changed(account)` is called, on a thread of the store's, after any process changed the

@@ -23,6 +23,7 @@
 #include "db/snapshot/snapshot.h"
 #include "db/snapshot/snapshot_child.h"
 #include "platform/process.h"
+#include "upload/live_main.h"
 #include "upload/upload_run.h"
 
 using namespace ringolan;
@@ -51,6 +52,10 @@ const std::string kHelp = std::string(kUsage) +
     "  --keep-dumps          keep each table's statement lines as d<ID>.<table>.sql there\n"
     "  --verbose             notes of the run to standard error\n"
     "  --stats               time, bytes posted and peak memory to standard error at the end\n"
+    "  --follow              publish live instead: follow the file and send only what changed,\n"
+    "                        one line per batch, until SIGINT or SIGTERM (also --interval MS,\n"
+    "                        least time between batches, default 1000; --trace FILE; --insecure,\n"
+    "                        allow the password over plain http to another computer)\n"
     "  -h, --help            show this help and exit\n"
     "  --version             show the version and exit\n"
     "\n"
@@ -266,6 +271,7 @@ int read_and_upload(const Options& o, const upload::UploadRequest& request, cons
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (upload::wants_follow(argc, argv)) return upload::follow_main(argc, argv);
     Options options;
     if (const std::optional<int> bad = parse_options(argc, argv, options)) return *bad;
     upload::UploadRequest request;

@@ -27,6 +27,7 @@ Settings Settings::load(const std::filesystem::path& file) {
     s.SiteAccountId = ini.read_string("IT-Upload", "Konto", defaults.SiteAccountId);
     s.SiteAddress = ini.read_string("IT-Upload", "Adresse", defaults.SiteAddress);
     s.SitePassword = ini.read_string("IT-Upload", "Passwort", defaults.SitePassword);
+    s.SiteLive = ini.read_bool("IT-Upload", "Live", defaults.SiteLive);
     return s;
 }
 
@@ -46,6 +47,8 @@ void Settings::save(const std::filesystem::path& file) const {
     write_profile_string(file, "IT-Upload", "Konto", SiteAccountId);
     write_profile_string(file, "IT-Upload", "Adresse", SiteAddress);
     write_profile_string(file, "IT-Upload", "Passwort", SitePassword);
+    if (SiteLive || IniFile::load(file).find("IT-Upload", "Live"))
+        write_profile_string(file, "IT-Upload", "Live", flag(SiteLive));
 }
 
 std::string bare_file_name(std::string_view chosen) {

@@ -25,6 +25,9 @@ struct Settings {
     std::string SiteAccountId;                           // [IT-Upload] Konto
     std::string SiteAddress;                             // [IT-Upload] Adresse (http:// or https://)
     std::string SitePassword;                            // [IT-Upload] Passwort (as typed, plain)
+    // Live publishing switched on: the key is written only once it was on, so files of those
+    // who never used it stay as they were.
+    bool SiteLive = false;                               // [IT-Upload] Live
 
     // Every field from the file; a missing file or key, or a boolean that is no number,
     // gives the field's default.

@@ -1,5 +1,6 @@
 // Creation, destruction, window events, menus and the notification-area icon.
 #include "app/window/main_window.h"
+#include "app/window/live_controller.h"
 #include "app/window/upload_controller.h"
 
 #include <QAction>
@@ -86,6 +87,9 @@ MainWindow::MainWindow(setup::SettingsStore& settings, db::ResultsDatabase& data
     connect(activity_timer_, &QTimer::timeout, this, &MainWindow::activityTimeout);
 
     upload_ = new UploadController(options_.itdatum, this);
+    live_ = new LiveController(this);
+    connect(live_, &LiveController::lineAppended, upload_log_, &QPlainTextEdit::appendPlainText, Qt::QueuedConnection);
+    connect(live_, &LiveController::stopped, this, &MainWindow::liveStopped, Qt::QueuedConnection);
     connect(upload_, &UploadController::lineAppended, upload_log_, &QPlainTextEdit::appendPlainText,
             Qt::QueuedConnection);
     connect(upload_, &UploadController::lastLineReplaced, this, &MainWindow::replaceLastUploadLine,
@@ -142,6 +146,7 @@ void MainWindow::setUp() {
     site_address_edit_->setText(from_cp1252(s.SiteAddress));
     site_account_edit_->setText(from_cp1252(s.SiteAccountId));
     password_edit_->setText(from_cp1252(s.SitePassword));
+    if (s.SiteLive) live_check_->setChecked(true);  // starts publishing
 
     QString place = QStringLiteral("mit --ini angegeben");
     if (options_.settings_location == setup::SettingsLocation::ProgramFolder)
@@ -159,6 +164,8 @@ MainWindow::~MainWindow() {
     // No request may reach the window once it is gone.
     delete upload_;  // cancels a run and waits for its thread before any control goes
     upload_ = nullptr;
+    delete live_;
+    live_ = nullptr;
     if (opening_) opening_->waitForFinished();
     try {
         server_->stop();

@@ -52,6 +52,7 @@ namespace ringolan::window {
 class FileNameEdit;
 class StateCircle;
 class UploadController;
+class LiveController;
 
 struct WindowOptions {
     std::filesystem::path program_dir;  // the web root "Web" and the help file lie here
@@ -118,6 +119,8 @@ public:
     void keepStartPictureFileName();
     void keepLinkTargetFileName();
     void setAutostart();        // the autostart box was toggled
+    void toggleLive(bool on);   // the "Live veröffentlichen" box: start or stop live publishing
+    bool liveRunning() const;
 
 signals:
     // The window was closed (a quit item or the title bar); the program ends.
@@ -144,6 +147,8 @@ private:
     void showError(const QString& text);
     void uploadFinished(bool ok, const QString& error, bool cancelled);
     void replaceLastUploadLine(const QString& line);
+    void startLive();
+    void liveStopped(const QString& error);
 
     setup::SettingsStore& settings_;
     db::ResultsDatabase& database_;
@@ -185,6 +190,8 @@ private:
     QLineEdit* site_account_edit_ = nullptr;
     QPushButton* upload_cancel_button_ = nullptr;
     UploadController* upload_ = nullptr;  // child of the window
+    QCheckBox* live_check_ = nullptr;
+    LiveController* live_ = nullptr;      // child of the window
     // "Einstellungen"
     QLabel* database_label_ = nullptr;
     FileNameEdit* database_file_edit_ = nullptr;

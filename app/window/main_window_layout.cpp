@@ -128,6 +128,8 @@ QWidget* MainWindow::buildUploadTab() {
     connect(upload_start_button_, &QPushButton::clicked, this, &MainWindow::requestUpload);
     connect(password_edit_, &QLineEdit::returnPressed, upload_start_button_, &QPushButton::click);
     connect(upload_cancel_button_, &QPushButton::clicked, this, &MainWindow::cancelUpload);
+    live_check_ = named(new QCheckBox(QStringLiteral("Live veröffentlichen (nur Änderungen, laufend)"), tab), "CheckLive");
+    connect(live_check_, &QCheckBox::toggled, this, &MainWindow::toggleLive);
     auto* site = new QFormLayout;
     site->addRow(site_address_label_, site_address_edit_);
     site->addRow(site_account_label_, site_account_edit_);
@@ -143,6 +145,7 @@ QWidget* MainWindow::buildUploadTab() {
     layout->addLayout(site);
     layout->addWidget(starter_filter_group_);
     layout->addLayout(start_row);
+    layout->addWidget(live_check_);
     layout->addWidget(upload_progress_);
     layout->addWidget(upload_log_, 1);
     layout->addWidget(upload_status_);

@@ -207,5 +207,19 @@ TEST(SettingsStoreThreads, ReadersAlwaysSeeAWholeUpdate) {
     EXPECT_EQ(torn, 0);
 }
 
+TEST_F(SettingsFile, LiveIsWrittenOnceSwitchedOnAndKeptWhenOff) {
+    Settings s;
+    s.save(ini());
+    EXPECT_EQ(read(ini()).find("Live="), std::string::npos);  // never on: the file as before
+    s.SiteLive = true;
+    s.save(ini());
+    EXPECT_NE(read(ini()).find("Passwort=\r\nLive=1\r\n"), std::string::npos);
+    EXPECT_TRUE(Settings::load(ini()).SiteLive);
+    s.SiteLive = false;
+    s.save(ini());
+    EXPECT_NE(read(ini()).find("Passwort=\r\nLive=0\r\n"), std::string::npos);
+    EXPECT_FALSE(Settings::load(ini()).SiteLive);
+}
+
 }  // namespace
 }  // namespace ringolan::setup

@@ -1,12 +1,14 @@
 // The upload tab, offscreen: a run against ringolan-site from the window, the start button
 // disabled while it runs, log lines arriving while the window stays live, cancel, and the
 // error box of a failed run.
+#include <QCheckBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 
 #include "tests/upload/script_peer.h"
@@ -108,6 +110,32 @@ TEST_F(WindowUpload, WithoutASiteAddressNothingStarts) {
     EXPECT_TRUE(w->child<QPushButton>("Button1")->isEnabled());
     ASSERT_EQ(w->messages.size(), 1u);
     EXPECT_EQ(w->messages[0], QStringLiteral("Keine Adresse der Ergebnis-Website eingetragen."));
+}
+
+TEST_F(WindowUpload, TheLiveBoxPublishesUntilUntickedAndStopsOnAWrongPassword) {
+    test_upload::SiteProcess site(RINGOLAN_SITE_PROGRAM, root() / "site-live", "club1", "geheim");
+    write_ini(false);
+    auto w = open();
+    auto* live = w->child<QCheckBox>("CheckLive");
+    auto logged = [&](const QString& start) {
+        const QStringList lines = log(*w);
+        return std::any_of(lines.begin(), lines.end(), [&](const QString& l) { return l.startsWith(start); });
+    };
+    fill(*w, site.base(), QStringLiteral("geheim"));
+    live->setChecked(true);
+    ASSERT_TRUE(wait_for([&] { return logged(QStringLiteral("Live: Stapel 1 eingetragen (12 Tabellen")); }, 60000))
+        << log(*w).join(QLatin1Char('|')).toStdString();
+    EXPECT_NE(read(ini()).find("Passwort=geheim\r\nLive=1\r\n"), std::string::npos);
+    live->setChecked(false);
+    EXPECT_TRUE(logged(QStringLiteral("Live-Veröffentlichung beendet.")));
+    EXPECT_NE(read(ini()).find("Live=0\r\n"), std::string::npos);
+
+    // A wrong password ends publishing with the site's refusal and unticks the box.
+    fill(*w, site.base(), QStringLiteral("falsch"));
+    live->setChecked(true);
+    ASSERT_TRUE(wait_for([&] { return !live->isChecked(); }, 60000));
+    EXPECT_TRUE(logged(QStringLiteral("Live-Veröffentlichung beendet: Anmeldung an der Website fehlgeschlagen")));
+    EXPECT_TRUE(w->messages.empty());
 }
 
 }  // namespace

@@ -257,4 +257,69 @@ TEST_P(SiteHttpTest, PagesShowWhatArrived) {
     EXPECT_EQ(get("/nothing.php").status, 404);
 }
 
+namespace {
+
+std::string base64(std::string_view in) {
+    static const char a[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (std::size_t i = 0; i < in.size(); i += 3) {
+        unsigned v = unsigned(static_cast<unsigned char>(in[i])) << 16;
+        if (i + 1 < in.size()) v |= unsigned(static_cast<unsigned char>(in[i + 1])) << 8;
+        if (i + 2 < in.size()) v |= static_cast<unsigned char>(in[i + 2]);
+        out += a[v >> 18 & 63];
+        out += a[v >> 12 & 63];
+        out += i + 1 < in.size() ? a[v >> 6 & 63] : '=';
+        out += i + 2 < in.size() ? a[v & 63] : '=';
+    }
+    return out;
+}
+
+std::string start_batch(const std::string& name) {
+    return R"({"stream":"s1","base":0,"sequence":1,"tables":[{"code":"v","replace":true,"inserts":["#*iv#*'1',')" +
+           name + R"(');"]}]})";
+}
+
+}  // namespace
+
+TEST_P(SiteHttpTest, ChangesAddressChecksCredentialsAndAnswersEachOutcome) {
+    struct Case {
+        const char* method;
+        std::string id, user, password, body;
+        bool gzipped;
+        int status;
+        std::string answer;  // the body begins with this
+    };
+    const std::string next = R"({"stream":"s1","base":1,"sequence":2,"tables":[{"code":"v","inserts":["#*iv#*'2','B');"]}]})";
+    const Case cases[] = {
+        {"POST", "club1", "club1", "falsch", start_batch("A"), false, 401, "Anmeldung"},
+        {"POST", "club1", "club2", kOddPassword, start_batch("A"), false, 401, "Anmeldung"},  // another account's
+        {"POST", "nobody", "nobody", kPassword, start_batch("A"), false, 401, "Anmeldung"},
+        {"POST", "club1", "club1", kPassword, "{\"stream\":", false, 400, "Die \xC3\x84nderungen sind kein"},
+        {"POST", "club1", "club1", kPassword, R"({"stream":"s1","base":0,"sequence":2,"tables":[]})", false, 400, "\"sequence\""},
+        {"POST", "club1", "club1", kPassword, start_batch("A','x"), false, 200, R"({"outcome":"applied","sequence":1)"},
+        {"POST", "club1", "club1", kPassword, start_batch("A','x"), false, 200, R"({"outcome":"duplicate","sequence":1)"},
+        {"POST", "club1", "club1", kPassword,
+         R"({"stream":"s1","base":4,"sequence":5,"tables":[]})", false, 409, R"({"outcome":"conflict","sequence":1)"},
+        {"POST", "club1", "club1", kPassword,
+         R"({"stream":"s1","base":1,"sequence":2,"tables":[{"code":"qq","inserts":["#*iqq#*'1');"]}]})", false, 400,
+         "Die \xC3\x84nderungen sind fehlerhaft"},
+        {"POST", "club1", "club1", kPassword, next, true, 200, R"({"outcome":"applied","sequence":2)"},
+        {"GET", "club1", "club1", kPassword, "", false, 200, R"({"sequence":2,"stream":"s1"})"},
+        {"GET", "club2", "club2", kOddPassword, "", false, 200, R"({"sequence":0,"stream":""})"},
+        {"GET", "club1", "club1", "falsch", "", false, 401, "Anmeldung"},  // after a cached success
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.method) + " " + c.id + " " + c.body);
+        const std::string body = c.gzipped ? gzip(c.body) : c.body;
+        const Reply r = send_request(
+            port, std::string(c.method) + " /api/v1/accounts/" + c.id + "/changes HTTP/1.1\r\nHost: x\r\n" +
+                      "Authorization: Basic " + base64(c.user + ":" + c.password) + "\r\nConnection: close\r\n" +
+                      (c.gzipped ? "Content-Encoding: gzip\r\n" : "") + "Content-Length: " +
+                      std::to_string(body.size()) + "\r\n\r\n" + body);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.body.substr(0, c.answer.size()), c.answer);
+    }
+    EXPECT_EQ(count("verein"), "2");
+}
+
 SITE_STORE_KINDS(SiteHttpTest);

@@ -10,6 +10,8 @@
 
 #include "tests/upload/script_peer.h"
 #include "upload/http_client.h"
+#include "upload/live_http.h"
+#include "upload/live_publisher.h"
 
 namespace ringolan::upload {
 namespace {
@@ -114,6 +116,50 @@ TEST_F(HttpsTest, PlainHttpPeerFailsTheHandshake) {
     std::string address = peer.base("localhost");
     address.replace(0, 4, "https");
     EXPECT_THROW(client.get(address + "/"), TransportError);
+}
+
+TEST_F(HttpsTest, LivePublishingSendsItsBatchesWithCredentialsOverAKeptConnection) {
+    TlsIdentity tls = identity("localhost");
+    const std::string conflict = R"({"outcome":"conflict","stream":"x","sequence":3})";
+    ScriptPeer peer({answer_all("HTTP/1.1 409 Conflict\r\nContent-Type: application/json\r\nContent-Length: " +
+                                std::to_string(conflict.size()) + "\r\n\r\n" + conflict)},
+                    &tls);
+    LiveHttp::Options options;
+    options.tls.ca_file = dir_ / "ca.pem";
+    LiveHttp client(options);
+    const Address address = parse_address(peer.base("localhost") + "/api/v1/accounts/club1/changes");
+    const std::string small = "{}", large(20000, 'x');
+    for (const std::string* body : {&small, &large}) {
+        const LiveReply r = client.send("POST", address, basic_authorization("club1", "p\xe4ss"), *body);
+        EXPECT_EQ(r.status, 409);  // an answer, not an error
+        EXPECT_EQ(r.body, conflict);
+    }
+    EXPECT_EQ(peer.connections(), 1);
+    const std::string first = peer.received().at(0);
+    EXPECT_NE(first.find("POST /api/v1/accounts/club1/changes HTTP/1.1\r\n"), std::string::npos);
+    EXPECT_NE(first.find("\r\nAuthorization: Basic Y2x1YjE6cORzcw==\r\n"), std::string::npos);  // Windows-1252 bytes
+    EXPECT_NE(first.find("\r\nContent-Length: 2\r\n\r\n{}"), std::string::npos);
+    EXPECT_NE(first.find("\r\nContent-Encoding: gzip\r\n"), std::string::npos);  // the large body only
+    EXPECT_EQ(first.find("Content-Encoding"), first.rfind("Content-Encoding"));
+}
+
+TEST(LiveAddress, ThePasswordGoesOverPlainHttpOnlyToThisComputerUnlessAllowed) {
+    const struct {
+        const char* address;
+        bool insecure, allowed;
+    } cases[] = {
+        {"https://results.example.org/", false, true},   {"http://localhost:8081/", false, true},
+        {"http://127.0.0.1/", false, true},              {"http://[::1]:8081/", false, true},
+        {"http://results.example.org/", false, false},   {"http://results.example.org/", true, true},
+        {"http://127.0.0.1.example.org/", false, false},
+    };
+    for (const auto& c : cases) {
+        const Address a = parse_address(c.address);
+        if (c.allowed)
+            EXPECT_NO_THROW(check_live_address(a, c.insecure)) << c.address;
+        else
+            EXPECT_THROW(check_live_address(a, c.insecure), LiveError) << c.address;
+    }
 }
 
 }  // namespace

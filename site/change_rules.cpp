@@ -1,0 +1,31 @@
+#include <cctype>
+
+#include "site/store.h"
+
+namespace ringolan::site {
+
+namespace {
+
+bool valid_stream(std::string_view s) {
+    if (s.empty() || s.size() > 64) return false;
+    for (const char c : s)
+        if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '-')) return false;
+    return true;
+}
+
+}  // namespace
+
+void check_batch(const ChangeBatch& batch) {
+    if (!valid_stream(batch.stream) || batch.base < 0 || batch.sequence != batch.base + 1)
+        throw StoreError("malformed batch: stream " + batch.stream + ", base " + std::to_string(batch.base) +
+                         ", sequence " + std::to_string(batch.sequence));
+}
+
+ChangeOutcome judge_batch(const ChangeBatch& batch, const LiveState& state) {
+    if (batch.stream == state.stream && batch.sequence == state.sequence) return ChangeOutcome::duplicate;
+    if (batch.base == 0 && batch.stream != state.stream) return ChangeOutcome::applied;
+    if (batch.base != 0 && batch.stream == state.stream && batch.base == state.sequence) return ChangeOutcome::applied;
+    return ChangeOutcome::conflict;
+}
+
+}  // namespace ringolan::site
