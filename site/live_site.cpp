@@ -1,6 +1,7 @@
 #include "site/live_site.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "common/log.h"
 #include "server/live_routes.h"
@@ -21,6 +22,8 @@ constexpr std::string_view kUnknownAccountPage =
 // API answers kept per account (the range server keeps more for its one competition).
 constexpr std::size_t kCacheBytes = 16 * 1024 * 1024;
 constexpr std::size_t kCacheEntries = 5000;
+// The table the classic upload sends last.
+constexpr std::string_view kLastUploadTable = "veranstaltung";
 
 void not_found(Response& response, bool api) {
     response.set_status(404);
@@ -41,20 +44,32 @@ void send_page(const server::PageCache::SharedPage& page, const Request& request
 }  // namespace
 
 struct LiveSite::Live {
-    explicit Live(std::string id) : account(std::move(id)) {}
+    explicit Live(std::string id) : account(std::move(id)) {
+        server::ServedSnapshot::Options options;
+        // Clients hear of a state once its most requested answers are made, as on the range.
+        options.on_served = [hub = hub](const std::shared_ptr<const db::Snapshot>& snapshot) {
+            if (snapshot) hub->publish({snapshot->info().generation, server::state_tag(snapshot.get())});
+        };
+        served = std::make_unique<server::ServedSnapshot>([this] { return latest(); }, cache, std::move(options));
+    }
     const std::string account;
-    std::mutex mutex;  // guards snapshot and loaded
-    std::shared_ptr<const db::Snapshot> snapshot;
+    std::mutex mutex;  // guards built and loaded
+    std::shared_ptr<const db::Snapshot> built;
     bool loaded = false;
-    std::mutex build;  // one build at a time
+    std::mutex build;  // one build at a time; guards whole and partial_since
+    bool whole = false;  // the built state holds the upload's last table
+    std::optional<Clock::time_point> partial_since;  // an upload under way was first seen then
     const std::shared_ptr<server::EventHub> hub = std::make_shared<server::EventHub>();
     const std::shared_ptr<server::PageCache> cache = std::make_shared<server::PageCache>(kCacheBytes, kCacheEntries);
+    std::unique_ptr<server::ServedSnapshot> served;  // last: it reads built until it stops
 
-    // The snapshot when one was built; loaded tells whether it was.
-    std::shared_ptr<const db::Snapshot> served(bool& is_loaded) {
+    std::shared_ptr<const db::Snapshot> latest() {
         std::lock_guard lock(mutex);
-        is_loaded = loaded;
-        return snapshot;
+        return built;
+    }
+    bool is_loaded() {
+        std::lock_guard lock(mutex);
+        return loaded;
     }
 };
 
@@ -75,7 +90,8 @@ struct LiveSite::Route {
     }
 };
 
-LiveSite::LiveSite(const Accounts& accounts, SiteStore& store) : accounts_(accounts), store_(store) {
+LiveSite::LiveSite(const Accounts& accounts, SiteStore& store, Timing timing)
+    : accounts_(accounts), store_(store), settle_(timing.settle), upload_grace_(timing.upload_grace) {
     builder_ = std::thread([this] { run_builds(); });
 }
 
@@ -113,46 +129,70 @@ std::size_t LiveSite::event_clients(const std::string& account) {
 void LiveSite::run_builds() {
     std::unique_lock lock(mutex_);
     for (;;) {
-        wake_.wait(lock, [&] { return stop_ || !pending_.empty(); });
+        const auto due = [&] { return !retries_.empty() && retries_.begin()->first <= Clock::now(); };
+        if (retries_.empty())
+            wake_.wait(lock, [&] { return stop_ || !pending_.empty(); });
+        else
+            wake_.wait_until(lock, retries_.begin()->first, [&] { return stop_ || !pending_.empty() || due(); });
+        if (stop_) return;
+        while (due()) {
+            if (std::find(pending_.begin(), pending_.end(), retries_.begin()->second) == pending_.end())
+                pending_.push_back(retries_.begin()->second);
+            retries_.erase(retries_.begin());
+        }
+        if (pending_.empty()) continue;
+        // Changes that come in a burst (the tables of one upload) make one build.
+        wake_.wait_for(lock, settle_, [&] { return stop_; });
         if (stop_) return;
         const std::shared_ptr<Live> live = lives_.at(pending_.front());
         pending_.pop_front();
         lock.unlock();
+        std::optional<Clock::time_point> again;
         try {
-            rebuild(*live);
+            again = rebuild(*live);
         } catch (const std::exception& e) {
             // The old snapshot stays served; the next change tries again.
             logging::log_line("live view of " + live->account + ": " + e.what());
         }
         lock.lock();
+        if (again) retries_.emplace(*again, live->account);
     }
 }
 
-void LiveSite::rebuild(Live& live) {
+std::optional<LiveSite::Clock::time_point> LiveSite::rebuild(Live& live) {
     std::lock_guard build(live.build);
-    auto served_version = [&] {
+    auto built_version = [&] {
         std::lock_guard lock(live.mutex);
-        return live.loaded ? std::int64_t(live.snapshot ? live.snapshot->info().generation : 0) : -1;
+        return live.loaded ? std::int64_t(live.built ? live.built->info().generation : 0) : -1;
     };
-    if (served_version() == store_.version(live.account)) return;  // changes already taken in
+    if (built_version() == store_.version(live.account)) return std::nullopt;  // changes already taken in
+    // The classic upload deletes everything and then sends the tables one by one, the
+    // competition's options last. While they are missing after a state that had them, an upload
+    // is under way: the state before stays served, unless the upload broke off (upload_grace).
+    if (live.whole && store_.count(live.account, kLastUploadTable).value_or(0) == 0) {
+        const auto now = Clock::now();
+        if (!live.partial_since) live.partial_since = now;
+        if (now - *live.partial_since < upload_grace_) return *live.partial_since + upload_grace_;
+    }
     const AccountData data = store_.read_all(live.account);
-    if (served_version() == data.version) return;
+    if (built_version() == data.version) return std::nullopt;
     // An account never written has no competition; one emptied has an empty one.
     auto snapshot = data.version == 0 ? nullptr : live_snapshot(live.account, data);
+    live.partial_since.reset();
+    live.whole = std::any_of(data.tables.begin(), data.tables.end(),
+                             [](const StoredTable& t) { return t.name == kLastUploadTable && !t.rows.empty(); });
     {
         std::lock_guard lock(live.mutex);
-        live.snapshot = snapshot;
+        live.built = std::move(snapshot);
         live.loaded = true;
     }
-    if (snapshot) live.hub->publish({snapshot->info().generation, server::state_tag(snapshot.get())});
+    live.served->poke();
+    return std::nullopt;
 }
 
 std::shared_ptr<const db::Snapshot> LiveSite::current(Live& live) {
-    bool loaded = false;
-    auto snapshot = live.served(loaded);
-    if (loaded) return snapshot;
-    rebuild(live);
-    return live.served(loaded);
+    if (!live.is_loaded()) rebuild(live);
+    return live.served->current();
 }
 
 bool LiveSite::answer(const Request& request, Response& response) { return route(request, response, false); }
@@ -190,9 +230,8 @@ bool LiveSite::route(const Request& request, Response& response, bool quick) {
         not_found(response, false);
         return true;
     }
-    bool loaded = true;
-    const auto snapshot = quick ? live->served(loaded) : current(*live);
-    if (!loaded) return false;  // the first build runs on a worker
+    if (quick && !live->is_loaded()) return false;  // the first build runs on a worker
+    const auto snapshot = quick ? live->served->current() : current(*live);
     if (r->rest == server::kEventsPath) {
         server::AnswerEventStream(*live->hub, request, response);
         return true;
