@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
 # The live view's API on the publishing site against the range server's on the same demo, in one
-# run on this machine (loopback). Per program: 500 event clients on the API's event stream
-# (build/bench/event_clients) and the live view's polls (wrk -t2 -cC over /state, /lists, every
-# list, /clubs and shooters, with bench/pages_wrk.lua), while the data change: on the site the
+# run on this machine (loopback). Per program: 500 viewers, each with the API's event stream open
+# (build/bench/event_clients) and asking for an API answer about once a second as the live view
+# does (wrk -t2 -c500 with bench/site_live_wrk.lua: one of /state, /lists, every list, /clubs and
+# shooters, then a random pause of 0 to 2 s), while the data change: on the site the
 # demo is uploaded again and again with ringolan-upload (rounds 1, 2, ... of the demo), on the
 # range the file is replaced by the next round every UPLOAD_PAUSE seconds. Prints a table with
 # answers/s, p50 and p99 of the API answers, errors, the states the event clients received and
 # the changes made; passes (exit 0) when the site's p99 is under 50 ms.
 #   bench/site_live_bench.sh BUILD_DIR [SECONDS] [SHOOTERS]   (default 30 s, 2000 shooters)
 # Builds nothing: BUILD_DIR (Release) needs ringolan-site, ringolan-server, ringolan-upload,
-# ringolan-mkdemo and event_clients. CONNECTIONS (default 50) sets wrk's connections,
-# VIEWERS (default 500) the event clients. Needs wrk and curl.
+# ringolan-mkdemo and event_clients. VIEWERS (default 500) sets the viewers, POLL_MS (default
+# 1000) their mean pause between answers. Needs wrk and curl.
 set -euo pipefail
 
 if [ $# -lt 1 ] || [ ! -d "$1" ]; then
@@ -21,7 +22,7 @@ build=$(cd "$1" && pwd)
 seconds=${2:-30}
 shooters=${3:-2000}
 viewers=${VIEWERS:-500}
-connections=${CONNECTIONS:-50}
+poll_ms=${POLL_MS:-1000}
 pause=${UPLOAD_PAUSE:-2}
 goal_ms=50
 here=$(cd "$(dirname "$0")" && pwd)
@@ -120,8 +121,8 @@ measure() {  # KIND PREFIX PORT
   change_loop "$kind" &
   changer_pid=$!
   pids+=("$changer_pid")
-  wrk -t2 -c"$connections" -d"${seconds}s" --latency -s "$here/pages_wrk.lua" "http://127.0.0.1:$port/" \
-    -- "$work/targets-$kind.txt" >"$work/wrk-$kind.out" 2>&1 || true
+  wrk -t2 -c"$viewers" -d"${seconds}s" --latency -s "$here/site_live_wrk.lua" "http://127.0.0.1:$port/" \
+    -- "$work/targets-$kind.txt" "$poll_ms" >"$work/wrk-$kind.out" 2>&1 || true
   kill "$changer_pid" 2>/dev/null || true
   wait "$changer_pid" 2>/dev/null || true
   kill -TERM "$events_pid" 2>/dev/null || true
@@ -137,7 +138,7 @@ measure() {  # KIND PREFIX PORT
   echo "${rps:-0} ${p50:-0} ${p99:-0} ${errors:-0} ${non2xx:-0} $states $changes"
 }
 
-echo "demo: $shooters shooters; $viewers event clients and wrk -t2 -c$connections for ${seconds}s per program" >&2
+echo "demo: $shooters shooters; $viewers viewers (event stream, an answer every ${poll_ms} ms on average) for ${seconds}s per program" >&2
 read -r r_rps r_p50 r_p99 r_err r_non r_states r_changes <<<"$(measure range /api/v1 "$range_port")"
 read -r s_rps s_p50 s_p99 s_err s_non s_states s_changes <<<"$(measure site /a/bench/api/v1 "$site_port")"
 for pid in $site_pid $range_pid; do
