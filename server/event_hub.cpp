@@ -107,4 +107,25 @@ void EventHub::run() {
     }
 }
 
+void AnswerEventStream(EventHub& events, const Request& request, Response& response) {
+    response.extra_headers = "Cache-Control: no-cache\r\n";
+    auto place = events.reserve();
+    if (!place) {
+        response.set_status(503);
+        response.content_type = "application/json; charset=utf-8";
+        response.extra_headers += "Retry-After: " + std::to_string(kEventRetryAfter.count()) + "\r\n";
+        response.content = "{\"error\":\"Zu viele Verbindungen f\xC3\xBCr Live-Meldungen; bitte gleich erneut versuchen.\"}";
+        return;
+    }
+    response.set_status(200);
+    response.content_type = "text/event-stream; charset=utf-8";
+    response.on_stream = [hub = events.weak_from_this(), place = std::move(place),
+                          last = request.header("Last-Event-ID").value_or("")](std::shared_ptr<StreamSender> sender) {
+        if (const auto events = hub.lock())
+            events->attach(place, std::move(sender), last);
+        else
+            sender->close();
+    };
+}
+
 }  // namespace ringolan::server

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "server/http_request.h"
 #include "server/http_response.h"
 #include "server/limits.h"
 
@@ -68,5 +69,9 @@ private:
     bool stop_ = false;
     std::thread thread_;
 };
+
+// Answers a request for the event stream: the answer stays open and the hub sends the states to
+// it; over the cap, the client is told when to come back. Quick enough for the I/O thread.
+void AnswerEventStream(EventHub& events, const Request& request, Response& response);
 
 }  // namespace ringolan::server

@@ -32,13 +32,32 @@ std::string hex(uint64_t value) {
 
 // The address the client used to reach the view, from its Host header; only the characters
 // a host name and port can hold.
-std::string view_address(const Request& request) {
+std::string view_address(const Request& request, std::string_view mount) {
     std::string host;
     for (char c : text::trim(request.host).substr(0, 255))
         if (std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == ':' || c == '[' || c == ']')
             host += c;
     if (host.empty()) host = "localhost";
-    return "http://" + host + "/live/";
+    return "http://" + host + std::string(mount) + "/live/";
+}
+
+// A page of the view with its absolute addresses moved below the mount.
+std::string mounted_page(std::string_view page, std::string_view mount) {
+    std::string out;
+    const std::string live = "\"" + std::string(mount) + "/live/";
+    const std::string home = "href=\"" + std::string(mount) + "/\"";
+    for (std::size_t i = 0; i < page.size();) {
+        if (page.substr(i).starts_with("\"/live/")) {
+            out += live;
+            i += 7;
+        } else if (page.substr(i).starts_with("href=\"/\"")) {
+            out += home;
+            i += 8;
+        } else {
+            out += page[i++];
+        }
+    }
+    return out;
 }
 
 }  // namespace
@@ -101,14 +120,14 @@ bool etag_matches(const Request& request, std::string_view etag) {
     return false;
 }
 
-void AnswerLive(const Request& request, Response& response) {
-    std::string_view rest = std::string_view(request.document_path).substr(kLivePrefix.size());
+void AnswerLive(const Request& request, Response& response, std::string_view mount) {
+    std::string_view rest = std::string_view(request.document_path).substr(mount.size() + kLivePrefix.size());
     if (rest.starts_with('/')) rest.remove_prefix(1);
     response.extra_headers = "Cache-Control: no-cache\r\n";
     if (rest == "qr.svg") {
         response.set_status(200);
         response.content_type = "image/svg+xml";
-        response.content = live::qr_svg(view_address(request));
+        response.content = live::qr_svg(view_address(request, mount));
         return;
     }
     const live::Asset* asset = live::find_asset(rest);
@@ -122,11 +141,14 @@ void AnswerLive(const Request& request, Response& response) {
     response.content_type = asset->content_type;
     if (etag_matches(request, asset->etag)) return response.set_status(304);
     response.set_status(200);
+    auto bytes = asset->bytes;
+    if (!mount.empty() && asset->content_type.starts_with("text/html"))
+        bytes = std::make_shared<const std::string>(mounted_page(*bytes, mount));
     if (request.command == "HEAD") {
-        response.content_length = int64_t(asset->bytes->size());
+        response.content_length = int64_t(bytes->size());
         return;
     }
-    response.shared_content = asset->bytes;
+    response.shared_content = std::move(bytes);
 }
 
 }  // namespace ringolan::server

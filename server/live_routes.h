@@ -31,8 +31,10 @@ PageResult RenderApi(const std::shared_ptr<const db::Snapshot>& snapshot, std::s
 PageResult RenderAddress(pages::PageContext& ctx, std::string_view document_path, std::string_view query);
 
 // A file or page of the live view, or the QR code of the view's address as the client reached
-// it; 404 for anything else below /live/. Needs neither snapshot nor disk.
-void AnswerLive(const Request& request, Response& response);
+// it; 404 for anything else below /live/. Needs neither snapshot nor disk. With a mount ("/a/x"),
+// the view is served below mount + "/live/": the request's path starts with the mount, and the
+// view's pages name their files, the classic pages and the QR code's address below it.
+void AnswerLive(const Request& request, Response& response, std::string_view mount = {});
 
 // The state of the file as validators and event ids name it: its generation and the moment it
 // was read ("0" without a snapshot).

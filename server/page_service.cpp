@@ -33,29 +33,11 @@ std::string access_line(const Request& request, const Response& response, Clock:
            std::to_string(response.status_code) + " " + std::to_string(bytes) + " " + std::to_string(ms) + "ms";
 }
 
-// /api/v1/events: the answer stays open and the hub sends the states to it; over the cap, the
-// client is told when to come back. Quick enough for the I/O thread.
+// /api/v1/events; quick enough for the I/O thread.
 bool answer_events(EventHub& events, ServedSnapshot& served, const Request& request, Response& response) {
     if (request.document_path != kEventsPath) return false;
     served.current();  // the hub learns the served state before the client is attached
-    response.extra_headers = "Cache-Control: no-cache\r\n";
-    auto place = events.reserve();
-    if (!place) {
-        response.set_status(503);
-        response.content_type = "application/json; charset=utf-8";
-        response.extra_headers += "Retry-After: " + std::to_string(kEventRetryAfter.count()) + "\r\n";
-        response.content = "{\"error\":\"Zu viele Verbindungen f\xC3\xBCr Live-Meldungen; bitte gleich erneut versuchen.\"}";
-        return true;
-    }
-    response.set_status(200);
-    response.content_type = "text/event-stream; charset=utf-8";
-    response.on_stream = [hub = events.weak_from_this(), place = std::move(place),
-                          last = request.header("Last-Event-ID").value_or("")](std::shared_ptr<StreamSender> sender) {
-        if (const auto events = hub.lock())
-            events->attach(place, std::move(sender), last);
-        else
-            sender->close();
-    };
+    AnswerEventStream(events, request, response);
     return true;
 }
 

@@ -14,6 +14,7 @@
 #include "common/number.h"
 #include "server/http_server.h"
 #include "site/accounts.h"
+#include "site/live_site.h"
 #include "site/site_handler.h"
 #include "site/store.h"
 
@@ -115,6 +116,9 @@ int main(int argc, char** argv) {
         const site::Accounts accounts = site::Accounts::load(accounts_file);
         const std::unique_ptr<site::SiteStore> store = site::open_store(database, data_dir);
         site::SiteHandler handler(accounts, *store);
+        site::LiveSite live(accounts, *store);
+        store->on_change([&live](const std::string& account) { live.changed(account); });
+        handler.set_live_routes([&live](const server::Request& q, server::Response& r) { return live.answer(q, r); });
 
         // SIGINT and SIGTERM are taken by sigwait below; the server's threads inherit the mask.
         sigset_t stop_signals;
@@ -129,6 +133,7 @@ int main(int argc, char** argv) {
         options.worker_nice = 0;  // loading uploads is this server's whole work
         server::HttpServer http([&handler](const server::Request& q, server::Response& r) { handler(q, r); }, {},
                                 options);
+        http.set_quick_handler([&live](const server::Request& q, server::Response& r) { return live.answer_quick(q, r); });
         http.start({server::Binding{listen, static_cast<uint16_t>(port)}});
         const server::Binding bound = http.endpoints().front();
         std::cout << "ringolan-site listening on http://" << bound.address << ":" << bound.port << "/ ("
@@ -138,6 +143,7 @@ int main(int argc, char** argv) {
         sigwait(&stop_signals, &signal);
         std::cout << "ringolan-site stopping" << std::endl;
         http.stop();
+        store->on_change({});  // no change is reported to the live site while it is taken down
         return 0;
     } catch (const std::exception& e) {
         std::cerr << "ringolan-site: " << e.what() << "\n";

@@ -45,6 +45,7 @@ void SiteHandler::operator()(const Request& request, Response& response) {
         return upload(request, response);
     }
     if (post) return answer(response, 405, "Method Not Allowed", "error: POST goes to /ergebnisse/5.php only");
+    if (live_routes_ && live_routes_(request, response)) return;
     if (path == "/ergebnisse/loeschen.php") return remove(request, response);
     if (path == "/ergebnisse/einfuegen.php") return insert(request, response);
     if (path == "/ergebnisse/anzahl.php") return count(request, response);

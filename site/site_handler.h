@@ -8,6 +8,8 @@
 // Failures answer with a status outside 200..299 and a one-line text saying why.
 #pragma once
 
+#include <functional>
+
 #include "server/http_request.h"
 #include "server/http_response.h"
 #include "site/accounts.h"
@@ -20,6 +22,11 @@ public:
     SiteHandler(const Accounts& accounts, SiteStore& store) : accounts_(accounts), store_(store) {}
 
     void operator()(const server::Request& request, server::Response& response);
+
+    // Answers further addresses (the live view below "/a/") and returns true, or false for
+    // addresses that are not its own. Set before serving.
+    using Routes = std::function<bool(const server::Request&, server::Response&)>;
+    void set_live_routes(Routes routes) { live_routes_ = std::move(routes); }
 
 private:
     void remove(const server::Request& request, server::Response& response);
@@ -34,6 +41,7 @@ private:
 
     const Accounts& accounts_;
     SiteStore& store_;
+    Routes live_routes_;
 };
 
 }  // namespace ringolan::site

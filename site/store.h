@@ -143,6 +143,7 @@ public:
 
     // `changed(account)` is called, on a thread of the store's, after any process changed the
     // account's tables. One listener; set it before serving. It must not call the store.
+    // on_change({}) ends the calls: when it returns, none is under way or will come.
     virtual void on_change(std::function<void(const std::string& account)> changed) = 0;
 };
 

@@ -1,4 +1,8 @@
 // GET of /api/v1 answers. The browser revalidates with the ETag every time.
+
+// Where the view is served: "" for /live/, the mount for MOUNT/live/; the API is beside it.
+export const root = location.pathname.replace(/\/live(\/.*)?$/, "");
+export const apiBase = root + "/api/v1";
 export class ApiError extends Error {
   constructor(message, status) {
     super(message);
@@ -9,7 +13,7 @@ export class ApiError extends Error {
 export async function get(path) {
   let response;
   try {
-    response = await fetch("/api/v1" + path, { cache: "no-cache", headers: { Accept: "application/json" } });
+    response = await fetch(apiBase + path, { cache: "no-cache", headers: { Accept: "application/json" } });
   } catch {
     throw new ApiError("Keine Verbindung zum Server.", 0);
   }

@@ -1,6 +1,8 @@
 // The one event stream of a page. onState(n) gets every state number the server announces
 // (on connect too); while the connection is down the banner shows. EventSource reconnects by
 // itself after a dropped stream; after a refused one (closed for good) a new one is opened.
+import { apiBase } from "./api.js";
+
 const RETRY_MS = 5000;
 
 export function listen({ banner, onState, onReconnect }) {
@@ -15,7 +17,7 @@ export function listen({ banner, onState, onReconnect }) {
   };
 
   const open = () => {
-    source = new EventSource("/api/v1/events");
+    source = new EventSource(apiBase + "/events");
     source.addEventListener("open", () => {
       if (!lost) return;
       lost = false;

@@ -1,7 +1,7 @@
 // The hall screen: /live/screen?lists=1,4,7&seconds=15 shows each list for `seconds` (without
 // `lists`: every list that has entries), scrolling long ones through in that time, and updates
 // the shown list on a new state.
-import { get } from "./api.js";
+import { get, root } from "./api.js";
 import { h, put } from "./dom.js";
 import { listen } from "./events.js";
 import { decimals, fullName, num, partsText } from "./format.js";
@@ -142,6 +142,6 @@ listen({
 });
 clock();
 setInterval(clock, 10000);
-$("address").textContent = location.host + "/live/";
+$("address").textContent = location.host + root + "/live/";
 header();
 turn();
