@@ -1,5 +1,6 @@
-// Several ringolan-site processes on one PostgreSQL database: what one loads another serves, and
-// a process killed in the middle of a load leaves the last complete data.
+// Several ringolan-site processes on one PostgreSQL database: what one loads another serves (its
+// live view's event stream too), and a process killed in the middle of a load leaves the last
+// complete data.
 #include "site/accounts.h"
 #include "site/pg_conn.h"
 
@@ -12,6 +13,7 @@
 #include <fstream>
 #include <thread>
 
+#include "event_client.h"
 #include "site_process_util.h"
 #include "site_test_util.h"
 #include "test_stores.h"
@@ -79,6 +81,24 @@ TEST_F(SitePostgresProgram, WhatOneProcessLoadsTheOtherServes) {
     EXPECT_EQ(count(b, "starter"), "1");
     EXPECT_NE(body_of(http_get(b.port, "/ergebnisse/tabelle.php?id=club1&tabelle=starter")).find("<td>M\xc3\xbcller</td>"),
               std::string::npos);
+}
+
+TEST_F(SitePostgresProgram, ALoadThroughOneReachesTheOthersLiveView) {
+    const Site& a = start_site();
+    const Site& b = start_site();
+    post_file(a.port, "club1", gzip("#*iv#*'1','SV Eins');\r\n"));
+    ASSERT_EQ(insert(a), "OK verein=1");
+    Client events(b.port, "/a/club1/api/v1/events");
+    const auto first = states(events.read_until([](const std::string& s) { return !states(s).empty(); }));
+    ASSERT_EQ(first.size(), 1u);
+    // b hears of a's load only through the database's notification.
+    post_file(a.port, "club1", gzip("#*iv#*'2','SV Zwei');\r\n"));
+    ASSERT_EQ(insert(a), "OK verein=1");
+    const auto after = states(events.read_until([](const std::string& s) { return states(s).size() >= 2; }));
+    ASSERT_GE(after.size(), 2u);
+    EXPECT_GT(after.back(), first.front());
+    const std::string state = body_of(http_get(b.port, "/a/club1/api/v1/state"));
+    EXPECT_NE(state.find("\"state\":" + std::to_string(after.back())), std::string::npos) << state;
 }
 
 TEST_F(SitePostgresProgram, AKilledLoadLeavesTheLastCompleteData) {
