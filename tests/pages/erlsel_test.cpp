@@ -22,7 +22,7 @@ using namespace ringolan::test_pages;
 using ringolan::server::DispatchPage;
 using V = ringolan::jet::Value;
 
-const V kNull = ringolan::jet::Null{};
+const V kNullSel = ringolan::jet::Null{};
 const std::string kTeamHeading = "<Font size=\"5\"> Mannschaftsk\xE4mpfe:</font><br>";
 const std::string kSingleHeading = "<br><hr><Font size=\"5\">Einzelk\xE4mpfe:</font><br>";
 
@@ -67,15 +67,15 @@ std::shared_ptr<const ringolan::db::Snapshot> patched_snapshot(const std::filesy
 }
 
 void add_mixed_lists(CompetitionFile& f) {
-    f.list(1, std::string("Zeta Team"), true, kNull);
+    f.list(1, std::string("Zeta Team"), true, kNullSel);
     f.list(2, std::string("Alpha Team"), true, int64_t{2});
     f.list(3, std::string("beta team"), true, int64_t{0});
     f.list(4, std::string("Hidden Team"), true, int64_t{1});
-    f.list(10, std::string("Einzel <b>LG</b>"), false, kNull);
+    f.list(10, std::string("Einzel <b>LG</b>"), false, kNullSel);
     f.list(11, std::string("Auflage"), false, int64_t{0});
     f.list(12, std::string("Versteckt"), false, int64_t{1});
     f.list(14, std::string("K\u00f6nigsscheibe"), false, int64_t{-1});
-    f.list(20, std::string("Ohne Art"), false, kNull);
+    f.list(20, std::string("Ohne Art"), false, kNullSel);
 }
 
 const std::string kTeams = link("merl.php", "2", "Alpha Team") + link("merl.php", "3", "beta team") +
@@ -104,12 +104,12 @@ TEST(ErlselPage, AListWithoutKindIsInNeitherList) {
 
 TEST(ErlselPage, EmptyListsLeaveTheHeadingsAlone) {
     CompetitionFile singles;
-    singles.list(7, std::string("Nur Einzel"), false, kNull);
+    singles.list(7, std::string("Nur Einzel"), false, kNullSel);
     EXPECT_EQ(fragment(singles.snapshot("erlsel_singles.mdb")),
               kTeamHeading + kSingleHeading + link("erl.php", "7", "Nur Einzel"));
 
     CompetitionFile teams;
-    teams.list(8, std::string("Nur Team"), true, kNull);
+    teams.list(8, std::string("Nur Team"), true, kNullSel);
     teams.list(9, std::string("Auch versteckt"), false, int64_t{1});
     EXPECT_EQ(fragment(teams.snapshot("erlsel_teams.mdb")), kTeamHeading + link("merl.php", "8", "Nur Team") + kSingleHeading);
 

@@ -22,7 +22,7 @@ namespace {
 using namespace std::chrono_literals;
 using Snap = std::shared_ptr<const db::Snapshot>;
 
-Snap snapshot(const std::string& file, const std::string& club, uint64_t generation,
+Snap make_state(const std::string& file, const std::string& club, uint64_t generation,
               const std::string& source = "wettkampf.mdb", uint64_t base = 0, std::vector<std::string> changed = {}) {
     const auto mdb = test_pages::write_clubs_file(file, {test_pages::Club{"7", club}}, {{1, "7"}});
     db::SnapshotInfo info;
@@ -88,8 +88,8 @@ std::string answer(const HandlerEnv& env, const std::string& path, const std::st
 }
 
 TEST(ServedSnapshot, WarmedPagesEqualFreshGenerationFromTheNewState) {
-    const auto s1 = snapshot("warm1.mdb", "Erster Verein", 1);
-    const auto s2 = snapshot("warm2.mdb", "Zweiter Verein", 2);
+    const auto s1 = make_state("warm1.mdb", "Erster Verein", 1);
+    const auto s2 = make_state("warm2.mdb", "Zweiter Verein", 2);
     Latest latest;
     latest.set(s1);
     auto cache = std::make_shared<PageCache>();
@@ -123,9 +123,9 @@ TEST(ServedSnapshot, WarmedPagesEqualFreshGenerationFromTheNewState) {
 }
 
 TEST(ServedSnapshot, OldStateIsServedWhileWarmingAndNeverStoredUnderTheNew) {
-    const auto s1 = snapshot("warm3.mdb", "A", 1);
-    const auto s2 = snapshot("warm4.mdb", "B", 2);
-    const auto s3 = snapshot("warm5.mdb", "C", 3);
+    const auto s1 = make_state("warm3.mdb", "A", 1);
+    const auto s2 = make_state("warm4.mdb", "B", 2);
+    const auto s3 = make_state("warm5.mdb", "C", 3);
     Latest latest;
     latest.set(s1);
     auto cache = std::make_shared<PageCache>();
@@ -181,9 +181,9 @@ struct Rig {
 };
 
 TEST(ServedSnapshot, BoundsOnPagesTimeAndHold) {
-    const auto s1 = snapshot("warm6.mdb", "A", 1);
-    const auto s2 = snapshot("warm7.mdb", "B", 2);
-    const auto s3 = snapshot("warm8.mdb", "C", 3);
+    const auto s1 = make_state("warm6.mdb", "A", 1);
+    const auto s2 = make_state("warm7.mdb", "B", 2);
+    const auto s3 = make_state("warm8.mdb", "C", 3);
     {  // by count: the three most requested pages
         ServedSnapshot::Options options;
         options.max_pages = 3;
@@ -226,8 +226,8 @@ TEST(ServedSnapshot, BoundsOnPagesTimeAndHold) {
 }
 
 TEST(ServedSnapshot, WarmingMakesOnlyThePagesThatDoNotCarryOver) {
-    const auto s1 = snapshot("warm12.mdb", "A", 1);
-    const auto s2 = snapshot("warm13.mdb", "A", 2, "wettkampf.mdb", 1, {"raenge"});
+    const auto s1 = make_state("warm12.mdb", "A", 1);
+    const auto s2 = make_state("warm13.mdb", "A", 2, "wettkampf.mdb", 1, {"raenge"});
     Latest latest;
     latest.set(s1);
     auto cache = std::make_shared<PageCache>();
@@ -249,9 +249,9 @@ TEST(ServedSnapshot, WarmingMakesOnlyThePagesThatDoNotCarryOver) {
         EXPECT_EQ(cache->find(s2, {}, "/sb.php", q)->body, q[0] % 2 ? FakePages::body(s2, {"/sb.php", q, {}}) : "alt");
 
     // The file opened again numbers its states anew: its state 3 was not made from s2.
-    latest.set(snapshot("warm14.mdb", "B", 1));
+    latest.set(make_state("warm14.mdb", "B", 1));
     served.current();
-    const auto reopened3 = snapshot("warm15.mdb", "B", 3, "wettkampf.mdb", 2, {"raenge"});
+    const auto reopened3 = make_state("warm15.mdb", "B", 3, "wettkampf.mdb", 2, {"raenge"});
     latest.set(reopened3);
     served.poke();
     ASSERT_TRUE(eventually([&] { return served.stats().warmed_states == 2; }));
@@ -260,9 +260,9 @@ TEST(ServedSnapshot, WarmingMakesOnlyThePagesThatDoNotCarryOver) {
 }
 
 TEST(ServedSnapshot, AnotherFileOrNoneIsTakenAtOnce) {
-    const auto s1 = snapshot("warm9.mdb", "A", 5);
-    const auto other = snapshot("warm10.mdb", "B", 9, "anderer.mdb");
-    const auto reopened = snapshot("warm11.mdb", "C", 1);  // the same file opened again counts from 1
+    const auto s1 = make_state("warm9.mdb", "A", 5);
+    const auto other = make_state("warm10.mdb", "B", 9, "anderer.mdb");
+    const auto reopened = make_state("warm11.mdb", "C", 1);  // the same file opened again counts from 1
     Latest latest;
     latest.set(s1);
     auto cache = std::make_shared<PageCache>();

@@ -56,7 +56,7 @@ protected:
     static inline bool made_ = false;
 };
 
-ScriptPeer::Script answer_all(std::string bytes) {
+ScriptPeer::Script answer_all_tls(std::string bytes) {
     return [bytes](PeerConn& c) {
         while (!c.read_request().empty()) c.send(bytes);
     };
@@ -64,7 +64,7 @@ ScriptPeer::Script answer_all(std::string bytes) {
 
 TEST_F(HttpsTest, TrustedCertificateForTheHostCarriesTheRequest) {
     TlsIdentity tls = identity("localhost");
-    ScriptPeer peer({answer_all(reply("HTTP/1.1 200 OK", "", "12"))}, &tls);
+    ScriptPeer peer({answer_all_tls(reply("HTTP/1.1 200 OK", "", "12"))}, &tls);
     HttpClient client(trusting_test_ca());
     EXPECT_EQ(client.get(peer.base("localhost") + "/ergebnisse/anzahl.php?id=a&tabelle=starter"), "12");
     EXPECT_EQ(client.get(peer.base("localhost") + "/ergebnisse/anzahl.php?id=a&tabelle=verein"), "12");
@@ -76,14 +76,14 @@ TEST_F(HttpsTest, TrustedCertificateForTheHostCarriesTheRequest) {
 
 TEST_F(HttpsTest, AnIpAddressIsCheckedAgainstTheCertificatesAddresses) {
     TlsIdentity tls = identity("localhost");
-    ScriptPeer peer({answer_all(reply("HTTP/1.1 200 OK", "", "0"))}, &tls);
+    ScriptPeer peer({answer_all_tls(reply("HTTP/1.1 200 OK", "", "0"))}, &tls);
     HttpClient client(trusting_test_ca());
     EXPECT_EQ(client.get(peer.base("127.0.0.1") + "/"), "0");
 }
 
 TEST_F(HttpsTest, CertificateOfAnUnknownIssuerIsRefused) {
     TlsIdentity tls = identity("localhost");
-    ScriptPeer peer({answer_all(reply("HTTP/1.1 200 OK", "", "0"))}, &tls);
+    ScriptPeer peer({answer_all_tls(reply("HTTP/1.1 200 OK", "", "0"))}, &tls);
     HttpClient client;  // the system's trust store does not know the test CA
     try {
         client.get(peer.base("localhost") + "/");
@@ -97,7 +97,7 @@ TEST_F(HttpsTest, CertificateOfAnUnknownIssuerIsRefused) {
 
 TEST_F(HttpsTest, CertificateForAnotherNameIsRefusedEvenFromTheTrustedCa) {
     TlsIdentity tls = identity("other");
-    ScriptPeer peer({answer_all(reply("HTTP/1.1 200 OK", "", "0"))}, &tls);
+    ScriptPeer peer({answer_all_tls(reply("HTTP/1.1 200 OK", "", "0"))}, &tls);
     HttpClient client(trusting_test_ca());
     try {
         client.get(peer.base("localhost") + "/");
@@ -121,7 +121,7 @@ TEST_F(HttpsTest, PlainHttpPeerFailsTheHandshake) {
 TEST_F(HttpsTest, LivePublishingSendsItsBatchesWithCredentialsOverAKeptConnection) {
     TlsIdentity tls = identity("localhost");
     const std::string conflict = R"({"outcome":"conflict","stream":"x","sequence":3})";
-    ScriptPeer peer({answer_all("HTTP/1.1 409 Conflict\r\nContent-Type: application/json\r\nContent-Length: " +
+    ScriptPeer peer({answer_all_tls("HTTP/1.1 409 Conflict\r\nContent-Type: application/json\r\nContent-Length: " +
                                 std::to_string(conflict.size()) + "\r\n\r\n" + conflict)},
                     &tls);
     LiveHttp::Options options;

@@ -18,7 +18,7 @@ namespace {
 
 constexpr uint32_t kBlack = 0x000000, kWhite = 0xFFFFFF, kPage = 0xF7EBD6;
 constexpr uint32_t kHoleRim = 0x202020, kHoleEdge = 0xD8D8D8, kHoleInside = 0x6E6E6E;
-constexpr uint32_t kLink = 0x083986;
+constexpr uint32_t kLinkRgb = 0x083986;
 
 std::string encode_qt(const QImage& image, const char* format, int quality) {
     QByteArray bytes;
@@ -66,10 +66,10 @@ std::string render_picture(const std::string& file) {
     if (file == "scheibe2.png") return encode_qt(draw_target_icon(20), "PNG", -1);
     if (file == "liste.gif")
         return gif(draw_list_icon(20),
-                   ramp_palette({{kPage, 0x404040}, {kWhite, 0x404040}, {kWhite, kLink}, {kPage, kWhite}}, 24), false);
+                   ramp_palette({{kPage, 0x404040}, {kWhite, 0x404040}, {kWhite, kLinkRgb}, {kPage, kWhite}}, 24), false);
     if (file == "Drucker.gif")
         return gif(draw_printer_icon(20),
-                   ramp_palette({{kPage, 0x303030}, {kWhite, 0x303030}, {0x9A9AA2, 0x303030}, {kWhite, kLink},
+                   ramp_palette({{kPage, 0x303030}, {kWhite, 0x303030}, {0x9A9AA2, 0x303030}, {kWhite, kLinkRgb},
                                  {0x9A9AA2, 0x20B020}, {kPage, 0x9A9AA2}},
                                 20),
                    false);

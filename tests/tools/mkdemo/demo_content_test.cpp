@@ -12,7 +12,7 @@ using namespace demo_test;
 
 namespace {
 
-const Db& demo() {
+const Db& content_demo() {
     static const Db db(DemoOptions{});
     return db;
 }
@@ -43,7 +43,7 @@ struct Results {
 };
 
 const Results& results() {
-    static const Results r(demo());
+    static const Results r(content_demo());
     return r;
 }
 
@@ -84,7 +84,7 @@ struct ListInfo {
 };
 
 std::map<int64_t, ListInfo> lists() {
-    const Db& db = demo();
+    const Db& db = content_demo();
     std::map<int64_t, ListInfo> m;
     for (const auto& r : db.rows("wettb_def")) {
         const auto& s = r[db.col("wettb_def", "selekt")];
@@ -109,7 +109,7 @@ bool main_result_mode(const ListInfo& l) { return l.sortierung == "ring/blattl" 
 
 TEST(DemoShots, ShotsAreContiguousAndUnusedSlotsEmpty) {
     bool unused_zero = false, unused_null = false, partial = false, empty = false;
-    for (const auto& row : demo().rows("scheiben")) {
+    for (const auto& row : content_demo().rows("scheiben")) {
         double sum = 0;
         int shots = 0;
         for (int i = 0; i < 15; ++i) {
@@ -321,7 +321,7 @@ TEST(DemoLists, SelektHidesSomeListsAndLeavesOthersNull) {
 }
 
 TEST(DemoTeams, TeamResultsAddUpTheCountingMembers) {
-    const Db& db = demo();
+    const Db& db = content_demo();
     std::map<int64_t, int64_t> counting;  // list -> MANNMODE
     for (const auto& r : db.rows("wettb_opt_def"))
         if (as_text(r[db.col("wettb_opt_def", "Option")]) == "MANNMODE")
@@ -362,7 +362,7 @@ TEST(DemoTeams, TeamResultsAddUpTheCountingMembers) {
 }
 
 TEST(DemoPeople, NamesNullsAndShootersWithoutResults) {
-    const Db& db = demo();
+    const Db& db = content_demo();
     std::map<std::string, int> surnames;
     bool null_vorname = false, null_klasse = false, sharp_s = false;
     std::set<std::string> initials;
@@ -393,7 +393,7 @@ TEST(DemoPeople, NamesNullsAndShootersWithoutResults) {
 }
 
 TEST(DemoEvent, OptionsAndTimesOnTheCompetitionDay) {
-    const Db& db = demo();
+    const Db& db = content_demo();
     std::map<std::string, const jet::Row*> opt;
     for (const auto& r : db.rows("Veranstaltung")) opt[as_text(r[db.col("Veranstaltung", "Option")])] = &r;
     ASSERT_TRUE(opt.count("itdatum"));
