@@ -70,7 +70,7 @@ int whole_reads(const fs::path& file, int rounds) {
             copy.push_back(ms_since(t0));
             t0 = Clock::now();
             {
-                mdbread::PageReader reader(mirror.copy());
+                mdbread::PageReader reader(mirror.copy(), mirror.bytes());
                 database.rebuild(reader, mirror.copy());
             }
             build.push_back(ms_since(t0));
@@ -80,7 +80,7 @@ int whole_reads(const fs::path& file, int rounds) {
             total.push_back(copy.back() + build.back() + handover.back());
             cpu.push_back(cpu_ms() - cpu0);
             t0 = Clock::now();
-            mdbread::PageReader reader(mirror.copy());
+            mdbread::PageReader reader(mirror.copy(), mirror.bytes());
             uint64_t rows = 0;
             for (size_t t = 0; t < reader.tables().size(); ++t)
                 for (uint32_t page : reader.tables()[t].data_pages)
@@ -128,7 +128,7 @@ int main(int argc, char** argv) {
     const double copy_ms = ms_since(t0);
     t0 = Clock::now();
     {
-        mdbread::PageReader reader(mirror.copy());
+        mdbread::PageReader reader(mirror.copy(), mirror.bytes());
         database.rebuild(reader, mirror.copy());
     }
     const double build_ms = ms_since(t0);
@@ -155,7 +155,7 @@ int main(int argc, char** argv) {
             compare.push_back(ms_since(t0));
             pages.push_back(double(mirror.pending().size()));
             t0 = Clock::now();
-            mdbread::PageReader reader(mirror.copy());
+            mdbread::PageReader reader(mirror.copy(), mirror.bytes());
             open.push_back(ms_since(t0));
             t0 = Clock::now();
             const auto tables = database.update(reader, mirror.pending());
