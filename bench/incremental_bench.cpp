@@ -114,6 +114,7 @@ int main(int argc, char** argv) {
             execv("/proc/self/exe", argv);
         }
         platform::tune_heap_for_large_build();
+        sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);  // as the reader child
         return whole_reads(file, argc >= 4 ? std::atoi(argv[3]) : 5);
     }
     std::vector<uint64_t> counts;
