@@ -108,7 +108,10 @@ void SnapshotDatabase::open_fresh() {
     exec("PRAGMA journal_mode=OFF");
     exec("PRAGMA synchronous=OFF");
     exec("PRAGMA temp_store=MEMORY");  // index sorts stay off the disk
-    exec("PRAGMA cache_size=-262144");
+    // 32 MiB: pages spill into memdb's buffer during the build instead of all at COMMIT, and the
+    // process touches about 80 MB less fresh memory (measured at 50,000 shooters: hand-over
+    // after a whole read 40 instead of 170 ms, the build not slower).
+    exec("PRAGMA cache_size=-32768");
     // Writing the header gives even a file without tables a page, so the image is never empty.
     exec("PRAGMA application_id=" + std::to_string(kSnapshotApplicationId));
 }
