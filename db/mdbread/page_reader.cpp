@@ -1,5 +1,6 @@
 #include "db/mdbread/page_reader.h"
 
+#include <cstring>
 #include <stdexcept>
 
 #include "common/error.h"
@@ -90,7 +91,28 @@ struct PageReader::Impl {
     std::vector<std::vector<MdbColumn*>> columns;
     std::vector<MdbField> fields;
     jet::Row row;
+    std::span<const uint8_t> bytes;  // the file's content, or empty
+
+    // Reads page into mdb->pg_buf as mdb_read_pg does; false when it lies beyond the end.
+    bool read_page(uint32_t page) {
+        MdbHandle* m = mdb.get();
+        const size_t size = m->fmt->pg_size;
+        const size_t at = size_t(page) * size;
+        // Encrypted files are left to libmdb, which decrypts each page it reads.
+        if (m->f->db_key != 0 || at + size > bytes.size() || size > sizeof m->pg_buf) {
+            m->cur_pg = 0;  // libmdb skips the read when it believes the page is in its buffer
+            return mdb_read_pg(m, page) == ssize_t(size);
+        }
+        std::memcpy(m->pg_buf, bytes.data() + at, size);
+        m->cur_pg = page;
+        m->cur_pos = 0;
+        return true;
+    }
 };
+
+PageReader::PageReader(const std::filesystem::path& file, std::span<const uint8_t> bytes) : PageReader(file) {
+    impl_->bytes = bytes;
+}
 
 PageReader::PageReader(const std::filesystem::path& file) : impl_(std::make_unique<Impl>()) {
     Impl& m = *impl_;
@@ -125,8 +147,7 @@ void PageReader::decode_page(size_t t, uint32_t page, const RowFn& on_row) {
     MdbTableDef* table = m.definitions.at(t).get();
     const std::vector<MdbColumn*>& cols = m.columns[t];
     const std::string where = "table " + layouts_[t].name + ", page " + std::to_string(page);
-    mdb->cur_pg = 0;  // libmdb skips the read when it believes the page is in its buffer
-    if (mdb_read_pg(mdb, page) != ssize_t(mdb->fmt->pg_size)) fail(m.file, where + ": offset beyond EOF");
+    if (!m.read_page(page)) fail(m.file, where + ": offset beyond EOF");
     if (mdb->pg_buf[0] != kDataPage || guint32(mdb_get_int32(mdb->pg_buf, 4)) != layouts_[t].definition_page) return;
     const int rows = mdb_get_int16(mdb->pg_buf, mdb->fmt->row_count_offset);
     m.fields.resize(cols.size());

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,9 @@ class PageReader {
 public:
     // Opens the file and reads its catalog and table definitions; throws Error like scan_all.
     explicit PageReader(const std::filesystem::path& file);
+    // As above; data pages are taken from bytes, the file's content, which must stay unchanged
+    // while the reader is used (no read per page).
+    PageReader(const std::filesystem::path& file, std::span<const uint8_t> bytes);
     ~PageReader();
     PageReader(const PageReader&) = delete;
     PageReader& operator=(const PageReader&) = delete;

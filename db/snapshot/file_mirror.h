@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,8 @@ public:
     Outcome refresh(const std::filesystem::path& source);
 
     const std::filesystem::path& copy() const { return copy_; }
+    // The copy's bytes after a refresh that returned read (until the next refresh).
+    std::span<const uint8_t> bytes() const { return bytes_; }
     const std::string& error() const { return error_; }
     // The state of the file the last read found.
     const platform::FileState& state() const { return state_; }

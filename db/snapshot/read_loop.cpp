@@ -76,7 +76,7 @@ struct ReadState {
 std::string bring_up_to_date(ReadState& s, bool& full, std::vector<std::string>& touched) {
     full = false;
     const std::string error = watch_libmdb(s.mirror.copy(), [&] {
-        mdbread::PageReader reader(s.mirror.copy());
+        mdbread::PageReader reader(s.mirror.copy(), s.mirror.bytes());
         const std::vector<ChangedPage> pending = s.mirror.pending();
         // A file written anew (most pages differ) is read whole: deleting and inserting every
         // row would take longer.

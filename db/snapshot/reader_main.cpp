@@ -5,6 +5,8 @@
 // damaged row only on stderr and goes on with what it has, which would make a snapshot with
 // tables or rows missing. Its stderr is therefore captured during the build; any such report
 // turns the build into an error. Everything captured is passed on to the real stderr.
+#include <sqlite3.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
@@ -56,6 +58,8 @@ const std::string kHelp = std::string(kUsage) +
 
 int main(int argc, char** argv) {
     using namespace ringolan;
+    // Without memory statistics SQLite takes no global lock for each allocation.
+    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
     if (argc == 2 && cli::standard_option(argv[1]) != cli::StandardOption::none)
         return cli::answer(cli::standard_option(argv[1]), "ringolan-snapshot-reader", kHelp);
     if (argc == 3 && std::string(argv[1]) == "--serve") {

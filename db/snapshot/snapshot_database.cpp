@@ -9,6 +9,7 @@
 #include "common/ascii.h"
 #include "common/error.h"
 #include "common/sqlite.h"
+#include "db/snapshot/decode_pipeline.h"
 #include "db/sql/jet_functions.h"
 
 namespace ringolan::db {
@@ -107,24 +108,30 @@ void SnapshotDatabase::open_fresh() {
     exec("PRAGMA journal_mode=OFF");
     exec("PRAGMA synchronous=OFF");
     exec("PRAGMA temp_store=MEMORY");  // index sorts stay off the disk
-    exec("PRAGMA cache_size=-262144");
+    // 32 MiB: pages spill into memdb's buffer during the build instead of all at COMMIT, and the
+    // process touches about 80 MB less fresh memory (measured at 50,000 shooters: hand-over
+    // after a whole read 40 instead of 170 ms, the build not slower).
+    exec("PRAGMA cache_size=-32768");
     // Writing the header gives even a file without tables a page, so the image is never empty.
     exec("PRAGMA application_id=" + std::to_string(kSnapshotApplicationId));
 }
 
-void SnapshotDatabase::load_pages(Table& table, mdbread::PageReader& reader, size_t index,
-                                  const std::vector<uint32_t>& pages) {
-    sqlite3* db = connection();
+void SnapshotDatabase::insert_row(Table& table, int64_t position, const jet::Value* values, size_t count) {
     sqlite3_stmt* st = table.insert.get();
     const int first = table.positioned ? 2 : 1;
+    if (table.positioned) sqlite3_bind_int64(st, 1, position);
+    for (size_t i = 0; i < count; ++i) bind(st, first + int(i), values[i]);
+    if (sqlite3_step(st) != SQLITE_DONE)
+        throw Error(file_.string() + ": cannot insert into " + table.layout.name + ": " + sqlite3_errmsg(connection()));
+    sqlite3_reset(st);
+    ++table.rows;
+}
+
+void SnapshotDatabase::load_pages(Table& table, mdbread::PageReader& reader, size_t index,
+                                  const std::vector<uint32_t>& pages) {
     for (const uint32_t page : pages) {
         reader.decode_page(index, page, [&](uint32_t row_number, const jet::Row& row) {
-            if (table.positioned) sqlite3_bind_int64(st, 1, mdbread::row_position(page, row_number));
-            for (size_t i = 0; i < row.size(); ++i) bind(st, first + int(i), row[i]);
-            if (sqlite3_step(st) != SQLITE_DONE)
-                throw Error(file_.string() + ": cannot insert into " + table.layout.name + ": " + sqlite3_errmsg(db));
-            sqlite3_reset(st);
-            ++table.rows;
+            insert_row(table, mdbread::row_position(page, row_number), row.data(), row.size());
         });
     }
 }
@@ -144,54 +151,71 @@ void SnapshotDatabase::discard() {
     copy_.clear();
 }
 
+std::unique_ptr<SnapshotDatabase::Table> SnapshotDatabase::create_table(const mdbread::TableLayout& layout) {
+    sqlite3* db = connection();
+    auto table = std::make_unique<Table>();
+    table->layout = layout;
+    const std::string name = quote_identifier(layout.name);
+    const std::string rowid = rowid_name(layout.columns);
+    table->positioned = !rowid.empty();
+    std::string create = "CREATE TABLE " + name + " (", columns, values;
+    if (table->positioned) {
+        columns = quote_identifier(rowid);
+        values = "?";
+    }
+    for (const auto& col : layout.columns) {
+        if (create.back() != '(') create += ", ";
+        create += quote_identifier(col.name) + ' ' + declared_type(col.type);
+        if (is_text(col.type)) create += std::string(" COLLATE ") + kJetCollation;
+        columns += (columns.empty() ? "" : ", ") + quote_identifier(col.name);
+        values += values.empty() ? "?" : ",?";
+    }
+    if (sqlite3_exec(db, (create + ")").c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
+        throw Error(file_.string() + ": table " + layout.name + ": cannot create it: " + sqlite3_errmsg(db));
+    sqlite3_stmt* raw = nullptr;
+    const std::string insert = "INSERT INTO " + name + " (" + columns + ") VALUES (" + values + ")";
+    if (sqlite3_prepare_v3(db, insert.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &raw, nullptr) != SQLITE_OK)
+        throw Error(file_.string() + ": cannot prepare the insert into " + layout.name);
+    table->insert.reset(raw);
+    if (table->positioned) {
+        const std::string erase = "DELETE FROM " + name + " WHERE " + quote_identifier(rowid) + " >= ?1 AND " +
+                                  quote_identifier(rowid) + " < ?2";
+        if (sqlite3_prepare_v3(db, erase.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &raw, nullptr) != SQLITE_OK)
+            throw Error(file_.string() + ": cannot prepare the delete from " + layout.name);
+        table->erase.reset(raw);
+    }
+    return table;
+}
+
+void SnapshotDatabase::create_indexes(const Table& table) {
+    const std::string name = quote_identifier(table.layout.name);
+    for (const auto& col : table.layout.columns) {
+        for (const std::string& wanted : indexed_columns()) {
+            if (!text::equal_ignoring_case(col.name, wanted)) continue;
+            exec("CREATE INDEX " + quote_identifier("ix_" + table.layout.name + "_" + col.name) + " ON " + name + " (" +
+                 quote_identifier(col.name) + ")");
+        }
+    }
+}
+
 void SnapshotDatabase::build_all(mdbread::PageReader& reader, const std::filesystem::path& file) {
     file_ = file;
     copy_.clear();
     open_fresh();
-    sqlite3* db = connection();
     exec("BEGIN");
+    // Pages are decoded on a second thread while this one inserts their rows.
+    DecodePipeline pipeline(reader);
     for (size_t t = 0; t < reader.tables().size(); ++t) {
-        auto table = std::make_unique<Table>();
-        table->layout = reader.tables()[t];
-        const std::string name = quote_identifier(table->layout.name);
-        const std::string rowid = rowid_name(table->layout.columns);
-        table->positioned = !rowid.empty();
-        std::string create = "CREATE TABLE " + name + " (", columns, values;
-        if (table->positioned) {
-            columns = quote_identifier(rowid);
-            values = "?";
+        std::unique_ptr<Table> table = create_table(reader.tables()[t]);
+        const size_t columns = table->layout.columns.size();
+        while (DecodePipeline::Batch* batch = pipeline.next()) {
+            const bool end = batch->end_of_table;
+            for (size_t r = 0; r < batch->positions.size(); ++r)
+                insert_row(*table, batch->positions[r], batch->values.data() + r * columns, columns);
+            pipeline.recycle(batch);
+            if (end) break;
         }
-        for (const auto& col : table->layout.columns) {
-            if (create.back() != '(') create += ", ";
-            create += quote_identifier(col.name) + ' ' + declared_type(col.type);
-            if (is_text(col.type)) create += std::string(" COLLATE ") + kJetCollation;
-            columns += (columns.empty() ? "" : ", ") + quote_identifier(col.name);
-            values += values.empty() ? "?" : ",?";
-        }
-        if (sqlite3_exec(db, (create + ")").c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
-            throw Error(file.string() + ": table " + table->layout.name + ": cannot create it: " + sqlite3_errmsg(db));
-        sqlite3_stmt* raw = nullptr;
-        const std::string insert = "INSERT INTO " + name + " (" + columns + ") VALUES (" + values + ")";
-        if (sqlite3_prepare_v3(db, insert.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &raw, nullptr) != SQLITE_OK)
-            throw Error(file.string() + ": cannot prepare the insert into " + table->layout.name);
-        table->insert.reset(raw);
-        if (table->positioned) {
-            const std::string erase = "DELETE FROM " + name + " WHERE " + quote_identifier(rowid) + " >= ?1 AND " +
-                                      quote_identifier(rowid) + " < ?2";
-            if (sqlite3_prepare_v3(db, erase.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &raw, nullptr) != SQLITE_OK)
-                throw Error(file.string() + ": cannot prepare the delete from " + table->layout.name);
-            table->erase.reset(raw);
-        }
-        load_pages(*table, reader, t, table->layout.data_pages);
-        if (options_.indexes) {
-            for (const auto& col : table->layout.columns) {
-                for (const std::string& wanted : indexed_columns()) {
-                    if (!text::equal_ignoring_case(col.name, wanted)) continue;
-                    exec("CREATE INDEX " + quote_identifier("ix_" + table->layout.name + "_" + col.name) + " ON " + name +
-                         " (" + quote_identifier(col.name) + ")");
-                }
-            }
-        }
+        if (options_.indexes) create_indexes(*table);
         table->analyzed_rows = table->rows;
         tables_.push_back(std::move(table));
     }

@@ -62,6 +62,9 @@ private:
     void build_all(mdbread::PageReader& reader, const std::filesystem::path& file);
     std::vector<std::string> apply(mdbread::PageReader& reader, const std::vector<ChangedPage>& changed);
     void load_pages(Table& table, mdbread::PageReader& reader, size_t index, const std::vector<uint32_t>& pages);
+    void insert_row(Table& table, int64_t position, const jet::Value* values, size_t count);
+    std::unique_ptr<Table> create_table(const mdbread::TableLayout& layout);
+    void create_indexes(const Table& table);
     void exec(const std::string& sql);
 
     BuildOptions options_;

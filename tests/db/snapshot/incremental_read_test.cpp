@@ -61,7 +61,7 @@ protected:
     // The first read of the file, whole.
     void read_first() {
         ASSERT_EQ(mirror.refresh(file), FileMirror::Outcome::read);
-        mdbread::PageReader reader(mirror.copy());
+        mdbread::PageReader reader(mirror.copy(), mirror.bytes());  // as the reader child
         database.rebuild(reader, mirror.copy());
         mirror.settle();
     }
@@ -85,7 +85,7 @@ TEST_F(IncrementalRead, PageByPageEqualsAWholeReadAfterEveryChange) {
         change(c);
         ASSERT_EQ(mirror.refresh(file), FileMirror::Outcome::read) << mirror.error();
         ASSERT_TRUE(mirror.has_pending()) << c.key;
-        mdbread::PageReader reader(mirror.copy());
+        mdbread::PageReader reader(mirror.copy(), mirror.bytes());  // as the reader child
         const std::vector<std::string> touched = database.update(reader, mirror.pending());
         mirror.settle();
         EXPECT_EQ(touched, std::vector<std::string>{"Veranstaltung"}) << c.key;
@@ -107,7 +107,7 @@ TEST_F(IncrementalRead, PageByPageEqualsAWholeReadAfterEveryChange) {
 TEST_F(IncrementalRead, SimulatedCompetitionReadAtAnyMomentEqualsWholeReads) {
     auto read_and_compare = [&](const std::string& when) {
         ASSERT_EQ(mirror.refresh(file), FileMirror::Outcome::read) << mirror.error();
-        mdbread::PageReader reader(mirror.copy());
+        mdbread::PageReader reader(mirror.copy(), mirror.bytes());  // as the reader child
         try {
             database.update(reader, mirror.pending());
         } catch (const NeedsFullRead&) {
@@ -144,7 +144,7 @@ TEST_F(IncrementalRead, AnotherFileUnderTheSameNameIsReadWhole) {
     opt.shooters = 40;
     demo::write_demo(opt, file);
     ASSERT_EQ(mirror.refresh(file), FileMirror::Outcome::read);
-    mdbread::PageReader reader(mirror.copy());
+    mdbread::PageReader reader(mirror.copy(), mirror.bytes());  // as the reader child
     try {
         database.update(reader, mirror.pending());
     } catch (const NeedsFullRead&) {

@@ -63,6 +63,16 @@ TEST_F(JetFunctions, BlanksAndDigitsSortFirst) {
     EXPECT_EQ(q("SELECT name FROM n ORDER BY name"), (Strings{" A", "1", "10", "9", "A", "a b", "ab"}));
 }
 
+// Texts of digits alone (compared without the collator) sort as they do behind a letter, where
+// the collator compares them: no numeric order, "10" before "9", "01" apart from "1".
+TEST_F(JetFunctions, DigitsAloneSortAsTheCollatorSortsThem) {
+    Strings list = {"", "0", "00", "01", "1", "10", "100", "19", "9", "90", "099", "0815", "815"};
+    for (unsigned x = 7, i = 0; i < 60; ++i, x = x * 1103515245u + 12345u) list.push_back(std::to_string(x % 100000).substr((x >> 20) % 3));
+    names(list);
+    EXPECT_EQ(q("SELECT name FROM n ORDER BY name, id"), q("SELECT name FROM n ORDER BY 'x' || name COLLATE JET, id"));
+    EXPECT_EQ(q("SELECT count(DISTINCT name) FROM n"), q("SELECT count(DISTINCT 'x' || name COLLATE JET) FROM n"));
+}
+
 // "ß" equals "ss" (Weiß = Weiss): both sort together and the tie is broken by the next key.
 TEST_F(JetFunctions, SharpSEqualsDoubleS) {
     names({"Weiss", "Weiß", "Weist", "Weis"});
