@@ -63,7 +63,7 @@ TEST(ChangeBatch, DumpSplitsAtLineEndsBeforeTheNextStatement) {
 }
 
 TEST(ChangeBatch, JsonCarriesWindows1252LinesAsTheSiteReadsThem) {
-    const std::string line = "#*iv#*'1','M\xfc\\'ller \x80','x\r\ny');";
+    const std::string line = "#*iv#*'1','M\xfc\\'ller \x80','x\r\ny\t\"z\"\x01\\\\x');";
     upload::OutgoingBatch batch{"s-1", 4, 5, {{"v", false, {line}, {line, line}}, {"e", true, {}, {}}}};
     const site::ChangeBatch read = site::parse_change_batch(upload::batch_json(batch));
     EXPECT_EQ(read.stream, "s-1");
