@@ -81,6 +81,33 @@ TEST(ChangeBatch, JsonCarriesWindows1252LinesAsTheSiteReadsThem) {
     EXPECT_EQ(batch.inserted(), 2u);
 }
 
+TEST(ChangeBatch, SiteSkipsUnknownFieldsAndChecksEachEntryWhole) {
+    // Fields in any order, unknown ones (nested too) passed over.
+    const site::ChangeBatch read = site::parse_change_batch(
+        R"({"x":{"tables":[1],"base":"a"},"tables":[{"inserts":["#*iv#*'1');"],"y":[[{}]],"code":"v"},)"
+        R"({"code":"e","replace":true,"deletes":["#*ie#*'2');"]}],"sequence":3,"stream":"s","base":2})");
+    EXPECT_EQ(read.base, 2);
+    EXPECT_EQ(read.sequence, 3);
+    ASSERT_EQ(read.tables.size(), 2u);
+    EXPECT_EQ(read.tables[0].code, "v");
+    EXPECT_FALSE(read.tables[0].replace);
+    ASSERT_EQ(read.tables[0].inserts.size(), 1u);
+    EXPECT_EQ(read.tables[0].inserts[0].values, site::parse_statement("#*iv#*'1');").values);
+    EXPECT_TRUE(read.tables[1].replace);
+    EXPECT_EQ(read.tables[1].deletes.size(), 1u);
+    const std::string bad[] = {
+        R"({"stream":"s","base":0,"sequence":1,"tables":[{"inserts":["#*iv#*'1');"],"code":"e"}]})",
+        R"({"stream":"s","base":0,"sequence":1,"tables":[{"inserts":["#*iv#*'1');"]}]})",
+        R"({"stream":"s","base":0,"sequence":1,"tables":[{"code":"v","inserts":[1]}]})",
+        R"({"stream":"s","base":"0","sequence":1,"tables":[]})",
+        R"({"stream":"s","sequence":1,"tables":[]})",
+        R"({"stream":"s","base":0,"sequence":1,"tables":[[]]})",
+        R"([{"stream":"s","base":0,"sequence":1,"tables":[]}])",
+        R"({"stream":"s","base":0,"sequence":1,"tables":[]})"  "x",
+    };
+    for (const std::string& body : bad) EXPECT_THROW(site::parse_change_batch(body), site::BatchFormatError) << body;
+}
+
 TEST(ChangeBatch, TablesAreReadAgainWhenTheirStatementNamesAChangedTable) {
     // Every table the statements read, by the names the file gives them, and none they do not.
     const struct {
