@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <set>
+
 #include "common/cp1252.h"
 
 namespace ringolan::site {
@@ -51,12 +53,14 @@ private:
     bool value(Kind kind);
     bool integer(std::int64_t v);
     void end_entry();
+    void line(const std::string& utf8);
 
     At at_ = At::start;
     int skip_ = 0;          // depth inside a value being skipped
     std::string field_;     // the key of the value at hand
     const char* lines_ = nullptr;
     bool seen_code_ = false;
+    std::set<std::string> insert_codes_;  // of the rows in the entry's insert_lines
 };
 
 [[noreturn]] void wrong_type(const std::string& name) {
@@ -105,20 +109,38 @@ bool BatchReader::integer(std::int64_t v) {
 bool BatchReader::string(string_t& v) {
     if (!value(Kind::string)) return true;
     if (at_ == At::lines) {
-        TableChange& change = batch.tables.back();
-        std::vector<Statement>& out = lines_[0] == 'd' ? change.deletes : change.inserts;
-        try {
-            out.push_back(parse_statement(text::utf8_to_cp1252(v)));
-        } catch (const DumpError& e) {
-            throw BatchFormatError("Zeile in Tabelle \"" + change.code + "\" nicht lesbar: " + e.what());
-        }
-        out.back().line = out.size();
+        line(v);
     } else if (at_ == At::top) {
         batch.stream = std::move(v);
     } else {
         batch.tables.back().code = std::move(v);
     }
     return true;
+}
+
+// A deleted row is kept parsed; an inserted one as its line, checked to be one statement.
+void BatchReader::line(const std::string& utf8) {
+    TableChange& change = batch.tables.back();
+    const bool deleted = lines_[0] == 'd';
+    try {
+        if (deleted) {
+            change.deletes.push_back(parse_statement(text::utf8_to_cp1252(utf8)));
+            change.deletes.back().line = change.deletes.size();
+            return;
+        }
+        std::string& text = change.insert_lines;
+        const std::size_t start = text.size();
+        text::append_cp1252(text, utf8);
+        text += "\r\n";
+        std::size_t statements = 0;
+        parse_text_views(std::string_view(text).substr(start), [&](const StatementView& s) {
+            ++statements;
+            insert_codes_.insert(std::string(s.code));
+        });
+        if (statements != 1) throw DumpError(1, statements == 0 ? "no statement" : "more than one statement");
+    } catch (const DumpError& e) {
+        throw BatchFormatError("Zeile in Tabelle \"" + change.code + "\" nicht lesbar: " + e.what());
+    }
 }
 
 bool BatchReader::start_object(std::size_t) {
@@ -130,6 +152,7 @@ bool BatchReader::start_object(std::size_t) {
         at_ = At::entry;
         batch.tables.emplace_back();
         seen_code_ = false;
+        insert_codes_.clear();
     }
     return true;
 }
@@ -151,7 +174,12 @@ bool BatchReader::start_array(std::size_t) {
     } else {
         at_ = At::lines;
         lines_ = field_ == "deletes" ? "deletes" : "inserts";
-        (lines_[0] == 'd' ? batch.tables.back().deletes : batch.tables.back().inserts).clear();
+        if (lines_[0] == 'd') {
+            batch.tables.back().deletes.clear();
+        } else {
+            batch.tables.back().insert_lines.clear();
+            insert_codes_.clear();
+        }
     }
     return true;
 }
@@ -166,10 +194,13 @@ bool BatchReader::end_array() {
 void BatchReader::end_entry() {
     const TableChange& change = batch.tables.back();
     if (!seen_code_) throw BatchFormatError("Feld \"code\" fehlt");
-    for (const auto* lines : {&change.deletes, &change.inserts})
-        for (const Statement& s : *lines)
-            if (s.code != change.code)
-                throw BatchFormatError("Zeile der Tabelle \"" + s.code + "\" unter Tabelle \"" + change.code + "\"");
+    auto refuse = [&](const std::string& code) {
+        throw BatchFormatError("Zeile der Tabelle \"" + code + "\" unter Tabelle \"" + change.code + "\"");
+    };
+    for (const Statement& s : change.deletes)
+        if (s.code != change.code) refuse(s.code);
+    for (const std::string& code : insert_codes_)
+        if (code != change.code) refuse(code);
 }
 
 void require(bool seen, const char* name) {
