@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 #include <random>
+#include <span>
 #include <string_view>
 
 #include "common/cp1252.h"
@@ -11,7 +12,7 @@ namespace ringolan::upload {
 
 namespace {
 
-std::vector<std::string_view> sorted(const std::vector<std::string>& lines) {
+std::vector<std::string_view> sorted(std::span<const std::string> lines) {
     std::vector<std::string_view> out(lines.begin(), lines.end());
     std::sort(out.begin(), out.end());
     return out;
@@ -21,7 +22,16 @@ TableDiff diff_table(const std::string& code, const std::vector<std::string>& be
                      const std::vector<std::string>& after, double replace_share) {
     TableDiff diff{code, false, {}, {}};
     if (before == after) return diff;
-    const std::vector<std::string_view> a = sorted(before), b = sorted(after);
+    // Lines equal at the same place from either end cancel out; only the rest is sorted (a
+    // change to a few rows of a large table leaves most lines where they were).
+    std::size_t head = 0, tail = 0;
+    while (head < before.size() && head < after.size() && before[head] == after[head]) ++head;
+    while (tail < before.size() - head && tail < after.size() - head &&
+           before[before.size() - 1 - tail] == after[after.size() - 1 - tail])
+        ++tail;
+    const std::span<const std::string> old_rest(before.data() + head, before.size() - head - tail);
+    const std::span<const std::string> new_rest(after.data() + head, after.size() - head - tail);
+    const std::vector<std::string_view> a = sorted(old_rest), b = sorted(new_rest);
     std::map<std::string_view, std::size_t> added;  // line -> how many more in after
     std::size_t i = 0, j = 0, inserted = 0;
     while (i < a.size() || j < b.size()) {
@@ -41,7 +51,7 @@ TableDiff diff_table(const std::string& code, const std::vector<std::string>& be
         diff.inserts = after;
         return diff;
     }
-    for (const std::string& line : after) {  // the inserts in dump order
+    for (const std::string& line : new_rest) {  // the inserts in dump order
         const auto it = added.find(line);
         if (it == added.end() || it->second == 0) continue;
         --it->second;
