@@ -4,16 +4,19 @@
 # Times each change from its last page write (the simulator's trace) to the acknowledgement of
 # the first batch read after it (the publisher's trace), and checks at the end that the site
 # holds what a classic upload of the final file sends (row counts per table).
-#   bench/live_publish.sh BUILD_DIR [SHOOTERS] [RATE] [SECONDS]   (default 300, 2/s, 30 s)
-# Prints each batch line, then "LIVE changes=N batches=N median_ms=M max_ms=M". KEEP_ACKS=FILE
-# keeps the publisher's trace (per batch: times, lines, ms preparing and sending).
+#   bench/live_publish.sh BUILD_DIR [SHOOTERS] [RATE] [SECONDS] [DATABASE]   (default 300, 2/s, 30 s)
+# DATABASE is the site's --database (default: SQLite in the work folder), e.g. a postgresql://
+# address. Prints the first batch ("FIRST lines=N ms=M": from the publisher's start to its
+# acknowledgement), each batch line, then "LIVE changes=N batches=N median_ms=M max_ms=M".
+# KEEP_ACKS=FILE keeps the publisher's trace (per batch: times, lines, ms preparing and sending).
 set -uo pipefail
 
-[ $# -ge 1 ] || { echo "usage: bench/live_publish.sh BUILD_DIR [SHOOTERS] [RATE] [SECONDS]" >&2; exit 2; }
+[ $# -ge 1 ] || { echo "usage: bench/live_publish.sh BUILD_DIR [SHOOTERS] [RATE] [SECONDS] [DATABASE]" >&2; exit 2; }
 build=$(cd "$1" && pwd) || exit 2
 shooters=${2:-300}
 rate=${3:-2}
 seconds=${4:-30}
+database=${5:-sqlite}
 mkdemo=$build/tools/mkdemo/ringolan-mkdemo
 site=$build/site/ringolan-site
 upload=$build/upload/ringolan-upload
@@ -34,7 +37,7 @@ trap 'exit 130' INT TERM
 echo demo >"$work/pw"
 hash=$(echo demo | "$site" --hash-password --iterations 1000)
 echo "{\"accounts\":[{\"id\":\"demo\",\"password\":\"$hash\"},{\"id\":\"classic\",\"password\":\"$hash\"}]}" >"$work/accounts.json"
-"$site" --accounts "$work/accounts.json" --data "$work/site" --port 0 --listen 127.0.0.1 >"$work/site.out" 2>&1 &
+"$site" --accounts "$work/accounts.json" --data "$work/site" --database "$database" --port 0 --listen 127.0.0.1 >"$work/site.out" 2>&1 &
 site_pid=$!
 for _ in $(seq 100); do grep -q listening "$work/site.out" 2>/dev/null && break; sleep 0.1; done
 port=$(sed -n 's|.*http://[^:]*:\([0-9]*\)/.*|\1|p' "$work/site.out" | head -1)
@@ -44,8 +47,10 @@ url=http://127.0.0.1:$port/
 "$upload" --follow --db "$work/demo.mdb" --url "$url" --id demo --password-file "$work/pw" \
   --trace "$work/acks" >"$work/follow.out" 2>"$work/follow.err" &
 follow_pid=$!
-for _ in $(seq 600); do [ -s "$work/acks" ] && break; sleep 0.1; done
+started=$(date +%s%3N)
+for _ in $(seq 3000); do [ -s "$work/acks" ] && break; sleep 0.02; done
 [ -s "$work/acks" ] || { echo "live_publish: no first batch" >&2; cat "$work/follow.err" >&2; exit 1; }
+echo "FIRST lines=$(awk 'NR==1{print $5}' "$work/acks") ms=$(( $(date +%s%3N) - started ))"
 echo "live_publish: $shooters shooters, $rate changes/s for $seconds s, site $url"
 "$mkdemo" --live "$work/demo.mdb" --changes-per-second "$rate" --seconds "$seconds" --trace "$work/changes" >/dev/null
 sleep 3

@@ -176,6 +176,11 @@ std::string cp1252_to_utf8(std::string_view bytes) {
 std::string utf8_to_cp1252(std::string_view utf8) {
     std::string out;
     out.reserve(utf8.size());
+    append_cp1252(out, utf8);
+    return out;
+}
+
+void append_cp1252(std::string& out, std::string_view utf8) {
     for (size_t i = 0; i < utf8.size();) {
         if (static_cast<unsigned char>(utf8[i]) < 0x80) {
             out.push_back(utf8[i++]);
@@ -184,7 +189,6 @@ std::string utf8_to_cp1252(std::string_view utf8) {
         char32_t cp = next_utf8(utf8, i);
         out.push_back(cp == kBad ? '?' : to_byte(cp));
     }
-    return out;
 }
 
 std::u16string cp1252_to_utf16(std::string_view bytes) {

@@ -15,6 +15,8 @@ namespace ringolan::text {
 
 std::string cp1252_to_utf8(std::string_view bytes);
 std::string utf8_to_cp1252(std::string_view utf8);
+// utf8_to_cp1252 appended to `out`.
+void append_cp1252(std::string& out, std::string_view utf8);
 
 std::u16string cp1252_to_utf16(std::string_view bytes);
 std::string utf16_to_cp1252(std::u16string_view utf16);

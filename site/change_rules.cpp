@@ -21,6 +21,26 @@ void check_batch(const ChangeBatch& batch) {
                          ", sequence " + std::to_string(batch.sequence));
 }
 
+void for_each_insert(const TableChange& change, const std::function<void(const StatementView&)>& sink) {
+    auto check = [&](const StatementView& v) {
+        if (v.code != change.code)
+            throw DumpError(v.line, "row of table \"" + std::string(v.code) + "\" under \"" + change.code + "\"");
+    };
+    StatementView view;
+    for (const Statement& s : change.inserts) {
+        view.code = s.code;
+        view.line = s.line;
+        view.values.clear();
+        for (const Value& value : s.values) view.values.push_back({value.kind, value.text, false});
+        check(view);
+        sink(view);
+    }
+    parse_text_views(change.insert_lines, [&](const StatementView& v) {
+        check(v);
+        sink(v);
+    });
+}
+
 ChangeOutcome judge_batch(const ChangeBatch& batch, const LiveState& state) {
     if (batch.stream == state.stream && batch.sequence == state.sequence) return ChangeOutcome::duplicate;
     if (batch.base == 0 && batch.stream != state.stream) return ChangeOutcome::applied;

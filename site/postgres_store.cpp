@@ -225,7 +225,7 @@ ChangeResult PostgresStore::apply_changes(const std::string& account, const Chan
             std::vector<StatementView> deletes;
             for (const Statement& s : change.deletes) deletes.push_back(of_entry(change, s));
             if (!writer.remove(deletes)) return {ChangeOutcome::conflict, before.live};  // rolled back
-            for (const Statement& s : change.inserts) writer.insert(of_entry(change, s));
+            for_each_insert(change, [&](const StatementView& v) { writer.insert(v); });
         }
         const LiveState after{batch.stream, batch.sequence};
         record_change(c, account, writer.finish(), after);

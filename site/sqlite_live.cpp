@@ -129,10 +129,7 @@ bool apply_tables(Database& db, const ChangeBatch& batch) {
         if (!change.deletes.empty()) deleter.prepare_table(*defs[i]);
         for (const Statement& s : change.deletes)
             if (!deleter.remove(*defs[i], s)) return false;
-        for (const Statement& s : change.inserts) {
-            if (s.code != change.code) throw DumpError(s.line, "row of table \"" + s.code + "\" under \"" + change.code + "\"");
-            loader.add(view_of(s));
-        }
+        for_each_insert(change, [&](const StatementView& v) { loader.add(v); });
     }
     return true;
 }

@@ -194,42 +194,30 @@ private:
 
 std::string ValueView::decoded() const { return escaped ? unescape(text) : std::string(text); }
 
-void parse_dump_views(const DumpSource& source, const std::function<void(const StatementView&)>& sink) {
-    // The buffer keeps at least a window of text ahead of the statement being read (unless
-    // the dump ends first), so a statement never reaches the end of what has been read. Text
-    // already read is dropped once there are several windows of it, so little is moved.
-    constexpr std::size_t kWindow = 2 * kMaxStatementBytes;
-    constexpr std::size_t kDropAt = 8 * kWindow;
-    constexpr std::size_t kChunk = 256 * 1024;
-    std::string buf;
-    std::size_t pos = 0;
-    std::size_t line = 1;
-    std::vector<Span> spans;
-    StatementView statement;
-    bool eof = false;
+Statement statement_of(const StatementView& view) {
+    Statement s{std::string(view.code), {}, view.line};
+    s.values.reserve(view.values.size());
+    for (const ValueView& v : view.values) s.values.push_back(Value{v.kind, v.decoded()});
+    return s;
+}
+
+namespace {
+
+// Reads the statements of buf from pos on while a window of text is left ahead of the one
+// being read (all of them when `whole`, buf then being the complete dump). Returns with pos at
+// the first statement not read.
+void parse_held(std::string_view buf, bool whole, std::size_t window, std::size_t& pos, std::size_t& line,
+                std::vector<Span>& spans, StatementView& statement,
+                const std::function<void(const StatementView&)>& sink) {
     auto advance = [&](std::size_t to) {
         for (; pos < to; ++pos)
             if (buf[pos] == '\n') ++line;
     };
-    for (;;) {
-        if (pos >= kDropAt) {
-            buf.erase(0, pos);
-            pos = 0;
-        }
-        while (!eof && buf.size() - pos < kWindow) {
-            const std::size_t old = buf.size();
-            buf.resize(old + kChunk);
-            const std::size_t n = source(buf.data() + old, kChunk);
-            buf.resize(old + n);
-            eof = n == 0;
-        }
+    while (whole || buf.size() - pos >= window) {
         std::size_t q = pos;
         while (q < buf.size() && (buf[q] == '\r' || buf[q] == '\n')) ++q;  // blank lines
         advance(q);
-        if (pos == buf.size()) {
-            if (eof) return;
-            continue;
-        }
+        if (pos == buf.size()) return;
         StatementParser parser(buf, pos, spans);
         if (!parser.parse()) {
             std::size_t at = line;
@@ -245,24 +233,50 @@ void parse_dump_views(const DumpSource& source, const std::function<void(const S
     }
 }
 
+}  // namespace
+
+void parse_dump_views(const DumpSource& source, const std::function<void(const StatementView&)>& sink) {
+    // The buffer keeps at least a window of text ahead of the statement being read (unless
+    // the dump ends first), so a statement never reaches the end of what has been read. Text
+    // already read is dropped once there are several windows of it, so little is moved.
+    constexpr std::size_t kWindow = 2 * kMaxStatementBytes;
+    constexpr std::size_t kDropAt = 8 * kWindow;
+    constexpr std::size_t kChunk = 256 * 1024;
+    std::string buf;
+    std::size_t pos = 0;
+    std::size_t line = 1;
+    std::vector<Span> spans;
+    StatementView statement;
+    bool eof = false;
+    while (!eof) {
+        if (pos >= kDropAt) {
+            buf.erase(0, pos);
+            pos = 0;
+        }
+        while (!eof && buf.size() - pos < kWindow) {
+            const std::size_t old = buf.size();
+            buf.resize(old + kChunk);
+            const std::size_t n = source(buf.data() + old, kChunk);
+            buf.resize(old + n);
+            eof = n == 0;
+        }
+        parse_held(buf, eof, kWindow, pos, line, spans, statement, sink);
+    }
+}
+
+void parse_text_views(std::string_view text, const std::function<void(const StatementView&)>& sink) {
+    std::size_t pos = 0, line = 1;
+    std::vector<Span> spans;
+    StatementView statement;
+    parse_held(text, true, 0, pos, line, spans, statement, sink);
+}
+
 void parse_dump_stream(const DumpSource& source, const std::function<void(Statement&&)>& sink) {
-    parse_dump_views(source, [&](const StatementView& view) {
-        Statement s{std::string(view.code), {}, view.line};
-        s.values.reserve(view.values.size());
-        for (const ValueView& v : view.values) s.values.push_back(Value{v.kind, v.decoded()});
-        sink(std::move(s));
-    });
+    parse_dump_views(source, [&](const StatementView& view) { sink(statement_of(view)); });
 }
 
 void parse_dump(std::string_view dump, const std::function<void(Statement&&)>& sink) {
-    parse_dump_stream(
-        [&dump](char* out, std::size_t size) {
-            const std::size_t n = std::min(size, dump.size());
-            std::copy_n(dump.data(), n, out);
-            dump.remove_prefix(n);
-            return n;
-        },
-        sink);
+    parse_text_views(dump, [&](const StatementView& view) { sink(statement_of(view)); });
 }
 
 Statement parse_statement(std::string_view line) {

@@ -82,6 +82,12 @@ struct StatementView {
 // parse_dump_stream without copying the values out of the text read.
 void parse_dump_views(const DumpSource& source, const std::function<void(const StatementView&)>& sink);
 
+// parse_dump_views over a dump held whole: the views point into `text`.
+void parse_text_views(std::string_view text, const std::function<void(const StatementView&)>& sink);
+
+// The statement a view shows, its values decoded.
+Statement statement_of(const StatementView& view);
+
 // One statement alone, with or without its line end.
 Statement parse_statement(std::string_view line);
 

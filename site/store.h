@@ -65,7 +65,14 @@ struct TableChange {
     bool replace = false;              // every row of the table is removed before the inserts
     std::vector<Statement> deletes;
     std::vector<Statement> inserts;
+    // Further rows inserted after `inserts`, as statement lines (Windows-1252) each ending in
+    // "\r\n": a large batch is held as its text, not as one Statement per row.
+    std::string insert_lines;
 };
+
+// Hands each row a change inserts to `sink`: `inserts`, then the rows of `insert_lines`. Throws
+// DumpError for a row of another table than the change's or a line that does not parse.
+void for_each_insert(const TableChange& change, const std::function<void(const StatementView&)>& sink);
 
 // A batch of live publishing. A stream is one run of the publishing client; its batches are
 // numbered from 1 and each builds on the one before. A batch with base 0 starts a stream: every

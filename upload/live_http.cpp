@@ -1,10 +1,10 @@
 #include "upload/live_http.h"
 
-#include <zlib.h>
-
 #include <array>
+#include <sstream>
 
 #include "common/ascii.h"
+#include "upload/gzip_file.h"
 #include "upload/http_reply.h"
 
 namespace ringolan::upload {
@@ -35,20 +35,17 @@ std::string base64(std::string_view bytes) {
     return out;
 }
 
+// One gzip member, deflated in pieces side by side when the body is large (a stream's first batch).
 std::string gzip(std::string_view data) {
-    z_stream z{};
-    if (deflateInit2(&z, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-        throw TransportError("zlib could not be started");
-    std::string out(deflateBound(&z, uLong(data.size())) + 32, '\0');
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    z.avail_in = uInt(data.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = uInt(out.size());
-    const int rc = deflate(&z, Z_FINISH);
-    deflateEnd(&z);
-    if (rc != Z_STREAM_END) throw TransportError("the request could not be compressed");
-    out.resize(z.total_out);
-    return out;
+    std::ostringstream out;
+    try {
+        GzipWriter writer(out, "");
+        writer.write(data.data(), data.size());
+        writer.finish();
+    } catch (const std::exception&) {
+        throw TransportError("the request could not be compressed");
+    }
+    return std::move(out).str();
 }
 
 std::string request_text(std::string_view method, const Address& address, const std::string& authorization,

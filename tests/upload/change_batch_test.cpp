@@ -12,6 +12,17 @@ using upload::TableDiff;
 using upload::TablesDump;
 using Lines = std::vector<std::string>;
 
+namespace {
+
+// The values of each row a change inserts.
+std::vector<std::vector<site::Value>> inserted(const site::TableChange& change) {
+    std::vector<std::vector<site::Value>> out;
+    site::for_each_insert(change, [&](const site::StatementView& v) { out.push_back(site::statement_of(v).values); });
+    return out;
+}
+
+}  // namespace
+
 TEST(ChangeBatch, DiffIsTheMultisetDifferencePerTable) {
     struct Case {
         const char* name;
@@ -32,6 +43,11 @@ TEST(ChangeBatch, DiffIsTheMultisetDifferencePerTable) {
          {{"v", false, {}, {"z", "w"}}}},
         {"more than half changed is sent whole", {{"v", ten}}, {{"v", ten_most_changed}},
          {{"v", true, {}, ten_most_changed}}},
+        {"a line moved to the end is no change", {{"v", ten}},
+         {{"v", [&] { Lines l(ten.begin() + 1, ten.end()); l.push_back("1"); return l; }()}}, {}},
+        {"a last line repeated", {{"v", ten}}, {{"v", [&] { Lines l = ten; l.push_back("10"); return l; }()}},
+         {{"v", false, {}, {"10"}}}},
+        {"one of equal lines gone", {{"v", {"a", "a", "a", "b"}}}, {{"v", {"a", "a", "b"}}}, {{"v", false, {"a"}, {}}}},
         {"a table only after", {}, {{"v", {"a"}}}, {{"v", true, {}, {"a"}}}},
         {"a table only before", {{"v", {"a"}}}, {}, {{"v", true, {}, {}}}},
         {"an emptied table", {{"v", {"a"}}}, {{"v", {}}}, {{"v", true, {}, {}}}},
@@ -63,7 +79,7 @@ TEST(ChangeBatch, DumpSplitsAtLineEndsBeforeTheNextStatement) {
 }
 
 TEST(ChangeBatch, JsonCarriesWindows1252LinesAsTheSiteReadsThem) {
-    const std::string line = "#*iv#*'1','M\xfc\\'ller \x80','x\r\ny');";
+    const std::string line = "#*iv#*'1','M\xfc\\'ller \x80','x\r\ny\t\"z\"\x01\\\\x');";
     upload::OutgoingBatch batch{"s-1", 4, 5, {{"v", false, {line}, {line, line}}, {"e", true, {}, {}}}};
     const site::ChangeBatch read = site::parse_change_batch(upload::batch_json(batch));
     EXPECT_EQ(read.stream, "s-1");
@@ -73,12 +89,40 @@ TEST(ChangeBatch, JsonCarriesWindows1252LinesAsTheSiteReadsThem) {
     const site::Statement expected = site::parse_statement(line);
     ASSERT_EQ(read.tables[0].deletes.size(), 1u);
     EXPECT_EQ(read.tables[0].deletes[0].values, expected.values);
-    ASSERT_EQ(read.tables[0].inserts.size(), 2u);
-    EXPECT_EQ(read.tables[0].inserts[1].values, expected.values);
+    ASSERT_EQ(inserted(read.tables[0]).size(), 2u);
+    EXPECT_EQ(inserted(read.tables[0])[1], expected.values);
     EXPECT_FALSE(read.tables[0].replace);
     EXPECT_TRUE(read.tables[1].replace);
     EXPECT_EQ(batch.deleted(), 1u);
     EXPECT_EQ(batch.inserted(), 2u);
+}
+
+TEST(ChangeBatch, SiteSkipsUnknownFieldsAndChecksEachEntryWhole) {
+    // Fields in any order, unknown ones (nested too) passed over.
+    const site::ChangeBatch read = site::parse_change_batch(
+        R"({"x":{"tables":[1],"base":"a"},"tables":[{"inserts":["#*iv#*'1');"],"y":[[{}]],"code":"v"},)"
+        R"({"code":"e","replace":true,"deletes":["#*ie#*'2');"]}],"sequence":3,"stream":"s","base":2})");
+    EXPECT_EQ(read.base, 2);
+    EXPECT_EQ(read.sequence, 3);
+    ASSERT_EQ(read.tables.size(), 2u);
+    EXPECT_EQ(read.tables[0].code, "v");
+    EXPECT_FALSE(read.tables[0].replace);
+    ASSERT_EQ(inserted(read.tables[0]).size(), 1u);
+    EXPECT_EQ(inserted(read.tables[0])[0], site::parse_statement("#*iv#*'1');").values);
+    EXPECT_TRUE(read.tables[1].replace);
+    EXPECT_EQ(read.tables[1].deletes.size(), 1u);
+    const std::string bad[] = {
+        R"({"stream":"s","base":0,"sequence":1,"tables":[{"inserts":["#*iv#*'1');"],"code":"e"}]})",
+        R"({"stream":"s","base":0,"sequence":1,"tables":[{"inserts":["#*iv#*'1');"]}]})",
+        R"({"stream":"s","base":0,"sequence":1,"tables":[{"code":"v","inserts":[1]}]})",
+        R"({"stream":"s","base":0,"sequence":1,"tables":[{"code":"v","inserts":["#*iv#*'1');x"]}]})",
+        R"({"stream":"s","base":"0","sequence":1,"tables":[]})",
+        R"({"stream":"s","sequence":1,"tables":[]})",
+        R"({"stream":"s","base":0,"sequence":1,"tables":[[]]})",
+        R"([{"stream":"s","base":0,"sequence":1,"tables":[]}])",
+        R"({"stream":"s","base":0,"sequence":1,"tables":[]})"  "x",
+    };
+    for (const std::string& body : bad) EXPECT_THROW(site::parse_change_batch(body), site::BatchFormatError) << body;
 }
 
 TEST(ChangeBatch, TablesAreReadAgainWhenTheirStatementNamesAChangedTable) {

@@ -1,7 +1,7 @@
 // Live publishing end to end: a demo competition changed by the simulator while the publisher
-// sends its batches to an in-process site through a proxy that drops one reply. Once the
-// simulator stops, the live account must hold what a classic upload of the final file loads;
-// again after a classic upload into the live account and further changes.
+// sends its batches to an in-process site (on each store) through a proxy that drops one reply.
+// Once the simulator stops, the live account must hold what a classic upload of the final file
+// loads; again after a classic upload into the live account and further changes.
 #include "upload/live_publisher.h"
 
 #include <gtest/gtest.h>
@@ -14,7 +14,7 @@
 #include "cutting_proxy.h"
 #include "server/http_server.h"
 #include "site/site_handler.h"
-#include "site/sqlite_store.h"
+#include "test_stores.h"
 #include "tools/mkdemo/demo.h"
 #include "tools/mkdemo/live.h"
 #include "upload/http_client.h"
@@ -70,10 +70,12 @@ bool wait_for(Ready ready, std::chrono::milliseconds limit) {
     return true;
 }
 
+class LivePublish : public site_test::StoreFixture {};
+
 }  // namespace
 
-TEST(LivePublish, FollowsASimulatedCompetitionAcrossADroppedReplyAndAClassicUpload) {
-    const auto dir = test_upload::scratch_dir() / "live";
+TEST_P(LivePublish, FollowsASimulatedCompetitionAcrossADroppedReplyAndAClassicUpload) {
+    const auto dir = test_upload::scratch_dir() / (GetParam() == site_test::StoreKind::sqlite ? "live" : "live_pg");
     std::filesystem::create_directories(dir);
     const auto file = dir / "demo60.mdb";
     demo::DemoOptions demo_options;
@@ -83,8 +85,8 @@ TEST(LivePublish, FollowsASimulatedCompetitionAcrossADroppedReplyAndAClassicUplo
     const std::string hash = site::hash_password(kPassword, 10);
     const site::Accounts accounts = site::Accounts::parse(R"({"accounts":[{"id":"live","password":")" + hash +
                                                           R"("},{"id":"klassisch","password":")" + hash + "\"}]}");
-    site::SqliteStore store(dir / "site");
-    site::SiteHandler handler(accounts, store);
+    site::SiteStore& held = *store;
+    site::SiteHandler handler(accounts, held);
     server::HttpServer http([&](const server::Request& q, server::Response& r) { handler(q, r); });
     http.start({server::Binding{"127.0.0.1", 0}});
     const std::uint16_t site_port = http.endpoints().front().port;
@@ -141,9 +143,9 @@ TEST(LivePublish, FollowsASimulatedCompetitionAcrossADroppedReplyAndAClassicUplo
     };
     auto converges = [&] {
         classic_upload("klassisch");
-        const Contents expected = contents(store, "klassisch");
+        const Contents expected = contents(held, "klassisch");
         EXPECT_EQ(expected.size(), 12u);
-        return wait_for([&] { return contents(store, "live") == expected; }, 20s);
+        return wait_for([&] { return contents(held, "live") == expected; }, 20s);
     };
 
     // The second reply from now on is lost after the site applied its batch.
@@ -179,7 +181,9 @@ TEST(LivePublish, FollowsASimulatedCompetitionAcrossADroppedReplyAndAClassicUplo
     }
     EXPECT_NE(reports.front().stream, reports.back().stream);
     EXPECT_EQ(repeated, 1);
-    EXPECT_EQ(store.live_state("live").stream, reports.back().stream);
-    EXPECT_EQ(store.live_state("live").sequence, reports.back().sequence);
+    EXPECT_EQ(held.live_state("live").stream, reports.back().stream);
+    EXPECT_EQ(held.live_state("live").sequence, reports.back().sequence);
     http.stop();
 }
+
+SITE_STORE_KINDS(LivePublish);
