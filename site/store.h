@@ -67,7 +67,7 @@ struct TableChange {
     std::vector<Statement> inserts;
     // Further rows inserted after `inserts`, as statement lines (Windows-1252) each ending in
     // "\r\n": a large batch is held as its text, not as one Statement per row.
-    std::string insert_lines;
+    std::string insert_lines = {};
 };
 
 // Hands each row a change inserts to `sink`: `inserts`, then the rows of `insert_lines`. Throws
