@@ -53,7 +53,12 @@ for _ in $(seq 3000); do [ -s "$work/acks" ] && break; sleep 0.02; done
 echo "FIRST lines=$(awk 'NR==1{print $5}' "$work/acks") ms=$(( $(date +%s%3N) - started ))"
 echo "live_publish: $shooters shooters, $rate changes/s for $seconds s, site $url"
 "$mkdemo" --live "$work/demo.mdb" --changes-per-second "$rate" --seconds "$seconds" --trace "$work/changes" >/dev/null
-sleep 3
+# Waits (at most 30 s) for a batch read after the last change: a cycle takes seconds at 50,000 shooters.
+last_change=$(awk 'END{print $1}' "$work/changes")
+for _ in $(seq 300); do
+  [ "$(awk 'END{print $2}' "$work/acks")" -ge $(( ${last_change:-0} - 50 )) ] 2>/dev/null && break
+  sleep 0.1
+done
 cp "$work/acks" "${KEEP_ACKS:-/dev/null}" 2>/dev/null
 kill "$follow_pid"; wait "$follow_pid" 2>/dev/null; follow_pid=""
 cat "$work/follow.out"
