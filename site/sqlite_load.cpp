@@ -1,8 +1,6 @@
 #include "site/sqlite_load.h"
 
-#include <charconv>
-
-#include "common/cp1252.h"
+#include "site/stored_value.h"
 
 namespace ringolan::site::sqlite_load {
 
@@ -18,16 +16,6 @@ void step_done(sqlite3* db, sqlite3_stmt* st) {
     if (sqlite3_step(st) != SQLITE_DONE) throw StoreError(std::string("database: ") + sqlite3_errmsg(db));
 }
 
-namespace {
-
-bool is_ascii(std::string_view t) {
-    for (const char c : t)
-        if (static_cast<unsigned char>(c) >= 0x80) return false;
-    return true;
-}
-
-}  // namespace
-
 void bind_value(sqlite3_stmt* st, int index, const ValueView& v, std::string& room) {
     int rc = SQLITE_OK;
     switch (v.kind) {
@@ -39,25 +27,14 @@ void bind_value(sqlite3_stmt* st, int index, const ValueView& v, std::string& ro
             if (v.text.empty()) {
                 rc = sqlite3_bind_null(st, index);
             } else {
-                std::string_view text = v.text;
-                if (v.escaped) text = room = v.decoded();
-                if (!is_ascii(text)) text = room = text::cp1252_to_utf8(text);
+                const std::string_view text = stored_text(v, room);
                 rc = sqlite3_bind_text(st, index, text.data(), int(text.size()), SQLITE_STATIC);
             }
             break;
         case Value::Kind::number: {
-            const char* b = v.text.data();
-            const char* e = b + v.text.size();
-            if (*b == '+') ++b;
-            std::int64_t whole = 0;
-            auto [p, ec] = std::from_chars(b, e, whole);
-            if (ec == std::errc() && p == e) {
-                rc = sqlite3_bind_int64(st, index, whole);
-            } else {
-                double real = 0;
-                std::from_chars(b, e, real);
-                rc = sqlite3_bind_double(st, index, real);
-            }
+            const StoredValue number = stored_number(v.text);
+            rc = number.kind == StoredValue::Kind::integer ? sqlite3_bind_int64(st, index, number.integer)
+                                                           : sqlite3_bind_double(st, index, number.real);
             break;
         }
     }

@@ -18,35 +18,45 @@ bool is_ascii(std::string_view t) {
 
 }  // namespace
 
+std::string_view stored_text(const ValueView& v, std::string& room) {
+    std::string_view text = v.text;
+    if (v.escaped) text = room = v.decoded();
+    if (!is_ascii(text)) text = room = text::cp1252_to_utf8(text);
+    return text;
+}
+
+StoredValue stored_number(std::string_view digits) {
+    const char* b = digits.data();
+    const char* e = b + digits.size();
+    if (b != e && *b == '+') ++b;
+    StoredValue out;
+    if (auto [p, ec] = std::from_chars(b, e, out.integer); ec == std::errc() && p == e) {
+        out.kind = StoredValue::Kind::integer;
+        return out;
+    }
+    out.integer = 0;
+    out.kind = StoredValue::Kind::real;
+    std::from_chars(b, e, out.real);
+    return out;
+}
+
 ValueText value_text(const ValueView& v, std::string& room) {
     switch (v.kind) {
         case Value::Kind::null:
             return {};
-        case Value::Kind::text: {
+        case Value::Kind::text:
             if (v.text.empty()) return {};
-            std::string_view text = v.text;
-            if (v.escaped) text = room = v.decoded();
-            if (!is_ascii(text)) text = room = text::cp1252_to_utf8(text);
-            return {StoredValue::Kind::text, text};
-        }
+            return {StoredValue::Kind::text, stored_text(v, room)};
         case Value::Kind::number:
             break;
     }
-    const char* b = v.text.data();
-    const char* e = b + v.text.size();
-    if (b != e && *b == '+') ++b;
+    const StoredValue number = stored_number(v.text);
     char digits[32];
-    std::int64_t whole = 0;
-    if (auto [p, ec] = std::from_chars(b, e, whole); ec == std::errc() && p == e) {
-        const auto out = std::to_chars(digits, digits + sizeof digits, whole);
-        room.assign(digits, out.ptr);
-        return {StoredValue::Kind::integer, room};
-    }
-    double real = 0;
-    std::from_chars(b, e, real);
-    const auto out = std::to_chars(digits, digits + sizeof digits, real);
+    const auto out = number.kind == StoredValue::Kind::integer
+                         ? std::to_chars(digits, digits + sizeof digits, number.integer)
+                         : std::to_chars(digits, digits + sizeof digits, number.real);
     room.assign(digits, out.ptr);
-    return {StoredValue::Kind::real, room};
+    return {number.kind, room};
 }
 
 StoredValue typed_value(const ValueText& v) {

@@ -21,6 +21,13 @@ struct ValueText {
 
 ValueText value_text(const ValueView& v, std::string& room);
 
+// The UTF-8 text kept for a non-empty text value: unescaped and converted from Windows-1252.
+// Views `room` or the value's own text.
+std::string_view stored_text(const ValueView& v, std::string& room);
+
+// A number's digits as kept: a whole number when they read as one, else a real.
+StoredValue stored_number(std::string_view digits);
+
 // The value kept for a value of a statement line.
 StoredValue stored_value(const ValueView& v);
 
