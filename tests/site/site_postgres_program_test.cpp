@@ -90,13 +90,16 @@ TEST_F(SitePostgresProgram, ALoadThroughOneReachesTheOthersLiveView) {
     ASSERT_EQ(insert(a), "OK verein=1");
     Client events(b.port, "/a/club1/api/v1/events");
     const auto first = states(events.read_until([](const std::string& s) { return !states(s).empty(); }));
-    ASSERT_EQ(first.size(), 1u);
+    ASSERT_FALSE(first.empty());
     // b hears of a's load only through the database's notification.
     post_file(a.port, "club1", gzip("#*iv#*'2','SV Zwei');\r\n"));
     ASSERT_EQ(insert(a), "OK verein=1");
-    const auto after = states(events.read_until([](const std::string& s) { return states(s).size() >= 2; }));
-    ASSERT_GE(after.size(), 2u);
-    EXPECT_GT(after.back(), first.front());
+    // (The state found on connecting may be announced once more when it is first served.)
+    const auto after = states(events.read_until([&](const std::string& s) {
+        const auto seen = states(s);
+        return !seen.empty() && seen.back() > first.back();
+    }));
+    ASSERT_GT(after.back(), first.back());
     const std::string state = body_of(http_get(b.port, "/a/club1/api/v1/state"));
     EXPECT_NE(state.find("\"state\":" + std::to_string(after.back())), std::string::npos) << state;
 }
