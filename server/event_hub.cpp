@@ -61,7 +61,8 @@ void EventHub::attach(std::shared_ptr<void> place, std::shared_ptr<StreamSender>
         if (state_.number != 0 && state_.id != last_event_id) greeting += state_event(state_);
         else greeting += kHeartbeat;  // the head and a first line go out at once
         drop_ended();
-        clients_.push_back({std::move(place), client});
+        // A state published but not yet sent out reaches this client with the greeting only.
+        clients_.push_back({std::move(place), client, state_.number != 0 ? state_.id : last_event_id});
     }
     client->send(std::make_shared<const std::string>(std::move(greeting)));
 }
@@ -79,14 +80,15 @@ std::size_t EventHub::clients() const {
     return places_->taken;
 }
 
-void EventHub::send_to_all(const std::shared_ptr<const std::string>& bytes) {
-    std::vector<Client> clients;
-    {
-        std::lock_guard lock(mutex_);
-        drop_ended();  // their places are given back with their tokens
-        clients = clients_;
+std::vector<EventHub::Client> EventHub::take_receivers(bool state_only) {
+    drop_ended();  // their places are given back with their tokens
+    std::vector<Client> receivers;
+    for (Client& client : clients_) {
+        if (state_only && client.sent_id == state_.id) continue;
+        if (state_only) client.sent_id = state_.id;
+        receivers.push_back(client);
     }
-    for (const Client& client : clients) client.sender->send(bytes);
+    return receivers;
 }
 
 void EventHub::run() {
@@ -101,8 +103,9 @@ void EventHub::run() {
         } else {
             bytes = std::make_shared<const std::string>(kHeartbeat);
         }
+        const std::vector<Client> receivers = take_receivers(woken);
         lock.unlock();
-        send_to_all(bytes);
+        for (const Client& client : receivers) client.sender->send(bytes);
         lock.lock();
     }
 }

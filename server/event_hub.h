@@ -49,13 +49,15 @@ private:
     struct Client {
         std::shared_ptr<void> place;
         std::shared_ptr<StreamSender> sender;
+        std::string sent_id;  // the state this client was last told of
     };
     struct Places {
         std::mutex mutex;
         std::size_t taken = 0;
     };
     void run();
-    void send_to_all(const std::shared_ptr<const std::string>& bytes);
+    // The clients to send to, with mutex_ held: all of them, or those not yet told of state_.
+    std::vector<Client> take_receivers(bool state_only);
     void drop_ended();  // with mutex_ held
 
     const std::size_t max_clients_;

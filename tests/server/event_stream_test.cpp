@@ -231,6 +231,29 @@ TEST(EventHubTest, StatesReachClientsInOrderAndLastEventIdIsHonoured) {
     }
 }
 
+TEST(EventHubTest, AClientAttachedWhileAStateGoesOutHearsItOnce) {
+    // Attaching between a publish and its sending once gave the new client the state twice.
+    auto hub = std::make_shared<EventHub>(100, 10s);
+    std::vector<std::shared_ptr<RecordingSender>> clients;
+    for (int round = 1; round <= 30; ++round) {
+        const EventState state{std::uint64_t(round), std::to_string(round) + ".s"};
+        hub->publish(state);
+        clients.push_back(std::make_shared<RecordingSender>());
+        hub->attach(hub->reserve(), clients.back(), "");
+        wait_for_text(*clients.front(), "id: " + state.id + "\n");
+    }
+    std::this_thread::sleep_for(50ms);
+    for (std::size_t i = 0; i < clients.size(); ++i) {
+        const std::string text = clients[i]->text();
+        for (std::size_t round = i + 1; round <= clients.size(); ++round) {
+            const std::string event = EventHub::state_event({round, std::to_string(round) + ".s"});
+            const auto first = text.find(event);
+            EXPECT_NE(first, std::string::npos) << "client " << i << " round " << round;
+            EXPECT_EQ(text.find(event, first + 1), std::string::npos) << "client " << i << " round " << round;
+        }
+    }
+}
+
 TEST(PageServiceEvents, ClientsHearTheServedStateAndEachNewOne) {
     namespace test_pages = ringolan::test_pages;
     std::mutex mutex;
