@@ -8,7 +8,7 @@ PACKAGES=(
   libsqlite3-dev libicu-dev
   libasio-dev
   qt6-base-dev
-  zlib1g-dev libssl-dev openssl
+  zlib1g-dev libdeflate-dev libssl-dev openssl
   nlohmann-json3-dev
   libqrencode-dev
   libgtest-dev

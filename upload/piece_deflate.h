@@ -1,8 +1,9 @@
-// Raw deflate (zlib, level 6) of a byte stream in pieces deflated side by side on worker threads.
-// Each piece after the first is primed with the last 32 KiB of the one before as dictionary and
-// every piece but the last ends with a sync flush, so the pieces joined in order are one valid
-// raw deflate stream; the last piece ends it. Input of at most one piece gives the same bytes as
-// one deflate call over all of it. The CRC-32 of the whole input is combined from the pieces'.
+// Raw deflate (level 6) of a byte stream in pieces deflated side by side on worker threads.
+// Every piece but the last ends with an empty stored block, as after a sync flush, and none but
+// the last has its final-block bit set, so the pieces joined in order are one valid raw deflate
+// stream. Input of at most one piece gives the same bytes as one zlib deflate call over all of it;
+// longer input is deflated with libdeflate. The CRC-32 of the whole input is combined from the
+// pieces'.
 #pragma once
 
 #include <condition_variable>
@@ -33,7 +34,7 @@ public:
     PieceDeflater(const PieceDeflater&) = delete;
     PieceDeflater& operator=(const PieceDeflater&) = delete;
 
-    // Throws std::runtime_error when zlib fails and passes on what the sink throws.
+    // Throws std::runtime_error when deflating fails and passes on what the sink throws.
     void write(const char* data, size_t size);
     // Deflates the rest and ends the stream; nothing may be written after.
     void finish();
@@ -56,7 +57,6 @@ private:
     size_t piece_;
     unsigned worker_count_;
     std::string pending_;
-    std::string dictionary_;  // the last 32 KiB handed on
     std::vector<std::string> spare_inputs_, spare_outputs_;  // buffers of passed pieces, kept for reuse
     uint64_t input_bytes_ = 0;
     uint32_t crc_ = 0;
