@@ -4,9 +4,9 @@
 //   site_load_bench DATABASE FILE.sql...   (DATABASE: sqlite, or a postgresql:// address)
 // The files are those ringolan-upload --keep-dumps leaves (d<id>.<table>.sql).
 #include "site/store.h"
+#include "upload/gzip_file.h"
 
 #include <unistd.h>
-#include <zlib.h>
 
 #include <chrono>
 #include <cstdio>
@@ -16,21 +16,6 @@
 #include <sstream>
 
 namespace {
-
-std::string gzip(const std::string& data) {
-    z_stream z{};
-    if (deflateInit2(&z, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw std::runtime_error("deflate");
-    std::string out(deflateBound(&z, uLong(data.size())) + 64, '\0');
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    z.avail_in = uInt(data.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = uInt(out.size());
-    const int rc = deflate(&z, Z_FINISH);
-    deflateEnd(&z);
-    if (rc != Z_STREAM_END) throw std::runtime_error("deflate");
-    out.resize(z.total_out);
-    return out;
-}
 
 double seconds_since(std::chrono::steady_clock::time_point t) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
@@ -53,7 +38,7 @@ int main(int argc, char** argv) {
             std::ifstream in(argv[i], std::ios::binary);
             std::stringstream text;
             text << in.rdbuf();
-            const std::string packed = gzip(text.str());
+            const std::string packed = ringolan::upload::gzip_bytes(text.str());
             auto t = std::chrono::steady_clock::now();
             store->store_upload("bench", packed);
             const double post = seconds_since(t);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <sstream>
 #include <memory>
 #include <vector>
 
@@ -64,6 +65,14 @@ GzipResult gzip_stream(std::istream& in, std::ostream& out, std::string_view nam
         writer.write(input.data(), got);
         if (in.eof()) return writer.finish();
     }
+}
+
+std::string gzip_bytes(std::string_view data, std::string_view name) {
+    std::ostringstream out;
+    GzipWriter writer(out, name);
+    writer.write(data.data(), data.size());
+    writer.finish();
+    return std::move(out).str();
 }
 
 GzipResult gzip_file(const std::filesystem::path& source, const std::filesystem::path& target) {

@@ -1,8 +1,8 @@
 // One gzip member (RFC 1952) of a whole file, the same bytes for the same input:
 // 1F 8B, method 8, flags 08 (file name), modification time 0, extra flags 0, OS 0, the base
-// name of the source and a zero byte, raw deflate at level 6 (zlib, default strategy) made in
-// pieces side by side (upload/piece_deflate.h), then CRC-32 and length (modulo 2^32), each low
-// byte first.
+// name of the source and a zero byte, raw deflate at level 6 made in pieces side by side
+// (upload/piece_deflate.h: zlib's bytes for input of one piece), then CRC-32 and length (modulo
+// 2^32), each low byte first.
 #pragma once
 
 #include <cstdint>
@@ -64,6 +64,9 @@ private:
 // header as given (8-bit, must not contain a zero byte). Throws std::runtime_error when
 // reading, writing or zlib fails.
 GzipResult gzip_stream(std::istream& in, std::ostream& out, std::string_view name);
+
+// One member of data, made in memory. Throws std::runtime_error as GzipWriter does.
+std::string gzip_bytes(std::string_view data, std::string_view name = "");
 
 // Compresses the file source into target (created or overwritten) with the base name of
 // source in the header. Throws GzipPathTooLong when the path of source is longer than

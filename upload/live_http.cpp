@@ -37,15 +37,11 @@ std::string base64(std::string_view bytes) {
 
 // One gzip member, deflated in pieces side by side when the body is large (a stream's first batch).
 std::string gzip(std::string_view data) {
-    std::ostringstream out;
     try {
-        GzipWriter writer(out, "");
-        writer.write(data.data(), data.size());
-        writer.finish();
+        return gzip_bytes(data);
     } catch (const std::exception&) {
         throw TransportError("the request could not be compressed");
     }
-    return std::move(out).str();
 }
 
 std::string request_text(std::string_view method, const Address& address, const std::string& authorization,

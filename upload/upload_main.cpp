@@ -242,7 +242,9 @@ int read_and_upload(const Options& o, const upload::UploadRequest& request, cons
         db::SnapshotInfo info;
         info.source = o.db_file;
         info.generation = 1;
-        db::BuildResult built = db::build_snapshot_isolated(o.db_file, kReadLimit);
+        db::BuildOptions read_options;
+        read_options.only_indexes = upload::upload_indexes();
+        db::BuildResult built = db::build_snapshot_isolated(o.db_file, kReadLimit, read_options);
         if (!built.ok()) throw ringolan::Error(built.error);
         child_peak = built.child_peak_kib;
         const auto snapshot = db::Snapshot::from_image(std::move(built.image), info);

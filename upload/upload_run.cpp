@@ -55,6 +55,16 @@ constexpr UploadTable kTables[] = {
     {"veranstaltung", "va", "SELECT ID, Option as _option, Wert_int, Wert_str, Wert_float, bemerkung FROM Veranstaltung"},
 };
 
+}  // namespace
+
+const std::vector<std::string>& upload_indexes() {
+    static const std::vector<std::string> columns = {"ergebnis.Erg_id", "ergebnis.Startnr", "zuordnung.Erg_id",
+                                                     "scheiben.Sch_id"};
+    return columns;
+}
+
+namespace {
+
 // The multipart body read as a request body.
 class MultipartBodySource : public BodySource {
 public:

@@ -88,6 +88,10 @@ struct UploadEvents {
     std::function<void(const std::string&)> note;
 };
 
+// The columns the run's statements order and join by ("table.column"): a snapshot read for one
+// run needs no other index.
+const std::vector<std::string>& upload_indexes();
+
 class UploadRun {
 public:
     // The client lives outside the run, so its cookies and connection carry over between runs.

@@ -8,6 +8,7 @@
 #include <sqlite3.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <stdexcept>
 #include <string>
@@ -23,15 +24,29 @@
 
 namespace {
 
+ringolan::db::BuildOptions build_options;
+
 std::vector<uint8_t> build_watching_stderr(const std::filesystem::path& mdb) {
     std::vector<uint8_t> image;
-    const std::string error = ringolan::db::watch_libmdb(mdb, [&] { image = ringolan::db::build_snapshot_image(mdb); });
+    const std::string error =
+        ringolan::db::watch_libmdb(mdb, [&] { image = ringolan::db::build_snapshot_image(mdb, build_options); });
     if (!error.empty()) throw ringolan::Error(error);
     return image;
 }
 
+// "a.b,c.d" as its parts; an empty text names none.
+std::vector<std::string> split_list(const std::string& list) {
+    std::vector<std::string> parts;
+    for (size_t at = 0; at < list.size();) {
+        const size_t end = std::min(list.find(',', at), list.size());
+        if (end > at) parts.push_back(list.substr(at, end - at));
+        at = end + 1;
+    }
+    return parts;
+}
+
 const char kUsage[] =
-    "usage: ringolan-snapshot-reader FILE.mdb (answer on file descriptor 3)\n"
+    "usage: ringolan-snapshot-reader [--indexes TABLE.COLUMN,...] FILE.mdb (answer on file descriptor 3)\n"
     "       ringolan-snapshot-reader --serve FOLDER (commands and answers on file descriptor 3)\n";
 
 const std::string kHelp = std::string(kUsage) +
@@ -43,6 +58,8 @@ const std::string kHelp = std::string(kUsage) +
     "pages that changed since; its copy of the file is kept in FOLDER.\n"
     "\n"
     "Options:\n"
+    "  --indexes LIST  index only these columns (comma-separated TABLE.COLUMN, may be empty)\n"
+    "                  and take no statistics: for a few statements run once\n"
     "  -h, --help  show this help and exit\n"
     "  --version   show the version and exit\n"
     "\n"
@@ -67,6 +84,11 @@ int main(int argc, char** argv) {
         const int code = ringolan::db::serve_reads(ringolan::platform::answer_channel(), argv[2]);
         std::fflush(nullptr);
         std::_Exit(code);
+    }
+    if (argc == 4 && std::string(argv[1]) == "--indexes") {
+        build_options.only_indexes = split_list(argv[2]);
+        argv += 2;
+        argc -= 2;
     }
     if (argc != 2) {
         std::fputs(kUsage, stderr);

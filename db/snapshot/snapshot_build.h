@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,9 @@ inline constexpr int32_t kSnapshotApplicationId = 0x52674C6E;
 
 struct BuildOptions {
     bool indexes = true;  // indexes on the join columns the page statements use
+    // Set: only these indexes ("table.column", without regard to case) and no statistics, for
+    // a reader that runs a few known statements once (the upload).
+    std::optional<std::vector<std::string>> only_indexes;
 };
 
 // Reads every user table of the file (libmdb) and returns the SQLite database image

@@ -62,13 +62,23 @@ int run_in_process_build(platform::NativeHandle answer, const void* context) {
 // Starts the child: the reader program, or build in a copy of this process. The reader gets
 // transparent huge pages for its heap where the system offers them (a large file takes
 // hundreds of megabytes; they cut its time by a fifth).
-ChildProcess start_child(const fs::path& mdb, ImageBuilder build, const std::string& program) {
+ChildProcess start_child(const fs::path& mdb, ImageBuilder build, const std::string& program, const BuildOptions& options) {
     if (build) {
         const InProcessBuild job{&mdb, build};
         return ChildProcess::start_function(run_in_process_build, &job);
     }
-    return ChildProcess::start({program, {mdb.string()}, platform::large_heap_environment()});
+    std::vector<std::string> args;
+    if (options.only_indexes) {
+        std::string list;
+        for (const std::string& index : *options.only_indexes) list += (list.empty() ? "" : ",") + index;
+        args = {"--indexes", list};
+    }
+    args.push_back(mdb.string());
+    return ChildProcess::start({program, args, platform::large_heap_environment()});
 }
+
+BuildResult build_isolated(const fs::path& mdb, std::chrono::milliseconds limit, ImageBuilder build,
+                           const BuildOptions& options);
 
 // The framed answer as far as it arrived: tag and length, then the payload.
 struct Answer {
@@ -162,10 +172,21 @@ fs::path snapshot_reader_program() {
 }
 
 BuildResult build_snapshot_isolated(const fs::path& mdb, std::chrono::milliseconds limit) {
-    return build_snapshot_isolated(mdb, limit, nullptr);
+    return build_isolated(mdb, limit, nullptr, {});
+}
+
+BuildResult build_snapshot_isolated(const fs::path& mdb, std::chrono::milliseconds limit, const BuildOptions& options) {
+    return build_isolated(mdb, limit, nullptr, options);
 }
 
 BuildResult build_snapshot_isolated(const fs::path& mdb, std::chrono::milliseconds limit, ImageBuilder build) {
+    return build_isolated(mdb, limit, build, {});
+}
+
+namespace {
+
+BuildResult build_isolated(const fs::path& mdb, std::chrono::milliseconds limit, ImageBuilder build,
+                           const BuildOptions& options) {
     const auto start = Clock::now();
     const auto deadline = start + limit;
     BuildResult result;
@@ -174,7 +195,7 @@ BuildResult build_snapshot_isolated(const fs::path& mdb, std::chrono::millisecon
     if (!build && program.empty()) {
         error = "the reader program ringolan-snapshot-reader was not found";
     } else {
-        ChildProcess child = start_child(mdb, build, program);
+        ChildProcess child = start_child(mdb, build, program, options);
         Answer answer = read_answer(child, deadline);
         child.close_answer();  // a child still writing gets EPIPE instead of blocking
         const ExitStatus ended = reap_child(child, answer, deadline);
@@ -187,5 +208,7 @@ BuildResult build_snapshot_isolated(const fs::path& mdb, std::chrono::millisecon
     result.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
     return result;
 }
+
+}  // namespace
 
 }  // namespace ringolan::db

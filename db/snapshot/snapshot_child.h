@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "db/snapshot/snapshot_build.h"
 #include "platform/handle.h"
 
 namespace ringolan::db {
@@ -36,6 +37,9 @@ using ImageBuilder = std::vector<uint8_t> (*)(const std::filesystem::path& mdb);
 // Never throws for problems of the file or the child; throws std::system_error only when the
 // pipe or the child cannot be created at all.
 BuildResult build_snapshot_isolated(const std::filesystem::path& mdb, std::chrono::milliseconds limit);
+// The same with options for the reader (only_indexes; the other fields are not passed on).
+BuildResult build_snapshot_isolated(const std::filesystem::path& mdb, std::chrono::milliseconds limit,
+                                    const BuildOptions& options);
 
 // The same with build(mdb) run in a forked copy of this process, without exec (for tests). Only safe
 // when build needs no lock another thread may hold (no malloc while other threads run under

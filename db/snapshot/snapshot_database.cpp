@@ -187,14 +187,25 @@ std::unique_ptr<SnapshotDatabase::Table> SnapshotDatabase::create_table(const md
     return table;
 }
 
+bool SnapshotDatabase::indexed(const std::string& table, const std::string& column) const {
+    if (!options_.indexes) return false;
+    if (!options_.only_indexes) {
+        return std::any_of(indexed_columns().begin(), indexed_columns().end(),
+                           [&](const std::string& wanted) { return text::equal_ignoring_case(column, wanted); });
+    }
+    const std::string name = table + "." + column;
+    return std::any_of(options_.only_indexes->begin(), options_.only_indexes->end(),
+                       [&](const std::string& wanted) { return text::equal_ignoring_case(name, wanted); });
+}
+
+bool SnapshotDatabase::with_statistics() const { return options_.indexes && !options_.only_indexes; }
+
 void SnapshotDatabase::create_indexes(const Table& table) {
     const std::string name = quote_identifier(table.layout.name);
     for (const auto& col : table.layout.columns) {
-        for (const std::string& wanted : indexed_columns()) {
-            if (!text::equal_ignoring_case(col.name, wanted)) continue;
-            exec("CREATE INDEX " + quote_identifier("ix_" + table.layout.name + "_" + col.name) + " ON " + name + " (" +
-                 quote_identifier(col.name) + ")");
-        }
+        if (!indexed(table.layout.name, col.name)) continue;
+        exec("CREATE INDEX " + quote_identifier("ix_" + table.layout.name + "_" + col.name) + " ON " + name + " (" +
+             quote_identifier(col.name) + ")");
     }
 }
 
@@ -215,7 +226,7 @@ void SnapshotDatabase::build_all(mdbread::PageReader& reader, const std::filesys
             pipeline.recycle(batch);
             if (end) break;
         }
-        if (options_.indexes) create_indexes(*table);
+        create_indexes(*table);
         table->analyzed_rows = table->rows;
         tables_.push_back(std::move(table));
     }
@@ -223,7 +234,7 @@ void SnapshotDatabase::build_all(mdbread::PageReader& reader, const std::filesys
     if (tables_.empty()) throw Error(file.string() + ": no tables (damaged or incomplete file)");
     // Statistics of the indexes let the planner start a join at its most selective condition
     // (a club's teams from mannschaft, not every rank of the competition).
-    if (options_.indexes) exec("ANALYZE");
+    if (with_statistics()) exec("ANALYZE");
     exec("COMMIT");
 }
 
@@ -291,7 +302,7 @@ std::vector<std::string> SnapshotDatabase::apply(mdbread::PageReader& reader, co
     // The index statistics are taken again when a table's size has changed by a tenth since
     // they were taken (as a full read would take them): the planner's choices rest on row counts
     // and keys per value, which a few results do not move.
-    if (options_.indexes) {
+    if (with_statistics()) {
         for (auto& table : tables_) {
             const int64_t drift = table->rows - table->analyzed_rows;
             if ((drift < 0 ? -drift : drift) * 10 <= table->analyzed_rows) continue;

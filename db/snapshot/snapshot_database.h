@@ -64,6 +64,8 @@ private:
     void load_pages(Table& table, mdbread::PageReader& reader, size_t index, const std::vector<uint32_t>& pages);
     void insert_row(Table& table, int64_t position, const jet::Value* values, size_t count);
     std::unique_ptr<Table> create_table(const mdbread::TableLayout& layout);
+    bool indexed(const std::string& table, const std::string& column) const;
+    bool with_statistics() const;
     void create_indexes(const Table& table);
     void exec(const std::string& sql);
 

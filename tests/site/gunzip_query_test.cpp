@@ -3,6 +3,7 @@
 #include "site/query.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include "site_test_util.h"
 

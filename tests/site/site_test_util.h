@@ -1,7 +1,7 @@
-// Helpers of the site tests: gzip members made with zlib, and scratch folders.
+// Helpers of the site tests: gzip members as an upload makes them, and scratch folders.
 #pragma once
 
-#include <zlib.h>
+#include "upload/gzip_file.h"
 
 #include <filesystem>
 #include <random>
@@ -11,22 +11,8 @@
 
 namespace site_test {
 
-// One gzip member of `data` at level 6, as an upload makes it.
-inline std::string gzip(std::string_view data) {
-    z_stream z{};
-    if (deflateInit2(&z, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-        throw std::runtime_error("deflateInit2");
-    std::string out(deflateBound(&z, uLong(data.size())) + 64, '\0');
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    z.avail_in = uInt(data.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = uInt(out.size());
-    const int rc = deflate(&z, Z_FINISH);
-    deflateEnd(&z);
-    if (rc != Z_STREAM_END) throw std::runtime_error("deflate");
-    out.resize(z.total_out);
-    return out;
-}
+// One gzip member of `data`, as an upload makes it.
+inline std::string gzip(std::string_view data) { return ringolan::upload::gzip_bytes(data, "dp.sql"); }
 
 // Bytes that do not compress.
 inline std::string noise(std::size_t n, unsigned seed = 7) {

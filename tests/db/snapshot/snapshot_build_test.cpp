@@ -17,22 +17,6 @@ namespace {
 
 using jet::ColumnType;
 
-// Opens an image on a private connection with the Jet collation.
-struct ImageDb {
-    std::vector<uint8_t> image;
-    sqlite::DbHandle owner;  // closed before the image goes
-    sqlite3* db = nullptr;
-    explicit ImageDb(std::vector<uint8_t> img) : image(std::move(img)) {
-        sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE, nullptr);
-        owner.reset(db);
-        register_jet_functions(db);
-        if (sqlite3_deserialize(db, "main", image.data(), sqlite3_int64(image.size()), sqlite3_int64(image.size()),
-                                SQLITE_DESERIALIZE_READONLY) != SQLITE_OK) {
-            throw std::runtime_error(sqlite3_errmsg(db));
-        }
-    }
-};
-
 // The text SQLite gives for a value inserted as the snapshot should insert it.
 std::string expected_text(const jet::Value& v) {
     struct V {

@@ -74,6 +74,32 @@ TEST_F(IsolatedBuild, GoodFileGivesTheSameImageAsInProcess) {
     EXPECT_TRUE(no_children());
 }
 
+// The reader program is told which indexes to make (a list of none included) and then takes no
+// statistics; the rows are those of the full build.
+TEST_F(IsolatedBuild, OnlyTheIndexesAskedForAndTheSameRows) {
+    const BuildResult full = build_snapshot_isolated(*dir_ / "demo.mdb", 20s);
+    ASSERT_TRUE(full.ok()) << full.error;
+    const std::string indexes = "SELECT group_concat(name, ' ') FROM (SELECT name FROM sqlite_schema WHERE type = 'index' ORDER BY name)";
+    const std::string rows = "SELECT count(*), sum(sch_id), sum(summe) FROM scheiben";
+    const ImageDb full_db(full.image);
+    const struct {
+        std::vector<std::string> only;
+        std::string indexes;
+    } cases[] = {{{"SCHEIBEN.sch_id", "ergebnis.Startnr", "nosuch.column"}, "ix_ergebnis_Startnr ix_scheiben_Sch_id"},
+                 {{}, "NULL"}};  // none
+    for (const auto& c : cases) {
+        BuildOptions options;
+        options.only_indexes = c.only;
+        const BuildResult r = build_snapshot_isolated(*dir_ / "demo.mdb", 20s, options);
+        ASSERT_TRUE(r.ok()) << r.error;
+        const ImageDb db(r.image);
+        EXPECT_EQ(scalar(db.db, indexes), c.indexes);
+        EXPECT_EQ(scalar(db.db, "SELECT count(*) FROM sqlite_schema WHERE name = 'sqlite_stat1'"), "0");
+        EXPECT_EQ(scalar(db.db, rows), scalar(full_db.db, rows));
+    }
+    EXPECT_EQ(scalar(full_db.db, "SELECT count(*) FROM sqlite_schema WHERE name = 'sqlite_stat1'"), "1");
+}
+
 TEST_F(IsolatedBuild, DamagedFilesGiveErrorsNamingTheFile) {
     const fs::path missing = dir / "missing.mdb";
     BuildResult r = build_snapshot_isolated(missing, 10s);

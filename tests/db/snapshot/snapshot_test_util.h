@@ -14,6 +14,7 @@
 
 #include "common/sqlite.h"
 #include "db/jet/writer.h"
+#include "db/sql/jet_functions.h"
 
 namespace ringolan::db::test {
 
@@ -78,6 +79,22 @@ inline std::vector<std::string> column(sqlite3* db, const std::string& sql) {
 }
 
 inline std::string scalar(sqlite3* db, const std::string& sql) { return rows(db, sql).at(0).at(0); }
+
+// Opens an image on a private connection with the Jet collation.
+struct ImageDb {
+    std::vector<uint8_t> image;
+    sqlite::DbHandle owner;  // closed before the image goes
+    sqlite3* db = nullptr;
+    explicit ImageDb(std::vector<uint8_t> img) : image(std::move(img)) {
+        sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE, nullptr);
+        owner.reset(db);
+        register_jet_functions(db);
+        if (sqlite3_deserialize(db, "main", image.data(), sqlite3_int64(image.size()), sqlite3_int64(image.size()),
+                                SQLITE_DESERIALIZE_READONLY) != SQLITE_OK) {
+            throw std::runtime_error(sqlite3_errmsg(db));
+        }
+    }
+};
 
 // One table with the given columns and rows, saved atomically.
 inline void write_table(const fs::path& file, const std::string& name, const std::vector<jet::Column>& columns,
