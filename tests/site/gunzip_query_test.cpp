@@ -62,7 +62,11 @@ TEST(Gunzip, RefusesWhatIsNotOneWholeMember) {
     std::string bad_crc = good;
     bad_crc[bad_crc.size() - 6] ^= 0x55;
     EXPECT_NE(gunzip_error(bad_crc).find("damaged"), std::string::npos);
+    std::string bad_size = good;  // a stated size one byte short
+    bad_size[bad_size.size() - 4] = char(bad_size[bad_size.size() - 4] - 1);
+    EXPECT_NE(gunzip_error(bad_size).find("damaged"), std::string::npos);
     EXPECT_EQ(gunzip_error(good + "x"), "the gzip file has data after its end");
+    EXPECT_EQ(gunzip_error(good + good), "the gzip file has data after its end");  // one member only
     EXPECT_NE(gunzip_error(good, 4999).find("larger than 4999"), std::string::npos);
     EXPECT_EQ(gunzip(good, 5000).size(), 5000u);
 }
