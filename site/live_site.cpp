@@ -175,21 +175,21 @@ std::optional<LiveSite::Clock::time_point> LiveSite::rebuild(Live& live) {
         if (now - *live.partial_since < upload_grace_) return *live.partial_since + upload_grace_;
     }
     const auto started = Clock::now();
-    const AccountData data = store_.read_all(live.account);
-    if (built_version() == data.version) return std::nullopt;
+    // The rows go into the new state as they are read.
+    LiveSnapshotBuilder builder;
+    const std::int64_t version = store_.read_each(live.account, builder);
+    if (built_version() == version) return std::nullopt;
     const auto read = Clock::now();
     // An account never written has no competition; one emptied has an empty one.
-    auto snapshot = data.version == 0 ? nullptr : live_snapshot(live.account, data);
-    std::size_t rows = 0;
-    for (const StoredTable& t : data.tables) rows += t.rows.size();
+    auto snapshot = version == 0 ? nullptr : builder.snapshot(live.account, version);
     const auto ms = [](Clock::duration d) {
         return std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
     };
-    logging::log_line("live view of " + live.account + ": " + std::to_string(rows) + " rows read in " + ms(read - started) +
-                      " ms, state built in " + ms(Clock::now() - read) + " ms");
+    logging::log_line("live view of " + live.account + ": " + std::to_string(builder.rows()) +
+                      " rows read and inserted in " + ms(read - started) + " ms, indexed and handed over in " +
+                      ms(Clock::now() - read) + " ms");
     live.partial_since.reset();
-    live.whole = std::any_of(data.tables.begin(), data.tables.end(),
-                             [](const StoredTable& t) { return t.name == kLastUploadTable && !t.rows.empty(); });
+    live.whole = builder.rows_of(std::string(kLastUploadTable)) > 0;
     {
         std::lock_guard lock(live.mutex);
         live.built = std::move(snapshot);

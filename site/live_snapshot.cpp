@@ -66,6 +66,9 @@ public:
         exec("ANALYZE");  // as the range's snapshot: the planner starts joins at selective columns
         exec("COMMIT");
         sqlite3_int64 size = 0;
+        // memdb lends its buffer: one copy instead of two.
+        if (const unsigned char* lent = sqlite3_serialize(db_.get(), "main", &size, SQLITE_SERIALIZE_NOCOPY))
+            return std::vector<std::uint8_t>(lent, lent + size);
         unsigned char* bytes = sqlite3_serialize(db_.get(), "main", &size, 0);
         if (!bytes) throw std::runtime_error("cannot serialize the snapshot (out of memory)");
         std::vector<std::uint8_t> out(bytes, bytes + size);
@@ -79,16 +82,17 @@ private:
 
 // The file column each uploaded column fills (by name; by position for tables dumped with
 // "select *"); -1 for columns the file does not have.
-std::vector<int> column_map(const FileTable& file, const StoredTable& stored) {
-    const TableDef* def = table_by_name(stored.name);
+std::vector<int> column_map(const FileTable& file, const std::string& stored_name,
+                            const std::vector<std::string>& stored_columns) {
+    const TableDef* def = table_by_name(stored_name);
     const bool by_position = def && def->columns.empty();
     std::vector<int> out;
-    for (std::size_t i = 0; i < stored.columns.size(); ++i) {
+    for (std::size_t i = 0; i < stored_columns.size(); ++i) {
         int at = -1;
         if (by_position) {
             at = i < file.columns.size() ? int(i) : -1;
         } else {
-            std::string_view name = stored.columns[i];
+            std::string_view name = stored_columns[i];
             if (name.starts_with('_')) name.remove_prefix(1);  // "_option": renamed in the dump
             for (std::size_t c = 0; c < file.columns.size() && at < 0; ++c)
                 if (text::equal_ignoring_case(file.columns[c].name, name)) at = int(c);
@@ -98,7 +102,7 @@ std::vector<int> column_map(const FileTable& file, const StoredTable& stored) {
     return out;
 }
 
-void bind(sqlite3_stmt* st, int index, const StoredValue& v, ColumnType type) {
+void bind(sqlite3_stmt* st, int index, const StoredValueView& v, ColumnType type) {
     using Kind = StoredValue::Kind;
     if (v.kind == Kind::null || type == kDate) {
         sqlite3_bind_null(st, index);
@@ -125,26 +129,17 @@ void create(Image& image, const FileTable& file) {
     image.exec(sql + ")");
 }
 
-void fill(Image& image, const FileTable& file, const StoredTable& stored) {
-    const std::vector<int> map = column_map(file, stored);
+// The insert of a stored table's columns into its file table; empty when none of them is there.
+sqlite::StmtHandle prepare_fill(Image& image, const FileTable& file, const std::vector<int>& map) {
     std::string columns, values;
     for (int at : map) {
         if (at < 0) continue;
         columns += (columns.empty() ? "" : ", ") + quote_identifier(file.columns[std::size_t(at)].name);
         values += values.empty() ? "?" : ",?";
     }
-    if (columns.empty()) return;
-    const sqlite::StmtHandle st(
+    if (columns.empty()) return {};
+    return sqlite::StmtHandle(
         image.prepare("INSERT INTO " + quote_identifier(file.name) + " (" + columns + ") VALUES (" + values + ")"));
-    for (const auto& row : stored.rows) {
-        int index = 1;
-        for (std::size_t i = 0; i < map.size(); ++i) {
-            if (map[i] < 0) continue;
-            const StoredValue none;
-            bind(st.get(), index++, i < row.size() ? row[i] : none, file.columns[std::size_t(map[i])].type);
-        }
-        image.step(st.get());
-    }
 }
 
 void index(Image& image, const FileTable& file) {
@@ -194,22 +189,61 @@ const std::vector<FileTable>& file_tables() {
     return tables;
 }
 
-std::vector<std::uint8_t> live_image(const AccountData& data) {
+struct LiveSnapshotBuilder::Build {
     Image image;
-    for (const FileTable& file : file_tables()) {
-        create(image, file);
-        for (const StoredTable& stored : data.tables)
-            if (text::equal_ignoring_case(stored.name, file.upload)) fill(image, file, stored);
-        index(image, file);
-    }
-    return image.finish();
+    const FileTable* file = nullptr;  // the table being filled; nullptr: none of the file's
+    std::vector<int> map;
+    sqlite::StmtHandle insert;
+};
+
+LiveSnapshotBuilder::LiveSnapshotBuilder() : build_(std::make_unique<Build>()) {
+    for (const FileTable& file : file_tables()) create(build_->image, file);
 }
 
-std::shared_ptr<const db::Snapshot> live_snapshot(const std::string& account, const AccountData& data) {
+LiveSnapshotBuilder::~LiveSnapshotBuilder() = default;
+
+void LiveSnapshotBuilder::table(const std::string& name, const std::vector<std::string>& columns) {
+    Build& b = *build_;
+    b.insert.reset();
+    b.file = nullptr;
+    for (const FileTable& file : file_tables())
+        if (text::equal_ignoring_case(name, file.upload)) b.file = &file;
+    current_ = &rows_[name];
+    if (!b.file) return;
+    b.map = column_map(*b.file, name, columns);
+    b.insert = prepare_fill(b.image, *b.file, b.map);
+}
+
+void LiveSnapshotBuilder::row(const std::vector<StoredValueView>& values) {
+    if (current_) ++*current_;
+    ++total_rows_;
+    Build& b = *build_;
+    if (!b.insert) return;
+    const StoredValueView none;
+    int index = 1;
+    for (std::size_t i = 0; i < b.map.size(); ++i) {
+        if (b.map[i] < 0) continue;
+        bind(b.insert.get(), index++, i < values.size() ? values[i] : none, b.file->columns[std::size_t(b.map[i])].type);
+    }
+    b.image.step(b.insert.get());
+}
+
+std::size_t LiveSnapshotBuilder::rows_of(const std::string& table) const {
+    const auto it = rows_.find(table);
+    return it == rows_.end() ? 0 : it->second;
+}
+
+std::vector<std::uint8_t> LiveSnapshotBuilder::image() {
+    build_->insert.reset();
+    for (const FileTable& file : file_tables()) index(build_->image, file);
+    return build_->image.finish();
+}
+
+std::shared_ptr<const db::Snapshot> LiveSnapshotBuilder::snapshot(const std::string& account, std::int64_t version) {
     db::SnapshotInfo info;
     info.source = "site:" + account;
-    info.generation = std::uint64_t(data.version);
-    return db::Snapshot::from_image(live_image(data), std::move(info));
+    info.generation = std::uint64_t(version);
+    return db::Snapshot::from_image(image(), std::move(info));
 }
 
 }  // namespace ringolan::site

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -32,11 +33,32 @@ struct FileTable {
 // The file's tables in the file's order.
 const std::vector<FileTable>& file_tables();
 
-// The serialized SQLite database of the account's data (see db/snapshot/snapshot_build.h for
-// the declared types). Throws std::runtime_error when SQLite fails.
-std::vector<std::uint8_t> live_image(const AccountData& data);
+// Builds the snapshot while the account's tables are read (SiteStore::read_each), without
+// holding them. Throws std::runtime_error when SQLite fails.
+class LiveSnapshotBuilder : public TableVisitor {
+public:
+    LiveSnapshotBuilder();
+    ~LiveSnapshotBuilder() override;
+    LiveSnapshotBuilder(const LiveSnapshotBuilder&) = delete;
+    LiveSnapshotBuilder& operator=(const LiveSnapshotBuilder&) = delete;
 
-// The snapshot of the data: generation is the data's version, source names the account.
-std::shared_ptr<const db::Snapshot> live_snapshot(const std::string& account, const AccountData& data);
+    void table(const std::string& name, const std::vector<std::string>& columns) override;
+    void row(const std::vector<StoredValueView>& values) override;
+
+    std::size_t rows() const { return total_rows_; }
+    std::size_t rows_of(const std::string& table) const;  // by the upload's table name
+
+    // The serialized SQLite database (see db/snapshot/snapshot_build.h for the declared types),
+    // or the snapshot of it: generation is the data's version, source names the account. Once.
+    std::vector<std::uint8_t> image();
+    std::shared_ptr<const db::Snapshot> snapshot(const std::string& account, std::int64_t version);
+
+private:
+    struct Build;
+    std::unique_ptr<Build> build_;
+    std::map<std::string, std::size_t> rows_;
+    std::size_t* current_ = nullptr;
+    std::size_t total_rows_ = 0;
+};
 
 }  // namespace ringolan::site

@@ -180,8 +180,8 @@ namespace ringolan::site {
 
 namespace {
 
-StoredValue stored_value(sqlite3_stmt* st, int i) {
-    StoredValue v;
+StoredValueView stored_value(sqlite3_stmt* st, int i) {
+    StoredValueView v;
     switch (sqlite3_column_type(st, i)) {
         case SQLITE_INTEGER:
             v.kind = StoredValue::Kind::integer;
@@ -195,47 +195,72 @@ StoredValue stored_value(sqlite3_stmt* st, int i) {
             break;
         default:
             v.kind = StoredValue::Kind::text;
-            v.text.assign(reinterpret_cast<const char*>(sqlite3_column_text(st, i)),
-                          std::size_t(sqlite3_column_bytes(st, i)));
+            v.text = {reinterpret_cast<const char*>(sqlite3_column_text(st, i)), std::size_t(sqlite3_column_bytes(st, i))};
     }
     return v;
 }
 
+// Keeps what it is shown.
+class Collector : public TableVisitor {
+public:
+    explicit Collector(AccountData& data) : data_(data) {}
+    void table(const std::string& name, const std::vector<std::string>& columns) override {
+        data_.tables.push_back({name, columns, {}});
+    }
+    void row(const std::vector<StoredValueView>& values) override {
+        auto& row = data_.tables.back().rows.emplace_back();
+        row.reserve(values.size());
+        for (const StoredValueView& v : values) row.push_back({v.kind, v.integer, v.real, std::string(v.text)});
+    }
+
+private:
+    AccountData& data_;
+};
+
 }  // namespace
 
 AccountData SqliteStore::read_all(const std::string& account) {
-    auto guard = lock(account);
     AccountData data;
-    {
-        std::lock_guard versions_guard(locks_mutex_);
-        data.version = versions_[account];
-    }
-    const fs::path file = account_dir(account) / kDatabaseFile;
-    if (!fs::exists(file)) return data;
-    Database db(file, false);
-    db.exec("BEGIN");
-    for (const TableDef& def : upload_tables()) {
-        if (db.column_count(def.name) == 0) continue;
-        StoredTable& table = data.tables.emplace_back();
-        table.name = std::string(def.name);
-        const sqlite::StmtHandle st = prepare(db.get(), "SELECT * FROM " + quote_identifier(def.name) + " ORDER BY rowid");
-        const int n = sqlite3_column_count(st.get());
-        for (int i = 0; i < n; ++i) table.columns.emplace_back(sqlite3_column_name(st.get(), i));
-        int rc;
-        while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
-            auto& row = table.rows.emplace_back();
-            row.reserve(std::size_t(n));
-            for (int i = 0; i < n; ++i) row.push_back(stored_value(st.get(), i));
-        }
-        if (rc != SQLITE_DONE) throw StoreError(std::string("database: ") + sqlite3_errmsg(db.get()));
-    }
-    db.exec("COMMIT");
-    if (data.version == 0) {
-        guard.unlock();
-        data.version = version(account);
-    }
+    Collector collector(data);
+    data.version = read_each(account, collector);
     return data;
 }
 
+std::int64_t SqliteStore::read_each(const std::string& account, TableVisitor& visitor) {
+    auto guard = lock(account);
+    std::int64_t version;
+    {
+        std::lock_guard versions_guard(locks_mutex_);
+        version = versions_[account];
+    }
+    const fs::path file = account_dir(account) / kDatabaseFile;
+    if (fs::exists(file)) {
+        Database db(file, false);
+        db.exec("BEGIN");
+        std::vector<std::string> columns;
+        std::vector<StoredValueView> values;
+        for (const TableDef& def : upload_tables()) {
+            if (db.column_count(def.name) == 0) continue;
+            const sqlite::StmtHandle st = prepare(db.get(), "SELECT * FROM " + quote_identifier(def.name) + " ORDER BY rowid");
+            const int n = sqlite3_column_count(st.get());
+            columns.clear();
+            for (int i = 0; i < n; ++i) columns.emplace_back(sqlite3_column_name(st.get(), i));
+            visitor.table(std::string(def.name), columns);
+            int rc;
+            while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
+                values.clear();
+                for (int i = 0; i < n; ++i) values.push_back(stored_value(st.get(), i));
+                visitor.row(values);
+            }
+            if (rc != SQLITE_DONE) throw StoreError(std::string("database: ") + sqlite3_errmsg(db.get()));
+        }
+        db.exec("COMMIT");
+    }
+    if (version == 0) {
+        guard.unlock();
+        version = this->version(account);
+    }
+    return version;
+}
 
 }  // namespace ringolan::site

@@ -51,6 +51,22 @@ struct StoredTable {
     std::vector<std::vector<StoredValue>> rows;  // in the order they arrived
 };
 
+// A stored value as read, its text valid only while the row is visited.
+struct StoredValueView {
+    StoredValue::Kind kind = StoredValue::Kind::null;
+    std::int64_t integer = 0;
+    double real = 0;
+    std::string_view text;
+};
+
+// Receives an account's tables as they are read: each table's name and columns, then its rows.
+class TableVisitor {
+public:
+    virtual ~TableVisitor() = default;
+    virtual void table(const std::string& name, const std::vector<std::string>& columns) = 0;
+    virtual void row(const std::vector<StoredValueView>& values) = 0;
+};
+
 // Every table held for an account, and the account's data version it was read at.
 struct AccountData {
     std::int64_t version = 0;
@@ -140,6 +156,22 @@ public:
 
     // Every table of the account with typed values, read in one transaction.
     virtual AccountData read_all(const std::string& account) = 0;
+
+    // The same passed to a visitor table by table and row by row, without holding the tables;
+    // returns the version read at. By default the tables are read whole first.
+    virtual std::int64_t read_each(const std::string& account, TableVisitor& visitor) {
+        const AccountData data = read_all(account);
+        std::vector<StoredValueView> views;
+        for (const StoredTable& t : data.tables) {
+            visitor.table(t.name, t.columns);
+            for (const auto& row : t.rows) {
+                views.clear();
+                for (const StoredValue& v : row) views.push_back({v.kind, v.integer, v.real, v.text});
+                visitor.row(views);
+            }
+        }
+        return data.version;
+    }
 
     virtual LiveState live_state(const std::string& account) = 0;
 
