@@ -74,12 +74,11 @@ std::string RowEncoder::row_text(const std::vector<ValueView>& values) {
     return out;
 }
 
-std::vector<StoredValue> parse_row(std::string_view text, std::size_t width) {
+void parse_row(std::string_view text, std::size_t width, std::vector<StoredValueView>& row) {
     auto bad = [] { return StoreError("PostgreSQL: a stored row does not read back"); };
-    std::vector<StoredValue> row;
-    row.reserve(width);
+    row.clear();
     for (std::size_t at = 0; at < text.size();) {
-        ValueText v;
+        StoredValueView v;
         switch (text[at++]) {
             case 'n':
                 row.emplace_back();
@@ -93,11 +92,22 @@ std::vector<StoredValue> parse_row(std::string_view text, std::size_t width) {
         const auto [colon, ec] = std::from_chars(text.data() + at, text.data() + text.size(), length);
         at = std::size_t(colon - text.data());
         if (ec != std::errc() || at >= text.size() || text[at] != ':' || text.size() - at - 1 < length) throw bad();
-        v.text = text.substr(at + 1, length);
+        const std::string_view digits = text.substr(at + 1, length);
+        if (v.kind == StoredValue::Kind::integer) std::from_chars(digits.data(), digits.data() + digits.size(), v.integer);
+        else if (v.kind == StoredValue::Kind::real) std::from_chars(digits.data(), digits.data() + digits.size(), v.real);
+        else v.text = digits;
         at += 1 + length;
-        row.push_back(typed_value(v));
+        row.push_back(v);
     }
     if (row.size() < width) row.resize(width);
+}
+
+std::vector<StoredValue> parse_row(std::string_view text, std::size_t width) {
+    std::vector<StoredValueView> views;
+    parse_row(text, width, views);
+    std::vector<StoredValue> row;
+    row.reserve(views.size());
+    for (const StoredValueView& v : views) row.push_back({v.kind, v.integer, v.real, std::string(v.text)});
     return row;
 }
 

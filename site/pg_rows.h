@@ -27,8 +27,9 @@ private:
     void append(std::string& out, const std::vector<ValueView>& values, bool in_copy);
 };
 
-// The typed values of a stored row, padded with NULLs to `width`; throws StoreError when the
-// text is not such a row.
+// The typed values of a stored row, padded with NULLs to `width`, into out (texts view the
+// row's text); throws StoreError when the text is not such a row.
+void parse_row(std::string_view text, std::size_t width, std::vector<StoredValueView>& out);
 std::vector<StoredValue> parse_row(std::string_view text, std::size_t width);
 
 }  // namespace ringolan::site::pg

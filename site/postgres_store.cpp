@@ -175,22 +175,30 @@ std::int64_t PostgresStore::version(const std::string& account) {
     });
 }
 
-AccountData PostgresStore::read_all(const std::string& account) {
+std::int64_t PostgresStore::read_each(const std::string& account, TableVisitor& visitor) {
+    bool shown = false;
     return pool_.run([&](PGconn* c) {
+        // The pool runs this again on a fresh connection when the connection broke; the visitor
+        // cannot take the rows twice.
+        if (shown) throw StoreError("PostgreSQL: the connection broke while the tables were read");
         Transaction tx(c, "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
-        AccountData data;
         const Result v = exec(c, "SELECT version FROM site_accounts WHERE account = $1", {{account}});
-        data.version = v.rows() == 0 ? 0 : v.integer(0, 0);
+        const std::int64_t version = v.rows() == 0 ? 0 : v.integer(0, 0);
+        std::vector<StoredValueView> values;
         for (const TableDef& def : upload_tables()) {
             const std::optional<TableInfo> info = table_info(c, account, def.name);
             if (!info) continue;
-            StoredTable& table = data.tables.emplace_back();
-            table.name = std::string(def.name);
-            table.columns = column_names(def, info->width);
-            table.rows = table_rows(c, *info, std::numeric_limits<std::size_t>::max());
+            shown = true;
+            visitor.table(std::string(def.name), column_names(def, info->width));
+            const Result r =
+                exec(c, "SELECT vals FROM site_rows WHERE table_id = $1 ORDER BY seq", {{std::to_string(info->id)}});
+            for (int i = 0; i < r.rows(); ++i) {
+                pg::parse_row(r.text(i, 0), info->width, values);
+                visitor.row(values);
+            }
         }
         tx.commit();
-        return data;
+        return version;
     });
 }
 

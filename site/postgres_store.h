@@ -25,7 +25,7 @@ public:
     std::optional<std::int64_t> count(const std::string& account, std::string_view table) override;
     std::optional<TableRows> rows(const std::string& account, std::string_view table, std::size_t limit) override;
     std::int64_t version(const std::string& account) override;
-    AccountData read_all(const std::string& account) override;
+    std::int64_t read_each(const std::string& account, TableVisitor& visitor) override;
     LiveState live_state(const std::string& account) override;
     ChangeResult apply_changes(const std::string& account, const ChangeBatch& batch) override;
     void on_change(std::function<void(const std::string& account)> changed) override;

@@ -154,24 +154,12 @@ public:
     // whichever process made it; 0 for an account never written.
     virtual std::int64_t version(const std::string& account) = 0;
 
-    // Every table of the account with typed values, read in one transaction.
-    virtual AccountData read_all(const std::string& account) = 0;
+    // Every table of the account with typed values, read in one transaction and passed to the
+    // visitor table by table and row by row, without holding them; returns the version read at.
+    virtual std::int64_t read_each(const std::string& account, TableVisitor& visitor) = 0;
 
-    // The same passed to a visitor table by table and row by row, without holding the tables;
-    // returns the version read at. By default the tables are read whole first.
-    virtual std::int64_t read_each(const std::string& account, TableVisitor& visitor) {
-        const AccountData data = read_all(account);
-        std::vector<StoredValueView> views;
-        for (const StoredTable& t : data.tables) {
-            visitor.table(t.name, t.columns);
-            for (const auto& row : t.rows) {
-                views.clear();
-                for (const StoredValue& v : row) views.push_back({v.kind, v.integer, v.real, v.text});
-                visitor.row(views);
-            }
-        }
-        return data.version;
-    }
+    // The same held whole.
+    AccountData read_all(const std::string& account);
 
     virtual LiveState live_state(const std::string& account) = 0;
 
