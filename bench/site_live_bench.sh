@@ -11,16 +11,18 @@
 #   bench/site_live_bench.sh BUILD_DIR [SECONDS] [SHOOTERS]   (default 30 s, 2000 shooters)
 # Builds nothing: BUILD_DIR (Release) needs ringolan-site, ringolan-server, ringolan-upload,
 # ringolan-mkdemo and event_clients. VIEWERS (default 500) sets the viewers, POLL_MS (default
-# 1000) their mean pause between answers. Needs wrk and curl.
+# 1000) their mean pause between answers. DATABASE is the site's --database (default: SQLite in
+# the work folder), e.g. a postgresql:// address. Needs wrk and curl.
 set -euo pipefail
 
 if [ $# -lt 1 ] || [ ! -d "$1" ]; then
-  echo "usage: $0 BUILD_DIR [SECONDS] [SHOOTERS]   (BUILD_DIR: a Release build folder)" >&2
+  echo "usage: $0 BUILD_DIR [SECONDS] [SHOOTERS] [DATABASE]   (BUILD_DIR: a Release build folder)" >&2
   exit 2
 fi
 build=$(cd "$1" && pwd)
 seconds=${2:-30}
 shooters=${3:-2000}
+database=${4:-sqlite}
 viewers=${VIEWERS:-500}
 poll_ms=${POLL_MS:-1000}
 pause=${UPLOAD_PAUSE:-2}
@@ -69,7 +71,7 @@ cp "$work/site.mdb" "$work/range.mdb"
 hash=$(printf 'bench\n' | "$site_exe" --hash-password --iterations 1000)
 printf '{"accounts":[{"id":"bench","password":"%s"}]}\n' "$hash" >"$work/accounts.json"
 printf 'bench\n' >"$work/pw"
-start site "$site_exe" --accounts "$work/accounts.json" --data "$work/data" --port 0 --listen 127.0.0.1
+start site "$site_exe" --accounts "$work/accounts.json" --data "$work/data" --database "$database" --port 0 --listen 127.0.0.1
 site_pid=$started_pid site_port=$started_port
 upload() {  # FILE
   "$upload_exe" --db "$1" --url "http://127.0.0.1:$site_port/" --id bench --password-file "$work/pw" \
