@@ -223,7 +223,8 @@ void LiveSnapshotBuilder::row(const std::vector<StoredValueView>& values) {
     int index = 1;
     for (std::size_t i = 0; i < b.map.size(); ++i) {
         if (b.map[i] < 0) continue;
-        bind(b.insert.get(), index++, i < values.size() ? values[i] : none, b.file->columns[std::size_t(b.map[i])].type);
+        const ColumnType type = b.file->columns[std::size_t(b.map[i])].type;
+        bind(b.insert.get(), index++, i < values.size() ? values[i] : none, type);
     }
     b.image.step(b.insert.get());
 }

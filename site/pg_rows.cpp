@@ -93,8 +93,9 @@ void parse_row(std::string_view text, std::size_t width, std::vector<StoredValue
         at = std::size_t(colon - text.data());
         if (ec != std::errc() || at >= text.size() || text[at] != ':' || text.size() - at - 1 < length) throw bad();
         const std::string_view digits = text.substr(at + 1, length);
-        if (v.kind == StoredValue::Kind::integer) std::from_chars(digits.data(), digits.data() + digits.size(), v.integer);
-        else if (v.kind == StoredValue::Kind::real) std::from_chars(digits.data(), digits.data() + digits.size(), v.real);
+        const char* end = digits.data() + digits.size();
+        if (v.kind == StoredValue::Kind::integer) std::from_chars(digits.data(), end, v.integer);
+        else if (v.kind == StoredValue::Kind::real) std::from_chars(digits.data(), end, v.real);
         else v.text = digits;
         at += 1 + length;
         row.push_back(v);

@@ -195,7 +195,8 @@ StoredValueView stored_value(sqlite3_stmt* st, int i) {
             break;
         default:
             v.kind = StoredValue::Kind::text;
-            v.text = {reinterpret_cast<const char*>(sqlite3_column_text(st, i)), std::size_t(sqlite3_column_bytes(st, i))};
+            v.text = {reinterpret_cast<const char*>(sqlite3_column_text(st, i)),
+                      std::size_t(sqlite3_column_bytes(st, i))};
     }
     return v;
 }
@@ -217,7 +218,8 @@ std::int64_t SqliteStore::read_each(const std::string& account, TableVisitor& vi
         std::vector<StoredValueView> values;
         for (const TableDef& def : upload_tables()) {
             if (db.column_count(def.name) == 0) continue;
-            const sqlite::StmtHandle st = prepare(db.get(), "SELECT * FROM " + quote_identifier(def.name) + " ORDER BY rowid");
+            const sqlite::StmtHandle st =
+                prepare(db.get(), "SELECT * FROM " + quote_identifier(def.name) + " ORDER BY rowid");
             const int n = sqlite3_column_count(st.get());
             columns.clear();
             for (int i = 0; i < n; ++i) columns.emplace_back(sqlite3_column_name(st.get(), i));

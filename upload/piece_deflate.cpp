@@ -83,7 +83,8 @@ struct PieceDeflater::Worker {
         const std::string& in = job.input;
         job.crc = static_cast<uint32_t>(crc32_z(0, reinterpret_cast<const Bytef*>(in.data()), in.size()));
         job.output.resize(libdeflate_deflate_compress_bound(compressor, in.size()) + sizeof kSyncMarker + 1);
-        const size_t size = libdeflate_deflate_compress(compressor, in.data(), in.size(), job.output.data(), job.output.size());
+        const size_t size =
+            libdeflate_deflate_compress(compressor, in.data(), in.size(), job.output.data(), job.output.size());
         if (size == 0) throw Error("gzip: deflate failed");
         job.output.resize(size);
         if (!job.last) continue_stream(job);
@@ -170,7 +171,8 @@ void PieceDeflater::submit(bool last) {
 
     if (last && threads_.empty()) {  // the only piece: no threads needed
         deflate_whole(job->input, job->output);
-        job->crc = static_cast<uint32_t>(crc32_z(0, reinterpret_cast<const Bytef*>(job->input.data()), job->input.size()));
+        const auto* in = reinterpret_cast<const Bytef*>(job->input.data());
+        job->crc = static_cast<uint32_t>(crc32_z(0, in, job->input.size()));
         job->done = true;
         std::lock_guard lock(mutex_);
         in_order_.push_back(std::move(job));

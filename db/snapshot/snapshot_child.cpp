@@ -62,7 +62,8 @@ int run_in_process_build(platform::NativeHandle answer, const void* context) {
 // Starts the child: the reader program, or build in a copy of this process. The reader gets
 // transparent huge pages for its heap where the system offers them (a large file takes
 // hundreds of megabytes; they cut its time by a fifth).
-ChildProcess start_child(const fs::path& mdb, ImageBuilder build, const std::string& program, const BuildOptions& options) {
+ChildProcess start_child(const fs::path& mdb, ImageBuilder build, const std::string& program,
+                         const BuildOptions& options) {
     if (build) {
         const InProcessBuild job{&mdb, build};
         return ChildProcess::start_function(run_in_process_build, &job);

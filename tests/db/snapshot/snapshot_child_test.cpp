@@ -79,7 +79,8 @@ TEST_F(IsolatedBuild, GoodFileGivesTheSameImageAsInProcess) {
 TEST_F(IsolatedBuild, OnlyTheIndexesAskedForAndTheSameRows) {
     const BuildResult full = build_snapshot_isolated(*dir_ / "demo.mdb", 20s);
     ASSERT_TRUE(full.ok()) << full.error;
-    const std::string indexes = "SELECT group_concat(name, ' ') FROM (SELECT name FROM sqlite_schema WHERE type = 'index' ORDER BY name)";
+    const std::string indexes =
+        "SELECT group_concat(name, ' ') FROM (SELECT name FROM sqlite_schema WHERE type = 'index' ORDER BY name)";
     const std::string rows = "SELECT count(*), sum(sch_id), sum(summe) FROM scheiben";
     const ImageDb full_db(full.image);
     const struct {
