@@ -1,11 +1,6 @@
 // Answers that stay open (server-sent events): the socket layer's streams and the event hub.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <csignal>
 #include <future>
@@ -20,49 +15,14 @@
 #include "server/http_server.h"
 #include "server/page_service.h"
 #include "tests/pages/page_fixture.h"
+#include "tests/support/stream_client.h"
 
 using namespace ringolan::server;
 using namespace std::chrono_literals;
 
 namespace {
 
-// A client socket that reads with a short limit, so no test can hang.
-class Client {
-public:
-    explicit Client(uint16_t port, int receive_buffer = 0) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        if (receive_buffer > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
-        timeval tv{0, 200000};
-        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(port);
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) throw std::runtime_error("connect");
-    }
-    ~Client() { ::close(fd_); }
-    void send(std::string_view bytes) { ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
-    // Reads until `wanted` has arrived, the server closed, or the limit passed.
-    std::string read_until(std::string_view wanted, std::chrono::milliseconds limit = 3000ms) {
-        const auto end = std::chrono::steady_clock::now() + limit;
-        char buf[4096];
-        while (received_.find(wanted) == std::string::npos && std::chrono::steady_clock::now() < end) {
-            const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-            if (n == 0) {
-                closed_ = true;
-                break;
-            }
-            if (n > 0) received_.append(buf, std::size_t(n));
-        }
-        return received_;
-    }
-    bool closed() const { return closed_; }
-
-private:
-    int fd_ = -1;
-    std::string received_;
-    bool closed_ = false;
-};
+using Client = ringolan::test_support::StreamClient;
 
 // Keeps the senders of the streams the server opened.
 struct Streams {
