@@ -8,6 +8,8 @@
 
 #include <chrono>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -70,58 +72,67 @@ bool wait_for(Ready ready, std::chrono::milliseconds limit) {
     return true;
 }
 
-class LivePublish : public site_test::StoreFixture {};
+// A site on the store, a proxy in front of it, a demo file and its publisher.
+class LivePublish : public site_test::StoreFixture {
+protected:
+    void SetUp() override {
+        StoreFixture::SetUp();
+        if (IsSkipped()) return;
+        dir = test_upload::scratch_dir() / (GetParam() == site_test::StoreKind::sqlite ? "live" : "live_pg");
+        std::filesystem::create_directories(dir);
+        file = dir / "demo60.mdb";
+        demo::DemoOptions demo_options;
+        demo_options.shooters = 60;
+        demo::write_demo(demo_options, file);
+        const std::string hash = site::hash_password(kPassword, 10);
+        accounts = site::Accounts::parse(R"({"accounts":[{"id":"live","password":")" + hash +
+                                         R"("},{"id":"klassisch","password":")" + hash + "\"}]}");
+        handler = std::make_unique<site::SiteHandler>(accounts, *store);
+        http = std::make_unique<server::HttpServer>(
+            [this](const server::Request& q, server::Response& r) { (*handler)(q, r); });
+        http->start({server::Binding{"127.0.0.1", 0}});
+        site_port = http->endpoints().front().port;
+        proxy = std::make_unique<test_upload::CuttingProxy>(site_port);
+    }
+    void TearDown() override {
+        if (running.joinable()) stop_publishing();
+        if (http) http->stop();
+    }
 
-}  // namespace
-
-TEST_P(LivePublish, FollowsASimulatedCompetitionAcrossADroppedReplyAndAClassicUpload) {
-    const auto dir = test_upload::scratch_dir() / (GetParam() == site_test::StoreKind::sqlite ? "live" : "live_pg");
-    std::filesystem::create_directories(dir);
-    const auto file = dir / "demo60.mdb";
-    demo::DemoOptions demo_options;
-    demo_options.shooters = 60;
-    demo::write_demo(demo_options, file);
-
-    const std::string hash = site::hash_password(kPassword, 10);
-    const site::Accounts accounts = site::Accounts::parse(R"({"accounts":[{"id":"live","password":")" + hash +
-                                                          R"("},{"id":"klassisch","password":")" + hash + "\"}]}");
-    site::SiteStore& held = *store;
-    site::SiteHandler handler(accounts, held);
-    server::HttpServer http([&](const server::Request& q, server::Response& r) { handler(q, r); });
-    http.start({server::Binding{"127.0.0.1", 0}});
-    const std::uint16_t site_port = http.endpoints().front().port;
-    test_upload::CuttingProxy proxy(site_port);
-
-    std::mutex mutex;
-    std::vector<upload::BatchReport> reports;
-    upload::LiveSettings settings;
-    settings.base = "http://127.0.0.1:" + std::to_string(proxy.port()) + "/";
-    settings.account_id = "live";
-    settings.password = kPassword;
-    settings.database = file;
-    settings.interval = 150ms;
-    settings.max_retry_pause = 300ms;
-    upload::LiveEvents events;
-    events.acknowledged = [&](const upload::BatchReport& r) {
-        std::lock_guard guard(mutex);
-        reports.push_back(r);
-    };
-    upload::LivePublisher publisher(settings, events);
-    std::exception_ptr failure;
-    std::thread running([&] {
-        try {
-            publisher.run();
-        } catch (...) {
-            failure = std::current_exception();
-        }
-    });
-    auto acknowledged = [&] {
+    // Starts publishing to the account "live" through the proxy.
+    void start_publishing() {
+        upload::LiveSettings settings;
+        settings.base = "http://127.0.0.1:" + std::to_string(proxy->port()) + "/";
+        settings.account_id = "live";
+        settings.password = kPassword;
+        settings.database = file;
+        settings.interval = 150ms;
+        settings.max_retry_pause = 300ms;
+        upload::LiveEvents events;
+        events.acknowledged = [this](const upload::BatchReport& r) {
+            std::lock_guard guard(mutex);
+            reports.push_back(r);
+        };
+        publisher = std::make_unique<upload::LivePublisher>(settings, events);
+        running = std::thread([this] {
+            try {
+                publisher->run();
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        });
+    }
+    void stop_publishing() {
+        publisher->cancel();
+        running.join();
+        if (failure) std::rethrow_exception(failure);
+    }
+    std::size_t acknowledged() {
         std::lock_guard guard(mutex);
         return reports.size();
-    };
-    EXPECT_TRUE(wait_for([&] { return acknowledged() >= 1; }, 15s));
-
-    auto simulate = [&](std::uint64_t changes, std::uint64_t seed) {
+    }
+    // The scoring simulator: `changes` results at 12 a second.
+    void simulate(std::uint64_t changes, std::uint64_t seed) {
         demo::LiveOptions live;
         live.file = file;
         live.per_second = 12;
@@ -129,8 +140,8 @@ TEST_P(LivePublish, FollowsASimulatedCompetitionAcrossADroppedReplyAndAClassicUp
         live.seed = seed;
         const std::atomic<bool> stop{false};
         demo::run_live(live, stop, nullptr);
-    };
-    auto classic_upload = [&](const std::string& account) {
+    }
+    void classic_upload(const std::string& account) {
         upload::HttpClient client;
         upload::UploadRun classic(client, {}, upload::itdatum_not_built);
         upload::UploadRequest request;
@@ -140,29 +151,45 @@ TEST_P(LivePublish, FollowsASimulatedCompetitionAcrossADroppedReplyAndAClassicUp
         request.work_dir = dir;
         request.database = file;
         classic.run(request, *test_upload::snapshot_of(file));
-    };
-    auto converges = [&] {
+    }
+    // Whether the live account comes to hold what a classic upload of the file now loads.
+    bool converges() {
         classic_upload("klassisch");
-        const Contents expected = contents(held, "klassisch");
+        const Contents expected = contents(*store, "klassisch");
         EXPECT_EQ(expected.size(), 12u);
-        return wait_for([&] { return contents(held, "live") == expected; }, 20s);
-    };
+        return wait_for([&] { return contents(*store, "live") == expected; }, 20s);
+    }
+
+    std::filesystem::path dir, file;
+    site::Accounts accounts;
+    std::unique_ptr<site::SiteHandler> handler;
+    std::unique_ptr<server::HttpServer> http;
+    std::uint16_t site_port = 0;
+    std::unique_ptr<test_upload::CuttingProxy> proxy;
+    std::unique_ptr<upload::LivePublisher> publisher;
+    std::thread running;
+    std::exception_ptr failure;
+    std::mutex mutex;
+    std::vector<upload::BatchReport> reports;
+};
+
+}  // namespace
+
+TEST_P(LivePublish, FollowsASimulatedCompetitionAcrossADroppedReplyAndAClassicUpload) {
+    start_publishing();
+    EXPECT_TRUE(wait_for([&] { return acknowledged() >= 1; }, 15s));
 
     // The second reply from now on is lost after the site applied its batch.
-    proxy.cut_reply(2);
+    proxy->cut_reply(2);
     simulate(20, 1);
-    const bool first_same = converges();
+    EXPECT_TRUE(converges());
     const std::size_t first_stream = acknowledged();
     // A classic upload into the live account ends its stream: the next batch starts another.
     classic_upload("live");
     simulate(6, 2);
-    const bool second_same = converges();
-    publisher.cancel();
-    running.join();
-    if (failure) std::rethrow_exception(failure);
-    EXPECT_TRUE(first_same);
-    EXPECT_TRUE(second_same);
-    EXPECT_EQ(proxy.cuts(), 1);
+    EXPECT_TRUE(converges());
+    stop_publishing();
+    EXPECT_EQ(proxy->cuts(), 1);
 
     // Two streams, each with its batches acknowledged once each in order; the batch whose reply
     // was lost was sent again and found applied.
@@ -181,9 +208,8 @@ TEST_P(LivePublish, FollowsASimulatedCompetitionAcrossADroppedReplyAndAClassicUp
     }
     EXPECT_NE(reports.front().stream, reports.back().stream);
     EXPECT_EQ(repeated, 1);
-    EXPECT_EQ(held.live_state("live").stream, reports.back().stream);
-    EXPECT_EQ(held.live_state("live").sequence, reports.back().sequence);
-    http.stop();
+    EXPECT_EQ(store->live_state("live").stream, reports.back().stream);
+    EXPECT_EQ(store->live_state("live").sequence, reports.back().sequence);
 }
 
 SITE_STORE_KINDS(LivePublish);
