@@ -1,4 +1,5 @@
 #include "tests/app/server_process.h"
+#include "tests/support/loopback.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -22,15 +23,7 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 RawClient::RawClient(uint16_t port) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        ::close(fd_);
-        fd_ = -1;
-    }
+    fd_ = test_support::connect_loopback(port);
 }
 
 RawClient::~RawClient() {

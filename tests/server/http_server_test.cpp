@@ -1,5 +1,6 @@
 // Raw-socket tests of the page server on the loopback interface.
 #include "server/http_server.h"
+#include "tests/support/loopback.h"
 
 #include <gtest/gtest.h>
 
@@ -34,17 +35,8 @@ namespace {
 class Client {
 public:
     explicit Client(uint16_t port, int receive_buffer = 0) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        if (fd_ < 0) throw std::runtime_error("socket");
-        if (receive_buffer > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
-        timeval tv{10, 0};
-        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(port);
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
-            throw std::runtime_error("connect");
+        fd_ = ringolan::test_support::connect_loopback(port, std::chrono::seconds(10), receive_buffer);
+        if (fd_ < 0) throw std::runtime_error("connect");
     }
     ~Client() { ::close(fd_); }
     void send(std::string_view bytes) {

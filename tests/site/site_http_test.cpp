@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "site_test_util.h"
+#include "tests/support/loopback.h"
 #include "test_stores.h"
 
 using namespace ringolan;
@@ -33,17 +34,8 @@ struct Reply {
 
 // One request on a new connection, read until the server closes.
 Reply send_request(uint16_t port, const std::string& request) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    timeval tv{20, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        ::close(fd);
-        throw std::runtime_error("connect");
-    }
+    const int fd = ringolan::test_support::connect_loopback(port, std::chrono::seconds(20));
+    if (fd < 0) throw std::runtime_error("connect");
     std::string_view out = request;
     while (!out.empty()) {
         const ssize_t n = ::send(fd, out.data(), out.size(), MSG_NOSIGNAL);

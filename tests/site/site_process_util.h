@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/loopback.h"
+
 extern char** environ;
 
 namespace site_test {
@@ -74,15 +76,9 @@ inline int wait_exit(pid_t pid) {
 
 // One request on a new connection; the whole reply, read until the server closes.
 inline std::string http_request(uint16_t port, const std::string& request) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    timeval tv{60, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const int fd = ringolan::test_support::connect_loopback(port, std::chrono::seconds(60));
     std::string in;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+    if (fd >= 0) {
         for (std::size_t sent = 0; sent < request.size();) {
             const ssize_t n = ::send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
             if (n <= 0) break;
@@ -92,7 +88,7 @@ inline std::string http_request(uint16_t port, const std::string& request) {
         ssize_t n;
         while ((n = ::recv(fd, buf, sizeof buf, 0)) > 0) in.append(buf, std::size_t(n));
     }
-    ::close(fd);
+    if (fd >= 0) ::close(fd);
     return in;
 }
 

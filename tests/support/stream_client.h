@@ -2,8 +2,6 @@
 // limit, so no test can hang.
 #pragma once
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -14,25 +12,17 @@
 #include <string>
 #include <string_view>
 
+#include "tests/support/loopback.h"
+
 namespace ringolan::test_support {
 
 class StreamClient {
 public:
     // receive_buffer: the socket's receive buffer in bytes (0: the system's), small to make a
     // client that reads slowly.
-    explicit StreamClient(uint16_t port, int receive_buffer = 0) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        if (receive_buffer > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
-        timeval tv{0, 200000};
-        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(port);
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-            ::close(fd_);
-            throw std::runtime_error("connect");
-        }
+    explicit StreamClient(uint16_t port, int receive_buffer = 0)
+        : fd_(connect_loopback(port, std::chrono::milliseconds(200), receive_buffer)) {
+        if (fd_ < 0) throw std::runtime_error("connect");
     }
     ~StreamClient() { ::close(fd_); }
     StreamClient(const StreamClient&) = delete;
