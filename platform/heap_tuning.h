@@ -1,5 +1,5 @@
 // Settings of the C library's heap for a process that builds one large structure of many small
-// blocks and then ends (the snapshot reader).
+// blocks, once or again and again (the snapshot reader).
 #pragma once
 
 #include <string>
@@ -7,7 +7,7 @@
 
 namespace ringolan::platform {
 
-// Makes the heap grow in large steps and keeps it from being given back during the build.
+// Makes the heap grow in large steps and keeps what it freed for the next build.
 void tune_heap_for_large_build();
 
 // "NAME=value" settings for such a child's environment (large pages for its heap), if any.

@@ -233,8 +233,10 @@ void SnapshotDatabase::build_all(mdbread::PageReader& reader, const std::filesys
     // libmdb lists no tables when it cannot read the catalog's pages (a file cut short).
     if (tables_.empty()) throw Error(file.string() + ": no tables (damaged or incomplete file)");
     // Statistics of the indexes let the planner start a join at its most selective condition
-    // (a club's teams from mannschaft, not every rank of the competition).
-    if (with_statistics()) exec("ANALYZE");
+    // (a club's teams from mannschaft, not every rank of the competition). A thousand rows per
+    // index are sample enough (the same plans for every statement at 50,000 shooters) and take
+    // 1 ms instead of 56.
+    if (with_statistics()) exec("PRAGMA analysis_limit=1000; ANALYZE");
     exec("COMMIT");
 }
 
