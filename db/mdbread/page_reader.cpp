@@ -141,6 +141,10 @@ PageReader::PageReader(const std::filesystem::path& file) : impl_(std::make_uniq
 
 PageReader::~PageReader() = default;
 
+std::unique_ptr<PageReader> PageReader::another() const {
+    return std::make_unique<PageReader>(impl_->file, impl_->bytes);
+}
+
 void PageReader::decode_page(size_t t, uint32_t page, const RowFn& on_row) {
     Impl& m = *impl_;
     MdbHandle* mdb = m.mdb.get();

@@ -43,6 +43,9 @@ public:
     PageReader(const PageReader&) = delete;
     PageReader& operator=(const PageReader&) = delete;
 
+    // A second reader of the same file (and bytes), for decoding on another thread.
+    std::unique_ptr<PageReader> another() const;
+
     // Every user table, catalog order.
     const std::vector<TableLayout>& tables() const { return layouts_; }
 

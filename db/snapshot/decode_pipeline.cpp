@@ -12,7 +12,8 @@ struct Stopped {};
 
 }  // namespace
 
-DecodePipeline::DecodePipeline(mdbread::PageReader& reader) : reader_(reader) {
+DecodePipeline::DecodePipeline(mdbread::PageReader& reader, std::optional<size_t> skipped)
+    : reader_(reader), skipped_(skipped) {
     for (size_t i = 0; i < kBatches; ++i) {
         pool_.push_back(std::make_unique<Batch>());
         free_.push_back(pool_.back().get());
@@ -52,7 +53,8 @@ void DecodePipeline::run() {
         const auto& tables = reader_.tables();
         for (size_t t = 0; t < tables.size(); ++t) {
             const std::vector<uint32_t>& pages = tables[t].data_pages;
-            for (size_t first = 0; first < pages.size(); first += kPagesPerBatch) {
+            const size_t count = skipped_ == t ? 0 : pages.size();
+            for (size_t first = 0; first < count; first += kPagesPerBatch) {
                 Batch* batch = take_free();
                 batch->table = t;
                 batch->end_of_table = false;

@@ -9,6 +9,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -27,7 +28,8 @@ public:
     };
 
     // Starts decoding; the reader is used by the pipeline's thread alone until it is destroyed.
-    explicit DecodePipeline(mdbread::PageReader& reader);
+    // The table `skipped` (an index into the reader's tables) gets its end_of_table batch only.
+    explicit DecodePipeline(mdbread::PageReader& reader, std::optional<size_t> skipped = std::nullopt);
     ~DecodePipeline();  // stops the thread
     DecodePipeline(const DecodePipeline&) = delete;
     DecodePipeline& operator=(const DecodePipeline&) = delete;
@@ -44,6 +46,7 @@ private:
     void hand_over(Batch* batch);
 
     mdbread::PageReader& reader_;
+    std::optional<size_t> skipped_;
     std::vector<std::unique_ptr<Batch>> pool_;
     std::mutex mutex_;
     std::condition_variable changed_;

@@ -3,6 +3,9 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <atomic>
+#include <optional>
+#include <thread>
 #include <set>
 #include <variant>
 
@@ -64,6 +67,28 @@ bool same_definition(const mdbread::TableLayout& a, const mdbread::TableLayout& 
            });
 }
 
+constexpr const char* kPrivateUri = "file:ringolan-snapshot?vfs=memdb";
+
+// The table built beside the others on a thread of its own: the one with the most pages, when
+// it has enough of them to be worth a thread (the shots of a competition: 40 % of the work).
+constexpr size_t kSidePages = 16;
+
+std::optional<size_t> side_table_of(const mdbread::PageReader& reader) {
+    const auto& tables = reader.tables();
+    if (tables.size() < 2) return std::nullopt;
+    size_t largest = 0;
+    for (size_t t = 1; t < tables.size(); ++t)
+        if (tables[t].data_pages.size() > tables[largest].data_pages.size()) largest = t;
+    if (tables[largest].data_pages.size() < kSidePages) return std::nullopt;
+    return largest;
+}
+
+// A memdb name that other connections of this process can attach.
+std::string shared_uri() {
+    static std::atomic<unsigned> counter{0};
+    return "file:/ringolan-side-" + std::to_string(++counter) + "?vfs=memdb";
+}
+
 }  // namespace
 
 struct SnapshotDatabase::Db {
@@ -91,12 +116,12 @@ void SnapshotDatabase::exec(const std::string& sql) {
         throw Error(file_.string() + ": " + sql + ": " + sqlite3_errmsg(connection()));
 }
 
-void SnapshotDatabase::open_fresh() {
+void SnapshotDatabase::open_fresh(const std::string& uri) {
     tables_.clear();
     db_.reset();
     sqlite3* raw = nullptr;
     // SQLite's memdb keeps the database in one buffer that sqlite3_serialize can lend.
-    const int rc = sqlite3_open_v2("file:ringolan-snapshot?vfs=memdb", &raw,
+    const int rc = sqlite3_open_v2(uri.c_str(), &raw,
                                    SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
     auto db = std::make_unique<Db>();
     db->handle.reset(raw);
@@ -209,15 +234,80 @@ void SnapshotDatabase::create_indexes(const Table& table) {
     }
 }
 
+// Builds one table into a database of its own, which the main database attaches and copies
+// the table from at the end (SQLite copies a table's records and index entries as they are).
+struct SnapshotDatabase::SideTable {
+    SnapshotDatabase database;
+    std::unique_ptr<mdbread::PageReader> reader;
+    std::string uri = shared_uri();
+    size_t index;
+    std::exception_ptr error;
+    std::jthread thread;  // last: joined before the rest goes
+
+    SideTable(const mdbread::PageReader& main_reader, size_t table, const BuildOptions& options,
+              const std::filesystem::path& file)
+        : database(options), reader(main_reader.another()), index(table) {
+        const auto& mine = reader->tables();
+        const mdbread::TableLayout& wanted = main_reader.tables()[table];
+        if (mine.size() <= table || !same_definition(mine[table], wanted) ||
+            mine[table].data_pages != wanted.data_pages)
+            throw Error(file.string() + ": the file changed while it was read");
+        database.file_ = file;
+        database.open_fresh(uri);
+        thread = std::jthread([this](std::stop_token stop) {
+            try {
+                database.build_alone(*reader, index, stop);
+            } catch (...) {
+                error = std::current_exception();
+            }
+        });
+    }
+};
+
+void SnapshotDatabase::build_alone(mdbread::PageReader& reader, size_t index, const std::stop_token& stop) {
+    exec("BEGIN");
+    std::unique_ptr<Table> table = create_table(reader.tables()[index]);
+    for (const uint32_t page : table->layout.data_pages) {
+        if (stop.stop_requested()) return;
+        reader.decode_page(index, page, [&](uint32_t row_number, const jet::Row& row) {
+            insert_row(*table, mdbread::row_position(page, row_number), row.data(), row.size());
+        });
+    }
+    create_indexes(*table);
+    exec("COMMIT");
+    tables_.push_back(std::move(table));
+}
+
+void SnapshotDatabase::take_side_table(SideTable& side, Table& table) {
+    side.thread.join();
+    if (side.error) std::rethrow_exception(side.error);
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(connection(), "ATTACH ?1 AS ringolan_side", -1, &raw, nullptr) != SQLITE_OK)
+        throw Error(file_.string() + ": cannot attach the side database: " + sqlite3_errmsg(connection()));
+    sqlite::StmtHandle attach(raw);
+    sqlite3_bind_text(raw, 1, side.uri.c_str(), -1, SQLITE_STATIC);
+    if (sqlite3_step(raw) != SQLITE_DONE)
+        throw Error(file_.string() + ": cannot attach the side database: " + sqlite3_errmsg(connection()));
+    const std::string name = quote_identifier(table.layout.name);
+    exec("INSERT INTO main." + name + " SELECT * FROM ringolan_side." + name);
+    exec("DETACH ringolan_side");
+    table.rows = side.database.tables_.at(0)->rows;
+}
+
 void SnapshotDatabase::build_all(mdbread::PageReader& reader, const std::filesystem::path& file) {
     file_ = file;
     copy_.clear();
-    open_fresh();
+    open_fresh(kPrivateUri);
+    const std::optional<size_t> side_index = side_table_of(reader);
+    std::optional<SideTable> side;
+    if (side_index) side.emplace(reader, *side_index, options_, file);
     exec("BEGIN");
     // Pages are decoded on a second thread while this one inserts their rows.
-    DecodePipeline pipeline(reader);
+    DecodePipeline pipeline(reader, side_index);
     for (size_t t = 0; t < reader.tables().size(); ++t) {
         std::unique_ptr<Table> table = create_table(reader.tables()[t]);
+        // The side table's indexes are made now, empty, to be filled with its rows at the end.
+        if (t == side_index) create_indexes(*table);
         const size_t columns = table->layout.columns.size();
         while (DecodePipeline::Batch* batch = pipeline.next()) {
             const bool end = batch->end_of_table;
@@ -226,18 +316,22 @@ void SnapshotDatabase::build_all(mdbread::PageReader& reader, const std::filesys
             pipeline.recycle(batch);
             if (end) break;
         }
-        create_indexes(*table);
-        table->analyzed_rows = table->rows;
+        if (t != side_index) create_indexes(*table);
         tables_.push_back(std::move(table));
     }
+    exec("COMMIT");
+    if (side) {  // outside a transaction: SQLite attaches and detaches only there
+        take_side_table(*side, *tables_.at(*side_index));
+        side.reset();
+    }
+    for (auto& table : tables_) table->analyzed_rows = table->rows;
     // libmdb lists no tables when it cannot read the catalog's pages (a file cut short).
     if (tables_.empty()) throw Error(file.string() + ": no tables (damaged or incomplete file)");
     // Statistics of the indexes let the planner start a join at its most selective condition
     // (a club's teams from mannschaft, not every rank of the competition). A thousand rows per
     // index are sample enough (the same plans for every statement at 50,000 shooters) and take
     // 1 ms instead of 56.
-    if (with_statistics()) exec("PRAGMA analysis_limit=1000; ANALYZE");
-    exec("COMMIT");
+    if (with_statistics()) exec("PRAGMA analysis_limit=1000; ANALYZE main");
 }
 
 std::vector<std::string> SnapshotDatabase::update(mdbread::PageReader& reader, const std::vector<ChangedPage>& changed) {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <span>
 #include <stdexcept>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -58,8 +59,11 @@ public:
 
 private:
     struct Table;
-    void open_fresh();
+    struct SideTable;
+    void open_fresh(const std::string& uri);
     void build_all(mdbread::PageReader& reader, const std::filesystem::path& file);
+    void build_alone(mdbread::PageReader& reader, size_t index, const std::stop_token& stop);
+    void take_side_table(SideTable& side, Table& table);
     std::vector<std::string> apply(mdbread::PageReader& reader, const std::vector<ChangedPage>& changed);
     void load_pages(Table& table, mdbread::PageReader& reader, size_t index, const std::vector<uint32_t>& pages);
     void insert_row(Table& table, int64_t position, const jet::Value* values, size_t count);
