@@ -4,9 +4,11 @@
 
 #include <cmath>
 #include <cstdio>
+#include <fstream>
 #include <memory>
 
 #include "common/sqlite.h"
+#include "db/mdbread/page_reader.h"
 #include "db/snapshot/snapshot_build.h"
 #include "db/sql/jet_functions.h"
 #include "snapshot_test_util.h"
@@ -68,6 +70,34 @@ protected:
     static inline std::vector<demo::DemoTable>* tables_ = nullptr;
     static inline ImageDb* db_ = nullptr;
 };
+
+// The largest table is built on a thread of its own: a page of it that cannot be read fails
+// the whole build, naming the file, as a page of any other table does.
+TEST_F(DemoSnapshot, ADamagedPageOfTheLargestTableFailsTheBuild) {
+    const fs::path damaged = *dir_ / "damaged.mdb";
+    fs::copy_file(*dir_ / "demo.mdb", damaged, fs::copy_options::overwrite_existing);
+    uint32_t page = 0;
+    {
+        mdbread::PageReader reader(damaged);
+        const mdbread::TableLayout* largest = nullptr;
+        for (const auto& table : reader.tables())
+            if (!largest || table.data_pages.size() > largest->data_pages.size()) largest = &table;
+        ASSERT_GE(largest->data_pages.size(), 16u) << "too small to be built beside the others";
+        page = largest->data_pages[largest->data_pages.size() / 2];
+    }
+    {
+        std::fstream file(damaged, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(std::streamoff(page) * 4096 + 14);  // the first row's offset: beyond the page
+        file.write("\xff\x1f", 2);
+    }
+    try {
+        build_snapshot_image(damaged);
+        FAIL() << "no exception";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("damaged.mdb"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("page " + std::to_string(page)), std::string::npos) << e.what();
+    }
+}
 
 TEST_F(DemoSnapshot, EveryTableWithItsColumnsInOrder) {
     const auto names = column(db_->db, "SELECT name FROM sqlite_schema WHERE type='table' AND substr(name, 1, 7) <> 'sqlite_' ORDER BY rowid");
