@@ -23,10 +23,6 @@ std::string clean_message(std::string msg, const std::string& uri = {}) {
     return msg;
 }
 
-[[noreturn]] void fail(PGconn* c, std::string_view what) {
-    throw StoreError("PostgreSQL: " + std::string(what) + clean_message(PQerrorMessage(c)));
-}
-
 }  // namespace
 
 std::int64_t Result::integer(int row, int col) const {
@@ -68,42 +64,8 @@ Result exec(PGconn* c, const std::string& sql, const std::vector<Param>& params,
     return r;
 }
 
-CopyWriter::CopyWriter(PGconn* c, const std::string& copy_sql) : c_(c) {
-    PGresult* r = PQexec(c, copy_sql.c_str());
-    const bool ok = PQresultStatus(r) == PGRES_COPY_IN;
-    PQclear(r);
-    if (!ok) {
-        open_ = false;
-        fail(c, "");
-    }
-}
-
-void CopyWriter::flush() {
-    if (!buffer_.empty() && PQputCopyData(c_, buffer_.data(), int(buffer_.size())) != 1) fail(c_, "copy: ");
-    buffer_.clear();
-}
-
-void CopyWriter::finish() {
-    flush();
-    open_ = false;
-    if (PQputCopyEnd(c_, nullptr) != 1) fail(c_, "copy: ");
-    bool ok = true;
-    std::string error;
-    while (PGresult* r = PQgetResult(c_)) {
-        if (PQresultStatus(r) != PGRES_COMMAND_OK) {
-            ok = false;
-            error = clean_message(PQresultErrorMessage(r));
-        }
-        PQclear(r);
-    }
-    if (!ok) throw StoreError("PostgreSQL: copy: " + error);
-}
-
-void CopyWriter::abort(const char* reason) noexcept {
-    if (!open_) return;
-    open_ = false;
-    PQputCopyEnd(c_, reason);
-    while (PGresult* r = PQgetResult(c_)) PQclear(r);
+std::string error_text(PGconn* c, std::string_view what) {
+    return "PostgreSQL: " + std::string(what) + clean_message(PQerrorMessage(c));
 }
 
 namespace {

@@ -52,24 +52,8 @@ ConnHandle connect(const std::string& uri);
 // Runs `sql` with parameters $1.. and returns its rows; throws StoreError on failure.
 Result exec(PGconn* c, const std::string& sql, const std::vector<Param>& params = {}, bool binary_result = false);
 
-// Feeds rows to a running "COPY ... FROM STDIN" (text format) in large pieces.
-class CopyWriter {
-public:
-    CopyWriter(PGconn* c, const std::string& copy_sql);
-    std::string& buffer() { return buffer_; }  // append whole lines, then call maybe_flush
-    void maybe_flush() {
-        if (buffer_.size() >= kPiece) flush();
-    }
-    void finish();                          // ends the COPY; throws StoreError when it failed
-    void abort(const char* reason) noexcept;  // ends the COPY as failed
-
-private:
-    static constexpr std::size_t kPiece = 1 << 18;
-    void flush();
-    PGconn* c_;
-    std::string buffer_;
-    bool open_ = true;
-};
+// libpq's last error on c as StoreError text: "PostgreSQL: " what message.
+std::string error_text(PGconn* c, std::string_view what);
 
 // Connections to one database, kept for reuse. A connection returns to the pool only when it is
 // healthy and outside a transaction.

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "site/pg_conn.h"
+#include "site/pg_copy.h"
 #include "site/pg_rows.h"
 #include "site/statement_parser.h"
 #include "site/tables.h"
