@@ -29,13 +29,13 @@ void CopyWriter::send_all() {
         lock.lock();
         piece.clear();
         spare_.push_back(std::move(piece));
-        changed_.notify_all();
         if (!sent) {
             sending_failed_ = true;
             send_error_ = error_text(c_, "copy: ");
             queue_.clear();
-            return;
         }
+        changed_.notify_all();
+        if (!sent) return;
     }
 }
 

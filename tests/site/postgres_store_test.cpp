@@ -2,6 +2,7 @@
 // values, several instances (as several processes) on one database, live publishing batches,
 // the change listener across a dropped connection, concurrent schema setup and clean errors.
 #include "site/gunzip.h"
+#include "site/pg_copy.h"
 #include "site/postgres_store.h"
 #include "site/sqlite_store.h"
 
@@ -287,4 +288,36 @@ TEST(PostgresStoreErrors, MessagesLeaveOutThePassword) {
         }
     }
     EXPECT_THROW(open_store("mysql://x", "/nonexistent"), StoreError);
+}
+
+// The rows of a COPY are sent on a thread of their own; what goes wrong there reaches the
+// caller as StoreError, and nothing hangs: a session ended by the server while rows are sent,
+// and a row the server refuses.
+TEST_F(PostgresStoreTest, FailedCopiesEndInStoreErrors) {
+    namespace pg = ringolan::site::pg;
+    struct Case {
+        const char* what;
+        bool end_session;
+        const char* line;
+    } const cases[] = {{"session ended", true, "1\tx\n"}, {"row refused", false, "1\tx\textra\n"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        pg::ConnHandle conn = pg::connect(schema->uri());
+        pg::exec(conn.get(), "CREATE TEMP TABLE copied (n int, t text)");
+        const std::string pid = std::string(pg::exec(conn.get(), "SELECT pg_backend_pid()").text(0, 0));
+        bool failed = false;
+        try {
+            pg::CopyWriter copy(conn.get(), "COPY copied FROM STDIN");
+            if (c.end_session) pg::exec(schema->admin(), "SELECT pg_terminate_backend($1::int)", {{pid}});
+            for (int i = 0; i < 200000; ++i) {
+                copy.buffer() += c.line;
+                copy.maybe_flush();
+            }
+            copy.finish();
+        } catch (const StoreError& e) {
+            failed = true;
+            EXPECT_NE(std::string(e.what()).find("PostgreSQL"), std::string::npos) << e.what();
+        }
+        EXPECT_TRUE(failed);
+    }
 }
