@@ -60,7 +60,7 @@ public:
 private:
     struct Table;
     struct SideTable;
-    void open_fresh(const std::string& uri, size_t capacity);
+    void open_fresh(const std::string& uri);
     void build_all(mdbread::PageReader& reader, const std::filesystem::path& file);
     void build_alone(mdbread::PageReader& reader, size_t index, const std::stop_token& stop);
     void take_side_table(SideTable& side, Table& table);
