@@ -74,20 +74,12 @@ void CopyWriter::finish() {
         throw StoreError(send_error_);
     }
     if (PQputCopyEnd(c_, nullptr) != 1) throw StoreError(error_text(c_, "copy: "));
-    bool ok = true;
-    std::string error;
+    std::string error;  // the server's refusal, if any
     while (PGresult* r = PQgetResult(c_)) {
-        if (PQresultStatus(r) != PGRES_COMMAND_OK) {
-            ok = false;
-            error = error_text(c_, "copy: ");
-            if (const char* message = PQresultErrorMessage(r); message && *message) {
-                error = "PostgreSQL: copy: " + std::string(message);
-                while (!error.empty() && (error.back() == '\n' || error.back() == ' ')) error.pop_back();
-            }
-        }
+        if (PQresultStatus(r) != PGRES_COMMAND_OK && error.empty()) error = error_text(c_, "copy: ");
         PQclear(r);
     }
-    if (!ok) throw StoreError(error);
+    if (!error.empty()) throw StoreError(error);
 }
 
 void CopyWriter::abort(const char* reason) noexcept {
