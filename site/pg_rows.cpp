@@ -108,7 +108,7 @@ std::vector<StoredValue> parse_row(std::string_view text, std::size_t width) {
     parse_row(text, width, views);
     std::vector<StoredValue> row;
     row.reserve(views.size());
-    for (const StoredValueView& v : views) row.push_back({v.kind, v.integer, v.real, std::string(v.text)});
+    for (const StoredValueView& v : views) row.push_back(v.held());
     return row;
 }
 

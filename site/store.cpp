@@ -14,7 +14,7 @@ public:
     void row(const std::vector<StoredValueView>& values) override {
         auto& row = data_.tables.back().rows.emplace_back();
         row.reserve(values.size());
-        for (const StoredValueView& v : values) row.push_back({v.kind, v.integer, v.real, std::string(v.text)});
+        for (const StoredValueView& v : values) row.push_back(v.held());
     }
 
 private:

@@ -57,6 +57,8 @@ struct StoredValueView {
     std::int64_t integer = 0;
     double real = 0;
     std::string_view text;
+
+    StoredValue held() const { return {kind, integer, real, std::string(text)}; }
 };
 
 // Receives an account's tables as they are read: each table's name and columns, then its rows.

@@ -153,8 +153,9 @@ void SnapshotDatabase::insert_row(Table& table, int64_t position, const jet::Val
 }
 
 void SnapshotDatabase::load_pages(Table& table, mdbread::PageReader& reader, size_t index,
-                                  const std::vector<uint32_t>& pages) {
+                                  const std::vector<uint32_t>& pages, const std::stop_token& stop) {
     for (const uint32_t page : pages) {
+        if (stop.stop_requested()) return;
         reader.decode_page(index, page, [&](uint32_t row_number, const jet::Row& row) {
             insert_row(table, mdbread::row_position(page, row_number), row.data(), row.size());
         });
@@ -267,12 +268,8 @@ struct SnapshotDatabase::SideTable {
 void SnapshotDatabase::build_alone(mdbread::PageReader& reader, size_t index, const std::stop_token& stop) {
     exec("BEGIN");
     std::unique_ptr<Table> table = create_table(reader.tables()[index]);
-    for (const uint32_t page : table->layout.data_pages) {
-        if (stop.stop_requested()) return;
-        reader.decode_page(index, page, [&](uint32_t row_number, const jet::Row& row) {
-            insert_row(*table, mdbread::row_position(page, row_number), row.data(), row.size());
-        });
-    }
+    load_pages(*table, reader, index, table->layout.data_pages, stop);
+    if (stop.stop_requested()) return;
     create_indexes(*table);
     exec("COMMIT");
     tables_.push_back(std::move(table));

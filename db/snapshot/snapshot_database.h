@@ -65,7 +65,9 @@ private:
     void build_alone(mdbread::PageReader& reader, size_t index, const std::stop_token& stop);
     void take_side_table(SideTable& side, Table& table);
     std::vector<std::string> apply(mdbread::PageReader& reader, const std::vector<ChangedPage>& changed);
-    void load_pages(Table& table, mdbread::PageReader& reader, size_t index, const std::vector<uint32_t>& pages);
+    // Inserts the rows of the pages; stops between pages once stop is requested.
+    void load_pages(Table& table, mdbread::PageReader& reader, size_t index, const std::vector<uint32_t>& pages,
+                    const std::stop_token& stop = {});
     void insert_row(Table& table, int64_t position, const jet::Value* values, size_t count);
     std::unique_ptr<Table> create_table(const mdbread::TableLayout& layout);
     bool indexed(const std::string& table, const std::string& column) const;
