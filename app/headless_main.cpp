@@ -125,8 +125,12 @@ void log_snapshot_change(const db::SnapshotFollower::Status& status) {
                           (status.has_snapshot ? " (still serving the last good state)" : ""));
     } else if (status.has_snapshot) {
         std::string how = status.whole_read ? "whole file" : "tables";
-        for (size_t i = 0; !status.whole_read && i < status.changed_tables.size(); ++i)
-            how += (i ? ", " : " ") + status.changed_tables[i];
+        for (size_t i = 0; !status.whole_read && i < status.changed_tables.size(); ++i) {
+            const std::string& table = status.changed_tables[i];
+            how += (i ? ", " : " ") + table;
+            for (const db::TableKeys& k : status.changed_keys)
+                if (k.table == table) how += " (" + std::to_string(k.values.size()) + " " + k.column + ")";
+        }
         if (!status.whole_read && status.changed_tables.empty()) how = "no table changed";
         logging::log_line("competition file " + status.path.string() + " read again (state " +
                           std::to_string(status.generation) + ", " + how + ", " +

@@ -4,6 +4,7 @@
 
 #include "common/regional.h"
 #include "db/query/query.h"
+#include "db/snapshot/read_recorder.h"
 #include "pages/params.h"
 #include "pages/statements.h"
 
@@ -127,7 +128,10 @@ std::string erl_page(PageContext& ctx, std::string_view query) {
     std::string out = list_head(snapshot, list, main_result);
     db::Query a1;
     a1.set_command(kListRanksStatement);
-    a1.open(snapshot, {list});
+    {
+        const db::ReadRecorder::KeyedScope ranks_of_list("raenge", "ErglistID", list);
+        a1.open(snapshot, {list});
+    }
     out.reserve(out.size() + a1.row_count() * 600 + 8);
     for (; !a1.at_end(); a1.next()) {
         const std::array<std::string, 7> cells = rank_results(a1, main_result);

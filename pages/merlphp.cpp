@@ -1,6 +1,7 @@
 #include "pages/merlphp.h"
 
 #include "common/regional.h"
+#include "db/snapshot/read_recorder.h"
 #include "pages/params.h"
 #include "pages/statements.h"
 
@@ -101,7 +102,11 @@ std::string merl_page(PageContext& ctx, std::string_view query) {
 
     a1.close();
     a1.set_command(kTeamMembersStatement);
-    a1.open(snapshot, {competition});
+    {
+        const db::ReadRecorder::KeyedScope ranks_of_list("raenge", "ErglistID", competition);
+        const db::ReadRecorder::KeyedScope teams_of_list("mannschaft", "Wettb_id", competition);
+        a1.open(snapshot, {competition});
+    }
 
     std::string out = "<Font size=\"5\">";
     out += title;

@@ -53,18 +53,18 @@ bool PageCache::hold(const std::shared_ptr<const db::Snapshot>& snapshot, Retire
     pages_.clear();
     order_.clear();
     bytes_ = 0;
-    if (made_from_held(snapshot->info())) carry_over(retired, snapshot->info().changed_tables);
+    if (made_from_held(snapshot->info())) carry_over(retired, snapshot->info());
     snapshot_ = snapshot;
     held_source_ = snapshot->info().source;
     held_generation_ = snapshot->info().generation;
     return true;
 }
 
-void PageCache::carry_over(Retired& retired, const std::vector<std::string>& changed) {
+void PageCache::carry_over(Retired& retired, const db::SnapshotInfo& next) {
     // Oldest first, so that the carried pages keep their order of use.
     for (auto it = retired.order.begin(); it != retired.order.end();) {
         const auto found = retired.pages.find(*it);
-        if (!found->second.page->reads.unaffected_by(changed)) {
+        if (!found->second.page->reads.unaffected_by(next.changed_tables, next.changed_keys)) {
             ++it;
             continue;
         }
@@ -203,7 +203,8 @@ std::vector<PageCache::Hot> PageCache::hottest(std::size_t n, const db::Snapshot
     all.reserve(pages_.size());
     for (auto it = order_.rbegin(); it != order_.rend(); ++it) {
         const Entry& entry = pages_.at(*it);
-        if (!carrying || !entry.page->reads.unaffected_by(next->info().changed_tables)) all.push_back(&entry);
+        if (!carrying || !entry.page->reads.unaffected_by(next->info().changed_tables, next->info().changed_keys))
+            all.push_back(&entry);
     }
     std::stable_sort(all.begin(), all.end(), [](const Entry* a, const Entry* b) { return a->hits > b->hits; });
     n = std::min(n, all.size());

@@ -119,8 +119,8 @@ private:
     // of the old one go to retired but for those carried over. False when it holds a newer
     // state of the same file. Under the lock.
     bool hold(const std::shared_ptr<const db::Snapshot>& snapshot, Retired& retired);
-    // Moves the pages that read none of the changed tables from retired into the empty cache.
-    void carry_over(Retired& retired, const std::vector<std::string>& changed);
+    // Moves the pages that read nothing next changed from retired into the empty cache.
+    void carry_over(Retired& retired, const db::SnapshotInfo& next);
     // Whether next was made from the state the pages came from and names the tables that differ.
     bool made_from_held(const db::SnapshotInfo& next) const;
     void evict_until_fits(std::size_t incoming);

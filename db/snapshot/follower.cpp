@@ -146,6 +146,7 @@ void SnapshotFollower::Impl::publish(uint64_t my_epoch, std::shared_ptr<const Sn
             status.read_time = current->info().build_time;
             status.whole_read = current->info().base_generation == 0;
             status.changed_tables = current->info().changed_tables;
+            status.changed_keys = current->info().changed_keys;
             status.last_success = std::chrono::system_clock::now();
         }
         status.error = std::move(error);
@@ -169,6 +170,7 @@ void SnapshotFollower::Impl::publish_image(const fs::path& file, uint64_t my_epo
     if (!a.all_changed && published_generation != 0) {
         info.base_generation = published_generation;
         info.changed_tables = a.changed_tables;
+        info.changed_keys = a.changed_keys;
     }
     try {
         auto snapshot = Snapshot::from_mapping(a.image, std::move(info));

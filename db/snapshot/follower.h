@@ -41,6 +41,7 @@ public:
         std::chrono::milliseconds read_time{0};
         bool whole_read = true;
         std::vector<std::string> changed_tables;
+        std::vector<TableKeys> changed_keys;
     };
 
     struct Options {

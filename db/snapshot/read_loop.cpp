@@ -2,7 +2,10 @@
 
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <map>
+#include <optional>
+#include <set>
 #include <vector>
 
 #include "db/mdbread/page_reader.h"
@@ -52,6 +55,53 @@ struct ReadState {
     uint64_t state = 0;    // answers given, counted
     uint64_t full_at = 0;  // the state of the last full read
     std::map<std::string, uint64_t> changed_at;
+    // Of tables with a key column, each state that changed them since the last full read, with
+    // the keys changed (none when not known); the oldest are let go.
+    struct KeyedChange {
+        uint64_t state;
+        std::optional<std::vector<int64_t>> keys;
+    };
+    struct KeyLog {
+        uint64_t let_go_upto = 0;  // the newest state let go
+        std::vector<KeyedChange> changes;
+    };
+    std::map<std::string, KeyLog> key_log;
+
+    void record(const TableChanges& touched) {
+        for (const std::string& table : touched.tables) {
+            changed_at[table] = state;
+            if (!key_column_of(table)) continue;
+            const auto told = std::find_if(touched.keys.begin(), touched.keys.end(),
+                                           [&](const TableKeys& k) { return k.table == table; });
+            KeyLog& log = key_log[table];
+            log.changes.push_back({state, told == touched.keys.end() ? std::nullopt : std::optional(told->values)});
+            if (log.changes.size() > 256) {
+                log.let_go_upto = log.changes[127].state;
+                log.changes.erase(log.changes.begin(), log.changes.begin() + 128);
+            }
+        }
+    }
+
+    // "table.column:key,key,..." for each table changed since acknowledged whose changed keys
+    // since then are all known; tab-separated.
+    std::string keys_since(uint64_t acknowledged) const {
+        std::string text;
+        for (const auto& [table, log] : key_log) {
+            if (log.let_go_upto > acknowledged) continue;
+            std::set<int64_t> keys;
+            bool known = true, changed = false;
+            for (const KeyedChange& change : log.changes) {
+                if (change.state <= acknowledged) continue;
+                changed = true;
+                if (change.keys) keys.insert(change.keys->begin(), change.keys->end());
+                else known = false;
+            }
+            if (!changed || !known || keys.size() > kMaxChangedKeys) continue;
+            text += (text.empty() ? "" : "\t") + table + '.' + std::string(key_column_of(table)->column) + ':';
+            for (auto it = keys.begin(); it != keys.end(); ++it) text += (it == keys.begin() ? "" : ",") + std::to_string(*it);
+        }
+        return text;
+    }
 
     std::string describe(uint64_t acknowledged, bool full, std::size_t bytes) const {
         const platform::FileState& f = mirror.state();
@@ -66,6 +116,7 @@ struct ReadState {
                 text += (first ? "" : "\t") + table;
                 first = false;
             }
+            text += "\nkeys=" + keys_since(acknowledged);
         }
         return text + "\ndevice=" + std::to_string(f.device) + "\ninode=" + std::to_string(f.inode) +
                "\nsize=" + std::to_string(f.size) + "\nmtime=" + std::to_string(f.mtime_ns) + "\n";
@@ -73,7 +124,7 @@ struct ReadState {
 };
 
 // Brings the database to the copy; "" or the error. full tells whether it was read whole.
-std::string bring_up_to_date(ReadState& s, bool& full, std::vector<std::string>& touched) {
+std::string bring_up_to_date(ReadState& s, bool& full, TableChanges& touched) {
     full = false;
     const std::string error = watch_libmdb(s.mirror.copy(), [&] {
         mdbread::PageReader reader(s.mirror.copy(), s.mirror.bytes());
@@ -120,13 +171,16 @@ bool handle_read(NativeHandle channel, ReadState& s, const fs::path& source, uin
         return send_image(channel, s, source, acknowledged, false);
     }
     bool full = false;
-    std::vector<std::string> touched;
+    TableChanges touched;
     const std::string error = bring_up_to_date(s, full, touched);
     if (!error.empty()) return answer(channel, kAnswerError, error);
     s.mirror.settle();
     ++s.state;
-    if (full) s.full_at = s.state;
-    for (const std::string& table : touched) s.changed_at[table] = s.state;
+    if (full) {
+        s.full_at = s.state;
+        s.key_log.clear();
+    }
+    s.record(touched);
     return send_image(channel, s, source, acknowledged, full);
 }
 

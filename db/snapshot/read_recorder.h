@@ -6,19 +6,33 @@
 
 #include <sqlite3.h>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "db/snapshot/change_keys.h"
+
 namespace ringolan::db {
 
-// What an answer read: some tables, or not known (it may depend on anything in the state).
+// Rows of a table read only where a column holds one value.
+struct KeyedRead {
+    std::string table;   // ASCII lower case
+    std::string column;  // ASCII lower case
+    int64_t value = 0;
+    bool operator==(const KeyedRead&) const = default;
+};
+
+// What an answer read: some tables whole, some only by key, or not known (it may depend on
+// anything in the state).
 struct ReadSet {
     bool known = false;
-    std::vector<std::string> tables;  // ASCII lower case, sorted, unique
+    std::vector<std::string> tables;  // read whole; ASCII lower case, sorted, unique
+    std::vector<KeyedRead> keyed;     // of tables not read whole; sorted, unique
 
-    // Whether a state differing only in the changed tables (any letter case) reads the same.
-    bool unaffected_by(const std::vector<std::string>& changed) const;
+    // Whether a state differing only in the changed tables (any letter case) reads the same;
+    // keys tells, for some of them, the keys of the rows that changed.
+    bool unaffected_by(const std::vector<std::string>& changed, const std::vector<TableKeys>& keys = {}) const;
 };
 
 // Records the tables read by statements prepared on the calling thread while it lives.
@@ -38,11 +52,32 @@ public:
     static void note_table(std::string_view name);
     // The work depends on more than tables: the state's number, or a statement that failed.
     static void note_whole_state();
+    // A statement being prepared reads the table: by key under a KeyedScope naming it.
+    static void note_statement_read(std::string_view name);
+
+    // While it lives, statements prepared on the calling thread read table only in rows whose
+    // column equals value (a condition "table.column = value" of each of them, not inside an
+    // OR or an outer join): recorders note such reads by key. Only for statements known to
+    // read so; a statement reading other rows of the table must be prepared outside.
+    class KeyedScope {
+    public:
+        KeyedScope(std::string_view table, std::string_view column, int64_t value);
+        ~KeyedScope();
+        KeyedScope(const KeyedScope&) = delete;
+        KeyedScope& operator=(const KeyedScope&) = delete;
+
+    private:
+        friend class ReadRecorder;
+        KeyedScope* outer_;
+        KeyedRead read_;
+    };
 
 private:
     void add(std::string_view name);
+    void add_keyed(const KeyedRead& read);
     ReadRecorder* outer_;
     std::vector<std::string> tables_;
+    std::vector<KeyedRead> keyed_;
     bool whole_state_ = false;
 };
 

@@ -1,6 +1,9 @@
 #include "db/snapshot/reader_service.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cstring>
+#include <optional>
 #include <map>
 
 #include "db/snapshot/read_loop.h"
@@ -57,6 +60,36 @@ bool receive(ChildProcess& child, void* out, std::size_t size, Clock::time_point
     return true;
 }
 
+// The items of a tab-separated list.
+std::vector<std::string> tab_items(const std::string& list) {
+    std::vector<std::string> items;
+    size_t start = 0;
+    while (start < list.size()) {
+        size_t end = list.find('\t', start);
+        if (end == std::string::npos) end = list.size();
+        items.push_back(list.substr(start, end - start));
+        start = end + 1;
+    }
+    return items;
+}
+
+// "table.column:key,key,..."; nothing for an item that is not so.
+std::optional<TableKeys> keys_item(const std::string& item) {
+    const size_t colon = item.find(':');
+    const size_t dot = item.rfind('.', colon);
+    if (colon == std::string::npos || dot == std::string::npos || dot == 0) return std::nullopt;
+    TableKeys keys{item.substr(0, dot), item.substr(dot + 1, colon - dot - 1), {}};
+    for (size_t at = colon + 1; at < item.size();) {
+        int64_t value = 0;
+        const auto [end, ec] = std::from_chars(item.data() + at, item.data() + item.size(), value);
+        if (ec != std::errc() || (end != item.data() + item.size() && *end != ',')) return std::nullopt;
+        keys.values.push_back(value);
+        at = size_t(end - item.data()) + 1;
+    }
+    std::sort(keys.values.begin(), keys.values.end());
+    return keys;
+}
+
 void fill_from(ReaderService::Answer& a, const std::map<std::string, std::string>& fields) {
     a.state = number(fields, "state");
     a.full = number(fields, "full") != 0;
@@ -68,14 +101,10 @@ void fill_from(ReaderService::Answer& a, const std::map<std::string, std::string
     const auto changed = fields.find("changed");
     a.all_changed = changed == fields.end() || changed->second == "*";
     if (a.all_changed) return;
-    size_t start = 0;
-    const std::string& list = changed->second;
-    while (start < list.size()) {
-        size_t end = list.find('\t', start);
-        if (end == std::string::npos) end = list.size();
-        a.changed_tables.push_back(list.substr(start, end - start));
-        start = end + 1;
-    }
+    a.changed_tables = tab_items(changed->second);
+    if (const auto keys = fields.find("keys"); keys != fields.end())
+        for (const std::string& item : tab_items(keys->second))
+            if (auto k = keys_item(item)) a.changed_keys.push_back(std::move(*k));
 }
 
 }  // namespace

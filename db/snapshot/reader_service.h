@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "db/snapshot/change_keys.h"
 #include "platform/file.h"
 #include "platform/memory_map.h"
 #include "platform/process.h"
@@ -33,6 +34,7 @@ public:
         bool full = false;                  // the file was read whole
         bool all_changed = true;            // otherwise: only changed_tables differ from the acknowledged state
         std::vector<std::string> changed_tables;
+        std::vector<TableKeys> changed_keys;  // of some changed tables: the keys of the rows that differ
         platform::FileState read;           // the file as it was read (image, same)
         std::string error;                  // kind failed
         std::chrono::milliseconds elapsed{0};

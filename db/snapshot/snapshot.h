@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "db/snapshot/change_keys.h"
 #include "platform/memory_map.h"
 
 namespace ringolan::db {
@@ -28,6 +29,7 @@ struct SnapshotInfo {
     // from it only in changed_tables (catalog names); 0 when unknown (every table may differ).
     uint64_t base_generation = 0;
     std::vector<std::string> changed_tables;
+    std::vector<TableKeys> changed_keys;  // of some changed tables: the keys of the rows that differ
 };
 
 class Snapshot : public std::enable_shared_from_this<Snapshot> {

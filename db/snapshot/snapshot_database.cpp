@@ -99,6 +99,7 @@ struct SnapshotDatabase::Table {
     mdbread::TableLayout layout;
     sqlite::StmtHandle insert;  // rowid first when the table has a usable rowid name
     sqlite::StmtHandle erase;   // the rows of one page: rowid in [?1, ?2)
+    sqlite::StmtHandle keys;    // of a table with a key column: its keys in rowid [?1, ?2)
     bool positioned = false;    // rows carry their file position as rowid
     int64_t rows = 0;           // rows now
     int64_t analyzed_rows = 0;  // rows when the statistics were taken
@@ -209,6 +210,16 @@ std::unique_ptr<SnapshotDatabase::Table> SnapshotDatabase::create_table(const md
         if (sqlite3_prepare_v3(db, erase.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &raw, nullptr) != SQLITE_OK)
             throw Error(file_.string() + ": cannot prepare the delete from " + layout.name);
         table->erase.reset(raw);
+        if (const KeyColumn* key = key_column_of(layout.name);
+            key && std::any_of(layout.columns.begin(), layout.columns.end(),
+                               [&](const auto& c) { return text::equal_ignoring_case(c.name, key->column); })) {
+            const std::string keys = "SELECT DISTINCT " + quote_identifier(std::string(key->column)) + " FROM " +
+                                     name + " WHERE " + quote_identifier(rowid) + " >= ?1 AND " +
+                                     quote_identifier(rowid) + " < ?2";
+            if (sqlite3_prepare_v3(db, keys.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &raw, nullptr) != SQLITE_OK)
+                throw Error(file_.string() + ": cannot prepare the keys of " + layout.name);
+            table->keys.reset(raw);
+        }
     }
     return table;
 }
@@ -331,7 +342,7 @@ void SnapshotDatabase::build_all(mdbread::PageReader& reader, const std::filesys
     if (with_statistics()) exec("PRAGMA analysis_limit=1000; ANALYZE main");
 }
 
-std::vector<std::string> SnapshotDatabase::update(mdbread::PageReader& reader, const std::vector<ChangedPage>& changed) {
+TableChanges SnapshotDatabase::update(mdbread::PageReader& reader, const std::vector<ChangedPage>& changed) {
     try {
         return apply(reader, changed);
     } catch (...) {
@@ -340,7 +351,7 @@ std::vector<std::string> SnapshotDatabase::update(mdbread::PageReader& reader, c
     }
 }
 
-std::vector<std::string> SnapshotDatabase::apply(mdbread::PageReader& reader, const std::vector<ChangedPage>& changed) {
+TableChanges SnapshotDatabase::apply(mdbread::PageReader& reader, const std::vector<ChangedPage>& changed) {
     if (!db_ || tables_.empty()) throw NeedsFullRead("nothing read yet");
     const auto& layouts = reader.tables();
     if (layouts.size() != tables_.size()) throw NeedsFullRead("tables were added or dropped");
@@ -357,7 +368,7 @@ std::vector<std::string> SnapshotDatabase::apply(mdbread::PageReader& reader, co
         return (c.old_type == kDataPage && c.old_owner == kLongValuePage) || (c.new_type == kDataPage && c.new_owner == kLongValuePage);
     });
     copy_.clear();
-    std::vector<std::string> touched;
+    TableChanges touched;
     exec("BEGIN");
     for (size_t t = 0; t < layouts.size(); ++t) {
         Table& table = *tables_[t];
@@ -379,6 +390,14 @@ std::vector<std::string> SnapshotDatabase::apply(mdbread::PageReader& reader, co
                 if (changed_pages.count(p) || !listed(before, p)) load.push_back(p);
         }
         if (erase.empty() && load.empty()) continue;
+        // The keys of the rows on the pages, before they go and after they came.
+        std::optional<KeyCollector> keys;
+        if (table.keys) keys.emplace(table.keys.get());
+        auto collect_keys = [&](const std::vector<uint32_t>& pages) {
+            for (uint32_t p : pages)
+                if (keys) keys->add_rows(mdbread::row_position(p, 0), mdbread::row_position(p + 1, 0));
+        };
+        collect_keys(erase);
         sqlite3_stmt* st = table.erase.get();
         for (uint32_t p : erase) {
             sqlite3_bind_int64(st, 1, mdbread::row_position(p, 0));
@@ -389,8 +408,11 @@ std::vector<std::string> SnapshotDatabase::apply(mdbread::PageReader& reader, co
             sqlite3_reset(st);
         }
         load_pages(table, reader, t, load);
+        collect_keys(load);
         table.layout = layouts[t];
-        touched.push_back(table.layout.name);
+        touched.tables.push_back(table.layout.name);
+        if (keys && keys->known())
+            touched.keys.push_back({table.layout.name, std::string(key_column_of(table.layout.name)->column), keys->values()});
     }
     // The index statistics are taken again when a table's size has changed by a tenth since
     // they were taken (as a full read would take them): the planner's choices rest on row counts
@@ -401,6 +423,9 @@ std::vector<std::string> SnapshotDatabase::apply(mdbread::PageReader& reader, co
             if ((drift < 0 ? -drift : drift) * 10 <= table->analyzed_rows) continue;
             exec("ANALYZE " + quote_identifier(table->layout.name));
             table->analyzed_rows = table->rows;
+            // New statistics may change the plans, and with them the order of equal rows, of
+            // statements on rows whose keys did not change.
+            std::erase_if(touched.keys, [&](const TableKeys& k) { return k.table == table->layout.name; });
         }
     }
     exec("COMMIT");

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "db/mdbread/page_reader.h"
+#include "db/snapshot/change_keys.h"
 #include "db/snapshot/snapshot_build.h"
 
 namespace ringolan::db {
@@ -26,6 +27,13 @@ struct ChangedPage {
     uint32_t page = 0;
     uint8_t old_type = 0, new_type = 0;
     uint32_t old_owner = 0, new_owner = 0;
+};
+
+// What an update changed: the tables whose rows differ (catalog names), and for those of them
+// with a key column the keys of the rows deleted and inserted, when known.
+struct TableChanges {
+    std::vector<std::string> tables;
+    std::vector<TableKeys> keys;
 };
 
 // A change that cannot be applied page by page; the file is read whole instead.
@@ -43,11 +51,11 @@ public:
     // A new database with every table of the reader's file. Throws Error naming file.
     void rebuild(mdbread::PageReader& reader, const std::filesystem::path& file);
     // Brings the database from the file of the last rebuild or update to the reader's file,
-    // given every page that differs. Returns the tables whose rows changed (catalog names).
+    // given every page that differs. Returns what changed.
     // Throws NeedsFullRead when a table was added, dropped or redefined, when the file's header
     // changed or nothing was built yet; Error on damaged data (the database is then
     // unusable until the next rebuild).
-    std::vector<std::string> update(mdbread::PageReader& reader, const std::vector<ChangedPage>& changed);
+    TableChanges update(mdbread::PageReader& reader, const std::vector<ChangedPage>& changed);
     // Drops the database: the next update needs a rebuild.
     void discard();
     bool built() const { return db_ != nullptr; }
@@ -64,7 +72,7 @@ private:
     void build_all(mdbread::PageReader& reader, const std::filesystem::path& file);
     void build_alone(mdbread::PageReader& reader, size_t index, const std::stop_token& stop);
     void take_side_table(SideTable& side, Table& table);
-    std::vector<std::string> apply(mdbread::PageReader& reader, const std::vector<ChangedPage>& changed);
+    TableChanges apply(mdbread::PageReader& reader, const std::vector<ChangedPage>& changed);
     // Inserts the rows of the pages; stops between pages once stop is requested.
     void load_pages(Table& table, mdbread::PageReader& reader, size_t index, const std::vector<uint32_t>& pages,
                     const std::stop_token& stop = {});

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <algorithm>
 #include <map>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -86,9 +89,10 @@ TEST_F(IncrementalRead, PageByPageEqualsAWholeReadAfterEveryChange) {
         ASSERT_EQ(mirror.refresh(file), FileMirror::Outcome::read) << mirror.error();
         ASSERT_TRUE(mirror.has_pending()) << c.key;
         mdbread::PageReader reader(mirror.copy(), mirror.bytes());  // as the reader child
-        const std::vector<std::string> touched = database.update(reader, mirror.pending());
+        const TableChanges touched = database.update(reader, mirror.pending());
         mirror.settle();
-        EXPECT_EQ(touched, std::vector<std::string>{"Veranstaltung"}) << c.key;
+        EXPECT_EQ(touched.tables, std::vector<std::string>{"Veranstaltung"}) << c.key;
+        EXPECT_TRUE(touched.keys.empty()) << c.key;
         const Dump got = dump(database.connection()), want = whole_read(file);
         ASSERT_EQ(got.size(), want.size());
         for (const auto& [table, rows] : want) EXPECT_EQ(got.at(table), rows) << "table " << table << " after " << c.key;
@@ -102,14 +106,54 @@ TEST_F(IncrementalRead, PageByPageEqualsAWholeReadAfterEveryChange) {
     EXPECT_FALSE(mirror.has_pending());
 }
 
+// The rows of each key of the table, with their rowids, in rowid order.
+using KeyedRows = std::map<std::string, std::vector<std::vector<std::string>>>;
+KeyedRows rows_by_key(sqlite3* db, const KeyColumn& k) {
+    KeyedRows out;
+    const std::string column = sqlite::quote_identifier(std::string(k.column));
+    for (auto& row : test::rows(db, "SELECT " + column + ", rowid, * FROM " + sqlite::quote_identifier(std::string(k.table)) +
+                                        " WHERE " + column + " IS NOT NULL ORDER BY rowid"))
+        out[row[0]].push_back(row);
+    return out;
+}
+
+// The keys whose rows differ.
+std::set<std::string> changed_keys(const KeyedRows& before, const KeyedRows& after) {
+    std::set<std::string> keys;
+    for (const auto& [key, rows] : before)
+        if (!after.count(key) || after.at(key) != rows) keys.insert(key);
+    for (const auto& [key, rows] : after)
+        if (!before.count(key)) keys.insert(key);
+    return keys;
+}
+
 // Random runs of the scoring simulator, some read in the middle of a change (between two of its
-// page writes): after every read the database equals a whole read of the same bytes.
+// page writes): after every read the database equals a whole read of the same bytes, and the
+// keys told for a table include every key whose rows changed.
 TEST_F(IncrementalRead, SimulatedCompetitionReadAtAnyMomentEqualsWholeReads) {
+    uint64_t keys_told = 0, keys_spared = 0;
     auto read_and_compare = [&](const std::string& when) {
         ASSERT_EQ(mirror.refresh(file), FileMirror::Outcome::read) << mirror.error();
         mdbread::PageReader reader(mirror.copy(), mirror.bytes());  // as the reader child
+        std::map<std::string, KeyedRows> before;
+        if (database.built())
+            for (const KeyColumn& k : kKeyColumns) before[std::string(k.table)] = rows_by_key(database.connection(), k);
         try {
-            database.update(reader, mirror.pending());
+            const TableChanges touched = database.update(reader, mirror.pending());
+            for (const KeyColumn& k : kKeyColumns) {
+                const KeyedRows& old = before.at(std::string(k.table));
+                const std::set<std::string> keys = changed_keys(old, rows_by_key(database.connection(), k));
+                if (keys.empty()) continue;
+                EXPECT_TRUE(std::count(touched.tables.begin(), touched.tables.end(), k.table)) << when;
+                for (const TableKeys& told : touched.keys) {
+                    if (told.table != k.table) continue;
+                    ++keys_told;
+                    std::set<std::string> listed;
+                    for (const int64_t v : told.values) listed.insert(std::to_string(v));
+                    for (const std::string& key : keys) EXPECT_TRUE(listed.count(key)) << when << ": " << k.table << " " << key;
+                    keys_spared += old.size() - std::min(old.size(), listed.size());
+                }
+            }
         } catch (const NeedsFullRead&) {
             database.rebuild(reader, mirror.copy());
         }
@@ -133,6 +177,9 @@ TEST_F(IncrementalRead, SimulatedCompetitionReadAtAnyMomentEqualsWholeReads) {
         read_and_compare("after run " + std::to_string(run));
     }
     EXPECT_GT(reads_inside, 12u) << page_writes << " page writes";
+    // Keys were told, and they left most keys of their tables out.
+    EXPECT_GT(keys_told, 10u);
+    EXPECT_GT(keys_spared, keys_told);
     // The simulated competition did change the results.
     EXPECT_NE(dump(database.connection()).at("raenge"), whole_read(dir / "original.mdb").at("raenge"));
 }
@@ -181,6 +228,45 @@ TEST_F(IncrementalRead, ServiceNamesTheTablesChangedSinceTheServedState) {
     EXPECT_EQ(test::rows(connection.get(), "SELECT Wert_str FROM Veranstaltung WHERE Option = 'itdatum'"),
               (std::vector<std::vector<std::string>>{{"eins"}}));
     EXPECT_EQ(dump(connection.get()), whole_read(file));
+}
+
+// The keys an answer tells for raenge; none when it tells none.
+std::optional<std::vector<int64_t>> rank_keys(const ReaderService::Answer& a) {
+    for (const TableKeys& k : a.changed_keys)
+        if (k.table == "raenge") return k.values;
+    return std::nullopt;
+}
+
+// Ranks changed over two states, the first not taken by the server: the second answer tells
+// the keys of both.
+TEST_F(IncrementalRead, ServiceTellsTheKeysChangedSinceTheServedState) {
+    fs::create_directories(dir / "reader");
+    ReaderService service(dir / "reader");
+    auto simulate_and_read = [&](uint64_t seed) {
+        std::atomic<bool> stop{false};
+        demo::LiveOptions live;
+        live.file = file;
+        live.seed = seed;
+        live.changes = 1;
+        demo::run_live(live, stop, nullptr);
+        ReaderService::Answer a = service.read(file, 30s);
+        EXPECT_EQ(a.kind, ReaderService::Answer::Kind::image) << a.error;
+        return a;
+    };
+    const ReaderService::Answer first = service.read(file, 30s);
+    ASSERT_EQ(first.kind, ReaderService::Answer::Kind::image) << first.error;
+    service.acknowledge(first.state);
+    const auto keys1 = rank_keys(simulate_and_read(3));
+    ASSERT_TRUE(keys1 && !keys1->empty());
+    EXPECT_EQ(rank_keys(service.read(file, 30s)), keys1);  // the same state sent again
+    const ReaderService::Answer second = simulate_and_read(4);
+    const auto keys2 = rank_keys(second);
+    ASSERT_TRUE(keys2);
+    EXPECT_TRUE(std::includes(keys2->begin(), keys2->end(), keys1->begin(), keys1->end()));
+    service.acknowledge(second.state);
+    EXPECT_EQ(service.read(file, 30s).kind, ReaderService::Answer::Kind::same);
+    const auto keys3 = rank_keys(simulate_and_read(5));
+    ASSERT_TRUE(keys3 && !keys3->empty());
 }
 
 }  // namespace
