@@ -166,7 +166,7 @@ int main(int argc, char** argv) {
             hand_over(database.image());
             handover.push_back(ms_since(t0));
             changed.clear();
-            for (const auto& t : tables) changed += (changed.empty() ? "" : ", ") + t;
+            for (const auto& t : tables.tables) changed += (changed.empty() ? "" : ", ") + t;
         }
         const double total = median(compare) + median(open) + median(update) + median(handover);
         std::printf("%8llu %8.0f %8.1f ms %7.1f ms %7.1f ms %7.1f ms %7.1f ms  %s\n", (unsigned long long)count,

@@ -1,10 +1,13 @@
 #include "pages/estphp.h"
 
 #include <cstdint>
+#include <optional>
+#include <vector>
 
 #include "common/escape.h"
 #include "common/regional.h"
 #include "db/query/query.h"
+#include "db/snapshot/read_recorder.h"
 #include "pages/params.h"
 #include "pages/statements.h"
 
@@ -171,6 +174,48 @@ void append_single_ranks(std::string& out, db::Query& a1, std::string_view nr) {
 
 }  // namespace
 
+namespace {
+
+// The whole numbers in the first column of the statement's rows; nothing when one is another
+// value or the statement fails (the page's own statement then tells why).
+std::optional<std::vector<int64_t>> whole_numbers(const db::Snapshot& snapshot, std::string_view statement,
+                                                  int64_t startnr) {
+    std::vector<int64_t> values;
+    try {
+        db::Query q;
+        q.set_command(statement);
+        q.open(snapshot, {startnr});
+        for (; !q.at_end(); q.next()) {
+            const db::Field f = q.field(0);
+            if (f.is_null()) continue;
+            if (f.type() != db::FieldType::Integer) return std::nullopt;
+            values.push_back(f.as_int());
+        }
+    } catch (const db::QueryError&) {
+        return std::nullopt;
+    }
+    return values;
+}
+
+// The targets statement read by key where that can be known: the shooter's results, the
+// assignments of those results, the targets they assign. A page read so carries over to states
+// that changed only other shooters' targets.
+void open_targets(db::Query& a1, const db::Snapshot& snapshot, int64_t startnr) {
+    const db::ReadRecorder::KeyedScope results_of_shooter("ergebnis", "Startnr", startnr);
+    const auto results = whole_numbers(snapshot, "SELECT Erg_id FROM ergebnis WHERE Startnr = ?", startnr);
+    if (!results) return a1.open(snapshot, {startnr});
+    const db::ReadRecorder::KeyedScope assignments_of_results("zuordnung", "Erg_id", *results);
+    const auto targets = whole_numbers(snapshot,
+                                       "SELECT zuordnung.Scheiben_id FROM ergebnis, zuordnung WHERE "
+                                       "ergebnis.Startnr = ? AND zuordnung.Erg_id = ergebnis.Erg_id",
+                                       startnr);
+    if (!targets) return a1.open(snapshot, {startnr});
+    const db::ReadRecorder::KeyedScope assigned_targets("scheiben", "Sch_id", *targets);
+    a1.open(snapshot, {startnr});
+}
+
+}  // namespace
+
 std::string est_page(PageContext& ctx, std::string_view query) {
     const db::Snapshot& snapshot = page_snapshot(ctx);
     const std::string_view raw = value_after_first_equals(query);
@@ -193,7 +238,7 @@ std::string est_page(PageContext& ctx, std::string_view query) {
 
     a1.close();
     a1.set_command(kShooterTargetsStatement);
-    a1.open(snapshot, {startnr});
+    open_targets(a1, snapshot, startnr);
     append_targets(out, a1, nr);
 
     out += "</table><table border=0><tr><th><p align=\"left\">Wettbewerb</p> ";
@@ -201,12 +246,18 @@ std::string est_page(PageContext& ctx, std::string_view query) {
 
     a1.close();
     a1.set_command(kShooterTeamRanksStatement);
-    a1.open(snapshot, {startnr});
+    {
+        const db::ReadRecorder::KeyedScope ranks_of_shooter("raenge", "Startnr", startnr);
+        a1.open(snapshot, {startnr});
+    }
     append_team_ranks(out, a1, nr, club_nr);
 
     a1.close();
     a1.set_command(kShooterSingleRanksStatement);
-    a1.open(snapshot, {startnr});
+    {
+        const db::ReadRecorder::KeyedScope ranks_of_shooter("raenge", "Startnr", startnr);
+        a1.open(snapshot, {startnr});
+    }
     append_single_ranks(out, a1, nr);
 
     out += "</table> ";

@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "db/query/query.h"
+#include "db/snapshot/read_recorder.h"
 #include "pages/params.h"
 
 namespace ringolan::pages {
@@ -106,7 +107,10 @@ void append_target_picture(std::string& out, const TargetLayout& layout) {
 void append_hits(std::string& out, const db::Snapshot& snapshot, const TargetLayout& layout, int64_t target) {
     db::Query a1;
     a1.set_command(kTarget);
-    a1.open(snapshot, {target});
+    {
+        const db::ReadRecorder::KeyedScope the_target("scheiben", "Sch_id", target);
+        a1.open(snapshot, {target});
+    }
     int32_t sum_left = 0, sum_top = 0, hits = 0;
     for (int i = 1; i <= 15; ++i) {
         const double t = a1.field("t" + std::to_string(i)).as_real();

@@ -7,10 +7,11 @@
 
 namespace ringolan::db {
 
-const KeyColumn* key_column_of(std::string_view table) {
+std::vector<KeyColumn> key_columns_of(std::string_view table) {
+    std::vector<KeyColumn> columns;
     for (const KeyColumn& k : kKeyColumns)
-        if (text::equal_ignoring_case(k.table, table)) return &k;
-    return nullptr;
+        if (text::equal_ignoring_case(k.table, table)) columns.push_back(k);
+    return columns;
 }
 
 void KeyCollector::add_rows(int64_t from, int64_t to) {

@@ -1,5 +1,5 @@
-// Which rows of a table a new state changed, told by the values of one key column in the rows
-// it deleted and inserted: a cached answer that read only rows with other keys of that table
+// Which rows of a table a new state changed, told by the values of key columns in the rows it
+// deleted and inserted: a cached answer that read only rows with other keys of that table
 // carries over to the new state although the table changed.
 #pragma once
 
@@ -25,13 +25,15 @@ struct KeyColumn {
     std::string_view table;
     std::string_view column;
 };
-// The tables whose changed keys the reader reports: the ranks by list, the teams by competition.
-inline constexpr KeyColumn kKeyColumns[] = {{"raenge", "ErglistID"}, {"mannschaft", "Wettb_id"}};
-// A state with more different keys in a table than this tells none: the table changed whole.
-inline constexpr std::size_t kMaxChangedKeys = 64;
+// The columns whose changed keys the reader reports: ranks by list and by shooter, teams by
+// competition, results by shooter, the targets of a result, targets by number.
+inline constexpr KeyColumn kKeyColumns[] = {{"raenge", "ErglistID"}, {"raenge", "Startnr"},   {"mannschaft", "Wettb_id"},
+                                            {"ergebnis", "Startnr"},  {"zuordnung", "Erg_id"}, {"scheiben", "Sch_id"}};
+// A state with more different keys in a column than this tells none: the table changed whole.
+inline constexpr std::size_t kMaxChangedKeys = 512;
 
-// The key column of the table (any letter case), or nullptr.
-const KeyColumn* key_column_of(std::string_view table);
+// The key columns of the table (any letter case).
+std::vector<KeyColumn> key_columns_of(std::string_view table);
 
 // Collects the keys of rows of one table by rowid ranges, with a statement prepared as
 // "SELECT DISTINCT key FROM table WHERE rowid >= ?1 AND rowid < ?2".

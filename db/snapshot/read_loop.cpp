@@ -55,8 +55,8 @@ struct ReadState {
     uint64_t state = 0;    // answers given, counted
     uint64_t full_at = 0;  // the state of the last full read
     std::map<std::string, uint64_t> changed_at;
-    // Of tables with a key column, each state that changed them since the last full read, with
-    // the keys changed (none when not known); the oldest are let go.
+    // Of each key column, the states that changed its table since the last full read, with the
+    // keys changed (none when not known); the oldest are let go.
     struct KeyedChange {
         uint64_t state;
         std::optional<std::vector<int64_t>> keys;
@@ -65,28 +65,30 @@ struct ReadState {
         uint64_t let_go_upto = 0;  // the newest state let go
         std::vector<KeyedChange> changes;
     };
-    std::map<std::string, KeyLog> key_log;
+    std::map<std::pair<std::string, std::string>, KeyLog> key_log;  // by table and column
 
     void record(const TableChanges& touched) {
         for (const std::string& table : touched.tables) {
             changed_at[table] = state;
-            if (!key_column_of(table)) continue;
-            const auto told = std::find_if(touched.keys.begin(), touched.keys.end(),
-                                           [&](const TableKeys& k) { return k.table == table; });
-            KeyLog& log = key_log[table];
-            log.changes.push_back({state, told == touched.keys.end() ? std::nullopt : std::optional(told->values)});
-            if (log.changes.size() > 256) {
-                log.let_go_upto = log.changes[127].state;
-                log.changes.erase(log.changes.begin(), log.changes.begin() + 128);
+            for (const KeyColumn& key : key_columns_of(table)) {
+                const auto told = std::find_if(touched.keys.begin(), touched.keys.end(), [&](const TableKeys& k) {
+                    return k.table == table && k.column == key.column;
+                });
+                KeyLog& log = key_log[{table, std::string(key.column)}];
+                log.changes.push_back({state, told == touched.keys.end() ? std::nullopt : std::optional(told->values)});
+                if (log.changes.size() > 256) {
+                    log.let_go_upto = log.changes[127].state;
+                    log.changes.erase(log.changes.begin(), log.changes.begin() + 128);
+                }
             }
         }
     }
 
-    // "table.column:key,key,..." for each table changed since acknowledged whose changed keys
-    // since then are all known; tab-separated.
+    // "table.column:key,key,..." for each key column of a table changed since acknowledged
+    // whose changed keys since then are all known; tab-separated.
     std::string keys_since(uint64_t acknowledged) const {
         std::string text;
-        for (const auto& [table, log] : key_log) {
+        for (const auto& [column, log] : key_log) {
             if (log.let_go_upto > acknowledged) continue;
             std::set<int64_t> keys;
             bool known = true, changed = false;
@@ -97,7 +99,7 @@ struct ReadState {
                 else known = false;
             }
             if (!changed || !known || keys.size() > kMaxChangedKeys) continue;
-            text += (text.empty() ? "" : "\t") + table + '.' + std::string(key_column_of(table)->column) + ':';
+            text += (text.empty() ? "" : "\t") + column.first + '.' + column.second + ':';
             for (auto it = keys.begin(); it != keys.end(); ++it) text += (it == keys.begin() ? "" : ",") + std::to_string(*it);
         }
         return text;

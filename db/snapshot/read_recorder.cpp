@@ -39,7 +39,14 @@ bool ReadSet::unaffected_by(const std::vector<std::string>& changed, const std::
 }
 
 ReadRecorder::KeyedScope::KeyedScope(std::string_view table, std::string_view column, int64_t value)
-    : outer_(current_scope), read_{text::ascii_lower(table), text::ascii_lower(column), value} {
+    : KeyedScope(table, column, std::vector<int64_t>{value}) {}
+
+ReadRecorder::KeyedScope::KeyedScope(std::string_view table, std::string_view column,
+                                     const std::vector<int64_t>& values)
+    : outer_(current_scope) {
+    for (const int64_t value : values) reads_.push_back({text::ascii_lower(table), text::ascii_lower(column), value});
+    // No keys: the statements read no row of the table, which a scope of no reads cannot say.
+    if (reads_.empty()) reads_.push_back({text::ascii_lower(table), "", 0});
     current_scope = this;
 }
 
@@ -103,8 +110,9 @@ void ReadRecorder::note_table(std::string_view name) {
 void ReadRecorder::note_statement_read(std::string_view name) {
     if (!current) return;
     for (const KeyedScope* scope = current_scope; scope; scope = scope->outer_) {
-        if (text::equal_ignoring_case(scope->read_.table, name)) {
-            current->add_keyed(scope->read_);
+        if (text::equal_ignoring_case(scope->reads_.front().table, name)) {
+            if (scope->reads_.front().column.empty()) break;  // no keys: read whole
+            for (const KeyedRead& read : scope->reads_) current->add_keyed(read);
             return;
         }
     }

@@ -56,12 +56,14 @@ public:
     static void note_statement_read(std::string_view name);
 
     // While it lives, statements prepared on the calling thread read table only in rows whose
-    // column equals value (a condition "table.column = value" of each of them, not inside an
-    // OR or an outer join): recorders note such reads by key. Only for statements known to
-    // read so; a statement reading other rows of the table must be prepared outside.
+    // column equals value, or one of values (a condition "table.column = value" of each of
+    // them, not inside an OR or an outer join, or one that follows from their conditions on
+    // rows read by key themselves): recorders note such reads by key. Only for statements known
+    // to read so; a statement reading other rows of the table must be prepared outside.
     class KeyedScope {
     public:
         KeyedScope(std::string_view table, std::string_view column, int64_t value);
+        KeyedScope(std::string_view table, std::string_view column, const std::vector<int64_t>& values);
         ~KeyedScope();
         KeyedScope(const KeyedScope&) = delete;
         KeyedScope& operator=(const KeyedScope&) = delete;
@@ -69,7 +71,7 @@ public:
     private:
         friend class ReadRecorder;
         KeyedScope* outer_;
-        KeyedRead read_;
+        std::vector<KeyedRead> reads_;  // of one table and column
     };
 
 private:

@@ -99,7 +99,8 @@ struct SnapshotDatabase::Table {
     mdbread::TableLayout layout;
     sqlite::StmtHandle insert;  // rowid first when the table has a usable rowid name
     sqlite::StmtHandle erase;   // the rows of one page: rowid in [?1, ?2)
-    sqlite::StmtHandle keys;    // of a table with a key column: its keys in rowid [?1, ?2)
+    // Per key column of the table: its name and its keys in rowid [?1, ?2).
+    std::vector<std::pair<std::string, sqlite::StmtHandle>> keys;
     bool positioned = false;    // rows carry their file position as rowid
     int64_t rows = 0;           // rows now
     int64_t analyzed_rows = 0;  // rows when the statistics were taken
@@ -210,15 +211,16 @@ std::unique_ptr<SnapshotDatabase::Table> SnapshotDatabase::create_table(const md
         if (sqlite3_prepare_v3(db, erase.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &raw, nullptr) != SQLITE_OK)
             throw Error(file_.string() + ": cannot prepare the delete from " + layout.name);
         table->erase.reset(raw);
-        if (const KeyColumn* key = key_column_of(layout.name);
-            key && std::any_of(layout.columns.begin(), layout.columns.end(),
-                               [&](const auto& c) { return text::equal_ignoring_case(c.name, key->column); })) {
-            const std::string keys = "SELECT DISTINCT " + quote_identifier(std::string(key->column)) + " FROM " +
-                                     name + " WHERE " + quote_identifier(rowid) + " >= ?1 AND " +
-                                     quote_identifier(rowid) + " < ?2";
+        for (const KeyColumn& key : key_columns_of(layout.name)) {
+            if (std::none_of(layout.columns.begin(), layout.columns.end(),
+                             [&](const auto& c) { return text::equal_ignoring_case(c.name, key.column); }))
+                continue;
+            const std::string keys = "SELECT DISTINCT " + quote_identifier(std::string(key.column)) + " FROM " + name +
+                                     " WHERE " + quote_identifier(rowid) + " >= ?1 AND " + quote_identifier(rowid) +
+                                     " < ?2";
             if (sqlite3_prepare_v3(db, keys.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &raw, nullptr) != SQLITE_OK)
                 throw Error(file_.string() + ": cannot prepare the keys of " + layout.name);
-            table->keys.reset(raw);
+            table->keys.emplace_back(std::string(key.column), sqlite::StmtHandle(raw));
         }
     }
     return table;
@@ -391,11 +393,11 @@ TableChanges SnapshotDatabase::apply(mdbread::PageReader& reader, const std::vec
         }
         if (erase.empty() && load.empty()) continue;
         // The keys of the rows on the pages, before they go and after they came.
-        std::optional<KeyCollector> keys;
-        if (table.keys) keys.emplace(table.keys.get());
+        std::vector<KeyCollector> keys;
+        for (const auto& [column, select] : table.keys) keys.emplace_back(select.get());
         auto collect_keys = [&](const std::vector<uint32_t>& pages) {
-            for (uint32_t p : pages)
-                if (keys) keys->add_rows(mdbread::row_position(p, 0), mdbread::row_position(p + 1, 0));
+            for (KeyCollector& k : keys)
+                for (uint32_t p : pages) k.add_rows(mdbread::row_position(p, 0), mdbread::row_position(p + 1, 0));
         };
         collect_keys(erase);
         sqlite3_stmt* st = table.erase.get();
@@ -411,8 +413,8 @@ TableChanges SnapshotDatabase::apply(mdbread::PageReader& reader, const std::vec
         collect_keys(load);
         table.layout = layouts[t];
         touched.tables.push_back(table.layout.name);
-        if (keys && keys->known())
-            touched.keys.push_back({table.layout.name, std::string(key_column_of(table.layout.name)->column), keys->values()});
+        for (size_t k = 0; k < keys.size(); ++k)
+            if (keys[k].known()) touched.keys.push_back({table.layout.name, table.keys[k].first, keys[k].values()});
     }
     // The index statistics are taken again when a table's size has changed by a tenth since
     // they were taken (as a full read would take them): the planner's choices rest on row counts

@@ -135,18 +135,19 @@ TEST_F(IncrementalRead, SimulatedCompetitionReadAtAnyMomentEqualsWholeReads) {
     auto read_and_compare = [&](const std::string& when) {
         ASSERT_EQ(mirror.refresh(file), FileMirror::Outcome::read) << mirror.error();
         mdbread::PageReader reader(mirror.copy(), mirror.bytes());  // as the reader child
-        std::map<std::string, KeyedRows> before;
+        std::map<std::string, KeyedRows> before;  // by "table.column"
+        auto name = [](const KeyColumn& k) { return std::string(k.table) + "." + std::string(k.column); };
         if (database.built())
-            for (const KeyColumn& k : kKeyColumns) before[std::string(k.table)] = rows_by_key(database.connection(), k);
+            for (const KeyColumn& k : kKeyColumns) before[name(k)] = rows_by_key(database.connection(), k);
         try {
             const TableChanges touched = database.update(reader, mirror.pending());
             for (const KeyColumn& k : kKeyColumns) {
-                const KeyedRows& old = before.at(std::string(k.table));
+                const KeyedRows& old = before.at(name(k));
                 const std::set<std::string> keys = changed_keys(old, rows_by_key(database.connection(), k));
                 if (keys.empty()) continue;
                 EXPECT_TRUE(std::count(touched.tables.begin(), touched.tables.end(), k.table)) << when;
                 for (const TableKeys& told : touched.keys) {
-                    if (told.table != k.table) continue;
+                    if (told.table != k.table || told.column != k.column) continue;
                     ++keys_told;
                     std::set<std::string> listed;
                     for (const int64_t v : told.values) listed.insert(std::to_string(v));
