@@ -1,6 +1,9 @@
 #include "pages/erlphp.h"
 
 #include <array>
+#include <memory>
+#include <utility>
+#include <vector>
 
 #include "common/regional.h"
 #include "db/query/query.h"
@@ -117,6 +120,30 @@ void append_rank_row(std::string& out, const Rank& r, const std::array<std::stri
     out += " </tr>\r";
 }
 
+// A list's head and ranks, read once per snapshot for all the addresses that show it (they
+// differ only in the shooter they mark).
+struct ListRanks {
+    std::string head;
+    std::vector<std::pair<Rank, std::array<std::string, 7>>> rows;
+};
+
+std::shared_ptr<const ListRanks> list_ranks(const db::Snapshot& snapshot, int64_t list) {
+    return snapshot.memo<ListRanks>("erl.php " + std::to_string(list), [&] {
+        ListRanks ranks;
+        bool main_result = false;
+        ranks.head = list_head(snapshot, list, main_result);
+        db::Query a1;
+        a1.set_command(kListRanksStatement);
+        {
+            const db::ReadRecorder::KeyedScope ranks_of_list("raenge", "ErglistID", list);
+            a1.open(snapshot, {list});
+        }
+        ranks.rows.reserve(a1.row_count());
+        for (; !a1.at_end(); a1.next()) ranks.rows.emplace_back(rank_texts(a1), rank_results(a1, main_result));
+        return ranks;
+    });
+}
+
 }  // namespace
 
 std::string erl_page(PageContext& ctx, std::string_view query) {
@@ -124,20 +151,11 @@ std::string erl_page(PageContext& ctx, std::string_view query) {
     const std::string_view highlight_nr = cut_before_amp(value_after_key(query, "startnr="));
     const int64_t list = whole_number(cut_before_amp(value_after_key(query, "titel=")), "Listennummer");
 
-    bool main_result = false;
-    std::string out = list_head(snapshot, list, main_result);
-    db::Query a1;
-    a1.set_command(kListRanksStatement);
-    {
-        const db::ReadRecorder::KeyedScope ranks_of_list("raenge", "ErglistID", list);
-        a1.open(snapshot, {list});
-    }
-    out.reserve(out.size() + a1.row_count() * 600 + 8);
-    for (; !a1.at_end(); a1.next()) {
-        const std::array<std::string, 7> cells = rank_results(a1, main_result);
-        const Rank r = rank_texts(a1);
+    const auto ranks = list_ranks(snapshot, list);
+    std::string out = ranks->head;
+    out.reserve(out.size() + ranks->rows.size() * 600 + 8);
+    for (const auto& [r, cells] : ranks->rows)
         append_rank_row(out, r, cells, highlight_nr == r.startnr ? " bgcolor=\"#FFFFFF\"" : "");
-    }
     out += "</table>";
     return out;
 }

@@ -176,14 +176,18 @@ void append_single_ranks(std::string& out, db::Query& a1, std::string_view nr) {
 
 namespace {
 
-// The whole numbers in the first column of the statement's rows; nothing when one is another
-// value or the statement fails (the page's own statement then tells why).
-std::optional<std::vector<int64_t>> whole_numbers(const db::Snapshot& snapshot, std::string_view statement,
-                                                  int64_t startnr) {
+// What the targets statement reads, by key: the shooter's results, and the targets their
+// assignments name.
+constexpr std::string_view kShooterResults = "SELECT Erg_id FROM ergebnis WHERE Startnr = ?";
+constexpr std::string_view kShooterAssignedTargets =
+    "SELECT zuordnung.Scheiben_id FROM ergebnis, zuordnung WHERE ergebnis.Startnr = ? AND "
+    "zuordnung.Erg_id = ergebnis.Erg_id";
+
+// The whole numbers in the first column of the query's rows for the shooter; nothing when one
+// is another value or the statement fails (the page's own statement then tells why).
+std::optional<std::vector<int64_t>> whole_numbers(db::Query& q, const db::Snapshot& snapshot, int64_t startnr) {
     std::vector<int64_t> values;
     try {
-        db::Query q;
-        q.set_command(statement);
         q.open(snapshot, {startnr});
         for (; !q.at_end(); q.next()) {
             const db::Field f = q.field(0);
@@ -202,13 +206,14 @@ std::optional<std::vector<int64_t>> whole_numbers(const db::Snapshot& snapshot, 
 // that changed only other shooters' targets.
 void open_targets(db::Query& a1, const db::Snapshot& snapshot, int64_t startnr) {
     const db::ReadRecorder::KeyedScope results_of_shooter("ergebnis", "Startnr", startnr);
-    const auto results = whole_numbers(snapshot, "SELECT Erg_id FROM ergebnis WHERE Startnr = ?", startnr);
+    db::Query q;
+    q.set_command(kShooterResults);
+    const auto results = whole_numbers(q, snapshot, startnr);
     if (!results) return a1.open(snapshot, {startnr});
     const db::ReadRecorder::KeyedScope assignments_of_results("zuordnung", "Erg_id", *results);
-    const auto targets = whole_numbers(snapshot,
-                                       "SELECT zuordnung.Scheiben_id FROM ergebnis, zuordnung WHERE "
-                                       "ergebnis.Startnr = ? AND zuordnung.Erg_id = ergebnis.Erg_id",
-                                       startnr);
+    q.close();
+    q.set_command(kShooterAssignedTargets);
+    const auto targets = whole_numbers(q, snapshot, startnr);
     if (!targets) return a1.open(snapshot, {startnr});
     const db::ReadRecorder::KeyedScope assigned_targets("scheiben", "Sch_id", *targets);
     a1.open(snapshot, {startnr});

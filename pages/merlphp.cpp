@@ -88,40 +88,59 @@ void append_member_row(std::string& out, const TeamRow& row, std::string_view fi
     out += "</p></font></td></tr>\r";
 }
 
+namespace {
+
+// A team competition's title, counting number and member rows, read once per snapshot for all
+// the addresses that show it (they differ only in the member they mark).
+struct TeamList {
+    std::string title;
+    int64_t counting = 0;
+    std::vector<TeamRow> rows;
+};
+
+std::shared_ptr<const TeamList> team_list(const db::Snapshot& snapshot, int64_t competition) {
+    return snapshot.memo<TeamList>("merl.php " + std::to_string(competition), [&] {
+        TeamList list;
+        db::Query a1;
+        a1.set_command(kHeading);
+        a1.open(snapshot, {competition});
+        list.title = a1.field("titel").as_text();
+        list.counting = a1.field("Wert_in").as_int();
+        a1.close();
+        a1.set_command(kTeamMembersStatement);
+        {
+            const db::ReadRecorder::KeyedScope ranks_of_list("raenge", "ErglistID", competition);
+            const db::ReadRecorder::KeyedScope teams_of_list("mannschaft", "Wettb_id", competition);
+            a1.open(snapshot, {competition});
+        }
+        list.rows.reserve(a1.row_count());
+        for (; !a1.at_end(); a1.next()) list.rows.push_back(read_team_row(a1));
+        return list;
+    });
+}
+
+}  // namespace
+
 std::string merl_page(PageContext& ctx, std::string_view query) {
     const db::Snapshot& snapshot = page_snapshot(ctx);
     const std::string_view highlight_nr = cut_before_amp(value_after_key(query, "startnr="));
     const int64_t competition =
         whole_number(cut_before_amp(value_after_key(query, "titel=")), "Wettbewerbsnummer");
 
-    db::Query a1;
-    a1.set_command(kHeading);
-    a1.open(snapshot, {competition});
-    const std::string title = a1.field("titel").as_text();
-    const int64_t counting = a1.field("Wert_in").as_int();
-
-    a1.close();
-    a1.set_command(kTeamMembersStatement);
-    {
-        const db::ReadRecorder::KeyedScope ranks_of_list("raenge", "ErglistID", competition);
-        const db::ReadRecorder::KeyedScope teams_of_list("mannschaft", "Wettb_id", competition);
-        a1.open(snapshot, {competition});
-    }
-
+    const auto list = team_list(snapshot, competition);
     std::string out = "<Font size=\"5\">";
-    out += title;
+    out += list->title;
     out += "</font>    (";
-    out += std::to_string(counting);
+    out += std::to_string(list->counting);
     out += " Starter je Mannschaft)<br>";
     out += "<table border=0 width=500><tr><th width=100>Rang</th><th>Name </th><th>Erg</th><th> </th></tr>\r";
-    out.reserve(out.size() + a1.row_count() * 400 + 16);
+    out.reserve(out.size() + list->rows.size() * 400 + 16);
 
     // The marked team rank stays 0: only a rank-0 team after a negative rank gets the marked
     // header, only a rank -1 team the anchor.
     constexpr int64_t marked = 0;
     int64_t previous = 0, member = 0;
-    while (!a1.at_end()) {
-        const TeamRow row = read_team_row(a1);
+    for (const TeamRow& row : list->rows) {
         if (row.rank != previous) {
             if (previous > 0) out += "</table><td></td></tr>";
             previous = row.rank;
@@ -133,8 +152,7 @@ std::string merl_page(PageContext& ctx, std::string_view query) {
         }
         const std::string_view h = highlight_nr == row.startnr ? kYellow : std::string_view{};
         ++member;
-        append_member_row(out, row, h, h, member_font(member, counting));
-        a1.next();
+        append_member_row(out, row, h, h, member_font(member, list->counting));
     }
     out += "</table>";
     return out;

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "db/query/query.h"
+#include "db/snapshot/read_recorder.h"
 #include "pages/merlphp.h"
 #include "pages/params.h"
 #include "pages/statements.h"
@@ -65,7 +66,10 @@ std::string mmerl_page(PageContext& ctx, std::string_view query) {
 
         a2.close();
         a2.set_command(kTeams);
-        a2.open(snapshot, {club_nr, competition});
+        {
+            const db::ReadRecorder::KeyedScope ranks_of_list("raenge", "ErglistID", competition);
+            a2.open(snapshot, {club_nr, competition});
+        }
         out += "<br><br><Font size=\"5\">";
         out += title;
         out += " </font><br> <table border=0 width=400><tr><th width=70><u>Rang</u></th><th><u>Name</u></th>";

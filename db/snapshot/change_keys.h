@@ -30,7 +30,7 @@ struct KeyColumn {
 inline constexpr KeyColumn kKeyColumns[] = {{"raenge", "ErglistID"}, {"raenge", "Startnr"},   {"mannschaft", "Wettb_id"},
                                             {"ergebnis", "Startnr"},  {"zuordnung", "Erg_id"}, {"scheiben", "Sch_id"}};
 // A state with more different keys in a column than this tells none: the table changed whole.
-inline constexpr std::size_t kMaxChangedKeys = 512;
+inline constexpr std::size_t kMaxChangedKeys = 4096;
 
 // The key columns of the table (any letter case).
 std::vector<KeyColumn> key_columns_of(std::string_view table);

@@ -107,6 +107,16 @@ void ReadRecorder::note_table(std::string_view name) {
     if (current) current->add(name);
 }
 
+void ReadRecorder::note_reads(const ReadSet& reads) {
+    if (!current) return;
+    if (!reads.known) {
+        current->whole_state_ = true;
+        return;
+    }
+    for (const auto& t : reads.tables) current->add(t);
+    for (const auto& k : reads.keyed) current->add_keyed(k);
+}
+
 void ReadRecorder::note_statement_read(std::string_view name) {
     if (!current) return;
     for (const KeyedScope* scope = current_scope; scope; scope = scope->outer_) {

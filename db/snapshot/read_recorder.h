@@ -52,6 +52,8 @@ public:
     static void note_table(std::string_view name);
     // The work depends on more than tables: the state's number, or a statement that failed.
     static void note_whole_state();
+    // The work depends on what another piece of work read (a value it made and kept).
+    static void note_reads(const ReadSet& reads);
     // A statement being prepared reads the table: by key under a KeyedScope naming it.
     static void note_statement_read(std::string_view name);
 

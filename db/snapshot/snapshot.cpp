@@ -1,6 +1,7 @@
 #include "db/snapshot/snapshot.h"
 
 #include <cstring>
+#include <map>
 #include <stdexcept>
 #include <utility>
 
@@ -22,6 +23,11 @@ struct Snapshot::Private {
     std::size_t size() const { return mapped ? mapped->size() : image.size(); }
     mutable std::mutex mutex;
     mutable std::vector<sqlite3*> free;
+    struct Memo {
+        std::shared_ptr<const void> value;
+        ReadSet reads;
+    };
+    mutable std::map<std::string, Memo> memos;  // under mutex
 
     ~Private() {
         for (sqlite3* db : free) close(db);
@@ -136,6 +142,25 @@ void Snapshot::release(sqlite3* db) const {
     }
     std::lock_guard lock(p_->mutex);
     p_->free.push_back(db);
+}
+
+std::shared_ptr<const void> Snapshot::find_memo(const std::string& key) const {
+    std::shared_ptr<const void> value;
+    ReadSet reads;
+    {
+        std::lock_guard lock(p_->mutex);
+        const auto it = p_->memos.find(key);
+        if (it == p_->memos.end()) return nullptr;
+        value = it->second.value;
+        reads = it->second.reads;
+    }
+    ReadRecorder::note_reads(reads);
+    return value;
+}
+
+void Snapshot::keep_memo(const std::string& key, std::shared_ptr<const void> value, ReadSet reads) const {
+    std::lock_guard lock(p_->mutex);
+    if (p_->memos.size() < kMemoValues) p_->memos.emplace(key, Private::Memo{std::move(value), std::move(reads)});
 }
 
 }  // namespace ringolan::db

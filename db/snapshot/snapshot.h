@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "db/snapshot/change_keys.h"
+#include "db/snapshot/read_recorder.h"
 #include "platform/memory_map.h"
 
 namespace ringolan::db {
@@ -63,7 +65,30 @@ public:
     Connection connect() const;
     const SnapshotInfo& info() const { return info_; }
 
+    // What make() gives for key, made once for this snapshot and shared: the rows of a long
+    // list that the answers of several addresses show. make() runs under no lock (two requests
+    // may both make a value; the first is kept) and may throw (nothing is kept). A request
+    // taking a kept value has what make() read noted by its ReadRecorder as if it had read it.
+    // At most kMemoValues values are kept.
+    template <class T>
+    std::shared_ptr<const T> memo(const std::string& key, const std::function<T()>& make) const {
+        if (auto kept = find_memo(key)) return std::static_pointer_cast<const T>(kept);
+        std::shared_ptr<const T> value;
+        ReadSet reads;
+        {
+            ReadRecorder recorder;  // what it records reaches the caller's recorder as well
+            value = std::make_shared<const T>(make());
+            reads = recorder.result();
+        }
+        keep_memo(key, value, std::move(reads));
+        return value;
+    }
+    static constexpr std::size_t kMemoValues = 64;
+
 private:
+    // The kept value, its reads noted; nullptr when none is kept.
+    std::shared_ptr<const void> find_memo(const std::string& key) const;
+    void keep_memo(const std::string& key, std::shared_ptr<const void> value, ReadSet reads) const;
     struct Private;
     Snapshot(std::unique_ptr<Private> p, SnapshotInfo info);
     static std::shared_ptr<const Snapshot> from_private(std::unique_ptr<Private> p, SnapshotInfo info);
