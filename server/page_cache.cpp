@@ -53,7 +53,10 @@ bool PageCache::hold(const std::shared_ptr<const db::Snapshot>& snapshot, Retire
     pages_.clear();
     order_.clear();
     bytes_ = 0;
-    if (made_from_held(snapshot->info())) carry_over(retired, snapshot->info());
+    if (made_from_held(snapshot->info())) {
+        carry_over(retired, snapshot->info());
+        if (held) snapshot->carry_memos_from(*held);
+    }
     snapshot_ = snapshot;
     held_source_ = snapshot->info().source;
     held_generation_ = snapshot->info().generation;

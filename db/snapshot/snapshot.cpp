@@ -163,4 +163,19 @@ void Snapshot::keep_memo(const std::string& key, std::shared_ptr<const void> val
     if (p_->memos.size() < kMemoValues) p_->memos.emplace(key, Private::Memo{std::move(value), std::move(reads)});
 }
 
+void Snapshot::carry_memos_from(const Snapshot& base) const {
+    if (&base == this || info_.base_generation == 0 || info_.base_generation != base.info_.generation ||
+        info_.source != base.info_.source)
+        return;
+    std::map<std::string, Private::Memo> carried;
+    {
+        std::lock_guard lock(base.p_->mutex);
+        for (const auto& [key, memo] : base.p_->memos)
+            if (memo.reads.unaffected_by(info_.changed_tables, info_.changed_keys)) carried.emplace(key, memo);
+    }
+    std::lock_guard lock(p_->mutex);
+    for (auto& [key, memo] : carried)
+        if (p_->memos.size() < kMemoValues) p_->memos.emplace(key, std::move(memo));
+}
+
 }  // namespace ringolan::db

@@ -84,6 +84,9 @@ public:
         return value;
     }
     static constexpr std::size_t kMemoValues = 64;
+    // Takes over the kept values of base that read nothing this snapshot changed, when this
+    // snapshot was made from base (info().base_generation, same source); as cached pages carry over.
+    void carry_memos_from(const Snapshot& base) const;
 
 private:
     // The kept value, its reads noted; nullptr when none is kept.
