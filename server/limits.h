@@ -45,7 +45,7 @@ inline const unsigned kWorkerThreads = std::max(2u, std::thread::hardware_concur
 inline constexpr int kIoThreadNice = 0;
 inline constexpr int kWorkerThreadNice = 5;
 // Generated pages kept per state of the competition file (bytes and count).
-inline constexpr std::size_t kPageCacheBytes = 256 * 1024 * 1024;
+inline constexpr std::size_t kPageCacheBytes = 64 * 1024 * 1024;
 inline constexpr std::size_t kPageCacheEntries = 20000;
 // Cached pages at least this long are also held in an in-memory file and sent with sendfile,
 // without copying their bytes for every answer.
