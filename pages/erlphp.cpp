@@ -125,6 +125,15 @@ void append_rank_row(std::string& out, const Rank& r, const std::array<std::stri
 struct ListRanks {
     std::string head;
     std::vector<std::pair<Rank, std::array<std::string, 7>>> rows;
+    std::size_t bytes() const {
+        std::size_t n = sizeof *this + head.size() + rows.size() * sizeof(rows[0]);
+        for (const auto& [r, cells] : rows) {
+            n += r.startnr.size() + r.rang.size() + r.unit.size() + r.name.size() + r.club_name.size() +
+                 r.club_nr.size();
+            for (const std::string& c : cells) n += c.size();
+        }
+        return n;
+    }
 };
 
 std::shared_ptr<const ListRanks> list_ranks(const db::Snapshot& snapshot, int64_t list) {

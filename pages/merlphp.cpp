@@ -96,6 +96,12 @@ struct TeamList {
     std::string title;
     int64_t counting = 0;
     std::vector<TeamRow> rows;
+    std::size_t bytes() const {
+        std::size_t n = sizeof *this + title.size() + rows.size() * sizeof(TeamRow);
+        for (const TeamRow& r : rows)
+            n += r.team.size() + r.team_result.size() + r.startnr.size() + r.name.size() + r.result.size();
+        return n;
+    }
 };
 
 std::shared_ptr<const TeamList> team_list(const db::Snapshot& snapshot, int64_t competition) {

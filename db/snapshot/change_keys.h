@@ -27,8 +27,10 @@ struct KeyColumn {
 };
 // The columns whose changed keys the reader reports: ranks by list and by shooter, teams by
 // competition, results by shooter, the targets of a result, targets by number.
-inline constexpr KeyColumn kKeyColumns[] = {{"raenge", "ErglistID"}, {"raenge", "Startnr"},   {"mannschaft", "Wettb_id"},
-                                            {"ergebnis", "Startnr"},  {"zuordnung", "Erg_id"}, {"scheiben", "Sch_id"}};
+inline constexpr KeyColumn kKeyColumns[] = {
+    {"raenge", "ErglistID"}, {"raenge", "Startnr"},   {"mannschaft", "Wettb_id"},
+    {"ergebnis", "Startnr"}, {"zuordnung", "Erg_id"}, {"scheiben", "Sch_id"},
+};
 // A state with more different keys in a column than this tells none: the table changed whole.
 inline constexpr std::size_t kMaxChangedKeys = 4096;
 

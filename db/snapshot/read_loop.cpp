@@ -100,7 +100,8 @@ struct ReadState {
             }
             if (!changed || !known || keys.size() > kMaxChangedKeys) continue;
             text += (text.empty() ? "" : "\t") + column.first + '.' + column.second + ':';
-            for (auto it = keys.begin(); it != keys.end(); ++it) text += (it == keys.begin() ? "" : ",") + std::to_string(*it);
+            for (auto it = keys.begin(); it != keys.end(); ++it)
+                text += (it == keys.begin() ? "" : ",") + std::to_string(*it);
         }
         return text;
     }

@@ -26,8 +26,16 @@ struct Snapshot::Private {
     struct Memo {
         std::shared_ptr<const void> value;
         ReadSet reads;
+        std::size_t bytes = 0;
     };
     mutable std::map<std::string, Memo> memos;  // under mutex
+    mutable std::size_t memo_bytes = 0;
+    // Keeps the value unless a bound is reached. Under mutex.
+    void keep(const std::string& key, Memo memo) const {
+        if (memos.size() >= kMemoValues || memo_bytes + memo.bytes > kMemoBytes) return;
+        const std::size_t bytes = memo.bytes;
+        if (memos.emplace(key, std::move(memo)).second) memo_bytes += bytes;
+    }
 
     ~Private() {
         for (sqlite3* db : free) close(db);
@@ -158,9 +166,10 @@ std::shared_ptr<const void> Snapshot::find_memo(const std::string& key) const {
     return value;
 }
 
-void Snapshot::keep_memo(const std::string& key, std::shared_ptr<const void> value, ReadSet reads) const {
+void Snapshot::keep_memo(const std::string& key, std::shared_ptr<const void> value, ReadSet reads,
+                         std::size_t bytes) const {
     std::lock_guard lock(p_->mutex);
-    if (p_->memos.size() < kMemoValues) p_->memos.emplace(key, Private::Memo{std::move(value), std::move(reads)});
+    p_->keep(key, Private::Memo{std::move(value), std::move(reads), bytes});
 }
 
 void Snapshot::carry_memos_from(const Snapshot& base) const {
@@ -174,8 +183,7 @@ void Snapshot::carry_memos_from(const Snapshot& base) const {
             if (memo.reads.unaffected_by(info_.changed_tables, info_.changed_keys)) carried.emplace(key, memo);
     }
     std::lock_guard lock(p_->mutex);
-    for (auto& [key, memo] : carried)
-        if (p_->memos.size() < kMemoValues) p_->memos.emplace(key, std::move(memo));
+    for (auto& [key, memo] : carried) p_->keep(key, std::move(memo));
 }
 
 }  // namespace ringolan::db

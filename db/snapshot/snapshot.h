@@ -69,7 +69,7 @@ public:
     // list that the answers of several addresses show. make() runs under no lock (two requests
     // may both make a value; the first is kept) and may throw (nothing is kept). A request
     // taking a kept value has what make() read noted by its ReadRecorder as if it had read it.
-    // At most kMemoValues values are kept.
+    // T tells its size by bytes(); at most kMemoValues values and kMemoBytes bytes are kept.
     template <class T>
     std::shared_ptr<const T> memo(const std::string& key, const std::function<T()>& make) const {
         if (auto kept = find_memo(key)) return std::static_pointer_cast<const T>(kept);
@@ -80,10 +80,11 @@ public:
             value = std::make_shared<const T>(make());
             reads = recorder.result();
         }
-        keep_memo(key, value, std::move(reads));
+        keep_memo(key, value, std::move(reads), value->bytes());
         return value;
     }
     static constexpr std::size_t kMemoValues = 64;
+    static constexpr std::size_t kMemoBytes = 64 << 20;
     // Takes over the kept values of base that read nothing this snapshot changed, when this
     // snapshot was made from base (info().base_generation, same source); as cached pages carry over.
     void carry_memos_from(const Snapshot& base) const;
@@ -91,7 +92,7 @@ public:
 private:
     // The kept value, its reads noted; nullptr when none is kept.
     std::shared_ptr<const void> find_memo(const std::string& key) const;
-    void keep_memo(const std::string& key, std::shared_ptr<const void> value, ReadSet reads) const;
+    void keep_memo(const std::string& key, std::shared_ptr<const void> value, ReadSet reads, std::size_t bytes) const;
     struct Private;
     Snapshot(std::unique_ptr<Private> p, SnapshotInfo info);
     static std::shared_ptr<const Snapshot> from_private(std::unique_ptr<Private> p, SnapshotInfo info);

@@ -86,7 +86,8 @@ TEST(KeyedCarryOver, CarriedPagesEqualFreshOnesThroughASimulatedCompetition) {
                 ++made_again;
                 page = cache.get(state, {}, a.path, a.query, [&] { return fresh(state, a.path, a.query); });
             }
-            EXPECT_EQ(page->body, fresh(pristine, a.path, a.query).body) << a.path << "?" << a.query << ", change " << change;
+            EXPECT_EQ(page->body, fresh(pristine, a.path, a.query).body)
+                << a.path << "?" << a.query << ", change " << change;
         }
         std::atomic<bool> stop{false};
         demo::LiveOptions live;

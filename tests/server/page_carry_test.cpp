@@ -39,8 +39,8 @@ TEST(PageCarryOver, OnlyPagesOfUnchangedTablesGoToAStateMadeFromTheHeldOne) {
     const db::ReadSet raenge{true, {"raenge"}}, none{true, {}};
     // Ranks of list 12 only, and the clubs whole.
     const db::ReadSet list12{true, {"verein"}, {{"raenge", "erglistid", 12}}};
-    const std::vector<db::TableKeys> lists_3_13{{"RAENGE", "ErglistID", {3, 13}}}, lists_12{{"raenge", "ErglistID", {12}}},
-        other_column{{"raenge", "Startnr", {3}}};
+    const std::vector<db::TableKeys> lists_3_13{{"RAENGE", "ErglistID", {3, 13}}},
+        lists_12{{"raenge", "ErglistID", {12}}}, other_column{{"raenge", "Startnr", {3}}};
     struct Case {
         const char* name;
         db::ReadSet reads;
@@ -178,9 +178,11 @@ TEST(PageCarryOver, AListPageCarriesOverWhenOnlyAnotherListsRanksChanged) {
         return test_pages::test_dir() / name;
     };
     const auto s1 = state(file("lists1.mdb", 380.0), 1);
-    const auto s2 = state(file("lists2.mdb", 390.5), 2, 1, {"raenge"}, "wettkampf.mdb", {{"raenge", "ErglistID", {12}}});
+    const auto s2 =
+        state(file("lists2.mdb", 390.5), 2, 1, {"raenge"}, "wettkampf.mdb", {{"raenge", "ErglistID", {12}}});
     PageCache cache;
-    for (const char* q : {"titel=12&", "titel=14&"}) cache.get(s1, {}, "/erl.php", q, [&] { return fresh(s1, "/erl.php", q); });
+    for (const char* q : {"titel=12&", "titel=14&"})
+        cache.get(s1, {}, "/erl.php", q, [&] { return fresh(s1, "/erl.php", q); });
     EXPECT_FALSE(cache.find(s2, {}, "/erl.php", "titel=12&"));
     const auto carried = cache.find(s2, {}, "/erl.php", "titel=14&");
     ASSERT_TRUE(carried);

@@ -151,7 +151,8 @@ TEST_F(IncrementalRead, SimulatedCompetitionReadAtAnyMomentEqualsWholeReads) {
                     ++keys_told;
                     std::set<std::string> listed;
                     for (const int64_t v : told.values) listed.insert(std::to_string(v));
-                    for (const std::string& key : keys) EXPECT_TRUE(listed.count(key)) << when << ": " << k.table << " " << key;
+                    for (const std::string& key : keys)
+                        EXPECT_TRUE(listed.count(key)) << when << ": " << k.table << " " << key;
                     keys_spared += old.size() - std::min(old.size(), listed.size());
                 }
             }
