@@ -11,6 +11,7 @@ namespace {
 
 thread_local ReadRecorder* current = nullptr;
 thread_local ReadRecorder::KeyedScope* current_scope = nullptr;
+thread_local uint64_t recorders_made = 0;
 
 bool contains(const std::vector<std::string>& names, std::string_view name) {
     return std::any_of(names.begin(), names.end(),
@@ -65,7 +66,7 @@ int authorize(void*, int action, const char* table, const char*, const char*, co
 
 }  // namespace
 
-ReadRecorder::ReadRecorder() : outer_(current) { current = this; }
+ReadRecorder::ReadRecorder() : outer_(current), id_(++recorders_made) { current = this; }
 
 ReadRecorder::~ReadRecorder() {
     current = outer_;
@@ -119,10 +120,12 @@ void ReadRecorder::note_reads(const ReadSet& reads) {
 
 void ReadRecorder::note_statement_read(std::string_view name) {
     if (!current) return;
-    for (const KeyedScope* scope = current_scope; scope; scope = scope->outer_) {
+    for (KeyedScope* scope = current_scope; scope; scope = scope->outer_) {
         if (text::equal_ignoring_case(scope->reads_.front().table, name)) {
             if (scope->reads_.front().column.empty()) break;  // no keys: read whole
+            if (scope->noted_by_ == current->id_) return;
             for (const KeyedRead& read : scope->reads_) current->add_keyed(read);
+            scope->noted_by_ = current->id_;
             return;
         }
     }

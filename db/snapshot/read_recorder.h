@@ -74,12 +74,14 @@ public:
         friend class ReadRecorder;
         KeyedScope* outer_;
         std::vector<KeyedRead> reads_;  // of one table and column
+        uint64_t noted_by_ = 0;         // the recorder that has them (SQLite asks once per column)
     };
 
 private:
     void add(std::string_view name);
     void add_keyed(const KeyedRead& read);
     ReadRecorder* outer_;
+    uint64_t id_;  // never reused on a thread
     std::vector<std::string> tables_;
     std::vector<KeyedRead> keyed_;
     bool whole_state_ = false;
