@@ -203,18 +203,25 @@ std::optional<std::vector<int64_t>> whole_numbers(db::Query& q, const db::Snapsh
 
 // The targets statement read by key where that can be known: the shooter's results, the
 // assignments of those results, the targets they assign. A page read so carries over to states
-// that changed only other shooters' targets.
+// that changed only other shooters' targets. Where the lookups fail (the page's statement then
+// fails too) or find values that are no keys, it is read whole.
 void open_targets(db::Query& a1, const db::Snapshot& snapshot, int64_t startnr) {
+    std::optional<std::vector<int64_t>> results, targets;
+    {
+        const db::ReadRecorder::KeyedScope results_of_shooter("ergebnis", "Startnr", startnr);
+        db::Query q;
+        q.set_command(kShooterResults);
+        results = whole_numbers(q, snapshot, startnr);
+        if (results) {
+            const db::ReadRecorder::KeyedScope assignments_of_results("zuordnung", "Erg_id", *results);
+            q.close();
+            q.set_command(kShooterAssignedTargets);
+            targets = whole_numbers(q, snapshot, startnr);
+        }
+    }
+    if (!results || !targets) return a1.open(snapshot, {startnr});
     const db::ReadRecorder::KeyedScope results_of_shooter("ergebnis", "Startnr", startnr);
-    db::Query q;
-    q.set_command(kShooterResults);
-    const auto results = whole_numbers(q, snapshot, startnr);
-    if (!results) return a1.open(snapshot, {startnr});
     const db::ReadRecorder::KeyedScope assignments_of_results("zuordnung", "Erg_id", *results);
-    q.close();
-    q.set_command(kShooterAssignedTargets);
-    const auto targets = whole_numbers(q, snapshot, startnr);
-    if (!targets) return a1.open(snapshot, {startnr});
     const db::ReadRecorder::KeyedScope assigned_targets("scheiben", "Sch_id", *targets);
     a1.open(snapshot, {startnr});
 }
