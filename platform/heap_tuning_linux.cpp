@@ -1,6 +1,9 @@
 #include "platform/heap_tuning.h"
 
 #include <malloc.h>
+#include <sys/mman.h>
+
+#include <cstdint>
 
 namespace ringolan::platform {
 
@@ -16,6 +19,14 @@ void tune_heap_for_large_build() {
     // then reuses what the last one freed, where fresh pages would have to be cleared by the
     // kernel (50,000 shooters: 1.19 s to 1.03 s).
     ::mallopt(M_MMAP_MAX, 0);
+}
+
+void advise_large_pages(void* block, std::size_t bytes) {
+    constexpr std::uintptr_t kLargePage = 2 << 20;
+    const auto start = reinterpret_cast<std::uintptr_t>(block);
+    const std::uintptr_t first = (start + kLargePage - 1) & ~(kLargePage - 1);
+    const std::uintptr_t end = (start + bytes) & ~(kLargePage - 1);
+    if (end > first) (void)::madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
 }
 
 // glibc 2.35 and later use transparent huge pages for the heap with this; others ignore it.

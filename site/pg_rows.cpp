@@ -21,21 +21,28 @@ void append_number(std::string& out, std::int64_t n) {
     out.append(digits, std::to_chars(digits, digits + sizeof digits, n).ptr);
 }
 
-// Appends text, escaped for COPY's text format when in_copy.
+// Appends text, escaped for COPY's text format when in_copy; runs without such characters go
+// in whole.
 void append_text(std::string& out, std::string_view text, bool in_copy) {
     if (!in_copy) {
         out += text;
         return;
     }
-    for (const char c : text) {
-        switch (c) {
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default: out += c;
+    std::size_t from = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char* escaped;
+        switch (text[i]) {
+            case '\\': escaped = "\\\\"; break;
+            case '\n': escaped = "\\n"; break;
+            case '\r': escaped = "\\r"; break;
+            case '\t': escaped = "\\t"; break;
+            default: continue;
         }
+        out.append(text.data() + from, i - from);
+        out.append(escaped, 2);
+        from = i + 1;
     }
+    out.append(text.data() + from, text.size() - from);
 }
 
 }  // namespace

@@ -30,6 +30,13 @@ const std::vector<Migration>& migrations() {
             "CREATE TABLE site_uploads (account text PRIMARY KEY, data bytea NOT NULL)",
             "ALTER TABLE site_uploads ALTER COLUMN data SET STORAGE EXTERNAL",
         },
+        {
+            // A posted file read into rows at once, under table ids of their own, which its load
+            // hands to the account's tables (then the upload's data is empty and `staged` true).
+            "CREATE TABLE site_staged (account text NOT NULL, tbl text NOT NULL, table_id bigint NOT NULL, "
+            "width int NOT NULL, row_count bigint NOT NULL, PRIMARY KEY (account, tbl))",
+            "ALTER TABLE site_uploads ADD COLUMN staged boolean NOT NULL DEFAULT false",
+        },
     };
     return all;
 }

@@ -16,6 +16,9 @@ AccountWriter::AccountWriter(PGconn* c, std::string account, std::int64_t next_s
     }
 }
 
+AccountWriter::AccountWriter(PGconn* c, std::string account, Staging)
+    : c_(c), account_(std::move(account)), next_seq_(1), staging_(true) {}
+
 AccountWriter::~AccountWriter() {
     if (copy_) copy_->abort("abandoned");
 }
@@ -31,6 +34,10 @@ AccountWriter::Table& AccountWriter::created(const TableDef& def) {
     if (t.id != 0) return t;
     end_copy();  // no other statement runs during a COPY
     t.width = t.stored_width = std::max<std::size_t>(def.columns.size(), 1);
+    if (staging_) {
+        t.id = exec(c_, "SELECT nextval(pg_get_serial_sequence('site_tables', 'id'))").integer(0, 0);
+        return t;
+    }
     const std::string width = std::to_string(t.width);
     const std::string name(def.name);
     t.id = exec(c_, "INSERT INTO site_tables (account, tbl, width) VALUES ($1, $2, $3) RETURNING id",
@@ -115,6 +122,7 @@ void AccountWriter::clear(std::string_view code, std::size_t line) {
 
 std::int64_t AccountWriter::finish() {
     end_copy();
+    if (staging_) return next_seq_;
     for (auto& [name, t] : tables_) {
         if (t.id == 0 || (t.rows_delta == 0 && t.width == t.stored_width)) continue;
         const std::string id = std::to_string(t.id), width = std::to_string(t.width), delta = std::to_string(t.rows_delta);
@@ -123,6 +131,13 @@ std::int64_t AccountWriter::finish() {
         t.rows_delta = 0;
     }
     return next_seq_;
+}
+
+std::vector<AccountWriter::StagedTable> AccountWriter::staged() const {
+    std::vector<StagedTable> out;
+    for (const auto& [name, t] : tables_)
+        if (t.id != 0) out.push_back({name, t.id, t.width, t.rows_delta});
+    return out;
 }
 
 }  // namespace ringolan::site::pg

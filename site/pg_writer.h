@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "site/pg_conn.h"
 #include "site/pg_copy.h"
@@ -21,6 +22,11 @@ class AccountWriter {
 public:
     // Reads the account's tables; `next_seq` is the account's next row sequence.
     AccountWriter(PGconn* c, std::string account, std::int64_t next_seq);
+    // Writes rows that no account table holds yet: each table the rows name gets a table id of
+    // its own (none of `site_tables`), sequences count from 1, and `finish` stores nothing;
+    // `staged` then tells where the rows went.
+    struct Staging {};
+    AccountWriter(PGconn* c, std::string account, Staging);
     ~AccountWriter();  // abandons a COPY still running (the transaction is then rolled back)
 
     // Throws DumpError for an unknown table code.
@@ -37,6 +43,15 @@ public:
     // Rows inserted per table name.
     const std::map<std::string, std::int64_t>& added() const { return added_; }
 
+    struct StagedTable {
+        std::string_view name;
+        std::int64_t id = 0;
+        std::size_t width = 0;
+        std::int64_t rows = 0;
+    };
+    // The tables written by a staging writer, after finish.
+    std::vector<StagedTable> staged() const;
+
 private:
     struct Table {
         std::int64_t id = 0;  // 0: not created
@@ -50,6 +65,7 @@ private:
     PGconn* c_;
     std::string account_;
     std::int64_t next_seq_;
+    bool staging_ = false;
     std::map<std::string_view, Table> tables_;  // by name
     std::map<std::string, std::int64_t> added_;
     std::optional<CopyWriter> copy_;

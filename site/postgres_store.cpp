@@ -48,6 +48,14 @@ void record_change(PGconn* c, const std::string& account, std::int64_t next_seq,
     exec(c, std::string("SELECT pg_notify('") + pg::kChangeChannel + "', $1)", {{account}});
 }
 
+// Removes a posted file not yet loaded, and the rows read from it.
+void drop_upload(PGconn* c, const std::string& account) {
+    exec(c, "DELETE FROM site_rows WHERE table_id IN (SELECT table_id FROM site_staged WHERE account = $1)",
+         {{account}});
+    exec(c, "DELETE FROM site_staged WHERE account = $1", {{account}});
+    exec(c, "DELETE FROM site_uploads WHERE account = $1", {{account}});
+}
+
 struct TableInfo {
     std::int64_t id = 0;
     std::size_t width = 0;
@@ -103,20 +111,85 @@ void PostgresStore::delete_all(const std::string& account) {
         lock_account(c, account);
         exec(c, "DELETE FROM site_rows WHERE table_id IN (SELECT id FROM site_tables WHERE account = $1)", {{account}});
         exec(c, "DELETE FROM site_tables WHERE account = $1", {{account}});
-        exec(c, "DELETE FROM site_uploads WHERE account = $1", {{account}});
+        drop_upload(c, account);
         record_change(c, account, 1, {});
         tx.commit();
     });
 }
 
+namespace {
+
+// Reads a posted file into rows that no account table holds yet (see AccountWriter::Staging),
+// so that its load only hands them over. False, with nothing staged, for a file that does not
+// unpack or read: it is then kept as posted, and its load reports the fault.
+bool stage_upload(PGconn* c, const std::string& account, std::string_view gzip_bytes) {
+    exec(c, "SAVEPOINT staging");
+    try {
+        GzipReader unpacked(gzip_bytes);
+        pg::AccountWriter writer(c, account, pg::AccountWriter::Staging{});
+        parse_dump_views([&](char* out, std::size_t size) { return unpacked.read(out, size); },
+                         [&](const StatementView& s) { writer.insert(s); });
+        writer.finish();
+        for (const pg::AccountWriter::StagedTable& t : writer.staged())
+            exec(c, "INSERT INTO site_staged (account, tbl, table_id, width, row_count) VALUES ($1, $2, $3, $4, $5)",
+                 {{account}, {t.name}, {std::to_string(t.id)}, {std::to_string(t.width)}, {std::to_string(t.rows)}});
+        exec(c, "INSERT INTO site_uploads (account, data, staged) VALUES ($1, '', true)", {{account}});
+        exec(c, "RELEASE SAVEPOINT staging");
+        return true;
+    } catch (const GzipError&) {
+    } catch (const DumpError&) {
+    }
+    exec(c, "ROLLBACK TO SAVEPOINT staging");
+    return false;
+}
+
+// Hands the staged rows to the account's tables: a table that is new or empty takes the staged
+// rows' table id (nothing is copied); rows for a table that has rows are copied after them.
+// Returns the rows added per table name and moves `next_seq` past every sequence now held.
+std::map<std::string, std::int64_t> load_staged(PGconn* c, const std::string& account, std::int64_t& next_seq) {
+    std::map<std::string, std::int64_t> added;
+    const Result staged =
+        exec(c, "SELECT tbl, table_id, width, row_count FROM site_staged WHERE account = $1", {{account}});
+    for (int i = 0; i < staged.rows(); ++i) {
+        const std::string name(staged.text(i, 0)), id(staged.text(i, 1)), width(staged.text(i, 2));
+        const std::int64_t rows = staged.integer(i, 3);
+        const std::string count = std::to_string(rows);
+        const Result held =
+            exec(c, "SELECT id, row_count FROM site_tables WHERE account = $1 AND tbl = $2", {{account}, {name}});
+        if (held.rows() == 0 || held.integer(0, 1) == 0) {
+            if (held.rows() == 0)
+                exec(c, "INSERT INTO site_tables (id, account, tbl, width, row_count) VALUES ($1, $2, $3, $4, $5)",
+                     {{id}, {account}, {name}, {width}, {count}});
+            else
+                exec(c, "UPDATE site_tables SET id = $2, width = GREATEST(width, $3), row_count = $4 WHERE id = $1",
+                     {{std::string(held.text(0, 0))}, {id}, {width}, {count}});
+            next_seq = std::max(next_seq, rows + 1);  // staged sequences count from 1
+        } else {
+            const std::string target(held.text(0, 0)), offset = std::to_string(next_seq - 1);
+            exec(c, "INSERT INTO site_rows (table_id, seq, vals) SELECT $1, seq + $3, vals FROM site_rows "
+                    "WHERE table_id = $2", {{target}, {id}, {offset}});
+            exec(c, "DELETE FROM site_rows WHERE table_id = $1", {{id}});
+            exec(c, "UPDATE site_tables SET width = GREATEST(width, $2), row_count = row_count + $3 WHERE id = $1",
+                 {{target}, {width}, {count}});
+            next_seq += rows;
+        }
+        added[name] = rows;
+    }
+    return added;
+}
+
+}  // namespace
+
+// The file is read into rows as it is posted, while the client waits for the answer anyway; its
+// load then hands those rows over, which takes milliseconds however large the table. Kept
+// whole instead (and read by its load) only when it does not read.
 void PostgresStore::store_upload(const std::string& account, std::string_view gzip_bytes) {
     pool_.run([&](PGconn* c) {
         Transaction tx(c);
         lock_account(c, account);
-        exec(c,
-             "INSERT INTO site_uploads (account, data) VALUES ($1, $2) "
-             "ON CONFLICT (account) DO UPDATE SET data = excluded.data",
-             {{account}, {gzip_bytes, true}});
+        drop_upload(c, account);
+        if (!stage_upload(c, account, gzip_bytes))
+            exec(c, "INSERT INTO site_uploads (account, data) VALUES ($1, $2)", {{account}, {gzip_bytes, true}});
         tx.commit();
     });
 }
@@ -125,18 +198,27 @@ std::map<std::string, std::int64_t> PostgresStore::load_upload(const std::string
     return pool_.run([&](PGconn* c) {
         Transaction tx(c);
         lock_account(c, account);
-        const Result file = exec(c, "SELECT data FROM site_uploads WHERE account = $1", {{account}}, true);
-        if (file.rows() == 0) throw NoUploadError();
-        GzipReader unpacked(file.text(0, 0));
-        const AccountRow before = account_row(c, account);
-        pg::AccountWriter writer(c, account, before.next_seq);
-        parse_dump_views([&](char* out, std::size_t size) { return unpacked.read(out, size); },
-                         [&](const StatementView& s) { writer.insert(s); });
-        const std::int64_t next_seq = writer.finish();
+        const Result upload = exec(c, "SELECT staged FROM site_uploads WHERE account = $1", {{account}});
+        if (upload.rows() == 0) throw NoUploadError();
+        std::int64_t next_seq = account_row(c, account).next_seq;
+        std::map<std::string, std::int64_t> added;
+        if (upload.text(0, 0) == "t") {
+            added = load_staged(c, account, next_seq);
+        } else {
+            const Result file = exec(c, "SELECT data FROM site_uploads WHERE account = $1", {{account}}, true);
+            GzipReader unpacked(file.text(0, 0));
+            pg::AccountWriter writer(c, account, next_seq);
+            parse_dump_views([&](char* out, std::size_t size) { return unpacked.read(out, size); },
+                             [&](const StatementView& s) { writer.insert(s); });
+            next_seq = writer.finish();
+            added = writer.added();
+        }
+        // The staged rows are the account's now: only the notes of them go.
+        exec(c, "DELETE FROM site_staged WHERE account = $1", {{account}});
         exec(c, "DELETE FROM site_uploads WHERE account = $1", {{account}});
         record_change(c, account, next_seq, {});  // a classic load ends live publishing's stream
         tx.commit();
-        return writer.added();
+        return added;
     });
 }
 

@@ -101,6 +101,7 @@ bool take(Answer& a, const uint8_t* data, size_t size) {
         std::memcpy(&a.expected, a.header.data() + 1, 8);
         if ((a.header[0] != kImage && a.header[0] != kError) || a.expected > (uint64_t(1) << 40)) return false;
         a.payload.reserve(std::min<uint64_t>(a.expected, uint64_t(1) << 28));  // grows beyond as data come
+        platform::advise_large_pages(a.payload.data(), a.payload.capacity());
     }
     a.payload.insert(a.payload.end(), data + used, data + size);
     if (a.payload.size() >= a.expected) a.complete = true;
@@ -110,7 +111,7 @@ bool take(Answer& a, const uint8_t* data, size_t size) {
 // Reads the answer until it is complete, the pipe ends, garbage arrives or the deadline passes.
 Answer read_answer(ChildProcess& child, Clock::time_point deadline) {
     Answer a;
-    std::vector<uint8_t> chunk(1 << 16);
+    std::vector<uint8_t> chunk(1 << 20);
     for (;;) {
         const auto now = Clock::now();
         if (now >= deadline) {

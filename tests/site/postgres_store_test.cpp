@@ -10,6 +10,8 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
+#include <map>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -230,6 +232,47 @@ TEST_F(PostgresStoreTest, LiveBatchesApplyInOrderOnce) {
     EXPECT_EQ(store->apply_changes(account, {"s3", 0, 1, {}}).outcome, O::applied);
     store->delete_all(account);
     EXPECT_EQ(store->live_state(account).sequence, 0);
+}
+
+// A posted file is read into rows at once, which stay out of sight until its load hands them to
+// the account's table: a new one, one emptied by a batch, or one with rows (then appended).
+TEST_F(PostgresStoreTest, PostedRowsAreHandedOverByTheirLoadWhateverTheTableHolds) {
+    const auto club = [](const std::string& name) { return "#*iv#*'1','" + name + "');\r\n"; };
+    struct Case {
+        const char* what;
+        std::function<void()> before;
+        std::vector<const char*> held;  // verein's names before the load
+    } const cases[] = {
+        {"no table", [&] {}, {}},
+        {"a table emptied by a batch", [&] {
+             load(*store, club("old"));
+             ASSERT_EQ(store->apply_changes(account, {"s", 0, 1, {}}).outcome, ChangeOutcome::applied);
+         }, {}},
+        {"a table with rows", [&] { load(*store, club("old")); }, {"old"}},
+    };
+    const std::string rows_held = "SELECT count(*) FROM " + account + ".site_rows";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        store->delete_all(account);
+        c.before();
+        store->store_upload(account, gzip(club("replaced")));  // a file posted again replaces the first
+        store->store_upload(account, gzip(club("p1") + club("p2")));
+        const std::int64_t version = store->version(account);
+        EXPECT_EQ(store->count(account, "verein"), std::int64_t(c.held.size()));
+
+        EXPECT_EQ(store->load_upload(account), (std::map<std::string, std::int64_t>{{"verein", 2}}));
+        EXPECT_GT(store->version(account), version);
+        load(*store, club("next"));  // later rows come after the handed-over ones
+        std::vector<std::optional<std::string>> names(c.held.begin(), c.held.end());
+        for (const char* n : {"p1", "p2", "next"}) names.emplace_back(n);
+        std::vector<std::optional<std::string>> got;
+        for (const Row& row : texts(*store, "verein")) got.push_back(row[1]);
+        EXPECT_EQ(got, names);
+        EXPECT_EQ(store->count(account, "verein"), std::int64_t(names.size()));
+        // No rows are left behind by the replaced file.
+        EXPECT_EQ(pg::exec(schema->admin(), rows_held).integer(0, 0), std::int64_t(names.size()));
+        EXPECT_THROW(store->load_upload(account), NoUploadError);
+    }
 }
 
 TEST_F(PostgresStoreTest, ListenerAndPoolSurviveEndedSessions) {

@@ -1,6 +1,6 @@
 // Several ringolan-site processes on one PostgreSQL database: what one loads another serves (its
-// live view's event stream too), and a process killed in the middle of a load leaves the last
-// complete data.
+// live view's event stream too), and a process killed in the middle of reading a posted file
+// leaves the last complete data.
 #include "site/accounts.h"
 #include "site/pg_conn.h"
 
@@ -104,7 +104,7 @@ TEST_F(SitePostgresProgram, ALoadThroughOneReachesTheOthersLiveView) {
     EXPECT_NE(state.find("\"state\":" + std::to_string(after.back())), std::string::npos) << state;
 }
 
-TEST_F(SitePostgresProgram, AKilledLoadLeavesTheLastCompleteData) {
+TEST_F(SitePostgresProgram, AKilledReadOfAPostedFileLeavesTheLastCompleteData) {
     Site& a = start_site();
     const Site& b = start_site();
     post_file(a.port, "club1", gzip("#*iv#*'1','a');\r\n#*iv#*'2','b');\r\n#*iv#*'3','c');\r\n"));
@@ -114,8 +114,9 @@ TEST_F(SitePostgresProgram, AKilledLoadLeavesTheLastCompleteData) {
     std::string dump;
     for (int i = 0; i < kRows; ++i)
         dump += "#*is#*'" + std::to_string(i) + "','Nachname " + std::to_string(i) + "','Vorname','LG','12','A',0);\r\n";
-    ASSERT_TRUE(body_of(post_file(a.port, "club1", gzip(dump))).starts_with("OK "));
-    std::thread loading([&] { insert(a); });  // its answer never comes
+    const std::string packed = gzip(dump);
+    // A posted file is read into rows as it arrives; a's answer never comes.
+    std::thread posting([&] { post_file(a.port, "club1", packed); });
 
     // Waits until a's COPY has sent rows, then kills it.
     const std::string copied_so_far =
@@ -131,13 +132,19 @@ TEST_F(SitePostgresProgram, AKilledLoadLeavesTheLastCompleteData) {
     ::kill(a.process.pid, SIGKILL);
     wait_exit(a.process.pid);
     a.process.pid = -1;
-    loading.join();
-    ASSERT_GE(copied, 1000) << "the load was not seen under way";
+    posting.join();
+    ASSERT_GE(copied, 1000) << "the read was not seen under way";
     ASSERT_LT(copied, kRows);
 
     EXPECT_EQ(count(b, "verein"), "3");
     EXPECT_EQ(count(b, "starter"), "0");
-    // The posted file is still there; loaded whole by the other process.
+    // Nothing was posted whole, so nothing is loaded; the rows read so far are gone.
+    EXPECT_TRUE(insert(b).starts_with("error: ")) << insert(b);
+    const std::string held_rows = "SELECT count(*) FROM " + schema->name() + ".site_rows";
+    EXPECT_EQ(ringolan::site::pg::exec(schema->admin(), held_rows).integer(0, 0), 3);
+    // Posted again, through the other process: loaded whole.
+    ASSERT_TRUE(body_of(post_file(b.port, "club1", packed)).starts_with("OK "));
     EXPECT_EQ(insert(b), "OK starter=" + std::to_string(kRows));
     EXPECT_EQ(count(b, "starter"), std::to_string(kRows));
+    EXPECT_EQ(ringolan::site::pg::exec(schema->admin(), held_rows).integer(0, 0), kRows + 3);
 }
