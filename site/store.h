@@ -135,7 +135,9 @@ public:
     // Removes everything held for the account: its tables, a file not yet loaded and its live state.
     virtual void delete_all(const std::string& account) = 0;
 
-    // Keeps `gzip_bytes` as the account's file to load, replacing one not yet loaded.
+    // Keeps `gzip_bytes` as the account's file to load, replacing one not yet loaded. A store
+    // may read it into rows at once, held apart until the load; a file that does not read is
+    // then kept as it is, and its load reports the fault.
     virtual void store_upload(const std::string& account, std::string_view gzip_bytes) = 0;
 
     // Loads the account's uploaded file in one transaction, unpacking and reading it piece by
