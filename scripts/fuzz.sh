@@ -27,8 +27,10 @@ for target in "${targets[@]}"; do
   if [ -z "${seeds[$target]:-}" ]; then echo "unknown fuzz target: $target" >&2; exit 2; fi
 done
 build=build-fuzz
+# Unity build (one translation unit per few sources): on 2 cores 2.2 min instead of 3.3.
 CC=clang-14 CXX=clang++-14 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DRINGOLAN_SANITIZE=ON -DRINGOLAN_FUZZ=ON -DRINGOLAN_WINDOW=OFF -DCMAKE_COMPILE_WARNING_AS_ERROR=ON >/dev/null
+  -DRINGOLAN_SANITIZE=ON -DRINGOLAN_FUZZ=ON -DRINGOLAN_WINDOW=OFF -DCMAKE_COMPILE_WARNING_AS_ERROR=ON \
+  -DCMAKE_UNITY_BUILD=ON >/dev/null
 extra=()
 for target in "${targets[@]}"; do
   if [ "$target" = fuzz_snapshot ]; then extra=(ringolan-snapshot-reader); fi
