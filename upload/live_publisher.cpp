@@ -71,7 +71,9 @@ void LivePublisher::run() {
     authorization_ = basic_authorization(settings_.account_id, settings_.password);
 
     db::SnapshotFollower follower(settings_.database, settings_.follower);
-    follower.on_change([this](const db::SnapshotFollower::Status& s) {
+    follower.on_change([this, &follower](const db::SnapshotFollower::Status& s) {
+        if (const auto read = follower.current(); read && read->info().generation == s.generation)
+            changes_.note(read->info());
         {
             std::lock_guard guard(mutex_);
             seen_generation_ = s.generation;
@@ -107,10 +109,13 @@ void LivePublisher::run() {
 
 std::optional<TablesDump> LivePublisher::read_tables(const db::Snapshot& snapshot) {
     try {
-        // Tables the file did not change since the acknowledged state keep their lines.
-        const db::SnapshotInfo& info = snapshot.info();
-        if (streaming_ && info.base_generation != 0 && info.base_generation == acknowledged_generation_)
-            return dump_tables(snapshot, settings_.filter, settings_.itdatum(), acknowledged_, info.changed_tables);
+        // Tables the file did not change since the acknowledged state keep their lines; of some,
+        // only the rows of the changed keys are read.
+        const std::optional<FileChanges> changed =
+            streaming_ ? changes_.between(acknowledged_generation_, snapshot.info().generation) : std::nullopt;
+        if (changed)
+            return dump_tables(snapshot, settings_.filter, settings_.itdatum(), acknowledged_, changed->tables,
+                               changed->keys);
         return dump_tables(snapshot, settings_.filter, settings_.itdatum());
     } catch (const std::exception& e) {
         status(std::string("Tabellen nicht lesbar: ") + e.what());

@@ -23,6 +23,7 @@
 #include "common/error.h"
 #include "db/snapshot/follower.h"
 #include "upload/change_batch.h"
+#include "upload/change_chain.h"
 #include "upload/live_http.h"
 #include "upload/upload_run.h"
 
@@ -113,6 +114,7 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     std::uint64_t seen_generation_ = 0;  // under mutex_: the newest snapshot the follower offers
+    ChangeChain changes_;                 // of every state the follower read
 
     // The acknowledged state: the stream, its last sequence and the lines the site holds.
     bool streaming_ = false;
