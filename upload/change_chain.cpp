@@ -10,6 +10,8 @@ namespace ringolan::upload {
 void ChangeChain::note(const db::SnapshotInfo& info) {
     std::lock_guard lock(mutex_);
     steps_[info.generation] = {info.base_generation, info.changed_tables, info.changed_keys};
+    // While no batch is acknowledged (the site cannot be reached), the oldest states go.
+    while (steps_.size() > kMaxNotedStates) steps_.erase(steps_.begin());
 }
 
 namespace {

@@ -23,6 +23,8 @@ struct FileChanges {
 
 // Keys of one column joined over several states are given up beyond this many.
 inline constexpr std::size_t kMaxJoinedKeys = 4 * db::kMaxChangedKeys;
+// States noted at most; older ones are forgotten (a batch from before them reads every table).
+inline constexpr std::size_t kMaxNotedStates = 256;
 
 class ChangeChain {
 public:

@@ -91,6 +91,10 @@ TEST(ChangeChain, JoinsTheChangesOfTheStatesBetweenTwo) {
     for (uint64_t g = 2; g <= 4; ++g) chain.note(state(g, g - 1, {"raenge"}, {}));
     ASSERT_TRUE(chain.between(2, 4));
     EXPECT_FALSE(chain.between(1, 4));
+    // So are the oldest beyond the bound, while nothing is acknowledged.
+    for (uint64_t g = 5; g <= kMaxNotedStates + 5; ++g) chain.note(state(g, g - 1, {"raenge"}, {}));
+    EXPECT_FALSE(chain.between(4, kMaxNotedStates + 5));
+    EXPECT_TRUE(chain.between(6, kMaxNotedStates + 5));
 }
 
 std::multiset<std::string> as_set(const std::vector<std::string>& lines) { return {lines.begin(), lines.end()}; }
