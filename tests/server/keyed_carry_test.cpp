@@ -60,14 +60,8 @@ TEST(KeyedCarryOver, CarriedPagesEqualFreshOnesThroughASimulatedCompetition) {
         const db::ReaderService::Answer a = service.read(file, 30s);
         EXPECT_EQ(a.kind, db::ReaderService::Answer::Kind::image) << a.error;
         if (a.kind != db::ReaderService::Answer::Kind::image) return nullptr;
-        db::SnapshotInfo info;
+        db::SnapshotInfo info = db::test::answered_state(a, ++generation);
         info.source = file;
-        info.generation = ++generation;
-        if (!a.all_changed) {
-            info.base_generation = generation - 1;
-            info.changed_tables = a.changed_tables;
-            info.changed_keys = a.changed_keys;
-        }
         service.acknowledge(a.state);
         pristine = db::Snapshot::from_mapping(a.image, info);
         return db::Snapshot::from_mapping(a.image, info);

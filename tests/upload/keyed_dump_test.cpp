@@ -107,12 +107,16 @@ const std::vector<std::string>& lines_of(const TablesDump& dump, const std::stri
 
 // Lines in `before` that the keys do not account for: a line of a key not told stays, so the
 // lines no longer add up (the table is then read whole); a line without a key is read again.
+std::filesystem::path demo_file(const db::test::TempDir& dir, int shooters) {
+    demo::DemoOptions opt;
+    opt.shooters = shooters;
+    demo::write_demo(opt, dir / "demo.mdb");
+    return dir / "demo.mdb";
+}
+
 TEST(KeyedDump, LinesThatTheKeysDoNotAccountFor) {
     db::test::TempDir dir;
-    const auto file = dir / "demo.mdb";
-    demo::DemoOptions opt;
-    opt.shooters = 20;
-    demo::write_demo(opt, file);
+    const auto file = demo_file(dir, 20);
     const auto snapshot = db::Snapshot::from_image(db::build_snapshot_image(file), {});
     const TablesDump whole = dump_tables(*snapshot, StarterFilter::All, "x");
     const std::vector<db::TableKeys> no_keys{{"raenge", "Startnr", {}}, {"scheiben", "Sch_id", {}}};
@@ -134,10 +138,7 @@ TEST(KeyedDump, LinesThatTheKeysDoNotAccountFor) {
 
 TEST(KeyedDump, EqualsAWholeDumpThroughASimulatedCompetition) {
     db::test::TempDir dir;
-    const auto file = dir / "demo.mdb";
-    demo::DemoOptions opt;
-    opt.shooters = 60;
-    demo::write_demo(opt, file);
+    const auto file = demo_file(dir, 60);
     std::filesystem::create_directories(dir / "reader");
     db::ReaderService service(dir / "reader");
     ChangeChain chain;
@@ -146,13 +147,7 @@ TEST(KeyedDump, EqualsAWholeDumpThroughASimulatedCompetition) {
         const db::ReaderService::Answer a = service.read(file, 30s);
         EXPECT_EQ(a.kind, db::ReaderService::Answer::Kind::image) << a.error;
         if (a.kind != db::ReaderService::Answer::Kind::image) return nullptr;
-        db::SnapshotInfo info;
-        info.generation = ++generation;
-        if (!a.all_changed) {
-            info.base_generation = generation - 1;
-            info.changed_tables = a.changed_tables;
-            info.changed_keys = a.changed_keys;
-        }
+        const db::SnapshotInfo info = db::test::answered_state(a, ++generation);
         service.acknowledge(a.state);
         chain.note(info);
         return db::Snapshot::from_mapping(a.image, info);

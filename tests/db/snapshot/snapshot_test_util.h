@@ -14,6 +14,8 @@
 
 #include "common/sqlite.h"
 #include "db/jet/writer.h"
+#include "db/snapshot/reader_service.h"
+#include "db/snapshot/snapshot.h"
 #include "db/sql/jet_functions.h"
 
 namespace ringolan::db::test {
@@ -103,6 +105,19 @@ inline void write_table(const fs::path& file, const std::string& name, const std
     auto& t = w.add_table(name, columns);
     for (const auto& r : rows) t.add_row(r);
     w.save(file);
+}
+
+// The info of a state the reader service answered, as the follower makes it: changed against
+// the state before (generation - 1) unless the reader read the file whole.
+inline SnapshotInfo answered_state(const ReaderService::Answer& a, uint64_t generation) {
+    SnapshotInfo info;
+    info.generation = generation;
+    if (!a.all_changed) {
+        info.base_generation = generation - 1;
+        info.changed_tables = a.changed_tables;
+        info.changed_keys = a.changed_keys;
+    }
+    return info;
 }
 
 }  // namespace ringolan::db::test
