@@ -148,11 +148,16 @@ bool stage_upload(PGconn* c, const std::string& account, std::string_view gzip_b
 // Returns the rows added per table name and moves `next_seq` past every sequence now held.
 std::map<std::string, std::int64_t> load_staged(PGconn* c, const std::string& account, std::int64_t& next_seq) {
     std::map<std::string, std::int64_t> added;
-    const Result staged =
-        exec(c, "SELECT tbl, table_id, width, row_count FROM site_staged WHERE account = $1", {{account}});
+    // Staged sequences count from 1 over the whole file: a table's may have gaps (rows of other
+    // tables between), so its highest is asked for.
+    const Result staged = exec(c,
+                               "SELECT s.tbl, s.table_id, s.width, s.row_count, "
+                               "(SELECT max(r.seq) FROM site_rows r WHERE r.table_id = s.table_id) "
+                               "FROM site_staged s WHERE s.account = $1",
+                               {{account}});
     for (int i = 0; i < staged.rows(); ++i) {
         const std::string name(staged.text(i, 0)), id(staged.text(i, 1)), width(staged.text(i, 2));
-        const std::int64_t rows = staged.integer(i, 3);
+        const std::int64_t rows = staged.integer(i, 3), last_seq = staged.integer(i, 4);
         const std::string count = std::to_string(rows);
         const Result held =
             exec(c, "SELECT id, row_count FROM site_tables WHERE account = $1 AND tbl = $2", {{account}, {name}});
@@ -163,7 +168,7 @@ std::map<std::string, std::int64_t> load_staged(PGconn* c, const std::string& ac
             else
                 exec(c, "UPDATE site_tables SET id = $2, width = GREATEST(width, $3), row_count = $4 WHERE id = $1",
                      {{std::string(held.text(0, 0))}, {id}, {width}, {count}});
-            next_seq = std::max(next_seq, rows + 1);  // staged sequences count from 1
+            next_seq = std::max(next_seq, last_seq + 1);
         } else {
             const std::string target(held.text(0, 0)), offset = std::to_string(next_seq - 1);
             exec(c, "INSERT INTO site_rows (table_id, seq, vals) SELECT $1, seq + $3, vals FROM site_rows "
@@ -171,7 +176,7 @@ std::map<std::string, std::int64_t> load_staged(PGconn* c, const std::string& ac
             exec(c, "DELETE FROM site_rows WHERE table_id = $1", {{id}});
             exec(c, "UPDATE site_tables SET width = GREATEST(width, $2), row_count = row_count + $3 WHERE id = $1",
                  {{target}, {width}, {count}});
-            next_seq += rows;
+            next_seq += last_seq;
         }
         added[name] = rows;
     }
