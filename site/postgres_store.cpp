@@ -119,16 +119,21 @@ void PostgresStore::delete_all(const std::string& account) {
 
 namespace {
 
+// Unpacks a posted file piece by piece and inserts its statements.
+void insert_file(pg::AccountWriter& writer, std::string_view gzip_bytes) {
+    GzipReader unpacked(gzip_bytes);
+    parse_dump_views([&](char* out, std::size_t size) { return unpacked.read(out, size); },
+                     [&](const StatementView& s) { writer.insert(s); });
+}
+
 // Reads a posted file into rows that no account table holds yet (see AccountWriter::Staging),
 // so that its load only hands them over. False, with nothing staged, for a file that does not
 // unpack or read: it is then kept as posted, and its load reports the fault.
 bool stage_upload(PGconn* c, const std::string& account, std::string_view gzip_bytes) {
     exec(c, "SAVEPOINT staging");
     try {
-        GzipReader unpacked(gzip_bytes);
         pg::AccountWriter writer(c, account, pg::AccountWriter::Staging{});
-        parse_dump_views([&](char* out, std::size_t size) { return unpacked.read(out, size); },
-                         [&](const StatementView& s) { writer.insert(s); });
+        insert_file(writer, gzip_bytes);
         writer.finish();
         for (const pg::AccountWriter::StagedTable& t : writer.staged())
             exec(c, "INSERT INTO site_staged (account, tbl, table_id, width, row_count) VALUES ($1, $2, $3, $4, $5)",
@@ -211,10 +216,8 @@ std::map<std::string, std::int64_t> PostgresStore::load_upload(const std::string
             added = load_staged(c, account, next_seq);
         } else {
             const Result file = exec(c, "SELECT data FROM site_uploads WHERE account = $1", {{account}}, true);
-            GzipReader unpacked(file.text(0, 0));
             pg::AccountWriter writer(c, account, next_seq);
-            parse_dump_views([&](char* out, std::size_t size) { return unpacked.read(out, size); },
-                             [&](const StatementView& s) { writer.insert(s); });
+            insert_file(writer, file.text(0, 0));
             next_seq = writer.finish();
             added = writer.added();
         }
